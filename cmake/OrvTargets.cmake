@@ -1,0 +1,47 @@
+# Build settings shared by every target of the project, carried by one interface target instead
+# of directory-wide flags.
+add_library(orv_build_flags INTERFACE)
+target_compile_features(orv_build_flags INTERFACE cxx_std_17)
+target_compile_options(orv_build_flags INTERFACE -Wall -Wextra)
+if(ORV_SANITIZE)
+  target_compile_options(orv_build_flags INTERFACE
+      -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_link_options(orv_build_flags INTERFACE -fsanitize=address,undefined)
+endif()
+
+set(ORV_SERVICES_DIR "${PROJECT_SOURCE_DIR}/frame/services")
+
+# orv_add_library(<name> SOURCES ... [PUBLIC_LIBS ...] [PRIVATE_LIBS ...] [HEADERS ...])
+# A shared library with hidden visibility; HEADERS are installed beside the others.
+function(orv_add_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS;HEADERS" ${ARGN})
+  add_library(${name} SHARED ${ARG_SOURCES})
+  add_library(OrvUIElements64t::${name} ALIAS ${name})
+  set_target_properties(${name} PROPERTIES
+      CXX_VISIBILITY_PRESET hidden
+      VISIBILITY_INLINES_HIDDEN ON
+      VERSION ${PROJECT_VERSION}
+      SOVERSION ${PROJECT_VERSION_MAJOR})
+  target_compile_definitions(${name} PRIVATE ORV_BUILDING_${name})
+  target_include_directories(${name} PUBLIC
+      $<BUILD_INTERFACE:${ORV_SERVICES_DIR}>
+      $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/OrvUIElements64t>)
+  target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_LIBS}
+                                PRIVATE $<BUILD_INTERFACE:orv_build_flags> ${ARG_PRIVATE_LIBS})
+  install(TARGETS ${name} EXPORT OrvUIElements64tTargets
+          LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
+          RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+  if(ARG_HEADERS)
+    install(FILES ${ARG_HEADERS} DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/OrvUIElements64t")
+  endif()
+endfunction()
+
+# orv_add_executable(<name> SOURCES ... [LIBS ...] [NO_INSTALL])
+function(orv_add_executable name)
+  cmake_parse_arguments(ARG "NO_INSTALL" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE orv_build_flags ${ARG_LIBS})
+  if(NOT ARG_NO_INSTALL)
+    install(TARGETS ${name} RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+  endif()
+endfunction()

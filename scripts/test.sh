@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds the project and runs the whole test suite under a virtual display.
+#   scripts/test.sh            normal build in build/
+#   scripts/test.sh --sanitize AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=build
+extra=()
+if [ "${1:-}" = "--sanitize" ]; then
+  build=build-asan
+  extra=(-DORV_SANITIZE=ON -DORV_BUILD_BENCH=OFF)
+  export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:allocator_may_return_null=1"
+  export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
+  export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+fi
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${extra[@]}"
+cmake --build "$build" -j"$(nproc)"
+xvfb-run -a -s "-screen 0 1920x1200x24" ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
