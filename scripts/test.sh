@@ -17,4 +17,4 @@ fi
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${extra[@]}"
 cmake --build "$build" -j"$(nproc)"
-xvfb-run -a -s "-screen 0 1920x1200x24" ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
+xvfb-run -a -s "-screen 0 1920x1200x24 -noreset" ctest --test-dir "$build" --output-on-failure -j"$(nproc)"

@@ -475,7 +475,8 @@ ZIM_BASE_EXPORT Enve3d box(const ref_ptr<Pnt3fArray>& points, int first = 0);
 ZIM_BASE_EXPORT QString pathGetFileName(const QString& path);
 // The file name without its last suffix ("a/b/c.tar.gz" gives "c.tar").
 ZIM_BASE_EXPORT QString pathGetBaseName(const QString& path);
-// Everything before the last separator, without it ("a/b/c.jpg" gives "a/b"; "c.jpg" gives "").
+// Everything before the last separator, without it ("a/b/c.jpg" gives "a/b"; "c.jpg" gives "";
+// "/c.jpg" gives "/").
 ZIM_BASE_EXPORT QString pathGetDirectory(const QString& path);
 
 }  // namespace zim

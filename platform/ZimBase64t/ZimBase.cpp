@@ -68,7 +68,8 @@ QString pathGetBaseName(const QString& path)
 QString pathGetDirectory(const QString& path)
 {
     const int sep = lastSeparator(path);
-    return sep < 0 ? QString() : path.left(sep);
+    if (sep < 0) return QString();
+    return sep == 0 ? path.left(1) : path.left(sep);  // "/c.jpg" lies in "/", not in 
 }
 
 }  // namespace zim

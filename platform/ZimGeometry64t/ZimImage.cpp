@@ -20,13 +20,15 @@ namespace {
 
 QString tr(const char* text) { return QCoreApplication::translate("ZimImage", text); }
 
-// Lossy decoders accept files that end early and fill the rest with gray; a JPEG whose last scan
-// is not followed by an end-of-image marker is truncated.
+// Lossy decoders accept files that end early and fill the rest with gray. A whole JPEG ends in
+// an end-of-image marker (a little trailing padding is tolerated) that lies after its first
+// scan; the first scan starts in the header, so neither test reads more than the two ends.
 bool jpegLooksComplete(const QByteArray& bytes)
 {
-    const int lastScan = bytes.lastIndexOf(QByteArrayLiteral("\xFF\xDA"));
-    if (lastScan < 0) return false;
-    return bytes.indexOf(QByteArrayLiteral("\xFF\xD9"), lastScan + 2) >= 0;
+    const int firstScan = bytes.indexOf(QByteArrayLiteral("\xFF\xDA"));
+    if (firstScan < 0) return false;
+    const int tail = std::max(firstScan + 2, bytes.size() - 4096);
+    return bytes.indexOf(QByteArrayLiteral("\xFF\xD9"), tail) >= 0;
 }
 
 bool pngLooksComplete(const QByteArray& bytes)
