@@ -45,3 +45,27 @@ function(orv_add_executable name)
     install(TARGETS ${name} RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
   endif()
 endfunction()
+
+# orv_add_plugin(<name> SOURCES ... [LIBS ...] [OUTPUT_DIR dir] [NO_INSTALL])
+# A command plug-in: a loadable module named <name>.orvplugin with hidden visibility (only the
+# entry symbols of ORV_DECLARE_PLUGIN are exported). It lands in ${ORV_OUTPUT_DIR}/plugins, where
+# the host looks for plug-ins, unless OUTPUT_DIR says otherwise, and is installed into
+# ${CMAKE_INSTALL_BINDIR}/plugins unless NO_INSTALL is given.
+function(orv_add_plugin name)
+  cmake_parse_arguments(ARG "NO_INSTALL" "OUTPUT_DIR" "SOURCES;LIBS" ${ARGN})
+  if(NOT ARG_OUTPUT_DIR)
+    set(ARG_OUTPUT_DIR "${ORV_OUTPUT_DIR}/plugins")
+  endif()
+  add_library(${name} MODULE ${ARG_SOURCES})
+  set_target_properties(${name} PROPERTIES
+      PREFIX ""
+      SUFFIX ".orvplugin"
+      CXX_VISIBILITY_PRESET hidden
+      VISIBILITY_INLINES_HIDDEN ON
+      LIBRARY_OUTPUT_DIRECTORY "${ARG_OUTPUT_DIR}")
+  target_include_directories(${name} PRIVATE "${ORV_SERVICES_DIR}")
+  target_link_libraries(${name} PRIVATE orv_build_flags ${ARG_LIBS})
+  if(NOT ARG_NO_INSTALL)
+    install(TARGETS ${name} LIBRARY DESTINATION "${CMAKE_INSTALL_BINDIR}/plugins")
+  endif()
+endfunction()
