@@ -1,4 +1,5 @@
-// orv-sample: writes the deterministic sample project (see SampleGenerator.h) and says what it
+// orv-sample: writes the deterministic sample project (see SampleGenerator.h), turns it into a
+// project file, sample.orvproj, beside the manifest (unless --no-project), and says what it
 // holds.
 #include <QCommandLineParser>
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <limits>
 
 #include "SampleGenerator.h"
+#include "SampleProject.h"
 
 namespace {
 
@@ -84,7 +86,9 @@ int main(int argc, char** argv)
     const QCommandLineOption seedOpt(QStringLiteral("seed"),
                                      tr("Seed, 0 to 4294967295 (default: %1).").arg(defaults.seed), tr("S"));
     const QCommandLineOption quietOpt(QStringLiteral("quiet"), tr("Print nothing but errors."));
-    parser.addOptions({outOpt, tilesOpt, trianglesOpt, photoOpt, textureOpt, seedOpt, quietOpt});
+    const QCommandLineOption noProjectOpt(QStringLiteral("no-project"),
+                                          tr("Write the files and the manifest only, no sample.orvproj."));
+    parser.addOptions({outOpt, tilesOpt, trianglesOpt, photoOpt, textureOpt, seedOpt, quietOpt, noProjectOpt});
     if (!parser.parse(QCoreApplication::arguments())) return fail(parser.errorText());
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) parser.showHelp(0);
     if (!parser.positionalArguments().isEmpty())
@@ -131,6 +135,12 @@ int main(int argc, char** argv)
     }
     const orvsample::SampleResult result = orvsample::generateSample(options, progress);
     if (!result.ok) return fail(result.error);
+    orvsample::ProjectSummary project;
+    if (!parser.isSet(noProjectOpt)) {
+        const QString path = QFileInfo(result.manifestPath).absoluteDir().filePath(QStringLiteral("sample.orvproj"));
+        project = orvsample::buildSampleProject(result.manifestPath, path);
+        if (!project.ok) return fail(project.error);
+    }
 
     if (!quiet) {
         const QString folder = QDir::toNativeSeparators(QFileInfo(result.manifestPath).absolutePath());
@@ -147,6 +157,12 @@ int main(int argc, char** argv)
         printLine(stdout, tr("  marks:      %1").arg(result.marks));
         printLine(stdout, tr("  size:       %1 in %2 files").arg(humanBytes(result.bytesWritten)).arg(files));
         printLine(stdout, tr("  manifest:   %1").arg(QDir::toNativeSeparators(result.manifestPath)));
+        if (project.ok)
+            printLine(stdout, tr("  project:    %1 (%2 images with %3 marks, %4 triangles, reopened and checked)")
+                                  .arg(QDir::toNativeSeparators(project.path))
+                                  .arg(project.images)
+                                  .arg(project.marks)
+                                  .arg(project.triangles));
     }
     return 0;
 }

@@ -1,0 +1,83 @@
+// The project as a document: what a project file holds, in memory, and reading and writing
+// that file. Private to the kernel library.
+//
+// Project file: one SQLite database. PRAGMA application_id is kProjectAppId, PRAGMA
+// user_version the schema version (kProjectSchema). Paths are stored relative to the folder of
+// the project file. Tables (schema 1):
+//
+//   settings(key TEXT PRIMARY KEY, value)            "mode" (REAL), "current_image" (INTEGER),
+//                                                     "checksum" (SHA-1 of every value stored, so
+//                                                     a value changed on disk is found)
+//   images(idx INTEGER PRIMARY KEY,                   image index
+//          position INTEGER UNIQUE,                   place in the project order, 0 first
+//          photo TEXT, mesh TEXT, label TEXT,         photo and OBJ paths, label
+//          mapped, texture_visible, asleep INTEGER,   0 or 1
+//          texture TEXT, alpha TEXT)                  texture and map_d paths as the mesh last
+//                                                     named them ('' for none), so a mesh that
+//                                                     stays asleep is known without reading it
+//   marks(image, kind TEXT, seq,                      kind 'control', 'point', 'track' or
+//         u, v, x, y, z, id, u2, v2)                  'selected'; seq the place in its list;
+//                                                     NULL coordinates are invalid (NaN) ones
+//   groups(position INTEGER PRIMARY KEY, name TEXT UNIQUE)     position 0 is "DEFAULT", whose
+//   group_members(grp, seq, image)                             members (every image, in
+//                                                              project order) are not stored
+//   screen_path(seq INTEGER PRIMARY KEY, x REAL, y REAL)
+//   blobs(grp TEXT, key TEXT, data BLOB, PRIMARY KEY(grp, key))
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QPair>
+#include <QString>
+#include <QVector>
+
+#include "OrvKernel64t.h"
+
+namespace zim {
+namespace kernel {
+
+constexpr int kMarkKinds = 4;
+constexpr int kProjectSchema = 1;
+constexpr int kProjectAppId = 0x4f525650;  // "ORVP"
+extern const char* const kDefaultGroup;    // "DEFAULT"
+
+struct ImageData {
+    QString photoPath;  // absolute
+    QString meshPath;   // absolute
+    QString label;
+    bool mapped = false;
+    bool textureVisible = true;
+    bool asleep = false;
+    QString texturePath;  // absolute, empty for none
+    QString alphaPath;    // absolute, empty for none
+    QVector<MarkRecord> marks[kMarkKinds];
+};
+
+struct GroupData {
+    QString name;
+    QVector<int> members;  // image indices
+};
+
+struct ProjectData {
+    QVector<ImageData> images;  // by image index
+    QVector<int> order;         // every image index once, in project order
+    QVector<GroupData> groups;  // the groups after "DEFAULT"
+    QVector<XPnt2d> screenPath;
+    QMap<QPair<QString, QString>, QByteArray> blobs;  // (group, key) -> bytes
+    float mode = ZimModeMeshes;
+    int currentImage = -1;
+};
+
+// Reads a project file into *out (replaced only on success). On failure *error says why, naming
+// the file: missing, not an SQLite database, another program's database, a newer schema,
+// damaged or inconsistent.
+bool readProjectFile(const QString& path, ProjectData* out, QString* error);
+
+// Writes the whole project to path: into a temporary file in the same folder, in one
+// transaction, then renamed over path (which keeps its permissions). On failure the temporary
+// file is removed, path is untouched and *error says why. The environment variable
+// ORV_KERNEL_SAVE_FAULT ("write", "commit" or "rename") makes the write fail at that stage.
+bool writeProjectFile(const ProjectData& data, const QString& path, QString* error);
+
+}  // namespace kernel
+}  // namespace zim

@@ -1,0 +1,621 @@
+// Reading and writing project files (layout in KernelProject.h).
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <QTemporaryFile>
+#include <QtEndian>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "KernelProject.h"
+
+namespace zim {
+namespace kernel {
+
+const char* const kDefaultGroup = "DEFAULT";
+
+namespace {
+
+QString tr(const char* text) { return QCoreApplication::translate("OrvKernel", text); }
+
+const char* const kKindNames[kMarkKinds] = {"control", "point", "track", "selected"};
+
+int kindFromName(const QString& name)
+{
+    for (int k = 0; k < kMarkKinds; ++k)
+        if (name == QLatin1String(kKindNames[k])) return k;
+    return -1;
+}
+
+// A database connection that closes itself.
+class Db {
+public:
+    ~Db() { close(); }
+    bool open(const QString& path, int flags)
+    {
+        const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, flags, nullptr);
+        if (rc != SQLITE_OK) {
+            m_error = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromUtf8(sqlite3_errstr(rc));
+            close();
+            return false;
+        }
+        sqlite3_extended_result_codes(m_db, 1);
+        return true;
+    }
+    void close()
+    {
+        if (m_db) sqlite3_close_v2(m_db);
+        m_db = nullptr;
+    }
+    bool exec(const char* sql)
+    {
+        char* message = nullptr;
+        if (sqlite3_exec(m_db, sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
+        m_error = message ? QString::fromUtf8(message) : QString::fromUtf8(sqlite3_errmsg(m_db));
+        sqlite3_free(message);
+        return false;
+    }
+    sqlite3* handle() const { return m_db; }
+    QString error() const { return m_error; }
+    void setError(const QString& e) { m_error = e; }
+    void takeError() { m_error = QString::fromUtf8(sqlite3_errmsg(m_db)); }
+
+private:
+    sqlite3* m_db = nullptr;
+    QString m_error;
+};
+
+// A prepared statement that finalises itself.
+class Stmt {
+public:
+    Stmt(Db& db, const char* sql) : m_db(db)
+    {
+        if (sqlite3_prepare_v2(db.handle(), sql, -1, &m_stmt, nullptr) != SQLITE_OK) {
+            db.takeError();
+            m_stmt = nullptr;
+        }
+    }
+    ~Stmt() { sqlite3_finalize(m_stmt); }
+    Stmt(const Stmt&) = delete;
+    Stmt& operator=(const Stmt&) = delete;
+
+    bool ok() const { return m_stmt != nullptr; }
+    void bind(int i, qint64 v) { sqlite3_bind_int64(m_stmt, i, v); }
+    void bind(int i, double v)
+    {
+        if (std::isfinite(v))
+            sqlite3_bind_double(m_stmt, i, v);
+        else
+            sqlite3_bind_null(m_stmt, i);
+    }
+    void bind(int i, const QString& v)
+    {
+        const QByteArray u = v.toUtf8();
+        sqlite3_bind_text(m_stmt, i, u.constData(), u.size(), SQLITE_TRANSIENT);
+    }
+    void bindBlob(int i, const QByteArray& v)
+    {
+        // A non-null pointer keeps an empty blob a blob instead of NULL.
+        static const char empty = 0;
+        sqlite3_bind_blob(m_stmt, i, v.isEmpty() ? &empty : v.constData(), v.size(), SQLITE_TRANSIENT);
+    }
+    // One step of a statement that returns no rows; resets it for the next use.
+    bool run()
+    {
+        const int rc = sqlite3_step(m_stmt);
+        sqlite3_reset(m_stmt);
+        sqlite3_clear_bindings(m_stmt);
+        if (rc == SQLITE_DONE) return true;
+        m_db.takeError();
+        return false;
+    }
+    // Next row of a query: 1 a row, 0 the end, -1 an error (taken into the connection).
+    int next()
+    {
+        const int rc = sqlite3_step(m_stmt);
+        if (rc == SQLITE_ROW) return 1;
+        if (rc == SQLITE_DONE) return 0;
+        m_db.takeError();
+        return -1;
+    }
+    bool isNull(int c) const { return sqlite3_column_type(m_stmt, c) == SQLITE_NULL; }
+    qint64 integer(int c) const { return sqlite3_column_int64(m_stmt, c); }
+    double real(int c) const
+    {
+        return isNull(c) ? std::numeric_limits<double>::quiet_NaN() : sqlite3_column_double(m_stmt, c);
+    }
+    QString text(int c) const
+    {
+        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, c));
+        return p ? QString::fromUtf8(p, sqlite3_column_bytes(m_stmt, c)) : QString();
+    }
+    QByteArray blob(int c) const
+    {
+        const void* p = sqlite3_column_blob(m_stmt, c);
+        const int n = sqlite3_column_bytes(m_stmt, c);
+        return p && n > 0 ? QByteArray(static_cast<const char*>(p), n) : QByteArray();
+    }
+
+private:
+    Db& m_db;
+    sqlite3_stmt* m_stmt = nullptr;
+};
+
+const char* const kSchemaSql =
+    "CREATE TABLE settings(key TEXT PRIMARY KEY, value) WITHOUT ROWID;"
+    "CREATE TABLE images(idx INTEGER PRIMARY KEY, position INTEGER NOT NULL UNIQUE,"
+    " photo TEXT NOT NULL, mesh TEXT NOT NULL, label TEXT NOT NULL,"
+    " mapped INTEGER NOT NULL, texture_visible INTEGER NOT NULL, asleep INTEGER NOT NULL,"
+    " texture TEXT NOT NULL, alpha TEXT NOT NULL);"
+    "CREATE TABLE marks(image INTEGER NOT NULL REFERENCES images(idx), kind TEXT NOT NULL,"
+    " seq INTEGER NOT NULL, u REAL, v REAL, x REAL, y REAL, z REAL, id INTEGER NOT NULL,"
+    " u2 REAL, v2 REAL, PRIMARY KEY(image, kind, seq)) WITHOUT ROWID;"
+    "CREATE TABLE groups(position INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);"
+    "CREATE TABLE group_members(grp INTEGER NOT NULL REFERENCES groups(position), seq INTEGER NOT NULL,"
+    " image INTEGER NOT NULL REFERENCES images(idx), PRIMARY KEY(grp, seq)) WITHOUT ROWID;"
+    "CREATE TABLE screen_path(seq INTEGER PRIMARY KEY, x REAL NOT NULL, y REAL NOT NULL);"
+    "CREATE TABLE blobs(grp TEXT NOT NULL, key TEXT NOT NULL, data BLOB NOT NULL,"
+    " PRIMARY KEY(grp, key)) WITHOUT ROWID;";
+
+QString relativePath(const QDir& base, const QString& absolute)
+{
+    return absolute.isEmpty() ? QString() : base.relativeFilePath(absolute);
+}
+
+QString absolutePath(const QDir& base, const QString& stored)
+{
+    return stored.isEmpty() ? QString() : QDir::cleanPath(base.absoluteFilePath(stored));
+}
+
+QString saveFault() { return qEnvironmentVariable("ORV_KERNEL_SAVE_FAULT"); }
+
+// A digest of everything the file holds, as it is stored (paths relative to `base`). SQLite
+// checks the structure of its pages but not the values in them; the digest, kept in the settings,
+// finds a value that changed on disk. Numbers that SQLite cannot keep as they are (NaN and the
+// infinities become NULL, -0 becomes 0) enter in the form they come back in.
+QString contentDigest(const ProjectData& d, const QDir& base)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    const auto addInt = [&](qint64 v) {
+        const qint64 le = qToLittleEndian(v);
+        hash.addData(reinterpret_cast<const char*>(&le), sizeof le);
+    };
+    const auto addReal = [&](double v) {
+        if (!std::isfinite(v)) {
+            hash.addData("N", 1);
+            return;
+        }
+        if (v == 0.0) v = 0.0;
+        quint64 bits = 0;
+        std::memcpy(&bits, &v, sizeof bits);
+        hash.addData("R", 1);
+        addInt(qint64(bits));
+    };
+    const auto addBytes = [&](const QByteArray& b) {
+        addInt(b.size());
+        hash.addData(b);
+    };
+    const auto addText = [&](const QString& t) { addBytes(t.toUtf8()); };
+
+    addReal(double(d.mode));
+    addInt(d.currentImage);
+    addInt(d.images.size());
+    QVector<int> position(d.images.size(), -1);
+    for (int p = 0; p < d.order.size(); ++p) position[d.order[p]] = p;
+    for (int i = 0; i < d.images.size(); ++i) {
+        const ImageData& im = d.images[i];
+        addInt(position[i]);
+        for (const QString* path : {&im.photoPath, &im.meshPath}) addText(relativePath(base, *path));
+        addText(im.label);
+        addInt(im.mapped);
+        addInt(im.textureVisible);
+        addInt(im.asleep);
+        for (const QString* path : {&im.texturePath, &im.alphaPath}) addText(relativePath(base, *path));
+        for (const auto& marks : im.marks) {
+            addInt(marks.size());
+            for (const MarkRecord& r : marks) {
+                for (double v : {r.uv.x, r.uv.y, r.point.x, r.point.y, r.point.z}) addReal(v);
+                addInt(r.id);
+                addReal(r.uv2.x);
+                addReal(r.uv2.y);
+            }
+        }
+    }
+    addInt(d.groups.size());
+    for (const GroupData& g : d.groups) {
+        addText(g.name);
+        addInt(g.members.size());
+        for (int m : g.members) addInt(m);
+    }
+    addInt(d.screenPath.size());
+    for (const XPnt2d& p : d.screenPath) {
+        addReal(p.x);
+        addReal(p.y);
+    }
+    addInt(d.blobs.size());
+    for (auto it = d.blobs.constBegin(); it != d.blobs.constEnd(); ++it) {
+        addText(it.key().first);
+        addText(it.key().second);
+        addBytes(it.value());
+    }
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+// Everything but the schema, inside the open transaction.
+bool writeRows(Db& db, const ProjectData& data, const QDir& base, QString* why)
+{
+    const bool faultHalfway = saveFault() == QLatin1String("write");
+    {
+        Stmt s(db, "INSERT INTO settings(key, value) VALUES(?, ?)");
+        if (!s.ok()) return false;
+        s.bind(1, QStringLiteral("mode"));
+        s.bind(2, double(data.mode));
+        if (!s.run()) return false;
+        s.bind(1, QStringLiteral("current_image"));
+        s.bind(2, qint64(data.currentImage));
+        if (!s.run()) return false;
+        s.bind(1, QStringLiteral("checksum"));
+        s.bind(2, contentDigest(data, base));
+        if (!s.run()) return false;
+    }
+    QVector<int> position(data.images.size(), -1);
+    for (int p = 0; p < data.order.size(); ++p) position[data.order[p]] = p;
+    {
+        Stmt s(db,
+               "INSERT INTO images(idx, position, photo, mesh, label, mapped, texture_visible, asleep, texture,"
+               " alpha) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        Stmt m(
+            db,
+            "INSERT INTO marks(image, kind, seq, u, v, x, y, z, id, u2, v2) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        if (!s.ok() || !m.ok()) return false;
+        for (int i = 0; i < data.images.size(); ++i) {
+            if (faultHalfway && i == data.images.size() / 2) {
+                *why = tr("fault injected for a test (ORV_KERNEL_SAVE_FAULT=write)");
+                return false;
+            }
+            const ImageData& im = data.images[i];
+            s.bind(1, qint64(i));
+            s.bind(2, qint64(position[i]));
+            s.bind(3, relativePath(base, im.photoPath));
+            s.bind(4, relativePath(base, im.meshPath));
+            s.bind(5, im.label);
+            s.bind(6, qint64(im.mapped));
+            s.bind(7, qint64(im.textureVisible));
+            s.bind(8, qint64(im.asleep));
+            s.bind(9, relativePath(base, im.texturePath));
+            s.bind(10, relativePath(base, im.alphaPath));
+            if (!s.run()) return false;
+            for (int k = 0; k < kMarkKinds; ++k) {
+                for (int j = 0; j < im.marks[k].size(); ++j) {
+                    const MarkRecord& r = im.marks[k][j];
+                    m.bind(1, qint64(i));
+                    m.bind(2, QString::fromLatin1(kKindNames[k]));
+                    m.bind(3, qint64(j));
+                    m.bind(4, r.uv.x);
+                    m.bind(5, r.uv.y);
+                    m.bind(6, r.point.x);
+                    m.bind(7, r.point.y);
+                    m.bind(8, r.point.z);
+                    m.bind(9, qint64(r.id));
+                    m.bind(10, r.uv2.x);
+                    m.bind(11, r.uv2.y);
+                    if (!m.run()) return false;
+                }
+            }
+        }
+        if (faultHalfway && data.images.isEmpty()) {
+            *why = tr("fault injected for a test (ORV_KERNEL_SAVE_FAULT=write)");
+            return false;
+        }
+    }
+    {
+        Stmt g(db, "INSERT INTO groups(position, name) VALUES(?, ?)");
+        Stmt gm(db, "INSERT INTO group_members(grp, seq, image) VALUES(?, ?, ?)");
+        if (!g.ok() || !gm.ok()) return false;
+        g.bind(1, qint64(0));
+        g.bind(2, QString::fromLatin1(kDefaultGroup));
+        if (!g.run()) return false;
+        for (int i = 0; i < data.groups.size(); ++i) {
+            g.bind(1, qint64(i + 1));
+            g.bind(2, data.groups[i].name);
+            if (!g.run()) return false;
+            for (int j = 0; j < data.groups[i].members.size(); ++j) {
+                gm.bind(1, qint64(i + 1));
+                gm.bind(2, qint64(j));
+                gm.bind(3, qint64(data.groups[i].members[j]));
+                if (!gm.run()) return false;
+            }
+        }
+    }
+    {
+        Stmt s(db, "INSERT INTO screen_path(seq, x, y) VALUES(?, ?, ?)");
+        if (!s.ok()) return false;
+        for (int i = 0; i < data.screenPath.size(); ++i) {
+            s.bind(1, qint64(i));
+            s.bind(2, data.screenPath[i].x);
+            s.bind(3, data.screenPath[i].y);
+            if (!s.run()) return false;
+        }
+    }
+    {
+        Stmt s(db, "INSERT INTO blobs(grp, key, data) VALUES(?, ?, ?)");
+        if (!s.ok()) return false;
+        for (auto it = data.blobs.constBegin(); it != data.blobs.constEnd(); ++it) {
+            s.bind(1, it.key().first);
+            s.bind(2, it.key().second);
+            s.bindBlob(3, it.value());
+            if (!s.run()) return false;
+        }
+    }
+    return true;
+}
+
+bool syncFolder(const QString& folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// Reads every table; false with *why on a database error or data that does not fit together.
+bool readRows(Db& db, const QDir& base, ProjectData* out, QString* why)
+{
+    auto bad = [&](const QString& what) {
+        *why = what;
+        return false;
+    };
+    ProjectData d;
+    QString checksum;
+    {
+        Stmt s(db, "SELECT key, value FROM settings");
+        if (!s.ok()) return false;
+        int rc;
+        while ((rc = s.next()) == 1) {
+            const QString key = s.text(0);
+            if (key == QLatin1String("mode"))
+                d.mode = float(s.real(1));
+            else if (key == QLatin1String("current_image"))
+                d.currentImage = int(qBound<qint64>(-1, s.integer(1), std::numeric_limits<int>::max()));
+            else if (key == QLatin1String("checksum"))
+                checksum = s.text(1);
+        }
+        if (rc < 0) return false;
+        if (!std::isfinite(d.mode)) return bad(tr("the working mode is not a number"));
+    }
+    QVector<int> positions;
+    {
+        Stmt s(db,
+               "SELECT idx, position, photo, mesh, label, mapped, texture_visible, asleep, texture, alpha FROM images"
+               " ORDER BY idx");
+        if (!s.ok()) return false;
+        int rc;
+        while ((rc = s.next()) == 1) {
+            if (s.integer(0) != d.images.size())
+                return bad(tr("image %1 is not followed by image %2").arg(d.images.size() - 1).arg(d.images.size()));
+            ImageData im;
+            im.photoPath = absolutePath(base, s.text(2));
+            im.meshPath = absolutePath(base, s.text(3));
+            im.label = s.text(4);
+            im.mapped = s.integer(5) != 0;
+            im.textureVisible = s.integer(6) != 0;
+            im.asleep = s.integer(7) != 0;
+            im.texturePath = absolutePath(base, s.text(8));
+            im.alphaPath = absolutePath(base, s.text(9));
+            if (im.photoPath.isEmpty() || im.meshPath.isEmpty())
+                return bad(tr("image %1 has no photo or no mesh path").arg(d.images.size()));
+            positions.append(int(qBound<qint64>(-1, s.integer(1), std::numeric_limits<int>::max())));
+            d.images.append(im);
+        }
+        if (rc < 0) return false;
+    }
+    const int n = d.images.size();
+    d.order.fill(-1, n);
+    for (int i = 0; i < n; ++i) {
+        const int p = positions[i];
+        if (p < 0 || p >= n || d.order[p] >= 0) return bad(tr("the image order is inconsistent"));
+        d.order[p] = i;
+    }
+    {
+        Stmt s(db, "SELECT image, kind, seq, u, v, x, y, z, id, u2, v2 FROM marks ORDER BY image, kind, seq");
+        if (!s.ok()) return false;
+        int rc;
+        while ((rc = s.next()) == 1) {
+            const qint64 image = s.integer(0);
+            const int kind = kindFromName(s.text(1));
+            if (image < 0 || image >= n) return bad(tr("a mark belongs to image %1, which does not exist").arg(image));
+            if (kind < 0) return bad(tr("a mark of image %1 has the unknown kind '%2'").arg(image).arg(s.text(1)));
+            QVector<MarkRecord>& list = d.images[int(image)].marks[kind];
+            if (s.integer(2) != list.size()) return bad(tr("the marks of image %1 have gaps").arg(image));
+            MarkRecord r;
+            r.uv = XPnt2d(s.real(3), s.real(4));
+            r.point = XPnt3d(s.real(5), s.real(6), s.real(7));
+            r.id = std::int32_t(s.integer(8));
+            r.uv2 = XPnt2d(s.real(9), s.real(10));
+            list.append(r);
+        }
+        if (rc < 0) return false;
+    }
+    {
+        Stmt s(db, "SELECT position, name FROM groups ORDER BY position");
+        if (!s.ok()) return false;
+        int rc, expected = 0;
+        while ((rc = s.next()) == 1) {
+            if (s.integer(0) != expected) return bad(tr("the model-item groups have gaps"));
+            if (expected == 0) {
+                if (s.text(1) != QLatin1String(kDefaultGroup))
+                    return bad(tr("the first model-item group is not \"DEFAULT\""));
+            } else {
+                d.groups.append(GroupData{s.text(1), {}});
+            }
+            ++expected;
+        }
+        if (rc < 0) return false;
+        if (expected == 0) return bad(tr("the model-item group \"DEFAULT\" is missing"));
+    }
+    {
+        Stmt s(db, "SELECT grp, seq, image FROM group_members ORDER BY grp, seq");
+        if (!s.ok()) return false;
+        int rc;
+        while ((rc = s.next()) == 1) {
+            const qint64 g = s.integer(0), image = s.integer(2);
+            if (g < 1 || g > d.groups.size() || image < 0 || image >= n)
+                return bad(tr("a model-item group names an image or group that does not exist"));
+            d.groups[int(g - 1)].members.append(int(image));
+        }
+        if (rc < 0) return false;
+    }
+    {
+        Stmt s(db, "SELECT seq, x, y FROM screen_path ORDER BY seq");
+        if (!s.ok()) return false;
+        int rc;
+        while ((rc = s.next()) == 1) d.screenPath.append(XPnt2d(s.real(1), s.real(2)));
+        if (rc < 0) return false;
+    }
+    {
+        Stmt s(db, "SELECT grp, key, data FROM blobs");
+        if (!s.ok()) return false;
+        int rc;
+        while ((rc = s.next()) == 1) d.blobs.insert(qMakePair(s.text(0), s.text(1)), s.blob(2));
+        if (rc < 0) return false;
+    }
+    if (checksum != contentDigest(d, base)) return bad(tr("its contents do not match their checksum"));
+    if (d.currentImage >= n) d.currentImage = -1;
+    *out = std::move(d);
+    return true;
+}
+
+}  // namespace
+
+bool readProjectFile(const QString& path, ProjectData* out, QString* error)
+{
+    const QString shown = QDir::toNativeSeparators(path);
+    auto fail = [&](const QString& why) {
+        *error = tr("cannot open the project %1: %2").arg(shown, why);
+        return false;
+    };
+    const QFileInfo info(path);
+    if (!info.exists()) return fail(tr("the file does not exist"));
+    if (!info.isFile()) return fail(tr("it is not a file"));
+    {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly)) return fail(f.errorString());
+        const QByteArray head = f.read(16);
+        if (head.size() < 16 || head != QByteArray("SQLite format 3\0", 16))
+            return fail(tr("it is not a project file (not an SQLite database)"));
+    }
+
+    Db db;
+    if (!db.open(path, SQLITE_OPEN_READONLY)) return fail(db.error());
+    auto pragmaInt = [&](const char* sql, qint64* value) {
+        Stmt s(db, sql);
+        if (!s.ok() || s.next() != 1) return false;
+        *value = s.integer(0);
+        return true;
+    };
+    qint64 appId = 0, version = 0;
+    if (!pragmaInt("PRAGMA application_id", &appId) || !pragmaInt("PRAGMA user_version", &version))
+        return fail(tr("the file is damaged (%1)").arg(db.error()));
+    if (appId != kProjectAppId) return fail(tr("it is an SQLite database of another program, not a project file"));
+    if (version > kProjectSchema)
+        return fail(tr("it was written by a newer version of the program (schema %1, this one reads up to %2)")
+                        .arg(version)
+                        .arg(kProjectSchema));
+    if (version < 1) return fail(tr("it has no project schema version"));
+    {
+        Stmt s(db, "PRAGMA quick_check");
+        if (!s.ok()) return fail(tr("the file is damaged (%1)").arg(db.error()));
+        const int rc = s.next();
+        if (rc != 1) return fail(tr("the file is damaged (%1)").arg(db.error()));
+        const QString verdict = s.text(0);
+        if (verdict != QLatin1String("ok")) return fail(tr("the file is damaged (%1)").arg(verdict));
+    }
+    if (!db.exec("BEGIN")) return fail(tr("the file is damaged (%1)").arg(db.error()));
+    QString why;
+    ProjectData data;
+    const bool ok = readRows(db, info.absoluteDir(), &data, &why);
+    db.exec("COMMIT");
+    if (!ok)
+        return fail(why.isEmpty() ? tr("the file is damaged (%1)").arg(db.error())
+                                  : tr("the file is damaged (%1)").arg(why));
+    *out = std::move(data);
+    return true;
+}
+
+bool writeProjectFile(const ProjectData& data, const QString& path, QString* error)
+{
+    // Writing through a symbolic link replaces the file it points to, not the link.
+    QFileInfo info(path);
+    const QString target = info.isSymLink() ? info.symLinkTarget() : info.absoluteFilePath();
+    info = QFileInfo(target);
+    const QString shown = QDir::toNativeSeparators(target);
+    const QString folder = info.absolutePath();
+    auto fail = [&](const QString& why) {
+        *error = tr("cannot save the project %1: %2").arg(shown, why);
+        return false;
+    };
+    if (!QFileInfo(folder).isDir())
+        return fail(tr("the folder %1 does not exist").arg(QDir::toNativeSeparators(folder)));
+    if (info.exists() && !info.isFile()) return fail(tr("it exists and is not a file"));
+
+    QString tempPath;
+    {
+        QTemporaryFile temp(QDir(folder).filePath(QStringLiteral(".%1.saving-XXXXXX").arg(info.fileName())));
+        temp.setAutoRemove(false);
+        if (!temp.open())
+            return fail(
+                tr("cannot create a file in %1 (%2)").arg(QDir::toNativeSeparators(folder), temp.errorString()));
+        tempPath = temp.fileName();
+    }
+    auto failRemoving = [&](const QString& why) {
+        QFile::remove(tempPath);
+        return fail(why);
+    };
+
+    {
+        Db db;
+        if (!db.open(tempPath, SQLITE_OPEN_READWRITE)) return failRemoving(db.error());
+        // The file is not the project until it is renamed: no rollback journal is needed, but
+        // the data must be on disk before the rename.
+        if (!db.exec("PRAGMA journal_mode=OFF") || !db.exec("PRAGMA synchronous=FULL") || !db.exec("BEGIN") ||
+            !db.exec(kSchemaSql))
+            return failRemoving(db.error());
+        QString why;
+        if (!writeRows(db, data, info.absoluteDir(), &why)) return failRemoving(why.isEmpty() ? db.error() : why);
+        const QByteArray pragmas = QStringLiteral("PRAGMA application_id=%1; PRAGMA user_version=%2;")
+                                       .arg(kProjectAppId)
+                                       .arg(kProjectSchema)
+                                       .toLatin1();
+        if (!db.exec(pragmas.constData())) return failRemoving(db.error());
+        if (saveFault() == QLatin1String("commit"))
+            return failRemoving(tr("fault injected for a test (ORV_KERNEL_SAVE_FAULT=commit)"));
+        if (!db.exec("COMMIT")) return failRemoving(db.error());
+    }
+
+    // The saved file keeps the permissions of the one it replaces; a new one gets the usual
+    // read-write for the owner and read for the others.
+    const QFile::Permissions perms = info.exists() ? QFile(target).permissions()
+                                                   : (QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser |
+                                                      QFile::WriteUser | QFile::ReadGroup | QFile::ReadOther);
+    QFile::setPermissions(tempPath, perms);
+    if (saveFault() == QLatin1String("rename"))
+        return failRemoving(tr("fault injected for a test (ORV_KERNEL_SAVE_FAULT=rename)"));
+    if (std::rename(QFile::encodeName(tempPath).constData(), QFile::encodeName(target).constData()) != 0)
+        return failRemoving(tr("cannot replace the file (%1)").arg(QString::fromLocal8Bit(std::strerror(errno))));
+    syncFolder(folder);
+    return true;
+}
+
+}  // namespace kernel
+}  // namespace zim
