@@ -239,6 +239,13 @@ ref_ptr<IZimImage> ImageLevels::full(int index, const QString& photoPath, QStrin
         return nullptr;
     }
     m_full.prepend(qMakePair(index, Held{key, image}));
+    trimFull();
+    return image;
+}
+
+void ImageLevels::trimFull()
+{
+    // Keep the pinned picture and the kFullKept most recently used others.
     int others = 0;
     for (int i = 0; i < m_full.size();) {
         if (m_full[i].first != m_pinned && ++others > kFullKept)
@@ -246,20 +253,13 @@ ref_ptr<IZimImage> ImageLevels::full(int index, const QString& photoPath, QStrin
         else
             ++i;
     }
-    return image;
 }
 
 void ImageLevels::pin(int index)
 {
     if (m_pinned == index) return;
     m_pinned = index;
-    int others = 0;
-    for (int i = 0; i < m_full.size();) {
-        if (m_full[i].first != m_pinned && ++others > kFullKept)
-            m_full.removeAt(i);
-        else
-            ++i;
-    }
+    trimFull();
 }
 
 void ImageLevels::setPrefetch(bool enabled)

@@ -62,6 +62,7 @@ public:
     ref_ptr<IZimImage> full(int index, const QString& photoPath, QString* error);
     // Keeps image `index`'s full photograph in memory (-1: none).
     void pin(int index);
+    void trimFull();
 
     void setPrefetch(bool enabled);
     bool prefetch() const { return m_prefetch; }

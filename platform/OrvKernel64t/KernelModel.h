@@ -114,6 +114,8 @@ public:
     bool validIndex(const OpenProject* p, int index) const { return p && index >= 0 && index < p->rt.size(); }
     int indexOf(const IZimMesh* mesh);
     void syncOrder(OpenProject& p);
+    // The awake, loaded meshes whose image is mapped (or not), in project order.
+    int awakeMeshes(ref_ptr<MeshArray>& out, bool mapped);
     QSize photoSize(OpenProject& p, int index);
     // Level 1 of an image (null when there is none); `cached` tells whether it is the mesh's own.
     ref_ptr<IZimImage> texture(OpenProject& p, int index, bool* cached);

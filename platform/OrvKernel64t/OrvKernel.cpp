@@ -709,7 +709,7 @@ int ModelManager::getMeshOrder(ref_ptr<MeshArray>& out)
     return 0;
 }
 
-int ModelManager::getMeshArray(ref_ptr<MeshArray>& out)
+int ModelManager::awakeMeshes(ref_ptr<MeshArray>& out, bool mapped)
 {
     out.reset();
     if (!m_project) return -1;
@@ -717,25 +717,15 @@ int ModelManager::getMeshArray(ref_ptr<MeshArray>& out)
     out = newMeshArray();
     for (int index : qAsConst(m_project->data.order)) {
         const ImageRuntime& r = m_project->rt[index];
-        if (!m_project->data.images[index].asleep && r.mesh->isLoaded() && !m_project->data.images[index].mapped)
-            out->appendMesh(r.mesh);
+        const auto& image = m_project->data.images[index];
+        if (!image.asleep && r.mesh->isLoaded() && image.mapped == mapped) out->appendMesh(r.mesh);
     }
     return 0;
 }
 
-int ModelManager::getBackupMeshArray(ref_ptr<MeshArray>& out)
-{
-    out.reset();
-    if (!m_project) return -1;
-    syncOrder(*m_project);
-    out = newMeshArray();
-    for (int index : qAsConst(m_project->data.order)) {
-        const ImageRuntime& r = m_project->rt[index];
-        if (!m_project->data.images[index].asleep && r.mesh->isLoaded() && m_project->data.images[index].mapped)
-            out->appendMesh(r.mesh);
-    }
-    return 0;
-}
+int ModelManager::getMeshArray(ref_ptr<MeshArray>& out) { return awakeMeshes(out, false); }
+
+int ModelManager::getBackupMeshArray(ref_ptr<MeshArray>& out) { return awakeMeshes(out, true); }
 
 bool ModelManager::isMeshAsleepById(int index)
 {
