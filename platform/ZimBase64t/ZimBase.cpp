@@ -69,7 +69,7 @@ QString pathGetDirectory(const QString& path)
 {
     const int sep = lastSeparator(path);
     if (sep < 0) return QString();
-    return sep == 0 ? path.left(1) : path.left(sep);  // "/c.jpg" lies in "/", not in 
+    return sep == 0 ? path.left(1) : path.left(sep);  // "/c.jpg" lies in "/", not in ""
 }
 
 }  // namespace zim

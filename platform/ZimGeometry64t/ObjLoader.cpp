@@ -80,7 +80,7 @@ LineScan scanLines(const std::string& text)
             if (isSpace(q[1])) {
                 wanted = 3, numbers = q + 1;
             } else if (length >= 3 && q[1] == 't' && isSpace(q[2])) {
-                wanted = 2, numbers = q + 2;
+                wanted = 1, numbers = q + 2;  // v (and w) of a texture coordinate may be left out
             } else if (length >= 3 && q[1] == 'n' && isSpace(q[2])) {
                 wanted = 3, numbers = q + 2;
             }

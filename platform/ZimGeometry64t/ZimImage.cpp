@@ -20,7 +20,7 @@ namespace {
 
 QString tr(const char* text) { return QCoreApplication::translate("ZimImage", text); }
 
-// Lossy decoders accept files that end early and fill the rest with gray. A whole JPEG ends in
+// The PNG decoder refuses a file cut short; the JPEG decoder accepts files that end early and fill the rest with gray. A whole JPEG ends in
 // an end-of-image marker (a little trailing padding is tolerated) that lies after its first
 // scan; the first scan starts in the header, so neither test reads more than the two ends.
 bool jpegLooksComplete(const QByteArray& bytes)
@@ -29,12 +29,6 @@ bool jpegLooksComplete(const QByteArray& bytes)
     if (firstScan < 0) return false;
     const int tail = std::max(firstScan + 2, bytes.size() - 4096);
     return bytes.indexOf(QByteArrayLiteral("\xFF\xD9"), tail) >= 0;
-}
-
-bool pngLooksComplete(const QByteArray& bytes)
-{
-    const int from = std::max(0, bytes.size() - 64);
-    return bytes.indexOf(QByteArrayLiteral("IEND"), from) >= 0;
 }
 
 QByteArray formatForSuffix(const QString& path)
@@ -454,7 +448,7 @@ int CZimImage::imageLoadScaled(const QString& path, int maxSide)
         m_error = tr("cannot read image '%1': not an image file of a known format").arg(path);
         return -1;
     }
-    if ((format == "jpeg" && !jpegLooksComplete(bytes)) || (format == "png" && !pngLooksComplete(bytes))) {
+    if (format == "jpeg" && !jpegLooksComplete(bytes)) {
         m_error = tr("cannot read image '%1': the file is truncated").arg(path);
         return -1;
     }
