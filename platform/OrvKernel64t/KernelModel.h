@@ -14,6 +14,9 @@
 namespace zim {
 namespace kernel {
 
+// Pixel size of an image file from its header, without decoding it; empty when unreadable.
+QSize readHeaderSize(const QString& path);
+
 // What the open project knows about one image beyond its stored data.
 struct ImageRuntime {
     ref_ptr<ProjectMesh> mesh;

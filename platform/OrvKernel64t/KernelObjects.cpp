@@ -2,7 +2,6 @@
 // entries, the screen path, model items and settings; and the kernel's free functions that
 // belong to the project model.
 #include <QFileInfo>
-#include <QImageReader>
 #include <QSet>
 
 #include "KernelModel.h"
@@ -185,9 +184,7 @@ public:
                 return t ? QSize(t->imageWidth(), t->imageHeight()) : QSize();
             }
             if (mesh.meshTexturePath().isEmpty()) return {};
-            QImageReader reader(mesh.meshTexturePath());
-            reader.setDecideFormatFromContent(true);
-            return reader.size();
+            return readHeaderSize(mesh.meshTexturePath());
         }
         const QSize full = mm()->photoSize(*p, m_index);
         if (level == 2 || !full.isValid()) return level == 2 ? full : QSize();

@@ -19,18 +19,18 @@
 namespace zim {
 namespace kernel {
 
-namespace {
-
-QString tr(const char* text) { return QCoreApplication::translate("OrvKernel", text); }
-
-QString native(const QString& path) { return QDir::toNativeSeparators(path); }
-
 QSize readHeaderSize(const QString& path)
 {
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     return reader.size();
 }
+
+namespace {
+
+QString tr(const char* text) { return QCoreApplication::translate("OrvKernel", text); }
+
+QString native(const QString& path) { return QDir::toNativeSeparators(path); }
 
 // The steps every batch operation reports: text, a first step, a sub-range for the work.
 struct ProgressRange {

@@ -1,6 +1,7 @@
 // Point and line markers drawn with the current GL matrices. Each call saves the GL state it
 // changes (attribute stack, and the model-view matrix by value) and puts it back before it returns.
 #include <cmath>
+#include <initializer_list>
 
 #include "GlSupport.h"
 #include "ZimDisplay64t.h"
@@ -80,19 +81,15 @@ int CZimSymbol::drawPoint(const XPnt3d& point, double size, double lineWidth, co
     const double y = centre.y;
     const double z = centre.z;
     if (filled) {
-        glBegin(GL_QUADS);
-        glVertex3d(x - half, y - half, z);
-        glVertex3d(x + half, y - half, z);
-        glVertex3d(x + half, y + half, z);
-        glVertex3d(x - half, y + half, z);
-        glEnd();
-        // The outline keeps a marker smaller than a pixel visible.
-        glBegin(GL_LINE_LOOP);
-        glVertex3d(x - half, y - half, z);
-        glVertex3d(x + half, y - half, z);
-        glVertex3d(x + half, y + half, z);
-        glVertex3d(x - half, y + half, z);
-        glEnd();
+        // The outline after the fill keeps a marker smaller than a pixel visible.
+        for (const GLenum mode : {GLenum(GL_QUADS), GLenum(GL_LINE_LOOP)}) {
+            glBegin(mode);
+            glVertex3d(x - half, y - half, z);
+            glVertex3d(x + half, y - half, z);
+            glVertex3d(x + half, y + half, z);
+            glVertex3d(x - half, y + half, z);
+            glEnd();
+        }
     } else {
         glBegin(GL_LINES);
         glVertex3d(x - half, y, z);

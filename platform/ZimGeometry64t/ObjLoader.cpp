@@ -12,10 +12,12 @@
 #include <tiny_obj_loader.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <sstream>
+#include <istream>
+#include <streambuf>
 #include <string>
 
 namespace zim {
@@ -61,10 +63,10 @@ QString restOfLine(const char* from, const char* eol)
 }
 
 // Checks the "v", "vt" and "vn" lines and notes the names.
-LineScan scanLines(const std::string& text)
+LineScan scanLines(const QByteArray& text)
 {
     LineScan scan;
-    const char* p = text.data();
+    const char* p = text.constData();
     const char* const end = p + text.size();
     int line = 0;
     while (p < end) {
@@ -102,6 +104,16 @@ LineScan scanLines(const std::string& text)
     return scan;
 }
 
+// A stream buffer over bytes held elsewhere.
+class ReadOnlyBuffer : public std::streambuf {
+public:
+    explicit ReadOnlyBuffer(const QByteArray& bytes)
+    {
+        char* begin = const_cast<char*>(bytes.constData());  // only ever read
+        setg(begin, begin, begin + bytes.size());
+    }
+};
+
 bool warningIsFatal(const std::string& warn)
 {
     std::string lower(warn);
@@ -129,10 +141,10 @@ ref_ptr<IZimMesh> loadObjMesh(const QString& objPath, QString* error)
     if (!file.open(QIODevice::ReadOnly)) return fail(file.errorString());
     const QByteArray bytes = file.readAll();
     file.close();
-    if (bytes.trimmed().isEmpty()) return fail(tr("the file is empty"));
+    if (std::all_of(bytes.cbegin(), bytes.cend(), [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }))
+        return fail(tr("the file is empty"));
 
-    const std::string text(bytes.constData(), std::size_t(bytes.size()));
-    const LineScan scan = scanLines(text);
+    const LineScan scan = scanLines(bytes);
     if (!scan.problem.isEmpty()) return fail(scan.problem);
 
     const QFileInfo info(objPath);
@@ -142,7 +154,9 @@ ref_ptr<IZimMesh> loadObjMesh(const QString& objPath, QString* error)
     std::vector<tinyobj::material_t> materials;
     std::string warn;
     std::string err;
-    std::istringstream stream(text);
+    // The parser reads the bytes already in memory, without another copy of the file.
+    ReadOnlyBuffer buffer(bytes);
+    std::istream stream(&buffer);
     tinyobj::MaterialFileReader materialReader(QDir::toNativeSeparators(folder).toStdString() + "/");
     // Polygons are triangulated below, after their indices have been checked.
     const bool parsed = tinyobj::LoadObj(&attrib, &shapes, &materials, &warn, &err, &stream, &materialReader,

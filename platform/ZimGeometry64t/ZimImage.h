@@ -62,7 +62,7 @@ private:
     }
     unsigned char* pixel(int x, int y)
     {
-        return m_pixels.data() + std::size_t(y) * std::size_t(m_rowBytes) + std::size_t(x) * std::size_t(m_bits / 8);
+        return const_cast<unsigned char*>(static_cast<const CZimImage*>(this)->pixel(x, y));
     }
 
     int m_width = 0;
