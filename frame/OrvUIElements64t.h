@@ -1,0 +1,50 @@
+// Entry points of the UI library. A host includes this header, calls getVM() for the viewer
+// manager and builds its window through it. Everything not declared with ORVUI_EXPORT is internal.
+#pragma once
+
+#include "IOrvViewerMan.h"
+#include "OrvUIGlobal.h"
+
+#include <QString>
+#include <QStringList>
+
+class QKeyEvent;
+class QMouseEvent;
+class QWheelEvent;
+class QWidget;
+
+namespace orvUI {
+
+// The process-wide viewer manager, made on the first call (GUI thread). Empty only when it could
+// not be allocated; the next call tries again.
+ORVUI_EXPORT ref_ptr<IOrvViewerMan> getVM();
+
+// Multi-selection open dialog for photos over the main frame; empty when cancelled.
+ORVUI_EXPORT QStringList fileDlgImgs();
+// With open true, a single-file open dialog ("Open WorkSpace") with the given filter, parent and
+// start directory; empty when cancelled. With open false nothing is shown and the result is empty.
+ORVUI_EXPORT QString fileDlgXXXFile(bool open, const QString& filter, QWidget* parent, QString dir);
+
+// The host's current language index (0 at load). The library never reads or writes it.
+ORVUI_EXPORT int& getCurLge();
+
+// Key flags. Modifiers come from the application's keyboard state at the time of the call and
+// are compared as a whole: Control, Shift or Alt held alone give their flag, anything else none.
+// At most one button flag (priority right, middle, left, from the buttons held during the event)
+// and at most one modifier flag are set.
+//
+// getKeyFlag: the modifier flag, replaced by the pressed key's own flag when the key is Control,
+// Shift or Alt (so pressing or releasing a modifier reports it).
+ORVUI_EXPORT ZimKey getKeyFlag(QKeyEvent* event);
+// Key and wheel events give the modifier flag alone; mouse events add their button flag.
+ORVUI_EXPORT ZimKey getQtFlag(QKeyEvent* event);
+ORVUI_EXPORT ZimKey getQtFlag(QMouseEvent* event);
+ORVUI_EXPORT ZimKey getQtFlag(QWheelEvent* event);
+
+}  // namespace orvUI
+
+namespace zim {
+// Selection marks on the meshes being worked on: the current mesh alone when the 3D viewer's
+// current-mesh-only flag is set, else every awake mesh the kernel lists.
+ORVUI_EXPORT unsigned long long getSelMarkCount();
+}  // namespace zim
