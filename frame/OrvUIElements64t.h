@@ -2,8 +2,12 @@
 // manager and builds its window through it. Everything not declared with ORVUI_EXPORT is internal.
 #pragma once
 
+#include "IOrv2DSymbol.h"
+#include "IOrvActionItem.h"
 #include "IOrvViewerMan.h"
 #include "OrvUIGlobal.h"
+
+#include <ZimGeometry64t.h>
 
 #include <QString>
 #include <QStringList>
@@ -18,6 +22,16 @@ namespace orvUI {
 // The process-wide viewer manager, made on the first call (GUI thread). Empty only when it could
 // not be allocated; the next call tries again.
 ORVUI_EXPORT ref_ptr<IOrvViewerMan> getVM();
+
+// Menu and toolbar descriptions. newActionItem copies the record (and builds children from its
+// sub-item array), so the caller's records may be freed afterwards. Empty on allocation failure.
+ORVUI_EXPORT ref_ptr<IOrvActionItem> newActionItem(const _ActionItemInfo_& info, int kind);
+ORVUI_EXPORT ref_ptr<IOrvCommonItem> newCommonItem(const _CommonItemInfo_& info,
+                                                   const QVector<ref_ptr<IOrvActionItem>>& items);
+// Screen-space drawing over a widget.
+ORVUI_EXPORT ref_ptr<IOrv2DSymbol> newOrv2DSymbol(QWidget* parent);
+// Uploads a region of an image as the current OpenGL texture; a status value.
+ORVUI_EXPORT long initTexture(IZimImage* image, Enve2d area, bool flag);
 
 // Multi-selection open dialog for photos over the main frame; empty when cancelled.
 ORVUI_EXPORT QStringList fileDlgImgs();

@@ -133,6 +133,11 @@ public:
     virtual void setDropHandler(OrvDropHandler handler) = 0;
     virtual void setCloseHandler(OrvCloseHandler handler) = 0;
 
+    // ---- appended after the operations above ----
+    // Absolute paths of the loaded plug-ins in load order: the position of a path is the plug-in
+    // index that action names carry ("command___index").
+    virtual QStringList getLoadedPlugins() = 0;
+
 protected:
     IOrvMainFrame();
     IOrvMainFrame(const IOrvMainFrame& other);

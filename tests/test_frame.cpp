@@ -1,5 +1,6 @@
 // The viewer manager without a main frame, the key mapping, point dumps and the file dialogs.
 #include "COrvViewerMan.h"
+#include "OrvFrameLink.h"
 #include "OrvKeyMapping.h"
 #include "OrvUIElements64t.h"
 
@@ -324,7 +325,13 @@ TEST_F(ViewerManProject, ResetViewsEndsTheToolAndEmptiesTheStacks)
 
 TEST(ViewerMan, MissingViewsAnswerQuietly)
 {
-    // No main-window maker is installed in this test program, so no frame can exist.
+    // Without a main-window maker no frame can exist.
+    const FrameMakers installed = frameMakers();
+    frameMakers() = FrameMakers();
+    struct Restore {
+        FrameMakers makers;
+        ~Restore() { frameMakers() = makers; }
+    } restore{installed};
     ref_ptr<COrvViewerMan> vm = newManager();
     EXPECT_EQ(vm->createMainFrame(), -1);
     EXPECT_EQ(vm->getMainFrame(), nullptr);
