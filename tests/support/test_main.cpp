@@ -11,12 +11,34 @@ using TestApplication = QApplication;
 using TestApplication = QGuiApplication;
 #endif
 
+#include <dlfcn.h>
+#include <link.h>
+
 #include <memory>
+
+namespace {
+
+// Keeps every loaded library mapped to the end of the process. Qt unloads the GL driver and its
+// plug-ins when the application goes; a leak check at exit could then no longer name the library
+// that made an allocation, and the suppressions of driver caches would not apply.
+void pinLoadedLibraries()
+{
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void*) {
+            if (info->dlpi_name && info->dlpi_name[0]) dlopen(info->dlpi_name, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+            return 0;
+        },
+        nullptr);
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     std::unique_ptr<TestApplication> app;
     if (!::testing::GTEST_FLAG(list_tests)) app = std::make_unique<TestApplication>(argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    pinLoadedLibraries();
+    return result;
 }
