@@ -93,3 +93,24 @@ protected:
 };
 
 }  // namespace orvUI
+
+// ---- appended after the classes above ----
+
+namespace orvUI {
+
+// The receiver handed to IOrvMainFrame::setCommonItems and insertSubMenu. Every action the main
+// frame makes from an action item is announced to it once, with the action's object name and
+// the item's user data, before the action can trigger. A receiver of another class is passed
+// along untouched and told nothing.
+class ORVUI_EXPORT IOrvActionReceiver : public ZimReferenced {
+public:
+    virtual void actionCreated(const QString& name, quint64 userData) = 0;
+
+protected:
+    IOrvActionReceiver() noexcept;
+    IOrvActionReceiver(const IOrvActionReceiver& other) noexcept;
+    IOrvActionReceiver& operator=(const IOrvActionReceiver& other) noexcept;
+    ~IOrvActionReceiver() override;
+};
+
+}  // namespace orvUI

@@ -29,7 +29,8 @@ class IOrvMeshPanelViewer;
 
 // Called with the local paths of the files dropped on the frame, in drop order.
 using OrvDropHandler = void (*)(const QStringList& paths);
-// Decides the close request: true ends the process, false keeps the window open.
+// Decides the close request: true ends the application (its event loop returns 0, so plug-ins
+// unload and the project closes in order), false keeps the window open.
 using OrvCloseHandler = bool (*)(IOrvMainFrame* frame, QCloseEvent* event);
 // Kept for the host; the frame never calls it.
 using OrvAuxHandler = void (*)();
@@ -129,7 +130,7 @@ public:
     virtual void setKeyHandler(int key, OrvKeyCallback handler) = 0;
     virtual void setViewKeyHandler(int key, OrvKeyCallback handler) = 0;
     virtual void setAuxHandler(OrvAuxHandler handler) = 0;
-    // Drop and close handlers are called unconditionally: install both before showing the frame.
+    // Without a drop handler drops are ignored; without a close handler a close is accepted.
     virtual void setDropHandler(OrvDropHandler handler) = 0;
     virtual void setCloseHandler(OrvCloseHandler handler) = 0;
 
