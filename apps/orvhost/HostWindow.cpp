@@ -1,0 +1,211 @@
+#include "HostWindow.h"
+
+#include <CoreCommands.h>
+#include <CoreUi.h>
+
+#include <IOrvDockWidget.h>
+#include <IOrvImageThumbViewer.h>
+#include <IOrvMainFrame.h>
+#include <IOrvMeshPanelViewer.h>
+#include <OrvUIElements64t.h>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QPixmap>
+#include <QSaveFile>
+#include <QScreen>
+#include <QWidget>
+
+#include <cstdio>
+#include <exception>
+
+namespace orvHost {
+
+namespace {
+
+using orvUI::IOrvMainFrame;
+
+QString tr(const char* text) { return QCoreApplication::translate("orvhost", text); }
+
+// Set for --screenshot runs: nobody is there to click a message box away.
+bool g_headless = false;
+
+void printError(const QString& message)
+{
+    const QByteArray bytes = QStringLiteral("orvhost: %1\n").arg(message).toLocal8Bit();
+    std::fputs(bytes.constData(), stderr);
+    std::fflush(stderr);
+}
+
+orvCore::Reporter reporter()
+{
+    if (g_headless) return [](const QString& message) { printError(message); };
+    return orvCore::warningBoxes();
+}
+
+// The frame calls these through plain function pointers: nothing may escape them.
+void onEscape()
+{
+    try {
+        if (ref_ptr<orvUI::IOrvViewerMan> vm = orvUI::getVM()) {
+            vm->endCurTool();
+            vm->updateAllViewers();
+        }
+    } catch (...) {
+    }
+}
+
+void onDrop(const QStringList& paths)
+{
+    try {
+        orvCore::handleDroppedFiles(paths, reporter());
+    } catch (const std::exception& e) {
+        reporter()(tr("The dropped files could not be handled: %1").arg(QString::fromLocal8Bit(e.what())));
+    } catch (...) {
+    }
+}
+
+bool onClose(IOrvMainFrame*, QCloseEvent*)
+{
+    try {
+        return orvCore::settleUnsavedChanges(reporter());
+    } catch (...) {
+        // A close that cannot ask about unsaved changes keeps the window open.
+        return false;
+    }
+}
+
+}  // namespace
+
+int corePluginIndex(const QStringList& loadedPlugins)
+{
+    for (int i = 0; i < loadedPlugins.size(); ++i)
+        if (QFileInfo(loadedPlugins[i]).fileName().compare(orvCore::CorePluginFileName, Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
+HostWindow::HostWindow(bool headless) { g_headless = headless; }
+
+HostWindow::~HostWindow() { shutDown(); }
+
+bool HostWindow::create(QString* error)
+{
+    ref_ptr<orvUI::IOrvViewerMan> vm = orvUI::getVM();
+    if (!vm || vm->createMainFrame() != 0 || !(m_frame = vm->getMainFrame())) {
+        if (error) *error = tr("the main window could not be created");
+        return false;
+    }
+    const QString appDir = QCoreApplication::applicationDirPath();
+    const QString icon = appDir + QStringLiteral("/icons/orvhost/orvhost.png");
+    if (QFileInfo::exists(icon)) m_frame->setFrameIcon(icon);
+
+    // Menus and toolbars: the core plug-in's commands, routed back to it by index.
+    m_corePlugin = corePluginIndex(m_frame->getLoadedPlugins());
+    if (m_corePlugin >= 0) {
+        m_frame->setCommonItems(ref_ptr<ZimReferenced>(), orvCore::makeCommonItems(orvCore::coreMenus(m_corePlugin)));
+    } else {
+        m_problems << tr("The core plug-in %1 is not loaded from %2: the project commands of the menus are "
+                         "unavailable. Projects can still be opened by dropping them on the window.")
+                          .arg(orvCore::CorePluginFileName, QDir::toNativeSeparators(appDir + QStringLiteral("/plugins")));
+    }
+
+    // Views, as far as the library has them; a missing one leaves its place empty.
+    m_frame->create3DViewer(Id3DViewer);
+    m_frame->createImageViewer(IdImageViewer);
+    const WId thumbs = m_frame->createThumbViewer(IdThumbViewer);
+    const WId meshes = m_frame->createMeshPanel(IdMeshPanel);
+    if (orvUI::IOrvImageThumbViewer* viewer = m_frame->getThumbViewer(IdThumbViewer)) viewer->setTileOptions(0x111);
+    if (orvUI::IOrvMeshPanelViewer* panel = m_frame->getMeshPanel(IdMeshPanel)) {
+        panel->addMeshList(orvCore::TextureMeshList, 0x111);
+        panel->addMeshList(orvCore::BareMeshList, 0x111);
+    }
+    if (orvUI::IOrvDockWidget* dock = m_frame->createDockWidget(IdPhotoDock, 0, tr("Photographs")))
+        if (thumbs) dock->setContent(thumbs);
+    if (orvUI::IOrvDockWidget* dock = m_frame->createDockWidget(IdMeshDock, 1, tr("Meshes")))
+        if (meshes) dock->setContent(meshes);
+
+    m_frame->setStatusBarPanes(orvCore::statusPanes());
+    orvCore::refreshFrameState();
+
+    // The frame calls the drop and close handlers unconditionally: both are in place before it
+    // is shown.
+    m_frame->setKeyHandler(Qt::Key_Escape, &onEscape);
+    m_frame->setDropHandler(&onDrop);
+    m_frame->setCloseHandler(&onClose);
+    return true;
+}
+
+void HostWindow::show()
+{
+    if (!m_frame) return;
+    if (ref_ptr<orvUI::IOrvViewerMan> vm = orvUI::getVM()) vm->showMainFrame();
+    // Without a window manager (a virtual display) nothing maximises the window: give a picture
+    // taken there the size a maximised window would have.
+    auto* widget = dynamic_cast<QWidget*>(m_frame);
+    if (g_headless && widget) {
+        if (QScreen* screen = widget->screen()) {
+            const QRect area = screen->availableGeometry();
+            if (widget->width() < area.width() || widget->height() < area.height()) widget->setGeometry(area);
+        }
+    }
+    // The image viewer's entry shows whether there is one to show.
+    if (m_corePlugin >= 0)
+        m_frame->setActionCheckedByName(orvCore::actionName(orvCore::cmd::ShowImageViewer, m_corePlugin),
+                                        m_frame->getImageViewer(IdImageViewer) != nullptr);
+}
+
+void HostWindow::reportSetupProblems()
+{
+    if (m_problems.isEmpty()) return;
+    reporter()(m_problems.join(QStringLiteral("\n\n")));
+    m_problems.clear();
+}
+
+bool HostWindow::openProject(const QString& path) { return orvCore::openProjectFile(path, reporter()); }
+
+int HostWindow::saveScreenshot(const QString& path)
+{
+    auto* widget = dynamic_cast<QWidget*>(m_frame);
+    if (!widget) {
+        reporter()(tr("There is no window to take a picture of."));
+        return 1;
+    }
+    QCoreApplication::processEvents();
+    const QImage image = widget->grab().toImage();
+    // The format follows the suffix; a name without one gets a PNG.
+    const QString suffix = QFileInfo(path).suffix();
+    const QByteArray format = suffix.isEmpty() ? QByteArray("PNG") : suffix.toLatin1();
+    QSaveFile file(path);
+    if (image.isNull() || !file.open(QIODevice::WriteOnly) || !image.save(&file, format.constData()) ||
+        !file.commit()) {
+        reporter()(tr("The screenshot %1 cannot be written.").arg(QDir::toNativeSeparators(path)));
+        return 1;
+    }
+    std::printf("%s\n", tr("orvhost: screenshot %1x%2 written to %3")
+                            .arg(image.width())
+                            .arg(image.height())
+                            .arg(QDir::toNativeSeparators(path))
+                            .toLocal8Bit()
+                            .constData());
+    std::fflush(stdout);
+    return 0;
+}
+
+void HostWindow::shutDown()
+{
+    if (!m_frame) return;
+    IOrvMainFrame* frame = m_frame;
+    m_frame = nullptr;
+    ref_ptr<orvUI::IOrvViewerMan> vm = orvUI::getVM();
+    // Objects the plug-ins made (tools, undo steps, registered objects) go before their code.
+    if (vm) vm->resetViews();
+    frame->unloadAllPlugins();
+    if (ref_ptr<IZimMM> mm = vm ? vm->getModelMan() : zim::getMM()) mm->closeProject();
+    delete dynamic_cast<QWidget*>(frame);
+}
+
+}  // namespace orvHost

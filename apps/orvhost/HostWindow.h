@@ -1,0 +1,62 @@
+// The main window of orvhost, put together through the UI library: the main frame (which loads
+// the plug-ins), the core plug-in's menus and toolbars, the views and docks as far as the
+// library provides them, the status panes and the key, drop and close handlers.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace orvUI {
+class IOrvMainFrame;
+}
+
+namespace orvHost {
+
+// Position of the core plug-in in the frame's list of loaded plug-ins (its file name is
+// "core.orvplugin"); -1 when it is not among them.
+int corePluginIndex(const QStringList& loadedPlugins);
+
+// View and dock ids the host uses.
+enum HostIds {
+    Id3DViewer = 0,
+    IdImageViewer = 1,
+    IdThumbViewer = 255,
+    IdMeshPanel = 256,
+    IdPhotoDock = 0,
+    IdMeshDock = 1,
+};
+
+class HostWindow {
+public:
+    // headless: messages go to stderr instead of warning boxes (for --screenshot runs).
+    explicit HostWindow(bool headless);
+    // Shuts down if shutDown was not called.
+    ~HostWindow();
+    HostWindow(const HostWindow&) = delete;
+    HostWindow& operator=(const HostWindow&) = delete;
+
+    // Builds the window (hidden). False with *error when there is no main frame.
+    bool create(QString* error);
+    void show();
+    // The problems found while building the window (such as a missing core plug-in), reported
+    // once through the window's messages.
+    void reportSetupProblems();
+    // Opens a project file; failures are reported. False when it did not open.
+    bool openProject(const QString& path);
+    // Saves a picture of the window as it is on screen: 0, or 1 (reported) when the file cannot
+    // be written.
+    int saveScreenshot(const QString& path);
+    // Ends the tool and drops what plug-ins registered, unloads the plug-ins, closes the project
+    // and deletes the main frame.
+    void shutDown();
+
+    orvUI::IOrvMainFrame* frame() const { return m_frame; }
+    int corePlugin() const { return m_corePlugin; }
+
+private:
+    orvUI::IOrvMainFrame* m_frame = nullptr;
+    int m_corePlugin = -1;
+    QStringList m_problems;
+};
+
+}  // namespace orvHost

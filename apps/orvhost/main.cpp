@@ -1,0 +1,113 @@
+// orvhost: the application a user starts. It shows a project of textured meshes and their
+// photographs in the UI library's main window, or, with --create, writes a project file without
+// any window. See HostOptions.h for the command line.
+#include "HostCreate.h"
+#include "HostOptions.h"
+#include "HostWindow.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QGuiApplication>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+QString tr(const char* text) { return QCoreApplication::translate("orvhost", text); }
+
+void printLine(FILE* stream, const QString& text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fprintf(stream, "%s\n", bytes.constData());
+    std::fflush(stream);
+}
+
+int runCreate(const orvHost::HostOptions& options)
+{
+    const orvHost::CreateResult result =
+        orvHost::createProjectFromFiles({options.project, options.meshes, options.photos, options.labels});
+    if (!result.ok) {
+        printLine(stderr, QStringLiteral("orvhost: %1").arg(result.error));
+        return 1;
+    }
+    const QString path = QDir::toNativeSeparators(result.path);
+    printLine(stdout, result.images == 1 ? tr("orvhost: %1 written with 1 image").arg(path)
+                                         : tr("orvhost: %1 written with %2 images").arg(path).arg(result.images));
+    return 0;
+}
+
+int runWindow(QApplication& app, const orvHost::HostOptions& options)
+{
+    const bool screenshot = !options.screenshot.isEmpty();
+    orvHost::HostWindow window(screenshot);
+    QString error;
+    if (!window.create(&error)) {
+        printLine(stderr, QStringLiteral("orvhost: %1").arg(error));
+        return 1;
+    }
+    window.show();
+
+    // Once the window is up: the set-up problems, the project, and for --screenshot the picture
+    // after the window has painted.
+    QTimer::singleShot(0, &app, [&window, &options, &app, screenshot]() {
+        window.reportSetupProblems();
+        bool opened = true;
+        if (!options.project.isEmpty()) opened = window.openProject(options.project);
+        if (!screenshot) return;
+        QTimer::singleShot(400, &app, [&window, &options, &app, opened]() {
+            const int rc = window.saveScreenshot(options.screenshot);
+            // A project that did not open is a failure of a scripted run, picture or not.
+            app.exit(rc != 0 ? rc : (opened ? 0 : 1));
+        });
+    });
+    const int rc = app.exec();
+    window.shutDown();
+    return rc;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QStringList rawArgs;
+    for (int i = 0; i < argc; ++i) rawArgs << QString::fromLocal8Bit(argv[i]);
+    // --create, --help and --version make no window: they run without a display.
+    const bool noWindow = orvHost::wantsNoWindow(rawArgs);
+    if (noWindow && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    std::unique_ptr<QGuiApplication> app;
+    if (noWindow)
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    else
+        app = std::make_unique<QApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("orvhost"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORVHOST_VERSION));
+
+    orvHost::HostOptions options;
+    QString error;
+    if (!orvHost::parseHostOptions(QCoreApplication::arguments(), &options, &error)) {
+        printLine(stderr, QStringLiteral("orvhost: %1").arg(error));
+        printLine(stderr, tr("Try 'orvhost --help'."));
+        return 2;
+    }
+    switch (options.mode) {
+    case orvHost::HostMode::Help:
+        printLine(stdout, options.helpText.trimmed());
+        return 0;
+    case orvHost::HostMode::Version:
+        printLine(stdout, QStringLiteral("orvhost %1").arg(QCoreApplication::applicationVersion()));
+        return 0;
+    case orvHost::HostMode::Create:
+        return runCreate(options);
+    case orvHost::HostMode::Window:
+        break;
+    }
+    auto* widgets = qobject_cast<QApplication*>(app.get());
+    if (!widgets) {
+        printLine(stderr, tr("orvhost: this command line needs a window; see 'orvhost --help'"));
+        return 2;
+    }
+    return runWindow(*widgets, options);
+}

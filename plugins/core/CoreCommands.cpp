@@ -1,0 +1,159 @@
+#include "CoreCommands.h"
+
+#include <OrvUIElements64t.h>
+
+namespace orvCore {
+
+namespace {
+
+const QString kSeparator = QStringLiteral("___");
+
+constexpr std::uint32_t kMenu = orvUI::ActionItemInMenu;
+constexpr std::uint32_t kMenuAndToolBar = orvUI::ActionItemInMenu | orvUI::ActionItemInToolBar;
+
+QString tr(const char* text) { return CoreText::tr(text); }
+
+orvUI::_ActionItemInfo_ command(const QString& text, const QString& icon, const QString& name, const QString& toolTip,
+                         const QString& shortcut, std::uint32_t flags, int pluginIndex)
+{
+    orvUI::_ActionItemInfo_ info;
+    info.text = text;
+    info.icon = icon;
+    info.name = actionName(name, pluginIndex);
+    info.toolTip = toolTip;
+    info.shortcut = shortcut;
+    info.flags = flags;
+    return info;
+}
+
+orvUI::_ActionItemInfo_ toggle(const QString& text, const QString& name, const QString& toolTip, bool checked,
+                        int pluginIndex)
+{
+    orvUI::_ActionItemInfo_ info = command(text, QString(), name, toolTip, QString(), kMenu, pluginIndex);
+    info.checkable = true;
+    info.checked = checked;
+    return info;
+}
+
+orvUI::_ActionItemInfo_ separator(std::uint32_t where)
+{
+    orvUI::_ActionItemInfo_ info;
+    info.flags = orvUI::ActionItemSeparator | where;
+    return info;
+}
+
+MenuGroup group(int position, const QString& name, QVector<orvUI::_ActionItemInfo_> actions)
+{
+    MenuGroup g;
+    g.info.position = position;
+    g.info.name = name;
+    if (!actions.isEmpty()) actions.last().flags |= orvUI::ActionItemLast;
+    g.actions = std::move(actions);
+    return g;
+}
+
+}  // namespace
+
+QString CoreText::productName() { return tr("OrvUIElements"); }
+
+QString actionName(const QString& command, int pluginIndex)
+{
+    return command + kSeparator + QString::number(pluginIndex);
+}
+
+bool splitActionName(const QString& objectName, QString* command, int* pluginIndex)
+{
+    const int at = objectName.indexOf(kSeparator);
+    if (at < 0) return false;
+    const QString digits = objectName.mid(at + kSeparator.size());
+    if (digits.isEmpty()) return false;
+    for (const QChar c : digits)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9')) return false;
+    bool ok = false;
+    const int index = digits.toInt(&ok);
+    if (!ok) return false;
+    if (command) *command = objectName.left(at);
+    if (pluginIndex) *pluginIndex = index;
+    return true;
+}
+
+QVector<MenuGroup> coreMenus(int pluginIndex)
+{
+    const int p = pluginIndex;
+    QVector<MenuGroup> menus;
+    menus.append(group(
+        MenuFile, tr("&File"),
+        {
+            command(tr("&New project..."), QStringLiteral("icons/orvhost/new.png"), cmd::New,
+                    tr("Create an empty project file"), QStringLiteral("Ctrl+N"), kMenuAndToolBar, p),
+            command(tr("&Open project..."), QStringLiteral("icons/orvhost/open.png"), cmd::Open,
+                    tr("Open a project file"), QStringLiteral("Ctrl+O"), kMenuAndToolBar, p),
+            separator(kMenuAndToolBar),
+            command(tr("Add &photos..."), QStringLiteral("icons/orvhost/add-photos.png"), cmd::AddPhotos,
+                    tr("Add photographs, each with the mesh of the same name"), QStringLiteral("Ctrl+Shift+P"),
+                    kMenuAndToolBar, p),
+            command(tr("Add &meshes..."), QStringLiteral("icons/orvhost/add-meshes.png"), cmd::AddMeshes,
+                    tr("Add OBJ meshes, each with the photograph of the same name"),
+                    QStringLiteral("Ctrl+Shift+M"), kMenuAndToolBar, p),
+            separator(kMenuAndToolBar),
+            command(tr("&Save"), QStringLiteral("icons/orvhost/save.png"), cmd::Save, tr("Save the project"),
+                    QStringLiteral("Ctrl+S"), kMenuAndToolBar, p),
+            command(tr("Save &as..."), QString(), cmd::SaveAs, tr("Save the project to another file"),
+                    QStringLiteral("Ctrl+Shift+S"), kMenu, p),
+            separator(kMenu),
+            command(tr("&Quit"), QString(), cmd::Quit, tr("Close the window"), QStringLiteral("Ctrl+Q"), kMenu, p),
+        }));
+    menus.append(group(MenuView, tr("&View"),
+                       {
+                           toggle(tr("Show &status bar"), cmd::ShowStatusBar, tr("Show or hide the status bar"),
+                                  true, p),
+                           toggle(tr("Show &image viewer"), cmd::ShowImageViewer,
+                                  tr("Show or hide the photograph beside the 3D view"), true, p),
+                           separator(kMenu),
+                           command(tr("&Restore layout"), QString(), cmd::RestoreLayout,
+                                   tr("Show every view and dock the panels in their places again"), QString(),
+                                   kMenu, p),
+                       }));
+    menus.append(group(MenuMesh, tr("&Mesh"),
+                       {
+                           command(tr("&Wake all meshes"), QString(), cmd::WakeAllMeshes,
+                                   tr("Load every sleeping mesh again"), QString(), kMenu, p),
+                           command(tr("Put all meshes to &sleep"), QString(), cmd::SleepAllMeshes,
+                                   tr("Free the memory of every mesh; the meshes stay in the project"), QString(),
+                                   kMenu, p),
+                           separator(kMenu),
+                           command(tr("Project s&ummary..."), QString(), cmd::ProjectSummary,
+                                   tr("Counts of the project's photographs and meshes"), QString(), kMenu, p),
+                       }));
+    menus.append(group(MenuHelp, tr("&Help"),
+                       {
+                           command(tr("&About..."), QString(), cmd::About, tr("About this program"), QString(),
+                                   kMenu, p),
+                       }));
+    return menus;
+}
+
+QStringList menuCommands(const QVector<MenuGroup>& menus)
+{
+    QStringList out;
+    for (const MenuGroup& g : menus)
+        for (const orvUI::_ActionItemInfo_& a : g.actions) {
+            QString name;
+            if (!(a.flags & orvUI::ActionItemSeparator) && splitActionName(a.name, &name, nullptr)) out << name;
+        }
+    return out;
+}
+
+QVector<ref_ptr<orvUI::IOrvCommonItem>> makeCommonItems(const QVector<MenuGroup>& menus)
+{
+    QVector<ref_ptr<orvUI::IOrvCommonItem>> out;
+    for (const MenuGroup& g : menus) {
+        QVector<ref_ptr<orvUI::IOrvActionItem>> items;
+        for (int i = 0; i < g.actions.size(); ++i)
+            if (ref_ptr<orvUI::IOrvActionItem> item = orvUI::newActionItem(g.actions[i], i)) items.append(item);
+        if (ref_ptr<orvUI::IOrvCommonItem> common = orvUI::newCommonItem(g.info, items)) out.append(common);
+    }
+    return out;
+}
+
+}  // namespace orvCore

@@ -1,0 +1,74 @@
+// The commands of the core plug-in and the menus and toolbars that offer them, as data.
+//
+// The host builds its menu bar from coreMenus(): one group per menu, each a plain array of
+// _ActionItemInfo_ records whose names are "<command>___<index of the core plug-in>", so the
+// main frame routes a triggered action back to this plug-in by name. The records are plain data
+// (no window needed); makeCommonItems turns them into the items the main frame builds from.
+#pragma once
+
+#include <IOrvActionItem.h>
+
+#include <QCoreApplication>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+namespace orvCore {
+
+// Command names (the part of an action's object name before "___").
+namespace cmd {
+inline const QString New = QStringLiteral("FileNew");
+inline const QString Open = QStringLiteral("FileOpen");
+inline const QString AddPhotos = QStringLiteral("FileAddPhotos");
+inline const QString AddMeshes = QStringLiteral("FileAddMeshes");
+// The main frame inserts plug-in sub-menus before the action of this name.
+inline const QString Save = QStringLiteral("FileSave");
+inline const QString SaveAs = QStringLiteral("FileSaveAs");
+inline const QString Quit = QStringLiteral("FileQuit");
+inline const QString ShowStatusBar = QStringLiteral("ViewStatusBar");
+inline const QString ShowImageViewer = QStringLiteral("ViewImageViewer");
+inline const QString RestoreLayout = QStringLiteral("ViewRestoreLayout");
+inline const QString WakeAllMeshes = QStringLiteral("MeshWakeAll");
+inline const QString SleepAllMeshes = QStringLiteral("MeshSleepAll");
+inline const QString ProjectSummary = QStringLiteral("MeshProjectSummary");
+inline const QString About = QStringLiteral("HelpAbout");
+}  // namespace cmd
+
+// File name of the core plug-in in <appdir>/plugins.
+inline const QString CorePluginFileName = QStringLiteral("core.orvplugin");
+
+// Menu positions of the groups.
+enum CoreMenuPosition { MenuFile = 0, MenuView = 1, MenuMesh = 2, MenuHelp = 3 };
+
+// "<command>___<pluginIndex>".
+QString actionName(const QString& command, int pluginIndex);
+// Splits an action's object name at the first "___": false (outputs untouched) when there is no
+// "___" or the part after it is not a non-negative decimal number.
+bool splitActionName(const QString& objectName, QString* command, int* pluginIndex);
+
+// One menu: its group record and its action records, the last one flagged ActionItemLast.
+struct MenuGroup {
+    orvUI::_CommonItemInfo_ info;
+    QVector<orvUI::_ActionItemInfo_> actions;
+};
+
+// The menus of the core plug-in loaded at pluginIndex: File, View, Mesh, Help, in that order.
+// View entries that mirror a state (status bar, image viewer) start checked.
+QVector<MenuGroup> coreMenus(int pluginIndex);
+
+// Every command name the menus carry (separators have none), in menu order.
+QStringList menuCommands(const QVector<MenuGroup>& menus);
+
+// The items the main frame builds menus and toolbars from; an entry whose items cannot be made
+// is left out.
+QVector<ref_ptr<orvUI::IOrvCommonItem>> makeCommonItems(const QVector<MenuGroup>& menus);
+
+// Translated texts of the plug-in and the host.
+class CoreText {
+    Q_DECLARE_TR_FUNCTIONS(orvCore)
+public:
+    // The product name shown in window titles and the About box.
+    static QString productName();
+};
+
+}  // namespace orvCore

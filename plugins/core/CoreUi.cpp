@@ -1,0 +1,476 @@
+#include "CoreUi.h"
+
+#include "CoreCommands.h"
+
+#include <IOrv3DViewer.h>
+#include <IOrvImageThumbViewer.h>
+#include <IOrvImageViewer.h>
+#include <IOrvMainFrame.h>
+#include <IOrvMeshPanelViewer.h>
+#include <OrvUIElements64t.h>
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHash>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QWidget>
+
+#include <memory>
+
+namespace orvCore {
+
+namespace {
+
+using orvUI::IOrvMainFrame;
+
+QString tr(const char* text) { return CoreText::tr(text); }
+QString native(const QString& path) { return QDir::toNativeSeparators(path); }
+
+ref_ptr<orvUI::IOrvViewerMan> viewerMan() { return orvUI::getVM(); }
+
+ref_ptr<IZimMM> model()
+{
+    if (ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan())
+        if (ref_ptr<IZimMM> mm = vm->getModelMan()) return mm;
+    return zim::getMM();
+}
+
+// A progress dialog of the frame for one piece of work; it closes when the work is done.
+using ProgressPtr = std::unique_ptr<IZimProgress>;
+ProgressPtr frameProgress()
+{
+    IOrvMainFrame* frame = mainFrame();
+    return ProgressPtr(frame ? frame->getProgress() : nullptr);
+}
+
+// Folder the file dialogs start in: the last one used, else the open project's, else home.
+QString& lastFolder()
+{
+    static QString folder;
+    return folder;
+}
+
+QString startFolder()
+{
+    if (!lastFolder().isEmpty() && QFileInfo(lastFolder()).isDir()) return lastFolder();
+    ref_ptr<IZimMM> mm = model();
+    if (mm && mm->isProjectOpen()) return QFileInfo(mm->projectPath()).absolutePath();
+    return QDir::homePath();
+}
+
+void rememberFolder(const QString& file)
+{
+    if (!file.isEmpty()) lastFolder() = QFileInfo(file).absolutePath();
+}
+
+bool requireProject(const Reporter& report)
+{
+    ref_ptr<IZimMM> mm = model();
+    if (mm && mm->isProjectOpen()) return true;
+    report(tr("No project is open. Create or open a project first."));
+    return false;
+}
+
+// After opening: the first photograph in project order becomes current and is shown.
+void showFirstPhoto(orvUI::IOrvViewerMan* vm, IZimMM* mm)
+{
+    int first = 0;
+    for (int i = 0; i < mm->imageCount(); ++i) {
+        ref_ptr<IZimImageEntry> entry;
+        if (mm->getImageEntry(entry, i) == 0 && entry && entry->order() == 0) {
+            first = i;
+            break;
+        }
+    }
+    if (orvUI::IOrvImageThumbViewer* thumbs = vm->getThumbViewer())
+        thumbs->setTileState(first, orvUI::ThumbCurrent);
+    else
+        mm->setCurrentImageIndex(first);
+    if (orvUI::IOrvImageViewer* viewer = vm->getImageViewer()) {
+        const orvUI::ImageId id{first, 2};
+        viewer->setImageId(&id);
+    }
+}
+
+void rebuildMeshLists()
+{
+    ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
+    if (orvUI::IOrvMeshPanelViewer* panel = vm ? vm->getMeshPanel() : nullptr) {
+        panel->rebuildMeshList(TextureMeshList);
+        panel->rebuildMeshList(BareMeshList);
+        panel->layoutMeshLists();
+    }
+}
+
+// ---- the commands ----------------------------------------------------------------------------
+
+int commandNew(const QString&, bool)
+{
+    QWidget* parent = frameWidget();
+    const QString chosen = QFileDialog::getSaveFileName(parent, tr("New Project"), startFolder(),
+                                                        tr("Projects (*.orvproj)"));
+    if (chosen.isEmpty()) return 0;
+    rememberFolder(chosen);
+    const QString path = withProjectSuffix(chosen);
+    // The dialog asked about replacing the name it was given, not the one with the suffix added.
+    if (path != chosen && QFileInfo::exists(path) &&
+        QMessageBox::question(parent, QString(), tr("%1 already exists.\nDo you want to replace it?").arg(native(path)),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+        return 0;
+    const Reporter report = warningBoxes();
+    if (!settleUnsavedChanges(report)) return 0;
+    ref_ptr<IZimMM> mm = model();
+    if (ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan()) vm->resetViews();
+    QString error;
+    const int rc = createProjectReplacing(mm.get(), path, &error);
+    populateViews();
+    if (rc != 0) {
+        report(tr("The project %1 could not be created.\n%2").arg(native(path), error));
+        return -1;
+    }
+    return 0;
+}
+
+int commandOpen(const QString&, bool)
+{
+    const QString path = orvUI::fileDlgXXXFile(true, tr("Projects (*.orvproj)"), frameWidget(), startFolder());
+    if (path.isEmpty()) return 0;
+    rememberFolder(path);
+    const Reporter report = warningBoxes();
+    if (!settleUnsavedChanges(report)) return 0;
+    return openProjectFile(path, report) ? 0 : -1;
+}
+
+int commandAddPhotos(const QString&, bool)
+{
+    const Reporter report = warningBoxes();
+    if (!requireProject(report)) return -1;
+    const QStringList photos = orvUI::fileDlgImgs();
+    if (photos.isEmpty()) return 0;
+    rememberFolder(photos.first());
+    return addFiles(AddSource::Photos, pairPhotos(photos), report) < 0 ? -1 : 0;
+}
+
+int commandAddMeshes(const QString&, bool)
+{
+    const Reporter report = warningBoxes();
+    if (!requireProject(report)) return -1;
+    const QStringList meshes =
+        QFileDialog::getOpenFileNames(frameWidget(), tr("Select Meshes"), startFolder(), tr("OBJ meshes (*.obj *.OBJ)"));
+    if (meshes.isEmpty()) return 0;
+    rememberFolder(meshes.first());
+    return addFiles(AddSource::Meshes, pairMeshes(meshes), report) < 0 ? -1 : 0;
+}
+
+int commandSave(const QString&, bool) { return saveProject(warningBoxes()) ? 0 : -1; }
+int commandSaveAs(const QString&, bool) { return saveProjectAs(warningBoxes()) ? 0 : -1; }
+
+int commandQuit(const QString&, bool)
+{
+    // Closed once this command has returned: the close request may end the process or unload
+    // the plug-ins, neither of which may happen while plug-in code is on the stack.
+    QWidget* frame = frameWidget();
+    if (!frame) return -1;
+    return QMetaObject::invokeMethod(frame, "close", Qt::QueuedConnection) ? 0 : -1;
+}
+
+int commandShowStatusBar(const QString&, bool checked)
+{
+    IOrvMainFrame* frame = mainFrame();
+    if (!frame) return -1;
+    frame->showStatusBar(checked);
+    return 0;
+}
+
+int commandShowImageViewer(const QString&, bool checked)
+{
+    ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
+    if (!vm) return -1;
+    vm->showImageViewer(checked);
+    return 0;
+}
+
+int commandRestoreLayout(const QString& objectName, bool)
+{
+    IOrvMainFrame* frame = mainFrame();
+    if (!frame) return -1;
+    frame->restoreDefaultLayout();
+    // The check marks of the view entries follow what is shown now.
+    QString command;
+    int index = 0;
+    if (splitActionName(objectName, &command, &index)) {
+        frame->setActionCheckedByName(actionName(cmd::ShowStatusBar, index), frame->isStatusBarVisible());
+        if (ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan())
+            frame->setActionCheckedByName(actionName(cmd::ShowImageViewer, index), vm->isImageViewerVisible());
+    }
+    return 0;
+}
+
+int sleepOrWake(bool wake)
+{
+    const Reporter report = warningBoxes();
+    if (!requireProject(report)) return -1;
+    ref_ptr<IZimMM> mm = model();
+    QStringList failed;
+    QVector<int> changed;
+    {
+        ProgressPtr progress = frameProgress();
+        changed = wake ? wakeAllMeshes(mm.get(), progress.get(), &failed)
+                       : sleepAllMeshes(mm.get(), progress.get(), &failed);
+    }
+    ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
+    orvUI::IOrvImageThumbViewer* thumbs = vm ? vm->getThumbViewer() : nullptr;
+    orvUI::IOrvMeshPanelViewer* panel = vm ? vm->getMeshPanel() : nullptr;
+    for (int index : changed) {
+        if (thumbs) thumbs->setTileState(index, wake ? orvUI::ThumbWake : orvUI::ThumbSleep);
+        ref_ptr<IZimMesh> mesh;
+        if (panel && mm->getMeshAt(mesh, index) == 0)
+            for (const QString& list : {TextureMeshList, BareMeshList}) panel->setMeshRowState(mesh, wake ? 3 : 2, list);
+    }
+    if (vm) vm->updateAllViewers();
+    refreshFrameState();
+    if (!failed.isEmpty()) {
+        report((wake ? tr("These meshes could not be woken:") : tr("These meshes could not be put to sleep:")) +
+               QLatin1Char('\n') + failed.join(QLatin1Char('\n')));
+        return -1;
+    }
+    return 0;
+}
+
+int commandWakeAll(const QString&, bool) { return sleepOrWake(true); }
+int commandSleepAll(const QString&, bool) { return sleepOrWake(false); }
+
+int commandProjectSummary(const QString&, bool)
+{
+    QMessageBox::information(frameWidget(), tr("Project summary"), summaryText(projectCounts(model().get())));
+    return 0;
+}
+
+int commandAbout(const QString&, bool)
+{
+    const QString product = CoreText::productName();
+    QString text = tr("<h3>%1</h3><p>Maps photographs onto the textures of textured 3D meshes: open a project of "
+                      "OBJ meshes and their photographs, compare each photograph with its mesh and retouch the "
+                      "textures.</p>")
+                       .arg(product.toHtmlEscaped());
+    if (!QCoreApplication::applicationVersion().isEmpty())
+        text += tr("<p>Version %1</p>").arg(QCoreApplication::applicationVersion().toHtmlEscaped());
+    QMessageBox::about(frameWidget(), tr("About %1").arg(product), text);
+    return 0;
+}
+
+using CommandFn = int (*)(const QString& objectName, bool checked);
+
+const QHash<QString, CommandFn>& commandTable()
+{
+    static const QHash<QString, CommandFn> table = {
+        {cmd::New, &commandNew},
+        {cmd::Open, &commandOpen},
+        {cmd::AddPhotos, &commandAddPhotos},
+        {cmd::AddMeshes, &commandAddMeshes},
+        {cmd::Save, &commandSave},
+        {cmd::SaveAs, &commandSaveAs},
+        {cmd::Quit, &commandQuit},
+        {cmd::ShowStatusBar, &commandShowStatusBar},
+        {cmd::ShowImageViewer, &commandShowImageViewer},
+        {cmd::RestoreLayout, &commandRestoreLayout},
+        {cmd::WakeAllMeshes, &commandWakeAll},
+        {cmd::SleepAllMeshes, &commandSleepAll},
+        {cmd::ProjectSummary, &commandProjectSummary},
+        {cmd::About, &commandAbout},
+    };
+    return table;
+}
+
+}  // namespace
+
+// ---- frame access ----------------------------------------------------------------------------
+
+Reporter warningBoxes()
+{
+    return [](const QString& message) { QMessageBox::warning(frameWidget(), QString(), message); };
+}
+
+IOrvMainFrame* mainFrame()
+{
+    ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
+    return vm ? vm->getMainFrame() : nullptr;
+}
+
+QWidget* frameWidget() { return dynamic_cast<QWidget*>(mainFrame()); }
+
+void refreshFrameState()
+{
+    IOrvMainFrame* frame = mainFrame();
+    if (!frame) return;
+    const ProjectCounts counts = projectCounts(model().get());
+    for (int pane : statusPanes()) frame->setStatusBarText(pane, statusText(pane, counts));
+    frame->setFrameTitle(frameTitle(counts));
+}
+
+void populateViews()
+{
+    ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
+    ref_ptr<IZimMM> mm = model();
+    if (!vm || !mm) return;
+    const int images = mm->isProjectOpen() ? mm->imageCount() : 0;
+    if (orvUI::IOrvImageThumbViewer* thumbs = vm->getThumbViewer()) {
+        thumbs->clearThumbnails();
+        if (images > 0) {
+            ref_ptr<LongArray> ids = zim::newLongArray();
+            for (int i = 0; i < images; ++i) ids->append(i);
+            ProgressPtr progress = frameProgress();
+            thumbs->loadThumbnails(ids, progress.get());
+        }
+        thumbs->layoutThumbnails();
+    }
+    rebuildMeshLists();
+    if (images > 0) {
+        if (orvUI::IOrv3DViewer* viewer = vm->get3DViewer()) viewer->viewAllMeshes();
+        showFirstPhoto(vm.get(), mm.get());
+    }
+    vm->updateAllViewers();
+    refreshFrameState();
+}
+
+void showAddedImages(const QVector<int>& indices)
+{
+    ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
+    ref_ptr<IZimMM> mm = model();
+    if (!vm || !mm) return;
+    if (!indices.isEmpty()) {
+        if (orvUI::IOrvImageThumbViewer* thumbs = vm->getThumbViewer()) {
+            for (int index : indices) thumbs->addImage(index);
+            thumbs->layoutThumbnails();
+        }
+        rebuildMeshLists();
+        // The first meshes of a project: bring them into view.
+        if (orvUI::IOrv3DViewer* viewer = vm->get3DViewer())
+            if (mm->imageCount() == indices.size()) viewer->viewAllMeshes();
+    }
+    vm->updateAllViewers();
+    refreshFrameState();
+}
+
+// ---- project files ---------------------------------------------------------------------------
+
+bool openProjectFile(const QString& path, const Reporter& report)
+{
+    ref_ptr<IZimMM> mm = model();
+    if (!mm || path.isEmpty()) return false;
+    if (ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan()) vm->resetViews();
+    int rc = -1;
+    {
+        ProgressPtr progress = frameProgress();
+        rc = mm->openProject(path, progress.get());
+    }
+    const QString error = mm->lastError();
+    // A project that does not open leaves the one before open: the views show whichever it is.
+    populateViews();
+    if (rc != 0) {
+        report(tr("The project %1 could not be opened.\n%2").arg(native(path), error));
+        return false;
+    }
+    QStringList missing;
+    if (mm->getMissingFiles(missing) > 0)
+        report(tr("These files of the project were not found; their photographs and meshes stay in the project "
+                  "but cannot be shown until the files are back:\n%1")
+                   .arg(fileList(missing)));
+    return true;
+}
+
+bool settleUnsavedChanges(const Reporter& report)
+{
+    ref_ptr<IZimMM> mm = model();
+    if (!mm || !mm->isProjectOpen() || !mm->isModified()) return true;
+    const QString name = QFileInfo(mm->projectPath()).completeBaseName();
+    const QMessageBox::StandardButton answer = QMessageBox::question(
+        frameWidget(), QString(), tr("The project %1 has unsaved changes.\nDo you want to save them?").arg(name),
+        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+    if (answer == QMessageBox::Save) return saveProject(report);
+    return answer == QMessageBox::Discard;
+}
+
+bool saveProject(const Reporter& report)
+{
+    ref_ptr<IZimMM> mm = model();
+    if (!mm || !mm->isProjectOpen()) {
+        report(tr("No project is open."));
+        return false;
+    }
+    if (mm->projectPath().isEmpty()) return saveProjectAs(report);
+    const bool ok = mm->saveProject() == 0;
+    if (!ok) report(tr("The project could not be saved.\n%1").arg(mm->lastError()));
+    refreshFrameState();
+    return ok;
+}
+
+bool saveProjectAs(const Reporter& report)
+{
+    ref_ptr<IZimMM> mm = model();
+    if (!mm || !mm->isProjectOpen()) {
+        report(tr("No project is open."));
+        return false;
+    }
+    QWidget* parent = frameWidget();
+    const QString start = mm->projectPath().isEmpty() ? startFolder() : mm->projectPath();
+    const QString chosen = QFileDialog::getSaveFileName(parent, tr("Save Project As"), start, tr("Projects (*.orvproj)"));
+    if (chosen.isEmpty()) return false;
+    rememberFolder(chosen);
+    const QString path = withProjectSuffix(chosen);
+    if (path != chosen && QFileInfo::exists(path) &&
+        QMessageBox::question(parent, QString(), tr("%1 already exists.\nDo you want to replace it?").arg(native(path)),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+        return false;
+    const bool ok = mm->saveProjectAs(path) == 0;
+    if (!ok) report(tr("The project could not be saved as %1.\n%2").arg(native(path), mm->lastError()));
+    refreshFrameState();
+    return ok;
+}
+
+// ---- adding files ----------------------------------------------------------------------------
+
+int addFiles(AddSource source, const PairingResult& pairing, const Reporter& report)
+{
+    if (!requireProject(report)) return -1;
+    ref_ptr<IZimMM> mm = model();
+    AddOutcome outcome;
+    if (!pairing.pairs.isEmpty()) {
+        ProgressPtr progress = frameProgress();
+        outcome = addPairs(mm.get(), pairing.pairs, progress.get());
+    }
+    showAddedImages(outcome.added);
+    const QString message = addReport(source, pairing, outcome);
+    if (!message.isEmpty()) report(message);
+    return outcome.added.size();
+}
+
+void handleDroppedFiles(const QStringList& paths, const Reporter& report)
+{
+    QStringList projects, others;
+    for (const QString& p : paths) (isProjectFile(p) ? projects : others) << p;
+    if (!projects.isEmpty()) {
+        if (projects.size() > 1)
+            report(tr("One project is opened at a time; %1 is opened, these are left alone:\n%2")
+                       .arg(native(projects.first()), fileList(projects.mid(1))));
+        if (!settleUnsavedChanges(report)) return;
+        // The files dropped with a project belong to that project, not to the one before it.
+        if (!openProjectFile(projects.first(), report)) return;
+    }
+    if (others.isEmpty()) return;
+    addFiles(AddSource::Dropped, pairDropped(others), report);
+}
+
+// ---- dispatch --------------------------------------------------------------------------------
+
+int runCoreCommand(const QString& command, const QString& objectName, bool checked)
+{
+    const CommandFn fn = commandTable().value(command, nullptr);
+    return fn ? fn(objectName, checked) : 1;
+}
+
+bool isCoreCommand(const QString& command) { return commandTable().contains(command); }
+
+}  // namespace orvCore

@@ -1,0 +1,70 @@
+// The window side of the core commands, shared by the core plug-in and the host: opening and
+// saving with dialogs and progress, adding files, filling the views after the project changed,
+// and the status panes and title. Everything reaches the window through the viewer manager and
+// the main frame's interface, so a view that does not exist is simply left out.
+//
+// Messages go through a Reporter: by default a warning box over the main frame; headless runs
+// of the host pass one that writes to stderr instead.
+#pragma once
+
+#include "CorePairing.h"
+#include "CoreProject.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QWidget;
+
+namespace orvUI {
+class IOrvMainFrame;
+}
+
+namespace orvCore {
+
+using Reporter = std::function<void(const QString& message)>;
+
+// A warning box with an empty title and the OK button over the main frame.
+Reporter warningBoxes();
+
+// The viewer manager's main frame, and the same as a widget (null when there is none).
+orvUI::IOrvMainFrame* mainFrame();
+QWidget* frameWidget();
+
+// Mesh-panel lists the host creates and the commands refill. The names are the keys the panel
+// recognises ("Texture Mesh" holds the mapped meshes, "Bare Mesh" the others).
+inline const QString TextureMeshList = QStringLiteral("Texture Mesh");
+inline const QString BareMeshList = QStringLiteral("Bare Mesh");
+
+// Status panes and title from the kernel's project.
+void refreshFrameState();
+// Fills the views from the open project (thumbnails, mesh lists, camera), then redraws them
+// and updates the status panes and title.
+void populateViews();
+// Adds the views' entries for new images, then redraws.
+void showAddedImages(const QVector<int>& indices);
+
+// Opens a project file: views emptied, project opened under the frame's progress, views filled
+// again (with whatever project is open afterwards), missing files reported in one message.
+bool openProjectFile(const QString& path, const Reporter& report);
+
+// With unsaved changes: asks Save / Discard / Cancel. True when the caller may go on (saved or
+// discarded, or nothing to save); false on Cancel or when the save failed.
+bool settleUnsavedChanges(const Reporter& report);
+bool saveProject(const Reporter& report);
+bool saveProjectAs(const Reporter& report);
+
+// Adds pairs to the open project under progress and reports what could not be added. The number
+// of images added, or -1 without an open project.
+int addFiles(AddSource source, const PairingResult& pairing, const Reporter& report);
+// Dropped files: the first project file is opened (after the unsaved-changes question), then
+// photos and meshes are paired and added to the project that is open.
+void handleDroppedFiles(const QStringList& paths, const Reporter& report);
+
+// The core commands by name: 0 done (or cancelled by the user), -1 failed, 1 not a core
+// command. objectName is the sending action's name ("<command>___<index>").
+int runCoreCommand(const QString& command, const QString& objectName, bool checked);
+bool isCoreCommand(const QString& command);
+
+}  // namespace orvCore

@@ -1,0 +1,517 @@
+// The host's and the core plug-in's logic without a window: pairing photographs with meshes,
+// the menu data, the command line, and the project work of the commands (adding pairs under
+// progress, counts, sleep and wake, replacing a project file, reports).
+#include <gtest/gtest.h>
+
+#include "CoreCommands.h"
+#include "CorePairing.h"
+#include "CoreProject.h"
+#include "CoreUi.h"
+#include "HostOptions.h"
+
+#include <OrvKernel64t.h>
+#include <OrvUIElements64t.h>
+
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QKeySequence>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <ostream>
+
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
+using namespace orvCore;
+using orvUI::_ActionItemInfo_;
+
+namespace {
+
+// ---- pairing ---------------------------------------------------------------------------------
+
+class Pairing : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(tmp.isValid()); }
+    // An empty file (pairing looks at names only).
+    QString touch(const QString& rel)
+    {
+        const QString p = QDir(tmp.path()).filePath(rel);
+        EXPECT_TRUE(orvtest::writeFile(p, QByteArray("x")));
+        return QFileInfo(p).absoluteFilePath();
+    }
+    QTemporaryDir tmp;
+};
+
+TEST_F(Pairing, PartnerNextToTheFileOrInTheSiblingFolder)
+{
+    const QString photo = touch(QStringLiteral("site/a.jpg"));
+    const QString mesh = touch(QStringLiteral("site/a.obj"));
+    touch(QStringLiteral("site/a.mtl"));
+    EXPECT_EQ(meshForPhoto(photo), mesh);
+    EXPECT_EQ(photoForMesh(mesh), photo);
+
+    // photos/ and meshes/ side by side; the folder name matches in any case.
+    const QString p2 = touch(QStringLiteral("survey/photos/tile_7.jpeg"));
+    const QString m2 = touch(QStringLiteral("survey/Meshes/tile_7.obj"));
+    EXPECT_EQ(meshForPhoto(p2), m2);
+    EXPECT_EQ(photoForMesh(m2), p2);
+
+    // Next to the file wins over the sibling folder.
+    const QString near = touch(QStringLiteral("survey/photos/tile_7.obj"));
+    EXPECT_EQ(meshForPhoto(p2), near);
+
+    // A folder further away is not searched.
+    const QString p3 = touch(QStringLiteral("deep/photos/x/b.jpg"));
+    touch(QStringLiteral("deep/meshes/b.obj"));
+    EXPECT_TRUE(meshForPhoto(p3).isEmpty());
+}
+
+TEST_F(Pairing, SuffixesAndNamesAndTheirCase)
+{
+    const QString upper = touch(QStringLiteral("d/IMG_1.JPG"));
+    const QString lowerMesh = touch(QStringLiteral("d/img_1.obj"));
+    // Only a name differing in case: found.
+    EXPECT_EQ(meshForPhoto(upper), lowerMesh);
+    // An exact name is preferred to one differing in case, even one listed before it.
+    const QString exact = touch(QStringLiteral("d/IMG_1.OBJ"));
+    EXPECT_EQ(meshForPhoto(upper), exact);
+    const QString lower = touch(QStringLiteral("d/img_2.jpg"));
+    touch(QStringLiteral("d/IMG_2.obj"));
+    const QString lowerExact = touch(QStringLiteral("d/img_2.obj"));
+    EXPECT_EQ(meshForPhoto(lower), lowerExact);
+
+    // The whole name before the last suffix must match.
+    const QString dotted = touch(QStringLiteral("e/site.v2.png"));
+    touch(QStringLiteral("e/site.obj"));
+    EXPECT_TRUE(meshForPhoto(dotted).isEmpty());
+    const QString dottedMesh = touch(QStringLiteral("e/site.v2.obj"));
+    EXPECT_EQ(meshForPhoto(dotted), dottedMesh);
+
+    // Files that only look similar are not partners.
+    const QString lone = touch(QStringLiteral("f/c.obj"));
+    touch(QStringLiteral("f/c.txt"));
+    touch(QStringLiteral("f/c.jpg.bak"));
+    touch(QStringLiteral("f/c.gif"));
+    EXPECT_TRUE(photoForMesh(lone).isEmpty());
+    const QString tif = touch(QStringLiteral("f/c.TIF"));
+    EXPECT_EQ(photoForMesh(lone), tif);
+
+    EXPECT_TRUE(isPhotoFile(QStringLiteral("x.Bmp")));
+    EXPECT_FALSE(isPhotoFile(QStringLiteral("x.obj")));
+    EXPECT_TRUE(isMeshFile(QStringLiteral("x.OBJ")));
+    EXPECT_TRUE(isProjectFile(QStringLiteral("/a/b.ORVPROJ")));
+    EXPECT_FALSE(isProjectFile(QStringLiteral("/a/b.orvproj.bak")));
+}
+
+TEST_F(Pairing, BatchesReportFilesWithoutPartnerAndUseEachPartnerOnce)
+{
+    const QString a = touch(QStringLiteral("p/a.jpg"));
+    const QString aPng = touch(QStringLiteral("p/a.png"));
+    const QString am = touch(QStringLiteral("p/a.obj"));
+    const QString c = touch(QStringLiteral("p/c.jpg"));
+    const QString b = touch(QStringLiteral("p/b.jpg"));
+    const QString bm = touch(QStringLiteral("p/b.obj"));
+
+    const PairingResult r = pairPhotos({a, c, a, aPng, b});
+    ASSERT_EQ(r.pairs.size(), 2);
+    EXPECT_EQ(r.pairs[0], (PhotoMeshPair{a, am}));
+    EXPECT_EQ(r.pairs[1], (PhotoMeshPair{b, bm}));
+    // c has no mesh; a.png would need a.obj a second time.
+    EXPECT_EQ(r.unmatched, (QStringList{c, aPng}));
+
+    const QString lone = touch(QStringLiteral("p/z.obj"));
+    const PairingResult m = pairMeshes({bm, lone, am});
+    ASSERT_EQ(m.pairs.size(), 2);
+    EXPECT_EQ(m.pairs[0], (PhotoMeshPair{b, bm}));
+    EXPECT_EQ(m.pairs[1], (PhotoMeshPair{a, am}));  // a.jpg before a.png in name order
+    EXPECT_EQ(m.unmatched, QStringList{lone});
+}
+
+TEST_F(Pairing, DroppedFilesPairWithEachOtherFirst)
+{
+    // Dropped together from different folders, names differing in case.
+    const QString photo = touch(QStringLiteral("one/Roof.jpg"));
+    const QString mesh = touch(QStringLiteral("two/roof.obj"));
+    // On disk: a photo whose mesh lies beside it; a mesh without any photo.
+    const QString wall = touch(QStringLiteral("three/wall.jpg"));
+    const QString wallMesh = touch(QStringLiteral("three/wall.obj"));
+    const QString bare = touch(QStringLiteral("three/bare.obj"));
+    const QString note = touch(QStringLiteral("three/notes.txt"));
+
+    const PairingResult r = pairDropped({photo, wall, note, mesh, bare, photo});
+    ASSERT_EQ(r.pairs.size(), 2);
+    EXPECT_EQ(r.pairs[0], (PhotoMeshPair{photo, mesh}));
+    EXPECT_EQ(r.pairs[1], (PhotoMeshPair{wall, wallMesh}));
+    EXPECT_EQ(r.unmatched, QStringList{bare});
+    EXPECT_EQ(r.ignored, QStringList{note});
+
+    // A mesh dropped with its photo is not paired a second time through the disk.
+    const PairingResult twice = pairDropped({wallMesh, wall});
+    ASSERT_EQ(twice.pairs.size(), 1);
+    EXPECT_TRUE(twice.unmatched.isEmpty());
+}
+
+// ---- menus -----------------------------------------------------------------------------------
+
+TEST(CoreMenus, EveryCommandCarriesThePluginIndexAndIsHandled)
+{
+    const int index = 3;
+    const QVector<MenuGroup> menus = coreMenus(index);
+    ASSERT_EQ(menus.size(), 4);
+    for (int i = 0; i < menus.size(); ++i) {
+        EXPECT_EQ(menus[i].info.position, i);
+        EXPECT_FALSE(menus[i].info.name.isEmpty());
+        ASSERT_FALSE(menus[i].actions.isEmpty()) << "an empty menu " << i;
+        for (int k = 0; k < menus[i].actions.size(); ++k) {
+            const _ActionItemInfo_& a = menus[i].actions[k];
+            // Only the last record of each array ends it.
+            EXPECT_EQ(bool(a.flags & orvUI::ActionItemLast), k == menus[i].actions.size() - 1)
+                << a.name.toStdString();
+            EXPECT_TRUE(a.flags & orvUI::ActionItemInMenu) << a.name.toStdString();
+            EXPECT_EQ(a.subItems, nullptr);
+            if (a.flags & orvUI::ActionItemSeparator) {
+                EXPECT_TRUE(a.name.isEmpty());
+                continue;
+            }
+            QString command;
+            int at = -1;
+            ASSERT_TRUE(splitActionName(a.name, &command, &at)) << a.name.toStdString();
+            EXPECT_EQ(at, index);
+            EXPECT_TRUE(a.name.endsWith(QStringLiteral("___3")));
+            EXPECT_TRUE(isCoreCommand(command)) << "menu entry without a command: " << command.toStdString();
+            EXPECT_FALSE(a.text.isEmpty());
+        }
+    }
+    // The last separator of a group is never the last record (a menu does not end in one).
+    for (const MenuGroup& g : menus) EXPECT_FALSE(g.actions.last().flags & orvUI::ActionItemSeparator);
+    EXPECT_FALSE(isCoreCommand(QStringLiteral("FileExplode")));
+    EXPECT_EQ(runCoreCommand(QStringLiteral("FileExplode"), QStringLiteral("FileExplode___3"), false), 1);
+}
+
+TEST(CoreMenus, FileMenuToolbarAndShortcuts)
+{
+    const QVector<MenuGroup> menus = coreMenus(0);
+    const QStringList file = menuCommands({menus[MenuFile]});
+    EXPECT_EQ(file, (QStringList{cmd::New, cmd::Open, cmd::AddPhotos, cmd::AddMeshes, cmd::Save, cmd::SaveAs,
+                                 cmd::Quit}));
+    // Plug-in sub-menus are inserted before the action named "FileSave".
+    EXPECT_EQ(cmd::Save, QStringLiteral("FileSave"));
+
+    QStringList onToolBar;
+    QSet<QString> shortcuts;
+    int separators = 0;
+    for (const MenuGroup& g : menus)
+        for (const _ActionItemInfo_& a : g.actions) {
+            if (a.flags & orvUI::ActionItemSeparator) {
+                ++separators;
+                continue;
+            }
+            QString command;
+            splitActionName(a.name, &command, nullptr);
+            if (a.flags & orvUI::ActionItemInToolBar) onToolBar << command;
+            if (!a.shortcut.isEmpty()) {
+                const QKeySequence seq(a.shortcut, QKeySequence::NativeText);
+                EXPECT_EQ(seq.count(), 1) << a.shortcut.toStdString();
+                EXPECT_NE(seq[0], 0) << a.shortcut.toStdString();
+                EXPECT_FALSE(shortcuts.contains(a.shortcut)) << "shortcut used twice: " << a.shortcut.toStdString();
+                shortcuts.insert(a.shortcut);
+            }
+            EXPECT_EQ(a.checkable, command == cmd::ShowStatusBar || command == cmd::ShowImageViewer);
+            if (a.checkable) {
+                EXPECT_TRUE(a.checked);
+            }
+        }
+    EXPECT_EQ(onToolBar, (QStringList{cmd::New, cmd::Open, cmd::AddPhotos, cmd::AddMeshes, cmd::Save}));
+    EXPECT_GE(separators, 3);
+    for (const _ActionItemInfo_& a : menus[MenuFile].actions) {
+        if (!(a.flags & orvUI::ActionItemSeparator)) {
+            EXPECT_FALSE(a.shortcut.isEmpty()) << a.name.toStdString();
+        }
+    }
+}
+
+TEST(CoreMenus, ActionNamesSplitOnlyWithAnIndex)
+{
+    QString command = QStringLiteral("unchanged");
+    int index = -7;
+    EXPECT_TRUE(splitActionName(actionName(cmd::Open, 12), &command, &index));
+    EXPECT_EQ(command, cmd::Open);
+    EXPECT_EQ(index, 12);
+    for (const char* bad : {"FileOpen", "FileOpen___", "FileOpen___-1", "FileOpen___1x", "FileOpen__1"}) {
+        EXPECT_FALSE(splitActionName(QString::fromLatin1(bad), &command, &index)) << bad;
+        EXPECT_EQ(index, 12) << bad;
+    }
+}
+
+// ---- command line ----------------------------------------------------------------------------
+
+orvHost::HostOptions parse(const QStringList& args, QString* error = nullptr)
+{
+    orvHost::HostOptions o;
+    QString e;
+    const bool ok = orvHost::parseHostOptions(QStringList{QStringLiteral("orvhost")} + args, &o, &e);
+    if (error) *error = ok ? QString() : e;
+    EXPECT_EQ(ok, e.isEmpty()) << e.toStdString();
+    return o;
+}
+
+TEST(HostOptions, ListOptionsTakeEveryFollowingArgument)
+{
+    QString error;
+    const orvHost::HostOptions o =
+        parse({QStringLiteral("--create"), QStringLiteral("p.orvproj"), QStringLiteral("--meshes"),
+               QStringLiteral("a.obj"), QStringLiteral("b.obj"), QStringLiteral("--photos=a.jpg"),
+               QStringLiteral("b.jpg"), QStringLiteral("--labels"), QStringLiteral("roof"), QStringLiteral("--labels"),
+               QStringLiteral("wall")},
+              &error);
+    ASSERT_TRUE(error.isEmpty()) << error.toStdString();
+    EXPECT_EQ(o.mode, orvHost::HostMode::Create);
+    EXPECT_EQ(o.project, QStringLiteral("p.orvproj"));
+    EXPECT_EQ(o.meshes, (QStringList{QStringLiteral("a.obj"), QStringLiteral("b.obj")}));
+    EXPECT_EQ(o.photos, (QStringList{QStringLiteral("a.jpg"), QStringLiteral("b.jpg")}));
+    EXPECT_EQ(o.labels, (QStringList{QStringLiteral("roof"), QStringLiteral("wall")}));
+
+    // After "--" nothing is an option any more.
+    const QStringList expanded = orvHost::expandListOptions(
+        {QStringLiteral("orvhost"), QStringLiteral("--meshes"), QStringLiteral("a"), QStringLiteral("--"),
+         QStringLiteral("b"), QStringLiteral("--photos")},
+        {QStringLiteral("meshes"), QStringLiteral("photos")});
+    EXPECT_EQ(expanded, (QStringList{QStringLiteral("orvhost"), QStringLiteral("--meshes"), QStringLiteral("a"),
+                                     QStringLiteral("--"), QStringLiteral("b"), QStringLiteral("--photos")}));
+
+    const orvHost::HostOptions w = parse({QStringLiteral("x.orvproj"), QStringLiteral("--screenshot"),
+                                          QStringLiteral("out.png")});
+    EXPECT_EQ(w.mode, orvHost::HostMode::Window);
+    EXPECT_EQ(w.project, QStringLiteral("x.orvproj"));
+    EXPECT_EQ(w.screenshot, QStringLiteral("out.png"));
+    EXPECT_EQ(parse({QStringLiteral("--help")}).mode, orvHost::HostMode::Help);
+    EXPECT_FALSE(parse({QStringLiteral("--help")}).helpText.isEmpty());
+}
+
+TEST(HostOptions, BadCommandLinesSayWhy)
+{
+    const QString c = QStringLiteral("--create"), p = QStringLiteral("p.orvproj"), m = QStringLiteral("--meshes"),
+                  ph = QStringLiteral("--photos");
+    const struct {
+        QStringList args;
+        const char* says;
+    } cases[] = {
+        {{c, p, m, QStringLiteral("a.obj"), QStringLiteral("b.obj"), ph, QStringLiteral("a.jpg")}, "2 meshes but 1"},
+        {{c, p, ph, QStringLiteral("a.jpg")}, "at least one mesh"},
+        {{c, p, m, QStringLiteral("a.obj"), ph, QStringLiteral("a.jpg"), QStringLiteral("--labels"),
+          QStringLiteral("x"), QStringLiteral("y")},
+         "2 labels for 1 meshes"},
+        {{c, p, QStringLiteral("--screenshot"), QStringLiteral("s.png"), m, QStringLiteral("a.obj"), ph,
+          QStringLiteral("a.jpg")},
+         "--screenshot"},
+        {{m, QStringLiteral("a.obj")}, "belong to --create"},
+        {{QStringLiteral("a.orvproj"), QStringLiteral("b.orvproj")}, "b.orvproj"},
+        {{QStringLiteral("--frobnicate")}, "frobnicate"},
+        {{c}, "create"},
+    };
+    for (const auto& k : cases) {
+        QString error;
+        parse(k.args, &error);
+        EXPECT_TRUE(error.contains(QString::fromLatin1(k.says))) << k.args.join(' ').toStdString() << " -> "
+                                                                  << error.toStdString();
+    }
+}
+
+TEST(HostOptions, OnlyCreateHelpAndVersionRunWithoutAWindow)
+{
+    const QString prog = QStringLiteral("orvhost");
+    EXPECT_TRUE(orvHost::wantsNoWindow({prog, QStringLiteral("--create"), QStringLiteral("p")}));
+    EXPECT_TRUE(orvHost::wantsNoWindow({prog, QStringLiteral("--create=p")}));
+    EXPECT_TRUE(orvHost::wantsNoWindow({prog, QStringLiteral("-h")}));
+    EXPECT_TRUE(orvHost::wantsNoWindow({prog, QStringLiteral("--version")}));
+    EXPECT_FALSE(orvHost::wantsNoWindow({prog, QStringLiteral("p.orvproj"), QStringLiteral("--screenshot"),
+                                         QStringLiteral("s.png")}));
+    EXPECT_FALSE(orvHost::wantsNoWindow({prog, QStringLiteral("--"), QStringLiteral("--create")}));
+}
+
+// ---- project work through the kernel ---------------------------------------------------------
+
+// Records the progress protocol: T(ext), S(tep) with its size, P(ush), O (pop); cancels once
+// `cancelAfter` steps were made inside a sub-range.
+class RecordingProgress : public IZimProgress {
+public:
+    int progressPush(double f) override { return note(QStringLiteral("P%1 ").arg(f), 1); }
+    int progressPop() override { return note(QStringLiteral("O "), -1); }
+    int progressText(QString) override { return note(QStringLiteral("T "), 0); }
+    int progressStep(double f) override
+    {
+        if (depth > 0) ++innerSteps;
+        return note(QStringLiteral("S%1 ").arg(f), 0);
+    }
+    int progressYield() override { return 0; }
+    int progressSetCancelable(bool, ref_ptr<ZimReferenced>) override { return 0; }
+    bool progressCanceled() override { return cancelAfter >= 0 && innerSteps >= cancelAfter; }
+    int note(const QString& s, int push)
+    {
+        log += s;
+        depth += push;
+        return 0;
+    }
+    QString log;
+    int depth = 0;
+    int innerSteps = 0;
+    int cancelAfter = -1;
+};
+
+class HostProject : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(tmp.isValid());
+        mm = zim::getMM();
+    }
+    void TearDown() override { mm->closeProject(); }
+
+    QString path(const QString& rel) const { return QDir(tmp.path()).filePath(rel); }
+
+    // A photo and a textured quad mesh of the same base name in `folder`.
+    PhotoMeshPair pair(const QString& folder, const QString& name)
+    {
+        const QString dir = path(folder);
+        QDir().mkpath(dir);
+        QImage img(32, 24, QImage::Format_RGB32);
+        img.fill(QColor(40, 120, 200));
+        EXPECT_TRUE(img.save(dir + QLatin1Char('/') + name + QStringLiteral(".jpg")));
+        EXPECT_TRUE(QFile::copy(orvtest::dataPath(QStringLiteral("quad_tex.png")),
+                                dir + QLatin1Char('/') + name + QStringLiteral("_tex.png")));
+        const QByteArray mtl = "newmtl m\nKd 1 1 1\nmap_Kd " + name.toUtf8() + "_tex.png\n";
+        EXPECT_TRUE(orvtest::writeFile(dir + QLatin1Char('/') + name + QStringLiteral(".mtl"), mtl));
+        const QByteArray obj = "mtllib " + name.toUtf8() +
+                               ".mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\n"
+                               "usemtl m\nf 1/1 2/2 3/3\nf 1/1 3/3 4/4\n";
+        EXPECT_TRUE(orvtest::writeFile(dir + QLatin1Char('/') + name + QStringLiteral(".obj"), obj));
+        return {dir + QLatin1Char('/') + name + QStringLiteral(".jpg"),
+                dir + QLatin1Char('/') + name + QStringLiteral(".obj")};
+    }
+
+    QTemporaryDir tmp;
+    ref_ptr<IZimMM> mm;
+};
+
+TEST_F(HostProject, AddPairsFollowsTheProgressConventionAndReportsRefusals)
+{
+    ASSERT_EQ(mm->createProject(path(QStringLiteral("p.orvproj"))), 0);
+    const PhotoMeshPair a = pair(QStringLiteral("x"), QStringLiteral("a"));
+    const PhotoMeshPair b = pair(QStringLiteral("x"), QStringLiteral("b"));
+    const PhotoMeshPair c = pair(QStringLiteral("x"), QStringLiteral("c"));
+    const PhotoMeshPair d = pair(QStringLiteral("x"), QStringLiteral("d"));
+
+    RecordingProgress progress;
+    // b's mesh again with c's photo: the kernel refuses a mesh that is in the project already.
+    const AddOutcome out = addPairs(mm.get(), {a, b, {c.photo, b.mesh}, d}, &progress);
+    EXPECT_EQ(out.added, (QVector<int>{0, 1, 2}));
+    ASSERT_EQ(out.failed.size(), 1);
+    EXPECT_EQ(out.failed[0].photo, c.photo);
+    EXPECT_FALSE(out.failed[0].reason.isEmpty());
+    EXPECT_EQ(out.skipped, 0);
+    EXPECT_EQ(progress.log, QStringLiteral("T S0.01 P0.99 S0.25 S0.25 S0.25 S0.25 O "));
+    EXPECT_EQ(progress.depth, 0);
+
+    const QString report = addReport(AddSource::Photos, PairingResult{{}, {QStringLiteral("/w/lone.jpg")}, {}}, out);
+    EXPECT_TRUE(report.contains(QStringLiteral("lone.jpg")));
+    EXPECT_TRUE(report.contains(QStringLiteral("c.jpg")));
+    EXPECT_TRUE(report.contains(out.failed[0].reason));
+    EXPECT_TRUE(addReport(AddSource::Photos, PairingResult{}, AddOutcome{{0}, {}, 0}).isEmpty());
+
+    // Cancelled after the first pair: that one stays, the rest is counted as skipped.
+    const PhotoMeshPair e = pair(QStringLiteral("y"), QStringLiteral("e"));
+    const PhotoMeshPair f = pair(QStringLiteral("y"), QStringLiteral("f"));
+    RecordingProgress cancelling;
+    cancelling.cancelAfter = 1;
+    const AddOutcome cut = addPairs(mm.get(), {e, f}, &cancelling);
+    EXPECT_EQ(cut.added.size(), 1);
+    EXPECT_EQ(cut.skipped, 1);
+    EXPECT_EQ(cancelling.depth, 0);
+    EXPECT_EQ(mm->imageCount(), 4);
+    EXPECT_TRUE(addReport(AddSource::Meshes, PairingResult{}, cut).contains(QStringLiteral("1 pair")));
+}
+
+TEST_F(HostProject, CountsTitleAndSleepWake)
+{
+    ProjectCounts none = projectCounts(mm.get());
+    EXPECT_FALSE(none.open);
+    EXPECT_EQ(frameTitle(none), CoreText::productName());
+    EXPECT_EQ(statusText(PaneProject, none), QStringLiteral("No project"));
+
+    ASSERT_EQ(mm->createProject(path(QStringLiteral("site.orvproj"))), 0);
+    const PhotoMeshPair a = pair(QStringLiteral("m"), QStringLiteral("a"));
+    const PhotoMeshPair b = pair(QStringLiteral("m"), QStringLiteral("b"));
+    ASSERT_EQ(addPairs(mm.get(), {a, b}, nullptr).added.size(), 2);
+    mm->setImageMapped(1, true);
+
+    ProjectCounts c = projectCounts(mm.get());
+    EXPECT_EQ(c.name, QStringLiteral("site"));
+    EXPECT_EQ(c.images, 2);
+    EXPECT_EQ(c.awake, 2);
+    EXPECT_EQ(c.mapped, 1);
+    EXPECT_EQ(c.triangles, 4);
+    EXPECT_EQ(frameTitle(c), CoreText::productName() + QStringLiteral(" \u2014 site"));
+    EXPECT_EQ(statusText(PaneImages, c), QStringLiteral("2 photos"));
+    EXPECT_EQ(statusText(PaneMeshes, c), QStringLiteral("2 meshes"));
+
+    RecordingProgress progress;
+    QStringList failed;
+    EXPECT_EQ(sleepAllMeshes(mm.get(), &progress, &failed), (QVector<int>{0, 1}));
+    EXPECT_TRUE(failed.isEmpty());
+    EXPECT_EQ(progress.log, QStringLiteral("T S0.01 P0.99 S0.5 S0.5 O "));
+    c = projectCounts(mm.get());
+    EXPECT_EQ(c.asleep, 2);
+    EXPECT_EQ(c.triangles, 0);
+    EXPECT_EQ(statusText(PaneMeshes, c), QStringLiteral("0 awake, 2 asleep"));
+    // Nothing left to put to sleep.
+    EXPECT_TRUE(sleepAllMeshes(mm.get(), nullptr, &failed).isEmpty());
+
+    // A mesh whose file went away cannot be woken: it is named, the other one wakes.
+    ASSERT_TRUE(QFile::remove(b.mesh));
+    EXPECT_EQ(wakeAllMeshes(mm.get(), nullptr, &failed), QVector<int>{0});
+    ASSERT_EQ(failed.size(), 1);
+    EXPECT_TRUE(failed[0].contains(QStringLiteral("b.obj"))) << failed[0].toStdString();
+    EXPECT_EQ(projectCounts(mm.get()).awake, 1);
+    EXPECT_TRUE(summaryText(projectCounts(mm.get())).contains(QStringLiteral("1 awake, 1 asleep")));
+}
+
+TEST_F(HostProject, ReplacingAProjectFileKeepsTheOldOneUntilTheNewOneExists)
+{
+    const QString target = path(QStringLiteral("old.orvproj"));
+    ASSERT_TRUE(orvtest::writeFile(target, "an older file"));
+    QString error;
+    // The kernel fails to write the new file: the old one is back in its place.
+    qputenv("ORV_KERNEL_SAVE_FAULT", "commit");
+    EXPECT_NE(createProjectReplacing(mm.get(), target, &error), 0);
+    qunsetenv("ORV_KERNEL_SAVE_FAULT");
+    EXPECT_TRUE(error.contains(QStringLiteral("fault"))) << error.toStdString();
+    EXPECT_EQ(orvtest::readFile(target), QByteArray("an older file"));
+    EXPECT_EQ(QDir(tmp.path()).entryList(QDir::Files), QStringList{QStringLiteral("old.orvproj")});
+
+    ASSERT_EQ(createProjectReplacing(mm.get(), target, &error), 0) << error.toStdString();
+    EXPECT_TRUE(mm->isProjectOpen());
+    EXPECT_EQ(mm->imageCount(), 0);
+    EXPECT_NE(orvtest::readFile(target), QByteArray("an older file"));
+    // Nothing set aside is left over.
+    EXPECT_EQ(QDir(tmp.path()).entryList(QDir::Files), QStringList{QStringLiteral("old.orvproj")});
+
+    EXPECT_EQ(withProjectSuffix(QStringLiteral("/a/b")), QStringLiteral("/a/b.orvproj"));
+    EXPECT_EQ(withProjectSuffix(QStringLiteral("/a/b.ORVPROJ")), QStringLiteral("/a/b.ORVPROJ"));
+}
+
+TEST(HostTexts, FileListsAreCut)
+{
+    QStringList files;
+    for (int i = 0; i < 20; ++i) files << QStringLiteral("/d/f%1.jpg").arg(i);
+    const QStringList lines = fileList(files, 15).split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 16);
+    EXPECT_EQ(lines[14], QStringLiteral("/d/f14.jpg"));
+    EXPECT_TRUE(lines[15].contains(QStringLiteral("5 more")));
+    EXPECT_EQ(fileList(files.mid(0, 2), 15).split(QLatin1Char('\n')).size(), 2);
+}
+
+}  // namespace

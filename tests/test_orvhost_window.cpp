@@ -1,0 +1,320 @@
+// The host's window with the real main frame and the real core plug-in (loaded from
+// <appdir>/plugins): commands triggered from the menus travel the whole road (action name, frame
+// routing, plug-in manager, plug-in, kernel, frame), files dropped on the window are opened or
+// added, and closing asks about unsaved changes.
+#include <gtest/gtest.h>
+
+#include "CoreCommands.h"
+#include "HostWindow.h"
+
+#include <IOrvMainFrame.h>
+#include <OrvKernel64t.h>
+#include <OrvUIElements64t.h>
+
+#include "TestSupport.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPointer>
+#include <QProcess>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolBar>
+#include <QUrl>
+
+#include <functional>
+#include <ostream>
+
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
+using namespace orvCore;
+
+namespace {
+
+#ifdef ORV_HAVE_MAIN_FRAME
+constexpr bool kHaveMainFrame = true;
+#else
+constexpr bool kHaveMainFrame = false;
+#endif
+
+// Answers the modal dialogs that come up while it lives: message boxes with the button the test
+// chose (their texts are kept), file dialogs with the file the test chose.
+class DialogAnswerer {
+public:
+    DialogAnswerer()
+    {
+        m_timer.setInterval(20);
+        QObject::connect(&m_timer, &QTimer::timeout, [this]() { answer(); });
+        m_timer.start();
+    }
+    QMessageBox::StandardButton button = QMessageBox::Ok;
+    QString file;          // for file dialogs; empty cancels them
+    QStringList boxTexts;  // every message box seen
+    QStringList boxTitles;
+    int fileDialogs = 0;
+
+private:
+    void answer()
+    {
+        // A dialog is answered once it has been up for a whole tick, so that its own event loop
+        // runs (answering it while it is still being shown would leave that loop waiting).
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible() || modal != m_seen) {
+            m_seen = modal;
+            return;
+        }
+        m_seen = nullptr;
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            boxTexts << box->text();
+            boxTitles << box->windowTitle();
+            QAbstractButton* b = box->button(button);
+            if (!b) b = box->button(QMessageBox::Ok);
+            if (b)
+                b->click();
+            else
+                box->reject();
+        } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+            ++fileDialogs;
+            if (file.isEmpty()) {
+                dialog->reject();
+            } else {
+                // Typed in as a user would: an absolute path in the file name field.
+                if (auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                    edit->setText(file);
+                else
+                    dialog->selectFile(file);
+                QMetaObject::invokeMethod(dialog, "accept");
+            }
+        }
+    }
+    QTimer m_timer;
+    QPointer<QWidget> m_seen;
+};
+
+class HostWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!kHaveMainFrame) GTEST_SKIP() << "mainwindow/COrvMainFrame.cpp was not in the tree at configure time";
+        ASSERT_TRUE(tmp.isValid());
+        mm = zim::getMM();
+        window = std::make_unique<orvHost::HostWindow>(true);
+        QString error;
+        ASSERT_TRUE(window->create(&error)) << error.toStdString();
+        ASSERT_GE(window->corePlugin(), 0) << "core.orvplugin did not load from " << orvtest::binDir().toStdString();
+        window->show();
+        frame = dynamic_cast<QWidget*>(window->frame());
+        ASSERT_NE(frame, nullptr);
+    }
+    void TearDown() override
+    {
+        if (window) window->shutDown();
+        if (mm) mm->closeProject();
+        // The frame ends the event loop when a close is agreed to; leave the application ready
+        // for loops of the next test.
+        QTimer::singleShot(0, []() { QCoreApplication::exit(0); });
+        QCoreApplication::exec();
+    }
+
+    QString path(const QString& rel) const { return QDir(tmp.path()).filePath(rel); }
+
+    // The sample generator's project (two tiles), written once per test.
+    QString sampleProject()
+    {
+        const QString out = path(QStringLiteral("sample"));
+        const int rc = QProcess::execute(orvtest::binDir() + QStringLiteral("/orv-sample"),
+                                         {QStringLiteral("--out"), out, QStringLiteral("--tiles"), QStringLiteral("2"),
+                                          QStringLiteral("--triangles"), QStringLiteral("400"),
+                                          QStringLiteral("--photo-size"), QStringLiteral("160x120"),
+                                          QStringLiteral("--texture-size"), QStringLiteral("64"),
+                                          QStringLiteral("--quiet")});
+        EXPECT_EQ(rc, 0);
+        return out + QStringLiteral("/sample.orvproj");
+    }
+
+    QAction* action(const QString& command) const
+    {
+        return frame->findChild<QAction*>(actionName(command, window->corePlugin()));
+    }
+
+    QStringList statusTexts() const
+    {
+        QStringList texts;
+        if (auto* bar = frame->findChild<QStatusBar*>())
+            for (QLabel* label : bar->findChildren<QLabel*>()) texts << label->text();
+        return texts;
+    }
+
+    // A photo and its mesh with the same base name in `folder`.
+    void writePair(const QString& folder, const QString& name)
+    {
+        QDir().mkpath(path(folder));
+        QImage img(24, 16, QImage::Format_RGB32);
+        img.fill(Qt::darkCyan);
+        ASSERT_TRUE(img.save(path(folder + QLatin1Char('/') + name + QStringLiteral(".jpg"))));
+        ASSERT_TRUE(orvtest::writeFile(path(folder + QLatin1Char('/') + name + QStringLiteral(".obj")),
+                                       "v 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 0 1\nf 1/1 2/2 3/3\n"));
+    }
+
+    void drop(const QStringList& files)
+    {
+        QList<QUrl> urls;
+        for (const QString& f : files) urls << QUrl::fromLocalFile(f);
+        QMimeData data;
+        data.setUrls(urls);
+        // As a drag does it: the window accepts the entering drag, then gets the drop.
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(frame, &enter);
+        ASSERT_TRUE(enter.isAccepted());
+        QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(frame, &event);
+    }
+
+    QTemporaryDir tmp;
+    ref_ptr<IZimMM> mm;
+    std::unique_ptr<orvHost::HostWindow> window;
+    QWidget* frame = nullptr;
+};
+
+TEST_F(HostWindowTest, MenusAndToolbarCarryTheCoreCommands)
+{
+    for (const QString& command : menuCommands(coreMenus(window->corePlugin())))
+        EXPECT_NE(action(command), nullptr) << command.toStdString();
+    EXPECT_EQ(window->frame()->getActionText(actionName(cmd::Save, window->corePlugin())).remove(QLatin1Char('&')),
+              QStringLiteral("Save"));
+    ASSERT_NE(action(cmd::ShowStatusBar), nullptr);
+    EXPECT_TRUE(action(cmd::ShowStatusBar)->isCheckable());
+    EXPECT_TRUE(action(cmd::ShowStatusBar)->isChecked());
+    // The main File commands are on a toolbar too, in menu order.
+    QStringList onToolBars;
+    for (QToolBar* bar : frame->findChildren<QToolBar*>())
+        for (QAction* a : bar->actions())
+            if (!a->isSeparator()) onToolBars << a->objectName();
+    const int core = window->corePlugin();
+    EXPECT_EQ(onToolBars, (QStringList{actionName(cmd::New, core), actionName(cmd::Open, core),
+                                       actionName(cmd::AddPhotos, core), actionName(cmd::AddMeshes, core),
+                                       actionName(cmd::Save, core)}));
+    EXPECT_TRUE(statusTexts().contains(QStringLiteral("No project"))) << statusTexts().join('|').toStdString();
+    EXPECT_EQ(frame->windowTitle(), CoreText::productName());
+}
+
+TEST_F(HostWindowTest, CommandsFromTheMenusChangeTheWindowAndTheProject)
+{
+    const QString project = sampleProject();
+    ASSERT_TRUE(window->openProject(project));
+    EXPECT_EQ(mm->imageCount(), 2);
+    EXPECT_EQ(frame->windowTitle(), CoreText::productName() + QStringLiteral(" \u2014 sample"));
+    EXPECT_TRUE(statusTexts().contains(QStringLiteral("Project: sample")));
+    EXPECT_TRUE(statusTexts().contains(QStringLiteral("2 photos")));
+    // The first photograph is the current one.
+    EXPECT_EQ(mm->getCurMeshIndex(), 0);
+
+    DialogAnswerer answers;
+    // A checkable entry: the action's new state reaches the command.
+    ASSERT_NE(action(cmd::ShowStatusBar), nullptr);
+    action(cmd::ShowStatusBar)->trigger();
+    EXPECT_FALSE(window->frame()->isStatusBarVisible());
+    action(cmd::ShowStatusBar)->trigger();
+    EXPECT_TRUE(window->frame()->isStatusBarVisible());
+
+    action(cmd::SleepAllMeshes)->trigger();
+    for (int i = 0; i < 2; ++i) EXPECT_TRUE(mm->isMeshAsleepById(i));
+    EXPECT_TRUE(statusTexts().contains(QStringLiteral("0 awake, 2 asleep"))) << statusTexts().join('|').toStdString();
+    action(cmd::WakeAllMeshes)->trigger();
+    for (int i = 0; i < 2; ++i) EXPECT_FALSE(mm->isMeshAsleepById(i));
+
+    mm->setModified(true);
+    action(cmd::Save)->trigger();
+    EXPECT_FALSE(mm->isModified());
+
+    action(cmd::ProjectSummary)->trigger();
+    action(cmd::About)->trigger();
+    ASSERT_EQ(answers.boxTexts.size(), 2) << answers.boxTexts.join('|').toStdString();
+    EXPECT_TRUE(answers.boxTexts[0].contains(QStringLiteral("Photographs: 2"))) << answers.boxTexts[0].toStdString();
+    EXPECT_TRUE(answers.boxTitles[1].contains(CoreText::productName()));
+
+    // Open through the menu's file dialog: a project that does not open is reported in a box
+    // and the one before stays open.
+    const QString garbage = path(QStringLiteral("garbage.orvproj"));
+    ASSERT_TRUE(orvtest::writeFile(garbage, QByteArray(2048, 'z')));
+    answers.file = garbage;
+    action(cmd::Open)->trigger();
+    EXPECT_EQ(answers.fileDialogs, 1);
+    ASSERT_EQ(answers.boxTexts.size(), 3);
+    EXPECT_TRUE(answers.boxTexts[2].contains(QStringLiteral("garbage.orvproj"))) << answers.boxTexts[2].toStdString();
+    EXPECT_EQ(QFileInfo(mm->projectPath()).fileName(), QStringLiteral("sample.orvproj"));
+
+    // Add meshes through the menu: the photo of the same name comes with it.
+    writePair(QStringLiteral("more"), QStringLiteral("annex"));
+    answers.file = path(QStringLiteral("more/annex.obj"));
+    action(cmd::AddMeshes)->trigger();
+    EXPECT_EQ(mm->imageCount(), 3);
+    EXPECT_TRUE(statusTexts().contains(QStringLiteral("3 photos")));
+    EXPECT_EQ(answers.boxTexts.size(), 3) << answers.boxTexts.join('|').toStdString();
+
+    // New: the unsaved change is asked about (and dropped here), the suffix is added, the views
+    // and panes start empty.
+    answers.file = path(QStringLiteral("fresh"));
+    answers.button = QMessageBox::Discard;
+    action(cmd::New)->trigger();
+    ASSERT_EQ(answers.boxTexts.size(), 4);
+    EXPECT_TRUE(answers.boxTexts[3].contains(QStringLiteral("unsaved"))) << answers.boxTexts[3].toStdString();
+    EXPECT_EQ(mm->projectPath(), QFileInfo(path(QStringLiteral("fresh.orvproj"))).absoluteFilePath());
+    EXPECT_EQ(mm->imageCount(), 0);
+    EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("fresh.orvproj"))));
+    EXPECT_EQ(frame->windowTitle(), CoreText::productName() + QStringLiteral(" — fresh"));
+    EXPECT_TRUE(statusTexts().contains(QStringLiteral("0 photos")));
+}
+
+TEST_F(HostWindowTest, DroppedFilesOpenTheProjectOrJoinIt)
+{
+    const QString project = sampleProject();
+    drop({project});
+    ASSERT_TRUE(mm->isProjectOpen());
+    EXPECT_EQ(QFileInfo(mm->projectPath()).canonicalFilePath(), QFileInfo(project).canonicalFilePath());
+    EXPECT_EQ(mm->imageCount(), 2);
+
+    writePair(QStringLiteral("dropped"), QStringLiteral("shed"));
+    writePair(QStringLiteral("dropped"), QStringLiteral("barn"));
+    QFile::remove(path(QStringLiteral("dropped/barn.obj")));
+    // shed pairs with its mesh; barn's photo has none and is left out.
+    drop({path(QStringLiteral("dropped/shed.jpg")), path(QStringLiteral("dropped/shed.obj")),
+          path(QStringLiteral("dropped/barn.jpg"))});
+    EXPECT_EQ(mm->imageCount(), 3);
+    EXPECT_TRUE(mm->isModified());
+}
+
+TEST_F(HostWindowTest, ClosingAsksAboutUnsavedChanges)
+{
+    const QString project = sampleProject();
+    ASSERT_TRUE(window->openProject(project));
+    mm->setModified(true);
+
+    DialogAnswerer answers;
+    answers.button = QMessageBox::Cancel;
+    frame->close();
+    EXPECT_TRUE(frame->isVisible());
+    ASSERT_EQ(answers.boxTexts.size(), 1);
+    EXPECT_TRUE(answers.boxTexts[0].contains(QStringLiteral("sample"))) << answers.boxTexts[0].toStdString();
+    EXPECT_TRUE(mm->isModified());
+
+    // Quit from the menu goes the same way, once the command has returned.
+    answers.button = QMessageBox::Save;
+    action(cmd::Quit)->trigger();
+    for (int i = 0; i < 100 && frame->isVisible(); ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_FALSE(frame->isVisible());
+    EXPECT_EQ(answers.boxTexts.size(), 2);
+    EXPECT_FALSE(mm->isModified());
+}
+
+}  // namespace
