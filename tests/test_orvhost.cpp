@@ -196,7 +196,7 @@ TEST(CoreMenus, FileMenuToolbarAndShortcuts)
 {
     const QVector<MenuGroup> menus = coreMenus(0);
     const QStringList file = menuCommands({menus[MenuFile]});
-    EXPECT_EQ(file, (QStringList{cmd::New, cmd::Open, cmd::AddPhotos, cmd::AddMeshes, cmd::Save, cmd::SaveAs,
+    EXPECT_EQ(file, (QStringList{cmd::New, cmd::Open, cmd::OpenPhoto, cmd::AddPhotos, cmd::AddMeshes, cmd::Save, cmd::SaveAs,
                                  cmd::Quit}));
     // Plug-in sub-menus are inserted before the action named "FileSave".
     EXPECT_EQ(cmd::Save, QStringLiteral("FileSave"));

@@ -7,6 +7,7 @@
 #include "CoreCommands.h"
 #include "HostWindow.h"
 
+#include <IOrvImageViewer.h>
 #include <IOrvMainFrame.h>
 #include <OrvKernel64t.h>
 #include <OrvUIElements64t.h>
@@ -24,6 +25,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QProcess>
 #include <QStatusBar>
@@ -274,6 +276,59 @@ TEST_F(HostWindowTest, CommandsFromTheMenusChangeTheWindowAndTheProject)
     EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("fresh.orvproj"))));
     EXPECT_EQ(frame->windowTitle(), CoreText::productName() + QStringLiteral(" — fresh"));
     EXPECT_TRUE(statusTexts().contains(QStringLiteral("0 photos")));
+}
+
+TEST_F(HostWindowTest, OpenPhotoShowsItAndTheStatusBarFollowsTheCursor)
+{
+    ASSERT_TRUE(window->openProject(sampleProject()));
+    orvUI::IOrvImageViewer* viewer = window->frame()->getImageViewer(1);
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_EQ(viewer->getImageId().index, 0);
+
+    // A photograph of the project: shown by its index and made current.
+    DialogAnswerer answers;
+    answers.file = path(QStringLiteral("sample/photos/photo_001.jpg"));
+    action(cmd::OpenPhoto)->trigger();
+    EXPECT_EQ(answers.fileDialogs, 1);
+    EXPECT_EQ(viewer->getImageId().index, 1);
+    EXPECT_EQ(mm->getCurMeshIndex(), 1);
+
+    // Any other picture is shown as it is; the project's current image does not change.
+    writePair(QStringLiteral("loose"), QStringLiteral("street"));
+    answers.file = path(QStringLiteral("loose/street.jpg"));
+    action(cmd::OpenPhoto)->trigger();
+    const int shown = viewer->getImageId().index;
+    EXPECT_FALSE(shown >= 0 && shown < mm->imageCount()) << shown;
+    EXPECT_EQ(mm->getCurMeshIndex(), 1);
+    EXPECT_TRUE(answers.boxTexts.isEmpty()) << answers.boxTexts.join('|').toStdString();
+
+    // A file that is no picture: a message, and the picture before stays.
+    const QString bogus = path(QStringLiteral("loose/bogus.jpg"));
+    ASSERT_TRUE(orvtest::writeFile(bogus, "not a picture"));
+    answers.file = bogus;
+    action(cmd::OpenPhoto)->trigger();
+    EXPECT_EQ(answers.boxTexts.size(), 1);
+    const XPnt2d corner = viewer->imageToScreen(XPnt2d(0, 0));
+    ASSERT_TRUE(corner.isValid());  // the street picture is still shown
+
+    // The cursor over the bottom-left corner of the picture (24x16 pixels) reads about (0, 0);
+    // one step right and up reads more.
+    auto* widget = dynamic_cast<QWidget*>(viewer);
+    ASSERT_NE(widget, nullptr);
+    const XPnt2d mid = viewer->imageToScreen(XPnt2d(12, 8));
+    const QPoint at(int(mid.x), widget->height() - int(mid.y));
+    QMouseEvent move(QEvent::MouseMove, at, Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &move);
+    // The pane reads as cursorText writes it: "x <x>  y <y>".
+    bool paneShown = false;
+    for (const QString& text : statusTexts()) {
+        const QStringList parts = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (parts.size() != 4 || parts[0] != QStringLiteral("x")) continue;
+        paneShown = true;
+        EXPECT_NEAR(parts[1].toDouble(), 12.0, 1.5) << text.toStdString();
+        EXPECT_NEAR(parts[3].toDouble(), 8.0, 1.5) << text.toStdString();
+    }
+    EXPECT_TRUE(paneShown) << statusTexts().join('|').toStdString();
 }
 
 TEST_F(HostWindowTest, DroppedFilesOpenTheProjectOrJoinIt)

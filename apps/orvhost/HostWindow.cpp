@@ -129,6 +129,10 @@ bool HostWindow::create(QString* error)
         if (meshes) dock->setContent(meshes);
 
     m_frame->setStatusBarPanes(orvCore::statusPanes());
+    if (orvUI::IOrvImageViewer* viewer = m_frame->getImageViewer(IdImageViewer)) {
+        m_cursorPane.frame = m_frame;
+        viewer->addCoordListener(&m_cursorPane);
+    }
     orvCore::refreshFrameState();
 
     // The frame calls the drop and close handlers unconditionally: both are in place before it
@@ -195,11 +199,23 @@ int HostWindow::saveScreenshot(const QString& path)
     return 0;
 }
 
+void HostWindow::CursorPane::onImageCoord(double x, double y)
+{
+    if (frame) frame->setStatusBarText(orvCore::PaneCursor, orvCore::cursorText(x, y));
+}
+
+void HostWindow::CursorPane::onImageChanged(const orvUI::ImageId*, const orvUI::ImageId*)
+{
+    if (frame) frame->setStatusBarText(orvCore::PaneCursor, QString());
+}
+
 void HostWindow::shutDown()
 {
     if (!m_frame) return;
     IOrvMainFrame* frame = m_frame;
     m_frame = nullptr;
+    if (orvUI::IOrvImageViewer* viewer = frame->getImageViewer(IdImageViewer)) viewer->removeCoordListener(&m_cursorPane);
+    m_cursorPane.frame = nullptr;
     ref_ptr<orvUI::IOrvViewerMan> vm = orvUI::getVM();
     // Objects the plug-ins made (tools, undo steps, registered objects) go before their code.
     if (vm) vm->resetViews();

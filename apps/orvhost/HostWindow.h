@@ -3,6 +3,8 @@
 // library provides them, the status panes and the key, drop and close handlers.
 #pragma once
 
+#include <IOrvImageViewer.h>
+
 #include <QString>
 #include <QStringList>
 
@@ -54,7 +56,16 @@ public:
     int corePlugin() const { return m_corePlugin; }
 
 private:
+    // Shows the image coordinates under the image viewer's cursor in the status bar.
+    class CursorPane : public orvUI::IOrvCoordListener {
+    public:
+        orvUI::IOrvMainFrame* frame = nullptr;
+        void onImageCoord(double x, double y) override;
+        void onImageChanged(const orvUI::ImageId* oldId, const orvUI::ImageId* newId) override;
+    };
+
     orvUI::IOrvMainFrame* m_frame = nullptr;
+    CursorPane m_cursorPane;
     int m_corePlugin = -1;
     QStringList m_problems;
 };

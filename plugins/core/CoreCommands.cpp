@@ -88,6 +88,8 @@ QVector<MenuGroup> coreMenus(int pluginIndex)
                     tr("Create an empty project file"), QStringLiteral("Ctrl+N"), kMenuAndToolBar, p),
             command(tr("&Open project..."), QStringLiteral("icons/orvhost/open.png"), cmd::Open,
                     tr("Open a project file"), QStringLiteral("Ctrl+O"), kMenuAndToolBar, p),
+            command(tr("Open p&hoto..."), QString(), cmd::OpenPhoto,
+                    tr("Show a photograph in the image viewer"), QStringLiteral("Ctrl+Shift+O"), kMenu, p),
             separator(kMenuAndToolBar),
             command(tr("Add &photos..."), QStringLiteral("icons/orvhost/add-photos.png"), cmd::AddPhotos,
                     tr("Add photographs, each with the mesh of the same name"), QStringLiteral("Ctrl+Shift+P"),

@@ -19,6 +19,7 @@ namespace orvCore {
 namespace cmd {
 inline const QString New = QStringLiteral("FileNew");
 inline const QString Open = QStringLiteral("FileOpen");
+inline const QString OpenPhoto = QStringLiteral("FileOpenPhoto");
 inline const QString AddPhotos = QStringLiteral("FileAddPhotos");
 inline const QString AddMeshes = QStringLiteral("FileAddMeshes");
 // The main frame inserts plug-in sub-menus before the action of this name.

@@ -89,7 +89,12 @@ ProjectCounts projectCounts(IZimMM* mm)
     return c;
 }
 
-QVector<int> statusPanes() { return {PaneProject, PaneImages, PaneMeshes}; }
+QVector<int> statusPanes() { return {PaneProject, PaneImages, PaneMeshes, PaneCursor}; }
+
+QString cursorText(double x, double y)
+{
+    return tr("x %1  y %2").arg(x, 0, 'f', 1).arg(y, 0, 'f', 1);
+}
 
 QString statusText(int pane, const ProjectCounts& c)
 {

@@ -62,8 +62,10 @@ struct ProjectCounts {
 ProjectCounts projectCounts(IZimMM* mm);
 
 // Status-bar panes of the host: project name, image count, mesh state.
-enum StatusPane { PaneProject = 0, PaneImages = 1, PaneMeshes = 2 };
+enum StatusPane { PaneProject = 0, PaneImages = 1, PaneMeshes = 2, PaneCursor = 3 };
 QVector<int> statusPanes();
+// The image coordinates under the cursor of the image viewer (pixels, origin bottom-left).
+QString cursorText(double x, double y);
 QString statusText(int pane, const ProjectCounts& counts);
 // "OrvUIElements — <project name>", or the product name alone without a project.
 QString frameTitle(const ProjectCounts& counts);

@@ -143,6 +143,18 @@ int commandOpen(const QString&, bool)
     return openProjectFile(path, report) ? 0 : -1;
 }
 
+int commandOpenPhoto(const QString&, bool)
+{
+    QString folder = startFolder();
+    ref_ptr<IZimMM> mm = model();
+    if (mm && mm->isProjectOpen()) folder = QFileInfo(mm->projectPath()).absolutePath();
+    const QString path = QFileDialog::getOpenFileName(
+        frameWidget(), tr("Open Photo"), folder,
+        tr("Images (*.jpg *.jpeg *.png *.tif *.tiff *.bmp *.JPG *.JPEG *.PNG *.TIF *.TIFF *.BMP)"));
+    if (path.isEmpty()) return 0;
+    return openPhotoFile(path, warningBoxes()) ? 0 : -1;
+}
+
 int commandAddPhotos(const QString&, bool)
 {
     const Reporter report = warningBoxes();
@@ -268,6 +280,7 @@ const QHash<QString, CommandFn>& commandTable()
     static const QHash<QString, CommandFn> table = {
         {cmd::New, &commandNew},
         {cmd::Open, &commandOpen},
+        {cmd::OpenPhoto, &commandOpenPhoto},
         {cmd::AddPhotos, &commandAddPhotos},
         {cmd::AddMeshes, &commandAddMeshes},
         {cmd::Save, &commandSave},
@@ -355,6 +368,37 @@ void showAddedImages(const QVector<int>& indices)
 }
 
 // ---- project files ---------------------------------------------------------------------------
+
+bool openPhotoFile(const QString& path, const Reporter& report)
+{
+    ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
+    orvUI::IOrvImageViewer* viewer = vm ? vm->getImageViewer() : nullptr;
+    if (!viewer) {
+        report(tr("There is no image viewer to show %1 in.").arg(native(path)));
+        return false;
+    }
+    // A photograph of the project is shown by its index, with its marks, and becomes current.
+    ref_ptr<IZimMM> mm = model();
+    ref_ptr<IZimTqState> state;
+    ref_ptr<IZimImageStore> store;
+    if (mm && mm->getState(state) == 0 && state) state->getImageStore(store);
+    const int index = store ? store->findImageByName(QFileInfo(path).fileName()) : -1;
+    if (index >= 0) {
+        QString stored;
+        ref_ptr<IZimImageEntry> entry;
+        if (mm->getImageEntry(entry, index) == 0 && entry) stored = entry->photoPath();
+        if (stored.isEmpty() || QFileInfo(stored).canonicalFilePath() == QFileInfo(path).canonicalFilePath()) {
+            if (orvUI::IOrvImageThumbViewer* thumbs = vm->getThumbViewer())
+                thumbs->setTileState(index, orvUI::ThumbCurrent);
+            const orvUI::ImageId id{index, 2};
+            if (!viewer->setImageId(&id)) return false;  // the viewer has said why
+            mm->setCurrentImageIndex(index);
+            vm->updateAllViewers();
+            return true;
+        }
+    }
+    return viewer->setImageFile(path);
+}
 
 bool openProjectFile(const QString& path, const Reporter& report)
 {

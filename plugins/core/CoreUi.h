@@ -45,6 +45,11 @@ void populateViews();
 // Adds the views' entries for new images, then redraws.
 void showAddedImages(const QVector<int>& indices);
 
+// Shows a photograph in the image viewer, fitted: a photo of the open project by its index
+// (it becomes the current image), any other image file as it is. False (reported) when there is
+// no image viewer or the file cannot be shown; the previous photo stays then.
+bool openPhotoFile(const QString& path, const Reporter& report);
+
 // Opens a project file: views emptied, project opened under the frame's progress, views filled
 // again (with whatever project is open afterwards), missing files reported in one message.
 bool openProjectFile(const QString& path, const Reporter& report);
