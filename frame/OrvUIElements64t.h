@@ -33,6 +33,11 @@ ORVUI_EXPORT ref_ptr<IOrv2DSymbol> newOrv2DSymbol(QWidget* parent);
 // Uploads a region of an image as the current OpenGL texture; a status value.
 ORVUI_EXPORT long initTexture(IZimImage* image, Enve2d area, bool flag);
 
+class ZimGlobeViewState;
+// The one shared globe view state of the library (pick request of the 3D viewers), made on the
+// first call; view3d/OrvViewState.h defines it.
+ORVUI_EXPORT ref_ptr<ZimGlobeViewState> getGlobeViewState();
+
 // Multi-selection open dialog for photos over the main frame; empty when cancelled.
 ORVUI_EXPORT QStringList fileDlgImgs();
 // With open true, a single-file open dialog ("Open WorkSpace") with the given filter, parent and

@@ -1,0 +1,133 @@
+// 3D viewer: one full redraw (drawScene: scene items, photo overlay, layers, marks, markers,
+// screen path) of a sample project at 1,000, 100,000 and 1,000,000 triangles, against the
+// kernel's bare scene-item draw of the same meshes in the same context and the same run. The
+// viewer is a shown 1280 x 960 window (run under xvfb-run); every frame ends with glFinish.
+#include "COrv3DViewer.h"
+#include "OrvUIElements64t.h"
+#include "SampleGenerator.h"
+#include "SampleProject.h"
+
+#include <GL/gl.h>
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QWindow>
+#include <QTemporaryDir>
+#include <QElapsedTimer>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+
+namespace {
+
+struct Scene {
+    std::unique_ptr<QTemporaryDir> dir;
+    QString projectPath;
+    bool ok = false;
+};
+
+std::map<int, Scene> g_scenes;
+orvUI::COrv3DViewer* g_viewer = nullptr;
+int g_open = -1;
+
+Scene& sceneFor(int triangles)
+{
+    Scene& scene = g_scenes[triangles];
+    if (scene.dir) return scene;
+    scene.dir = std::make_unique<QTemporaryDir>();
+    orvsample::SampleOptions options;
+    options.outDir = scene.dir->path() + "/sample";
+    options.tiles = 4;
+    options.trianglesTotal = triangles;
+    options.photoSize = QSize(1600, 1200);
+    options.textureSize = 1024;
+    const orvsample::SampleResult result = orvsample::generateSample(options);
+    if (!result.ok) {
+        std::fprintf(stderr, "sample: %s\n", qPrintable(result.error));
+        return scene;
+    }
+    scene.projectPath = scene.dir->path() + "/sample.orvproj";
+    const orvsample::ProjectSummary summary = orvsample::buildSampleProject(result.manifestPath, scene.projectPath);
+    scene.ok = summary.ok;
+    if (!summary.ok) std::fprintf(stderr, "project: %s\n", qPrintable(summary.error));
+    return scene;
+}
+
+bool openScene(int triangles)
+{
+    if (g_open == triangles) return true;
+    Scene& scene = sceneFor(triangles);
+    if (!scene.ok || zim::getMM()->openProject(scene.projectPath, nullptr) != 0) return false;
+    g_open = triangles;
+    zim::getMM()->setCurrentImageIndex(0);
+    g_viewer->viewAllMeshes();
+    g_viewer->setShowImageOverlay(true);
+    g_viewer->setOverlayOpacity(0.5f, false);
+    // Warm-up: the meshes' GPU buffers and textures and the photo texture are made once.
+    g_viewer->drawScene(false);
+    glFinish();
+    return true;
+}
+
+void BM_FullDrawScene(benchmark::State& state)
+{
+    if (!openScene(int(state.range(0)))) {
+        state.SkipWithError("no sample project");
+        return;
+    }
+    for (auto _ : state) {
+        g_viewer->drawScene(false);
+        glFinish();
+    }
+    state.counters["triangles"] = double(state.range(0));
+}
+
+void BM_BareSceneItems(benchmark::State& state)
+{
+    if (!openScene(int(state.range(0)))) {
+        state.SkipWithError("no sample project");
+        return;
+    }
+    const ref_ptr<IZimDisplay> display = g_viewer->getDisplay();
+    const ref_ptr<IZimMM> mm = zim::getMM();
+    for (auto _ : state) {
+        display->beginDraw(0);
+        for (int i = 0; i < mm->sceneItemCount(); ++i)
+            if (const ref_ptr<IZimSceneItem> item = mm->sceneItemAt(i)) item->drawSceneItem(1, display);
+        display->endDraw();
+        glFinish();
+    }
+    state.counters["triangles"] = double(state.range(0));
+}
+
+BENCHMARK(BM_BareSceneItems)->Arg(1000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_FullDrawScene)->Arg(1000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    auto viewer = std::make_unique<orvUI::COrv3DViewer>();
+    viewer->resize(1280, 960);
+    viewer->show();
+    QElapsedTimer waited;
+    waited.start();
+    while (!viewer->isValid() || !viewer->windowHandle() || !viewer->windowHandle()->isExposed()) {
+        if (waited.elapsed() > 5000) break;
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    if (!viewer->windowHandle() || !viewer->windowHandle()->isExposed()) {
+        std::fprintf(stderr, "the viewer window was not exposed (run under xvfb-run)\n");
+        return 1;
+    }
+    g_viewer = viewer.get();
+    benchmark::RunSpecifiedBenchmarks();
+    zim::getMM()->closeProject();
+    g_viewer = nullptr;
+    viewer.reset();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,349 @@
+// The 3D viewer's arithmetic without GL: the shared float matrix, its product and inversion, the
+// screen-to-texture solve, the photo frame and its photo coordinates, the field-of-view move,
+// the box of all meshes and the standard-view counters.
+#include "ViewMath.h"
+#include "ZimMatrix.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+using namespace orvUI;
+
+namespace {
+
+zim::matrix<float> make(int rows, int cols, std::initializer_list<float> values)
+{
+    zim::matrix<float> m(rows, cols);
+    int i = 0;
+    for (float v : values) {
+        m(i / cols, i % cols) = v;
+        ++i;
+    }
+    return m;
+}
+
+ref_ptr<IZimTrackBall> camera(int w, int h, const XPnt3d& eye, const XPnt3d& centre, const XPnt3d& up)
+{
+    ref_ptr<IZimTrackBall> ball = zim::newTrackBall();
+    ball->setViewport(w, h);
+    EXPECT_EQ(ball->setLookAt(eye, centre, up), 0);
+    return ball;
+}
+
+}  // namespace
+
+TEST(View3DMatrix, CopiesShareTheBlockUntilOneIsWritten)
+{
+    zim::matrix<float> a = make(3, 3, {1, 2, 3, 4, 5, 6, 7, 8, 10});
+    EXPECT_EQ(a.shareCount(), 1);
+    zim::matrix<float> b = a;
+    zim::matrix<float> c(1, 1);
+    c = b;
+    EXPECT_EQ(a.shareCount(), 3);
+    EXPECT_EQ(a.block(), c.block());
+    // Reading through a non-const matrix must not copy: only writes do.
+    const zim::matrix<float>& cb = b;
+    EXPECT_EQ(cb(2, 2), 10.0f);
+    EXPECT_EQ(a.shareCount(), 3);
+
+    b(0, 0) = 99.0f;
+    EXPECT_NE(b.block(), a.block());
+    EXPECT_EQ(b.shareCount(), 1);
+    EXPECT_EQ(a.shareCount(), 2);
+    EXPECT_EQ(a.at(0, 0), 1.0f);
+    EXPECT_EQ(c.at(0, 0), 1.0f);
+    EXPECT_EQ(b.at(0, 0), 99.0f);
+    EXPECT_EQ(b.at(2, 2), 10.0f);
+
+    {
+        zim::matrix<float> d = c;
+        EXPECT_EQ(a.shareCount(), 3);
+    }
+    EXPECT_EQ(a.shareCount(), 2);
+    c = c;  // self-assignment keeps the block and its count
+    EXPECT_EQ(a.shareCount(), 2);
+    c = zim::matrix<float>(2, 2);
+    EXPECT_EQ(a.shareCount(), 1);
+    EXPECT_EQ(c.at(1, 1), 0.0f);
+    EXPECT_EQ(zim::matrix<float>(-1, 3).shareCount(), 0);
+}
+
+TEST(View3DMatrix, ProductHasOuterDimensionsAndRefusesMismatch)
+{
+    const zim::matrix<float> a = make(2, 3, {1, 2, 3, 4, 5, 6});
+    const zim::matrix<float> b = make(3, 2, {7, 8, 9, 10, 11, 12});
+    const zim::matrix<float> p = a * b;
+    ASSERT_EQ(p.rows(), 2);
+    ASSERT_EQ(p.cols(), 2);
+    EXPECT_EQ(p(0, 0), 58.0f);
+    EXPECT_EQ(p(0, 1), 64.0f);
+    EXPECT_EQ(p(1, 0), 139.0f);
+    EXPECT_EQ(p(1, 1), 154.0f);
+    const zim::matrix<float> q = b * a;
+    EXPECT_EQ(q.rows(), 3);
+    EXPECT_EQ(q.cols(), 3);
+
+    std::string message;
+    try {
+        (void)(a * a);
+    } catch (char* text) {
+        message = text;
+    }
+    EXPECT_EQ(message, "Matrices do not have common size");
+    bool caughtConst = false;
+    try {
+        (void)(b * b);
+    } catch (const char*) {
+        caughtConst = true;
+    }
+    EXPECT_TRUE(caughtConst);
+}
+
+TEST(View3DMatrix, InversionMatchesKnownInverses)
+{
+    zim::matrix<float> swap = make(2, 2, {0, 1, 1, 0});
+    ASSERT_TRUE(swap.invert());
+    EXPECT_EQ(swap(0, 0), 0.0f);
+    EXPECT_EQ(swap(0, 1), 1.0f);
+    EXPECT_EQ(swap(1, 0), 1.0f);
+    EXPECT_EQ(swap(1, 1), 0.0f);
+
+    // A matrix needing row and column pivots, with an integer inverse.
+    zim::matrix<float> m = make(3, 3, {2, 0, 1, 1, 1, 0, 0, 3, 1});
+    const float expected[9] = {0.2f, 0.6f, -0.2f, -0.2f, 0.4f, 0.2f, 0.6f, -1.2f, 0.4f};
+    const zim::matrix<float> original = m;
+    ASSERT_TRUE(m.invert());
+    for (int i = 0; i < 9; ++i) EXPECT_NEAR(m(i / 3, i % 3), expected[i], 1e-5f) << i;
+    EXPECT_EQ(original(0, 0), 2.0f) << "the inversion wrote through a shared block";
+    const zim::matrix<float> id = original * m;
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) EXPECT_NEAR(id(i, j), i == j ? 1.0f : 0.0f, 1e-5f);
+
+    zim::matrix<float> diag = make(4, 4, {4, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0.5f, 0, 0, 0, 0, -1});
+    ASSERT_TRUE(diag.invert());
+    EXPECT_FLOAT_EQ(diag(0, 0), 0.25f);
+    EXPECT_FLOAT_EQ(diag(2, 2), 2.0f);
+    EXPECT_FLOAT_EQ(diag(3, 3), -1.0f);
+}
+
+TEST(View3DMatrix, SingularAndNonSquareMatricesFail)
+{
+    zim::matrix<float> nonSquare(2, 3);
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(nonSquare.invert());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+
+    zim::matrix<float> zeroRow = make(3, 3, {1, 2, 3, 0, 0, 0, 4, 5, 6});
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(zeroRow.invert());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "invert is not availble!\n");
+
+    zim::matrix<float> rankOne = make(2, 2, {1, 2, 2, 4});
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(rankOne.invert());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "invert is not availble!\n");
+
+    zim::matrix<float> infinite = make(2, 2, {INFINITY, 0, 0, 1});
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(infinite.invert());
+    testing::internal::GetCapturedStdout();
+}
+
+TEST(View3DMatrix, ScreenToTextureMapsTheTriangleAndRefusesCollinearPoints)
+{
+    const XPnt2f screen[3] = {{10, 20}, {110, 20}, {10, 70}};
+    const XPnt2f texture[3] = {{0, 0}, {0.5f, 0}, {0, 1}};
+    zim::matrix<float> out;
+    ASSERT_TRUE(computeScreenToTexture(screen, texture, out));
+    ASSERT_EQ(out.rows(), 3);
+    ASSERT_EQ(out.cols(), 2);
+    const auto map = [&out](float x, float y) {
+        return XPnt2f(x * out(0, 0) + y * out(1, 0) + out(2, 0), x * out(0, 1) + y * out(1, 1) + out(2, 1));
+    };
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_NEAR(map(screen[i].x, screen[i].y).x, texture[i].x, 1e-5f);
+        EXPECT_NEAR(map(screen[i].x, screen[i].y).y, texture[i].y, 1e-5f);
+    }
+    EXPECT_NEAR(map(60, 45).x, 0.25f, 1e-5f);
+    EXPECT_NEAR(map(60, 45).y, 0.5f, 1e-5f);
+
+    const XPnt2f line[3] = {{0, 0}, {1, 1}, {2, 2}};
+    zim::matrix<float> untouched = make(1, 1, {7});
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(computeScreenToTexture(line, texture, untouched));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "invert is not availble!\n");
+    EXPECT_EQ(untouched.rows(), 1);
+    EXPECT_EQ(untouched(0, 0), 7.0f);
+}
+
+TEST(View3DFrame, PhotoFrameSizeFollowsTheShorterSide)
+{
+    const XPnt3d eye(0, 0, 10), centre(0, 0, 0), up(0, 1, 0);
+    ImageFrame wide, tall;
+    ASSERT_TRUE(computePhotoFrame(eye, centre, up, 27.0f, 4000, 3000, wide));
+    ASSERT_TRUE(computePhotoFrame(eye, centre, up, 27.0f, 3000, 4000, tall));
+    EXPECT_NEAR(wide[1].dist(wide[3]), 6.4, 1e-5);
+    EXPECT_NEAR(wide[1].dist(wide[2]), 4.8, 1e-5);
+    EXPECT_NEAR(tall[1].dist(tall[3]), 4.8, 1e-5);
+    EXPECT_NEAR(tall[1].dist(tall[2]), 6.4, 1e-5);
+    // The photo plane at 2.4 / tan(13.5 degrees) in front of the eye; corner 1 at lower left as
+    // seen from the eye (side = view x up points to +x here).
+    const double f = 2.4 / std::tan(13.5 * M_PI / 180.0);
+    EXPECT_NEAR(wide[1].z, 10 - f, 1e-9);
+    EXPECT_LT(wide[1].x, wide[3].x);
+    EXPECT_LT(wide[1].y, wide[2].y);
+    EXPECT_EQ(wide[4], eye);
+    // (1, 1) is frame[0] for a frame as computed.
+    const XPnt3d p11 = framePointAt(wide, 1, 1, 1.0);
+    EXPECT_NEAR(p11.dist(wide[0]), 0.0, 1e-9);
+    EXPECT_EQ(framePointAt(wide, 0, 0, 1.0), wide[1]);
+    const XPnt3d scaled = framePointAt(wide, 0, 0, 0.9);
+    EXPECT_NEAR(scaled.dist(eye), 0.9 * wide[1].dist(eye), 1e-9);
+
+    ImageFrame untouched = wide;
+    EXPECT_FALSE(computePhotoFrame(eye, eye, up, 27.0f, 4000, 3000, untouched));
+    EXPECT_FALSE(computePhotoFrame(eye, centre, XPnt3d(0, 0, 1), 27.0f, 4000, 3000, untouched));
+    EXPECT_FALSE(computePhotoFrame(eye, centre, up, 27.0f, 0, 3000, untouched));
+    EXPECT_FALSE(computePhotoFrame(eye, centre, up, 0.0f, 4000, 3000, untouched));
+    EXPECT_EQ(untouched[1], wide[1]);
+}
+
+TEST(View3DFrame, FrameCornersAndPhotoCoordinatesConvertBothWays)
+{
+    const ref_ptr<IZimTrackBall> ball = camera(640, 480, {1, 2, 12}, {3, 1, 0}, {0, 0, 1});
+    ImageFrame frame;
+    ASSERT_TRUE(computePhotoFrame(ball->getEyePoint(), ball->getCenterPoint(), ball->getUpVector(), 27.0f, 4000,
+                                  3000, frame));
+    const auto screen = [&ball](const XPnt3d& p) {
+        const XPnt3d s = ball->projectPoint(p);
+        return XPnt2d(s.x, s.y);
+    };
+    const XPnt2d a = screen(frame[1]), b = screen(frame[3]), q = screen(frame[2]);
+    const struct {
+        int corner;
+        double u, v;
+    } corners[] = {{1, 0, 0}, {3, 1, 0}, {0, 1, 1}, {2, 0, 1}};
+    for (const auto& c : corners) {
+        const XPnt2d s = screen(frame[c.corner]);
+        const XPnt2d uv = windowPointToUV(a, b, q, s.x, s.y);
+        EXPECT_NEAR(uv.x, c.u, 1e-6) << c.corner;
+        EXPECT_NEAR(uv.y, c.v, 1e-6) << c.corner;
+    }
+    // An inner photo point: to the frame, to the screen and back.
+    const XPnt3d world = framePointAt(frame, 0.3, 0.7, 1.0);
+    const XPnt2d s = screen(world);
+    const XPnt2d uv = windowPointToUV(a, b, q, s.x, s.y);
+    EXPECT_NEAR(uv.x, 0.3, 1e-6);
+    EXPECT_NEAR(uv.y, 0.7, 1e-6);
+
+    // A vertical edge on screen still gives the parameter along it; a point edge gives none.
+    const XPnt2d vertical = windowPointToUV({10, 10}, {10, 110}, {110, 10}, 40, 60);
+    EXPECT_NEAR(vertical.x, 0.5, 1e-12);
+    EXPECT_NEAR(vertical.y, 0.3, 1e-12);
+    EXPECT_FALSE(windowPointToUV({10, 10}, {10, 10}, {20, 10}, 5, 5).isValid());
+}
+
+TEST(View3DCamera, FitToAllMeshesKeepsEveryCornerOnScreen)
+{
+    ref_ptr<MeshArray> meshes = zim::newMeshArray();
+    ref_ptr<MeshArray> backup = zim::newMeshArray();
+    const auto addMesh = [](const ref_ptr<MeshArray>& to, std::initializer_list<XPnt3f> points) {
+        ref_ptr<Pnt3fArray> v(new Pnt3fArray());
+        for (const XPnt3f& p : points) v->append(p);
+        ref_ptr<IntArray> t(new IntArray());
+        for (int i : {0, 1, 2}) t->append(i);
+        ref_ptr<IZimMesh> mesh = zim::newZimMesh();
+        ASSERT_EQ(mesh->setMeshGeometry(v, t, nullptr, nullptr), 0);
+        to->appendMesh(mesh);
+    };
+    addMesh(meshes, {{-50, 0, 0}, {10, 5, 2}, {0, 30, 1}});
+    addMesh(backup, {{20, -40, -8}, {25, 10, 12}, {21, 0, 0}});
+    const Enve3d box = meshesBox(meshes, backup);
+    EXPECT_EQ(box.minX, -50);
+    EXPECT_EQ(box.maxX, 25);
+    EXPECT_EQ(box.minY, -40);
+    EXPECT_EQ(box.maxY, 30);
+    EXPECT_EQ(box.minZ, -8);
+    EXPECT_EQ(box.maxZ, 12);
+
+    const ref_ptr<IZimTrackBall> ball = camera(300, 500, {100, 80, 60}, {0, 0, 0}, {0, 0, 1});
+    ball->setFieldOfView(27.0);
+    ASSERT_EQ(ball->fitToBox(box, 1), 0);
+    for (int i = 0; i < 8; ++i) {
+        const XPnt3d corner(i & 1 ? box.maxX : box.minX, i & 2 ? box.maxY : box.minY, i & 4 ? box.maxZ : box.minZ);
+        const XPnt3d s = ball->projectToScreen(corner);
+        EXPECT_GE(s.x, 0.0) << i;
+        EXPECT_LE(s.x, 300.0) << i;
+        EXPECT_GE(s.y, 0.0) << i;
+        EXPECT_LE(s.y, 500.0) << i;
+        EXPECT_GT(s.z, 0.0) << i;
+        EXPECT_LT(s.z, 1.0) << i;
+    }
+
+    // Empty arrays give the start box, minimum above maximum, which the trackball refuses.
+    const Enve3d none = meshesBox(zim::newMeshArray(), nullptr);
+    EXPECT_TRUE(none.isEmpty());
+    EXPECT_EQ(none.minX, 2147483647.0);
+    EXPECT_EQ(none.maxX, -2147483648.0);
+    const XPnt3d eyeBefore = ball->getEyePoint();
+    EXPECT_EQ(ball->fitToBox(none, 1), -1);
+    EXPECT_EQ(ball->getEyePoint(), eyeBefore);
+}
+
+TEST(View3DCamera, FieldOfViewChangeKeepsTheSceneSize)
+{
+    const ref_ptr<IZimTrackBall> ball = camera(400, 400, {0, -30, 10}, {0, 0, 0}, {0, 0, 1});
+    ball->setFieldOfView(27.0);
+    // Two points on the plane through the centre facing the eye, 4 units apart.
+    XPnt3d side = cross(ball->getCenterPoint() - ball->getEyePoint(), ball->getUpVector());
+    side.normalize();
+    const XPnt3d p0 = ball->getCenterPoint() - side * 2.0, p1 = ball->getCenterPoint() + side * 2.0;
+    const auto apparent = [&] {
+        const XPnt3d a = ball->projectToScreen(p0), b = ball->projectToScreen(p1);
+        return std::hypot(b.x - a.x, b.y - a.y);
+    };
+    const double before = apparent();
+    const double d = ball->getEyePoint().dist(ball->getCenterPoint());
+    const XPnt3d offset = fovKeepSizeOffset(ball->getEyePoint(), ball->getCenterPoint(), d, 27.0f, 40.0f);
+    EXPECT_GT(offset.dot(ball->getCenterPoint() - ball->getEyePoint()), 0.0) << "a wider angle moves closer";
+    ball->translateBy(offset);
+    ball->setFieldOfView(40.0);
+    EXPECT_NEAR(apparent(), before, 1e-6 * before);
+
+    EXPECT_EQ(fovKeepSizeOffset({0, 0, 0}, {0, 0, 1}, 5, 27.0f, 0.0f), XPnt3d(0, 0, 0));
+    EXPECT_EQ(fovKeepSizeOffset({0, 0, 0}, {0, 0, 0}, 5, 27.0f, 40.0f), XPnt3d(0, 0, 0));
+}
+
+TEST(View3DCamera, StandardViewCountersAndCursors)
+{
+    int around = 5, over = 5;
+    std::string aroundSeq, overSeq;
+    for (int i = 0; i < 4; ++i) {
+        around = nextViewAround(around);
+        over = nextViewOver(over);
+        aroundSeq += std::to_string(around);
+        overSeq += std::to_string(over);
+    }
+    EXPECT_EQ(aroundSeq, "0415");
+    EXPECT_EQ(overSeq, "2435");
+    EXPECT_EQ(nextViewAround(2), 2);
+    EXPECT_EQ(nextViewOver(0), 0);
+
+    Qt::CursorShape shape = Qt::WaitCursor;
+    EXPECT_FALSE(cursorForShape(4, shape));
+    EXPECT_FALSE(cursorForShape(11, shape));
+    EXPECT_EQ(shape, Qt::WaitCursor);
+    ASSERT_TRUE(cursorForShape(10, shape));
+    EXPECT_EQ(shape, Qt::BlankCursor);
+    ASSERT_TRUE(cursorForShape(7, shape));
+    EXPECT_EQ(shape, Qt::SizeBDiagCursor);
+    EXPECT_EQ(cursorForDrag(true, ZimDragOrbit), Qt::CrossCursor);
+    EXPECT_EQ(cursorForDrag(false, ZimDragPan), Qt::SizeAllCursor);
+    EXPECT_EQ(cursorForDrag(false, ZimDragOrbit), Qt::ClosedHandCursor);
+    EXPECT_EQ(cursorForDrag(false, ZimDragZoom), Qt::SizeVerCursor);
+    EXPECT_EQ(cursorForDrag(false, ZimDragNone), Qt::ArrowCursor);
+}

@@ -1,0 +1,1032 @@
+#include "COrv3DViewer.h"
+
+#include "IOrvDrawLayer.h"
+#include "IOrvImageThumbViewer.h"
+#include "IOrvImageTree.h"
+#include "IOrvImageViewer.h"
+#include "OrvFrameLink.h"
+#include "OrvUIElements64t.h"
+#include "ViewMath.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace orvUI {
+
+namespace {
+
+QWidget* make3DViewer(QWidget* parent)
+{
+    return new COrv3DViewer(parent);
+}
+
+[[maybe_unused]] const bool registered = (frameMakers().viewer3D = &make3DViewer, true);
+
+ref_ptr<IZimTool> currentTool()
+{
+    ref_ptr<IOrvViewerMan> vm = getVM();
+    return vm ? ref_ptr<IZimTool>(vm->getCurTool()) : ref_ptr<IZimTool>();
+}
+
+// Calls one handler of the current tool after telling it the event comes from the 3D view. The
+// tool is held for the call, so a handler that replaces the current tool stays alive. Returns
+// whether there was a tool.
+template <class Call>
+bool toTool(Call call)
+{
+    const ref_ptr<IZimTool> tool = currentTool();
+    if (!tool) return false;
+    tool->setActiveView(ZimView3D);
+    call(tool.get());
+    return true;
+}
+
+void setModified()
+{
+    if (ref_ptr<IZimMM> mm = zim::getMM()) mm->setModified(true);
+}
+
+ZimKey singleModifier(bool withAlt, bool withShift)
+{
+    const Qt::KeyboardModifiers mods = QGuiApplication::keyboardModifiers();
+    if (mods == Qt::ControlModifier) return ZimKeyCtrl;
+    if (withShift && mods == Qt::ShiftModifier) return ZimKeyShift;
+    if (withAlt && mods == Qt::AltModifier) return ZimKeyAlt;
+    return ZimKeyNone;
+}
+
+bool has(ZimKey flags, ZimKey bit)
+{
+    return (flags & bit) != ZimKeyNone;
+}
+
+}  // namespace
+
+COrv3DViewer::COrv3DViewer(QWidget* parent) : CZimGLWidget(QGLFormat(QGL::SampleBuffers), parent)
+{
+    setMinimumSize(300, 500);
+    globeState = getGlobeViewState();
+    setFocusPolicy(Qt::StrongFocus);
+    symbol = zim::newZimSymbol();
+    ZimColor3f background(0.34901962f, 0.3372549f, 0.33333334f);
+    if (ref_ptr<IOrvViewerMan> vm = getVM())
+        if (ref_ptr<IZimTqSetting> settings = vm->getTqSetting()) settings->getBackgroundColor(&background);
+    if (display) display->setBackgroundColor(background);
+    contextMenu = new QMenu(this);
+    setAcceptDrops(false);
+    clipPlaneList.reserve(6);
+}
+
+COrv3DViewer::~COrv3DViewer()
+{
+    // The photo texture belongs to this widget's context.
+    if (imageTexture != 0 && isValid()) {
+        makeCurrent();
+        if (glIsTexture(imageTexture)) glDeleteTextures(1, &imageTexture);
+        doneCurrent();
+    }
+}
+
+// ---- listeners and layers --------------------------------------------------------------------
+
+int COrv3DViewer::addMouseListener(IOrvMouseListener* listener)
+{
+    if (listener) mouseListeners.insert(listener);
+    return mouseListeners.size();
+}
+
+int COrv3DViewer::removeMouseListener(IOrvMouseListener* listener)
+{
+    mouseListeners.remove(listener);
+    return mouseListeners.size();
+}
+
+int COrv3DViewer::clearMouseListeners()
+{
+    mouseListeners.clear();
+    return 0;
+}
+
+int COrv3DViewer::addDrawLayer(ref_ptr<ZimReferenced> layer)
+{
+    if (layer && std::find(drawLayers.begin(), drawLayers.end(), layer) == drawLayers.end())
+        drawLayers.push_back(layer);
+    return int(drawLayers.size());
+}
+
+int COrv3DViewer::removeDrawLayer(ref_ptr<ZimReferenced> layer)
+{
+    const auto it = std::find(drawLayers.begin(), drawLayers.end(), layer);
+    if (it != drawLayers.end()) drawLayers.erase(it);
+    return int(drawLayers.size());
+}
+
+int COrv3DViewer::clearDrawLayers()
+{
+    drawLayers.clear();
+    return 0;
+}
+
+ref_ptr<IZimDisplay> COrv3DViewer::getDisplay() { return display; }
+
+// ---- camera ------------------------------------------------------------------------------------
+
+int COrv3DViewer::viewAllMeshes()
+{
+    ref_ptr<IZimMM> mm = zim::getMM();
+    if (!mm || !mm->isProjectOpen() || !trackBall) return -1;
+    ref_ptr<MeshArray> meshes;
+    ref_ptr<MeshArray> backup;
+    mm->getMeshArray(meshes);
+    mm->getBackupMeshArray(backup);
+    if (!meshes && !backup) return -1;
+    trackBall->fitToBox(meshesBox(meshes, backup), true);
+    draw();
+    return 0;
+}
+
+ZimGlobeViewState* COrv3DViewer::requestCenterPick()
+{
+    globeState->pickRequest = 1;
+    updateCursor();
+    return globeState.get();
+}
+
+void COrv3DViewer::applyStandardView(int index)
+{
+    if (trackBall) trackBall->setViewIndex(index);
+    setModified();
+    update();
+}
+
+int COrv3DViewer::stepViewAround()
+{
+    viewAroundIndex = nextViewAround(viewAroundIndex);
+    applyStandardView(viewAroundIndex);
+    return 0;
+}
+
+int COrv3DViewer::stepViewOver()
+{
+    viewOverIndex = nextViewOver(viewOverIndex);
+    applyStandardView(viewOverIndex);
+    return 0;
+}
+
+int COrv3DViewer::setStandardView(int index)
+{
+    applyStandardView(index);
+    return 0;
+}
+
+int COrv3DViewer::drawScene(bool /*flag*/)
+{
+    // Without an attached context there is nothing to draw into (the widget is not shown yet).
+    if (!display || display->beginDraw(0) != 0) return -1;
+    if (ref_ptr<IZimMM> mm = zim::getMM()) mm->onViewRedraw();
+    renderScene();
+    drawMagnifier();
+    const ref_ptr<IZimTool> tool = currentTool();
+    if (tool && !tool->isDrawSuppressed()) {
+        display->beginToolDraw();
+        tool->drawTool(ZimView3D);
+        display->endToolDraw();
+    }
+    if (display->endDraw() == 1) return drawScene(false);
+    return 0;
+}
+
+int COrv3DViewer::setCursorShape(int shape) { return CZimGLWidget::setCursorShape(shape); }
+
+ImageFrame COrv3DViewer::getImageFrame() { return imageFrame; }
+
+int COrv3DViewer::setScreenImageFrame(bool use, const ImageFrame& screenPoints)
+{
+    useScreenFrame = use;
+    screenFrame = screenPoints;
+    return 0;
+}
+
+int COrv3DViewer::setViewOptics(float fov, float zoom, float opacity)
+{
+    // A zero or broken angle or zoom would make every later projection NaN.
+    if (!std::isfinite(fov) || !std::isfinite(zoom) || !std::isfinite(opacity) || fov <= 0.0f || zoom <= 0.0f)
+        return -1;
+    if (fov != baseFov && zoom == zoomFactor && opacity == overlayOpacity && trackBall) {
+        const XPnt3d eye = trackBall->getEyePoint();
+        const XPnt3d p = trackBall->screenPointToWorld(width() / 2, height() / 2);
+        const double d = eye.dist(p);
+        const XPnt3d offset =
+            fovKeepSizeOffset(eye, trackBall->getCenterPoint(), d, baseFov / zoomFactor, fov / zoom);
+        if (offset != XPnt3d(0, 0, 0)) trackBall->translateBy(offset);
+    }
+    baseFov = fov;
+    zoomFactor = zoom;
+    overlayOpacity = opacity;
+    drawScene(false);
+    return 0;
+}
+
+int COrv3DViewer::updateImageFrame()
+{
+    ref_ptr<IZimMM> mm = zim::getMM();
+    ref_ptr<IZimImage> image;
+    if (!mm || mm->getCurrentImage(image) != 0 || !image || !trackBall) return 1;
+    const XPnt3d eye = trackBall->getEyePoint();
+    ImageFrame frame;
+    if (!computePhotoFrame(eye, trackBall->getCenterPoint(), trackBall->getUpVector(), baseFov, image->imageWidth(),
+                           image->imageHeight(), frame))
+        return 1;
+    if (useScreenFrame && QGLContext::currentContext()) {
+        GLint viewport[4];
+        GLdouble modelView[16];
+        GLdouble projection[16];
+        glGetIntegerv(GL_VIEWPORT, viewport);
+        glGetDoublev(GL_MODELVIEW_MATRIX, modelView);
+        glGetDoublev(GL_PROJECTION_MATRIX, projection);
+        for (int i : {1, 3, 2, 0}) screenFrame[i].z = trackBall->projectPoint(frame[i]).z;
+        for (int i : {1, 3, 2, 0}) {
+            GLdouble x = 0, y = 0, z = 0;
+            if (gluUnProject(screenFrame[i].x, screenFrame[i].y, screenFrame[i].z, modelView, projection, viewport, &x,
+                             &y, &z) == GL_TRUE &&
+                XPnt3d(x, y, z).isValid())
+                frame[i] = XPnt3d(x, y, z);
+        }
+    }
+    imageFrame = frame;
+    // Distance of the photo plane from the eye (that of its centre as computed, before any
+    // screen corners replaced the frame).
+    const double d = kPhotoHalfExtent / std::tan(double(baseFov) * 3.14159265358979323846 / 360.0);
+    if (d > trackBall->getFarDistance())
+        trackBall->setFarDistance(std::ceil(d));
+    else if (d < trackBall->getNearDistance())
+        trackBall->setNearDistance(std::floor(d));
+    return 0;
+}
+
+int COrv3DViewer::setShowImageOverlay(bool show)
+{
+    showImageOverlay = show;
+    drawScene(false);
+    return 0;
+}
+
+bool COrv3DViewer::isShowImageOverlay() { return showImageOverlay; }
+
+int COrv3DViewer::setOverlayOpacity(float alpha, bool redraw)
+{
+    if (!(alpha >= 0.0f && alpha <= 1.0f)) return -1;
+    overlayOpacity = alpha;
+    if (redraw) drawScene(false);
+    return 0;
+}
+
+float COrv3DViewer::getOverlayOpacity() { return overlayOpacity; }
+
+int COrv3DViewer::setShowFrameBorder(bool show)
+{
+    showFrameBorder = show;
+    return 0;
+}
+
+int COrv3DViewer::viewWidth() { return width(); }
+int COrv3DViewer::viewHeight() { return height(); }
+
+bool COrv3DViewer::generateBackupInformation(const QString& /*path*/, QVector<ref_ptr<TqTriangleIndex>>& /*triangles*/,
+                                             QMap<int, ref_ptr<IZimImage>>& /*textures*/, SeamEdgeMap& /*seams*/)
+{
+    // The backup of visible textures (triangle selection and painting) is not part of this
+    // viewer yet: report failure and leave the caller's containers as they are.
+    return false;
+}
+
+int COrv3DViewer::setShowMeshMarks(bool show)
+{
+    showMeshMarks = show;
+    drawScene(false);
+    return 0;
+}
+
+bool COrv3DViewer::isShowMeshMarks() { return showMeshMarks; }
+
+int COrv3DViewer::setUserFlag1(bool on)
+{
+    userFlag1 = on;
+    drawScene(false);
+    return 0;
+}
+
+bool COrv3DViewer::getUserFlag1() { return userFlag1; }
+bool COrv3DViewer::getUserFlag2() { return userFlag2; }
+int COrv3DViewer::setUserFlag2(bool on) { userFlag2 = on; return 0; }
+bool COrv3DViewer::getUserFlag3() { return userFlag3; }
+int COrv3DViewer::setUserFlag3(bool on) { userFlag3 = on; return 0; }
+bool COrv3DViewer::getUserFlag4() { return userFlag4; }
+int COrv3DViewer::setUserFlag4(bool on) { userFlag4 = on; return 0; }
+int COrv3DViewer::getUserValue() { return userValue; }
+int COrv3DViewer::setUserValue(int value) { userValue = value; return 0; }
+bool COrv3DViewer::getUserFlag5() { return userFlag5; }
+int COrv3DViewer::setUserFlag5(bool on) { userFlag5 = on; return 0; }
+
+QPoint COrv3DViewer::getCursorPos() { return QPoint(cursorX, cursorY); }
+XPnt3d COrv3DViewer::getCursorPoint() { return cursorPoint; }
+
+// ---- plug-in menu ------------------------------------------------------------------------------
+
+int COrv3DViewer::buildPluginMenu(ref_ptr<ZimReferenced> owner, ref_ptr<IOrvCommonItem> group)
+{
+    if (!owner || !group) return -1;
+    struct Level {
+        QVector<ref_ptr<IOrvActionItem>> items;
+        int next = 0;
+        QMenu* menu = nullptr;
+    };
+    std::vector<Level> stack(1);
+    group->getActionItems(stack.back().items);
+    stack.back().menu = contextMenu;
+    while (!stack.empty()) {
+        Level& level = stack.back();
+        if (level.next >= level.items.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const ref_ptr<IOrvActionItem> item = level.items[level.next++];
+        if (!item) continue;
+        Level child;
+        item->getChildren(child.items);
+        if (child.items.isEmpty()) {
+            addPluginAction(level.menu, item);
+            continue;
+        }
+        child.menu = new QMenu(level.menu);
+        level.menu->addMenu(child.menu)->setText(item->getText());
+        stack.push_back(std::move(child));
+    }
+    return 0;
+}
+
+void COrv3DViewer::addPluginAction(QMenu* menu, const ref_ptr<IOrvActionItem>& item)
+{
+    if (!menu || !item) return;
+    if (item->getFlags() & 4u) {
+        menu->addSeparator();
+        return;
+    }
+    auto* action = new QAction(item->getText(), menu);
+    action->setObjectName(item->getName());
+    if (item->isCheckable()) {
+        action->setCheckable(true);
+        action->setChecked(item->isChecked());
+    }
+    const QString iconName = item->getIcon();
+    const QString iconPath = QCoreApplication::applicationDirPath() + "/" + iconName;
+    if (!iconName.isEmpty() && QFileInfo::exists(iconPath)) action->setIcon(QIcon(iconPath));
+    if (!item->getShortcut().isEmpty()) action->setShortcut(QKeySequence(item->getShortcut()));
+    if (!item->getToolTip().isEmpty()) action->setToolTip(item->getToolTip());
+    connect(action, SIGNAL(triggered(bool)), this, SLOT(triggeredPlugin(bool)));
+    pluginCallbacks.insert(action->objectName(), reinterpret_cast<OrvItemCallback>(item->getUserData()));
+    menu->addAction(action);
+}
+
+void COrv3DViewer::triggeredPlugin(bool on)
+{
+    const QObject* from = sender();
+    if (!from) return;
+    const QString name = from->objectName();
+    const auto it = pluginCallbacks.constFind(name);
+    if (it != pluginCallbacks.constEnd() && *it) (*it)(name, on);
+}
+
+int COrv3DViewer::setKeyAction(int key, OrvKeyCallback action)
+{
+    keyActions[key] = action;
+    return 0;
+}
+
+int COrv3DViewer::setCtrlKeyAction(int key, OrvKeyCallback action)
+{
+    ctrlKeyActions[key] = action;
+    return 0;
+}
+
+int COrv3DViewer::setPickCallback(OrvPickCallback callback)
+{
+    pickCallback = callback;
+    return 0;
+}
+
+bool COrv3DViewer::isShowMagnifier() { return showMagnifier; }
+int COrv3DViewer::setShowMagnifier(bool show) { showMagnifier = show; return 0; }
+int COrv3DViewer::getMarkMode() { return markMode; }
+int COrv3DViewer::setMarkMode(int mode) { markMode = mode; return 0; }
+double COrv3DViewer::getFrameScale() { return kFrameScale; }
+
+// ---- photo coordinates -------------------------------------------------------------------------
+
+XPnt2d COrv3DViewer::imagePointToUV(double x, double y)
+{
+    if (!trackBall) {
+        XPnt2d none;
+        none.setInvalid();
+        return none;
+    }
+    const XPnt3d a = trackBall->projectPoint(imageFrame[1]);
+    const XPnt3d b = trackBall->projectPoint(imageFrame[3]);
+    const XPnt3d q = trackBall->projectPoint(imageFrame[2]);
+    return windowPointToUV(XPnt2d(a.x, a.y), XPnt2d(b.x, b.y), XPnt2d(q.x, q.y), x, y);
+}
+
+XPnt3d COrv3DViewer::uvToFramePoint(const double uv[2], bool scaled)
+{
+    if (!uv) return imageFrame[1];
+    return framePointAt(imageFrame, uv[0], uv[1], scaled ? getFrameScale() : 1.0);
+}
+
+double COrv3DViewer::screenPixelsPerImagePixel(int level)
+{
+    ref_ptr<IZimMM> mm = zim::getMM();
+    ref_ptr<IZimTqState> state;
+    ref_ptr<IZimImageStore> store;
+    ref_ptr<IZimImageRecord> record;
+    if (!trackBall || !mm || mm->getState(state) != 0 || !state || state->getImageStore(store) != 0 || !store ||
+        store->getImageRecord(record, mm->getCurMeshIndex()) != 0 || !record)
+        return 0.0;
+    const int n = record->imageSizeAt(level).width();
+    if (n <= 0) return 0.0;
+    const XPnt3d pa = trackBall->projectPoint(imageFrame[1]);
+    const XPnt3d pb = trackBall->projectPoint(imageFrame[3]);
+    const double d = std::hypot(pb.x - pa.x, pb.y - pa.y) / n;
+    return std::isfinite(d) ? d : 0.0;
+}
+
+double COrv3DViewer::frameScreenRatio()
+{
+    if (!trackBall) return 0.0;
+    const double world = imageFrame[1].dist(imageFrame[3]);
+    if (!(world > 0.0)) return 0.0;
+    const double ratio = trackBall->projectPoint(imageFrame[1]).dist(trackBall->projectPoint(imageFrame[3])) / world;
+    return std::isfinite(ratio) ? ratio : 0.0;
+}
+
+bool COrv3DViewer::isUseClipPlanes() { return useClipPlanes; }
+int COrv3DViewer::setUseClipPlanes(bool use) { useClipPlanes = use; return 0; }
+QVector<ClipPlaneRecord>* COrv3DViewer::clipPlanes() { return &clipPlaneList; }
+
+ViewCamera COrv3DViewer::getCamera()
+{
+    ViewCamera camera;
+    if (trackBall) {
+        camera.eye = trackBall->getEyePoint();
+        camera.center = trackBall->getCenterPoint();
+        camera.up = trackBall->getUpVector();
+    }
+    camera.fov = baseFov;
+    camera.opacity = overlayOpacity;
+    camera.zoom = zoomFactor;
+    return camera;
+}
+
+int COrv3DViewer::refreshImageTexture()
+{
+    ref_ptr<IZimMM> mm = zim::getMM();
+    ref_ptr<IZimImage> image;
+    if (!mm || mm->getCurrentImage(image) != 0 || !image) return -1;
+    if (image != cachedImage) {
+        cachedImage = image;
+        if (display) display->makeDisplayCurrent();
+        if (imageTexture != 0 && glIsTexture(imageTexture)) glDeleteTextures(1, &imageTexture);
+        imageTexture = unsigned(initTexture(image.get(), Enve2d(), false));
+    }
+    return int(imageTexture);
+}
+
+bool COrv3DViewer::computeScreenToTexture(const XPnt2f* source, const XPnt2f* target, zim::matrix<float>& out)
+{
+    return orvUI::computeScreenToTexture(source, target, out);
+}
+
+void COrv3DViewer::resetDisplay()
+{
+    CZimGLWidget::resetDisplay();
+    if (!display) return;
+    display->makeDisplayCurrent();
+    display->resizeDisplay(width(), height());
+    drawScene(false);
+}
+
+// ---- rendering ---------------------------------------------------------------------------------
+
+double COrv3DViewer::markerScale() const
+{
+    const double scale = trackBall ? trackBall->getPixelScale() : 1.0;
+    return std::isfinite(scale) ? std::max(scale, 0.0001) : 1.0;
+}
+
+void COrv3DViewer::renderScene()
+{
+    ref_ptr<IOrvViewerMan> vm = getVM();
+    ref_ptr<IZimMM> mm = zim::getMM();
+    ref_ptr<IZimTqState> state;
+    if (!vm || !mm || mm->getState(state) != 0 || !state || !state->hasOpenProject() || !trackBall) return;
+    trackBall->setFieldOfView(double(baseFov / zoomFactor));
+    glDisable(GL_CULL_FACE);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LEQUAL);
+
+    if (!useClipPlanes || clipPlaneList.isEmpty()) {
+        for (int i = 0; i < 6; ++i) glDisable(GLenum(GL_CLIP_PLANE0 + i));
+    } else {
+        for (int i = 0; i < clipPlaneList.size() && i < 6; ++i) {
+            const ClipPlaneRecord& plane = clipPlaneList[i];
+            if (!plane.enabled) {
+                glDisable(GLenum(GL_CLIP_PLANE0 + i));
+            } else {
+                glClipPlane(GLenum(GL_CLIP_PLANE0 + i), plane.equation);
+                glEnable(GLenum(GL_CLIP_PLANE0 + i));
+            }
+        }
+    }
+    const int items = mm->sceneItemCount();
+    for (int i = 0; i < items; ++i)
+        if (const ref_ptr<IZimSceneItem> item = mm->sceneItemAt(i)) item->drawSceneItem(1, display);
+    for (int i = 0; i < 6; ++i) glDisable(GLenum(GL_CLIP_PLANE0 + i));
+
+    if (showImageOverlay) drawImageOverlay();
+
+    for (const ref_ptr<ZimReferenced>& entry : std::vector<ref_ptr<ZimReferenced>>(drawLayers))
+        if (auto* layer = dynamic_cast<IOrvDrawLayer*>(entry.get())) layer->drawLayer(ZimView3D, display);
+    if (vm->getObjectCount() > 0) {
+        if (const ref_ptr<LongArray> ids = vm->getObjectIds()) {
+            for (int i = 0; i < ids->count(); ++i) {
+                const ref_ptr<ZimReferenced> object = vm->getObject(int(ids->at(i)));
+                if (auto* layer = dynamic_cast<IOrvDrawLayer*>(object.get())) layer->drawLayer(ZimView3D, display);
+            }
+        }
+    }
+
+    const int meshIndex = mm->getCurMeshIndex();
+    if (showMeshMarks && meshIndex != -1) drawMeshMarks(meshIndex);
+
+    const double scale = markerScale();
+    if (symbol) {
+        if (redMark.x != 0 && redMark.y != 0 && redMark.z != 0 && redMark.isValid())
+            symbol->drawPoint(redMark, 15 / scale, 1.0, ZimColor3f(1, 0, 0), false, true);
+        if (greenMark.x != 0 && greenMark.y != 0 && greenMark.isValid())
+            symbol->drawPoint(greenMark, 15 / scale, 1.0, ZimColor3f(0, 1, 0), false, true);
+        if (blueMark.x != 0 && blueMark.y != 0 && blueMark.isValid())
+            symbol->drawPoint(blueMark, 15 / scale, 1.0, ZimColor3f(0, 0, 1), false, true);
+    }
+
+    {
+        ZimTmpGlStateCtrl texture(GL_TEXTURE_2D, false);
+        ZimTmpGlStateCtrl lighting(GL_LIGHTING, false);
+        ref_ptr<IZimScreenPath> path;
+        if (mm->getScreenPath(path) == 0 && path && symbol) {
+            const XPnt3d w = trackBall->projectToScreen(trackBall->getCenterPoint());
+            for (int i = 0; i + 1 < path->pathPointCount(); ++i) {
+                const XPnt2d a = path->pathPointAt(i);
+                const XPnt2d b = path->pathPointAt(i + 1);
+                const XPnt3d p0 = trackBall->unproject(a.x, a.y, w.z);
+                const XPnt3d p1 = trackBall->unproject(b.x, b.y, w.z);
+                if (p0.isValid() && p1.isValid()) symbol->drawLine(p0, p1, 2.0, ZimColor3f(1, 0, 0), false, false);
+            }
+        }
+    }
+}
+
+void COrv3DViewer::drawImageOverlay()
+{
+    if (!getVM() || !zim::getMM() || !display) return;
+    refreshImageTexture();
+    updateImageFrame();
+    // No photo was ever shown: there is nothing to put on the quad.
+    if (imageTexture == 0) return;
+    for (const XPnt3d& p : imageFrame)
+        if (!p.isValid()) return;
+    {
+        ZimTmpGlStateCtrl lighting(GL_LIGHTING, false);
+        ZimTmpGlStateCtrl blend(GL_BLEND, true);
+        ZimTmpGlStateCtrl depth(GL_DEPTH_TEST, false);
+        ZimTmpGlStateCtrl colour(ZimColor4f(1, 1, 1, overlayOpacity));
+        ZimTmpGlStateCtrl texture(GL_TEXTURE_2D, true);
+        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        glBindTexture(GL_TEXTURE_2D, imageTexture);
+        glBegin(GL_QUADS);
+        glTexCoord2f(0, 0);
+        glVertex3dv(&imageFrame[1].x);
+        glTexCoord2f(1, 0);
+        glVertex3dv(&imageFrame[3].x);
+        glTexCoord2f(1, 1);
+        glVertex3dv(&imageFrame[0].x);
+        glTexCoord2f(0, 1);
+        glVertex3dv(&imageFrame[2].x);
+        glEnd();
+    }
+    if (showFrameBorder) {
+        ZimTmpGlStateCtrl lighting(GL_LIGHTING, false);
+        ZimTmpGlStateCtrl blend(GL_BLEND, false);
+        ZimTmpGlStateCtrl depth(GL_DEPTH_TEST, false);
+        ZimTmpGlStateCtrl colour(ZimColor4f(1, 0, 0, 0));
+        ZimTmpGlStateCtrl texture(GL_TEXTURE_2D, false);
+        ZimTmpGlStateCtrl width(GL_LINE_WIDTH, 2.0f);
+        glBegin(GL_LINE_LOOP);
+        glVertex3dv(&imageFrame[1].x);
+        glVertex3dv(&imageFrame[3].x);
+        glVertex3dv(&imageFrame[0].x);
+        glVertex3dv(&imageFrame[2].x);
+        glEnd();
+    }
+}
+
+void COrv3DViewer::drawMeshMarks(int meshIndex)
+{
+    ref_ptr<IZimMM> mm = zim::getMM();
+    ref_ptr<IZimTqState> state;
+    if (!getVM() || !mm || mm->getState(state) != 0 || !state || !symbol || !trackBall) return;
+    ref_ptr<IZimImageStore> store;
+    if (state->getImageStore(store) != 0 || !store || !store->hasMarks(meshIndex)) return;
+    ref_ptr<IZimImageRecord> record;
+    if (!store->isStoreReady() || !store->hasMeshData(meshIndex) || store->getImageRecord(record, meshIndex) != 0 ||
+        !record)
+        return;
+    const ref_ptr<Pnt3dArray> points = record->getMarkPoints();
+    const ref_ptr<Pnt2dArray> uvs = record->getMarkUVs();
+    record->prepareMarks();
+    const ref_ptr<MarkArray> selected = record->getSelectedMarks();
+    const auto isSelected = [&selected](const XPnt3d& p) {
+        if (!selected) return false;
+        for (const MarkRecord& s : *selected)
+            if (std::fabs(s.point.x - p.x) < 0.001 && std::fabs(s.point.y - p.y) < 0.001 &&
+                std::fabs(s.point.z - p.z) < 0.001)
+                return true;
+        return false;
+    };
+
+    if (points) {
+        ZimTmpGlStateCtrl texture(GL_TEXTURE_2D, false);
+        ZimTmpGlStateCtrl depth(GL_DEPTH_TEST, true);
+        ZimTmpGlStateCtrl lighting(GL_LIGHTING, false);
+        ZimTmpGlStateCtrl colour(ZimColor3f(0, 1, 0));
+        double scale = markerScale();
+        bool filled = true;
+        if (markMode == 1) {
+            scale = std::max(frameScreenRatio() / getFrameScale(), 0.0001);
+            filled = false;
+        }
+        for (int i = 0; i < points->count(); ++i) {
+            XPnt3d p = points->at(i);
+            ZimTmpGlStateCtrl pointSmooth(GL_POINT_SMOOTH, true);
+            ZimTmpGlStateCtrl lineSmooth(GL_LINE_SMOOTH, true);
+            ZimTmpGlStateCtrl polygonSmooth(GL_POLYGON_SMOOTH, true);
+            const bool sel = isSelected(points->at(i));
+            if (markMode == 1) {
+                if (!uvs || i >= uvs->count()) continue;
+                const double uv[2] = {uvs->at(i).x, uvs->at(i).y};
+                p = uvToFramePoint(uv, true);
+            }
+            if (!p.isValid()) continue;
+            symbol->drawPoint(p, 15 / scale, 1.0, ZimColor3f(1, 0, 0), false, filled);
+            glColor3f(0, sel ? 0.0f : 1.0f, sel ? 1.0f : 0.0f);
+            trackBall->drawWorldText(p.x, p.y, p.z, "%d", i + 1);
+        }
+    }
+
+    const ref_ptr<MarkArray> pointMarks = record->getPointMarks();
+    if (!pointMarks) return;
+    {
+        ZimTmpGlStateCtrl texture(GL_TEXTURE_2D, false);
+        ZimTmpGlStateCtrl depth(GL_DEPTH_TEST, true);
+        ZimTmpGlStateCtrl lighting(GL_LIGHTING, false);
+        ZimTmpGlStateCtrl colour(ZimColor3f(0, 1, 0));
+        const double scale = markerScale();
+        for (int i = 0; i < pointMarks->count(); ++i) {
+            const XPnt3d p = pointMarks->at(i).point;
+            if (!p.isValid()) continue;
+            symbol->drawPoint(p, 10 / scale, 1.0, ZimColor3f(1, 0, 0), false, true);
+            if (isSelected(p))
+                glColor3f(0, 0, 1);
+            else
+                glColor3f(1, 1, 0);
+            trackBall->drawWorldText(p.x, p.y, p.z, "%d", i + 1);
+        }
+    }
+    const ref_ptr<MarkArray> tracks = record->getTrackMarks();
+    if (!tracks) return;
+    ZimTmpGlStateCtrl texture(GL_TEXTURE_2D, false);
+    ZimTmpGlStateCtrl depth(GL_DEPTH_TEST, false);
+    ZimTmpGlStateCtrl lighting(GL_LIGHTING, false);
+    ZimTmpGlStateCtrl colour(ZimColor3f(1, 1, 0));
+    const double scale = markerScale();
+    for (int i = 0; i < tracks->count(); ++i) {
+        const MarkRecord& mark = tracks->at(i);
+        if (mark.uv.x < 0 || mark.uv.y < 0 || !mark.point.isValid()) continue;
+        if (i > 0 && mark.point == tracks->at(i - 1).point) continue;
+        symbol->drawPoint(mark.point, 5 / scale, 1.0, ZimColor3f(1, 0, 0), false, false);
+        glColor3f(0, 1, 1);
+        trackBall->drawWorldText(mark.point.x, mark.point.y, mark.point.z, "%d", i + 1);
+    }
+}
+
+void COrv3DViewer::drawMagnifier()
+{
+    if (!showMagnifier || cursorX == -99999) return;
+    const int w = width();
+    const int h = height();
+    const int x = cursorX;
+    const int y = cursorY;
+    const double f = magnification;
+    glViewport(int(x - x * f), int(y - y * f), int(w * f), int(h * f));
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(x - 100, y - 100, 200, 200);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    renderScene();
+    glDisable(GL_SCISSOR_TEST);
+    glViewport(0, 0, w, h);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluOrtho2D(0, w, 0, h);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    ZimTmpGlStateCtrl lighting(GL_LIGHTING, false);
+    ZimTmpGlStateCtrl blend(GL_BLEND, false);
+    ZimTmpGlStateCtrl colour(ZimColor4f(1, 0, 0, 0));
+    ZimTmpGlStateCtrl lineWidth(GL_LINE_WIDTH, 1.0f);
+    glBegin(GL_LINE_LOOP);
+    glVertex2i(x - 101, y - 101);
+    glVertex2i(x - 101, y + 100);
+    glVertex2i(x + 100, y + 100);
+    glVertex2i(x + 100, y - 101);
+    glEnd();
+    glFlush();
+}
+
+// ---- input -------------------------------------------------------------------------------------
+
+bool COrv3DViewer::pickPending() const { return globeState && globeState->pickRequest != 0; }
+
+QPoint COrv3DViewer::glPos(const QPoint& widgetPos) const { return QPoint(widgetPos.x(), height() - widgetPos.y()); }
+
+QPoint COrv3DViewer::cursorGlPos() const { return glPos(mapFromGlobal(QCursor::pos())); }
+
+void COrv3DViewer::updateCursor()
+{
+    if (!trackBall) return;
+    setCursor(cursorForDrag(pickPending(), trackBall->dragMode()));
+}
+
+void COrv3DViewer::mousePressEvent(QMouseEvent* event)
+{
+    makeCurrent();
+    const QPoint p = glPos(event->pos());
+    lastPos = p;
+    const ZimKey flags = singleModifier(true, true);
+    switch (event->button()) {
+    case Qt::LeftButton:
+        if (!pickPending()) {
+            toTool([&](IZimTool* t) { t->onMousePress(ZimView3D, flags, p.x(), p.y()); });
+            return;
+        }
+        if (trackBall) trackBall->setCenterAt(p.x(), p.y());
+        drawScene(false);
+        globeState->pickRequest = 0;
+        break;
+    case Qt::RightButton:
+        contextArmed = true;
+        if (trackBall) trackBall->beginDrag(flags == ZimKeyAlt ? ZimDragZoom : ZimDragOrbit, p.x(), p.y(), 0);
+        break;
+    case Qt::MiddleButton:
+        if (trackBall) trackBall->beginDrag(ZimDragPan, p.x(), p.y(), 0);
+        break;
+    default:
+        return;
+    }
+    updateCursor();
+}
+
+void COrv3DViewer::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!getVM() || !display || !trackBall) return;
+    display->makeDisplayCurrent();
+    const QPoint p = glPos(event->pos());
+    cursorX = p.x();
+    cursorY = p.y();
+    const ZimKey flags = getQtFlag(event);
+    XPnt3d picked;
+    cursorPoint = trackBall->pickPoint(p.x(), p.y(), picked) ? picked : trackBall->screenPointToWorld(p.x(), p.y());
+    for (IOrvMouseListener* listener : QSet<IOrvMouseListener*>(mouseListeners))
+        listener->onCursorPoint(cursorPoint.x, cursorPoint.y, cursorPoint.z);
+    lastPos = p;
+    if (pickPending()) updateCursor();
+    bool drag = false;
+    if (event->buttons() & Qt::RightButton) {
+        contextArmed = false;
+        if (trackBall->dragMode() == ZimDragNone) {
+            if (has(flags, ZimKeyCtrl)) trackBall->beginDrag(ZimDragPan, p.x(), p.y(), 0);
+            trackBall->beginDrag(has(flags, ZimKeyAlt) ? ZimDragZoom : ZimDragOrbit, p.x(), p.y(), 0);
+            updateCursor();
+        } else {
+            drag = true;
+        }
+    } else if (event->buttons() & Qt::MiddleButton) {
+        drag = true;
+    } else {
+        toTool([&](IZimTool* t) { t->onMouseMove(ZimView3D, flags, p.x(), p.y()); });
+    }
+    if (drag) {
+        trackBall->dragTo(p.x(), p.y(), 0);
+        drawScene(false);
+        updateCursor();
+    }
+    if (showMagnifier) drawScene(false);
+}
+
+void COrv3DViewer::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (!getVM()) return;
+    makeCurrent();
+    const QPoint p = glPos(event->pos());
+    lastPos = p;
+    const ZimKey flags = singleModifier(false, true);
+    switch (event->button()) {
+    case Qt::LeftButton:
+        if (!pickPending()) {
+            if (toTool([&](IZimTool* t) { t->onMouseRelease(ZimView3D, flags, p.x(), p.y()); })) drawScene(false);
+            return;
+        }
+        break;
+    case Qt::RightButton:
+        // The press already started the trackball's drag; a click is a press without any move
+        // in between (contextArmed still set), and ends that drag without moving the camera.
+        if (!trackBall || trackBall->dragMode() == ZimDragNone || contextArmed) {
+            if (trackBall && trackBall->dragMode() != ZimDragNone) trackBall->endDrag(p.x(), p.y(), 0);
+            toTool([&](IZimTool* t) { t->onRightClick(ZimView3D, flags, p.x(), p.y()); });
+        } else {
+            setModified();
+            trackBall->endDrag(p.x(), p.y(), 0);
+            drawScene(false);
+        }
+        break;
+    case Qt::MiddleButton:
+        setModified();
+        if (trackBall) trackBall->endDrag(p.x(), p.y(), 0);
+        break;
+    default:
+        return;
+    }
+    updateCursor();
+}
+
+void COrv3DViewer::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    makeCurrent();
+    const QPoint p = glPos(event->pos());
+    const ZimKey flags = singleModifier(false, false);
+    if (pickPending()) {
+        updateCursor();
+        return;
+    }
+    int result = ZimToolNotHandled;
+    toTool([&](IZimTool* t) { result = t->onMouseDoubleClick(ZimView3D, flags, p.x(), p.y()); });
+    if (result != ZimToolNotHandled) return;
+    if (pickCallback) {
+        const long long packed =
+            (static_cast<long long>(static_cast<quint32>(p.y())) << 32) | static_cast<long long>(static_cast<quint32>(p.x()));
+        int out0 = 0, out1 = 0, out2 = 0;
+        const int id = pickCallback(packed, &out0, &out1, &out2);
+        ref_ptr<IOrvViewerMan> vm = getVM();
+        if (vm) {
+            if (id > 0) {
+                if (IOrvImageViewer* viewer = vm->getImageViewer()) {
+                    const ImageId imageId{id, 2};
+                    viewer->setImageId(&imageId);
+                }
+                if (IOrvImageThumbViewer* thumbs = vm->getThumbViewer()) {
+                    if (IOrvImageTree* tree = thumbs->getImageTree()) tree->selectImageFolder(id);
+                    thumbs->clearHighlight();
+                    thumbs->deselectAllThumbnails();
+                    thumbs->setTileState(id, 4);
+                }
+            }
+            vm->update3DViewer();
+            vm->updateImageViewer();
+        }
+    }
+    drawScene(false);
+}
+
+void COrv3DViewer::wheelEvent(QWheelEvent* event)
+{
+    makeCurrent();
+    const ZimKey flags = getQtFlag(event);
+    const QPoint p = glPos(event->position().toPoint());
+    // 120 a notch, as the vertical wheel reports it.
+    const int delta = event->angleDelta().y();
+    if (!has(flags, ZimKeyCtrl) && !has(flags, ZimKeyShift)) {
+        setModified();
+        if (trackBall) trackBall->zoomAt(float(delta) / 1200.0f, p.x(), p.y());
+        drawScene(false);
+    } else {
+        toTool([&](IZimTool* t) { t->onWheel(ZimView3D, flags, short(delta), p.x(), p.y()); });
+    }
+    updateCursor();
+}
+
+void COrv3DViewer::keyPressEvent(QKeyEvent* event)
+{
+    makeCurrent();
+    const ZimKey flags = getKeyFlag(event);
+    const int key = event->key();
+    const QPoint p = cursorGlPos();
+    const auto call = [](const std::map<int, OrvKeyCallback>& actions, int k) {
+        const auto it = actions.find(k);
+        if (it != actions.end() && it->second) it->second();
+    };
+    const auto moveCursor = [](int dx, int dy) { QCursor::setPos(QCursor::pos() + QPoint(dx, dy)); };
+    switch (key) {
+    case Qt::Key_Left:
+    case Qt::Key_A: moveCursor(-1, 0); break;
+    case Qt::Key_Right:
+    case Qt::Key_D: moveCursor(1, 0); break;
+    case Qt::Key_Up:
+    case Qt::Key_W: moveCursor(0, -1); break;
+    case Qt::Key_Down:
+    case Qt::Key_X: moveCursor(0, 1); break;
+    case Qt::Key_S:
+        if (trackBall) trackBall->setCenterAt(p.x(), p.y());
+        if (ref_ptr<IOrvViewerMan> vm = getVM()) vm->setViewerCursor(OrvViewer3D, 1);
+        if (trackBall) trackBall->beginDrag(ZimDragOrbit, p.x(), p.y(), 0);
+        drawScene(false);
+        break;
+    case Qt::Key_Delete:
+    case Qt::Key_Space:
+    case Qt::Key_1:
+    case Qt::Key_3:
+    case Qt::Key_B:
+    case Qt::Key_C:
+    case Qt::Key_H:
+    case Qt::Key_N:
+    case Qt::Key_O:
+    case Qt::Key_P:
+    case Qt::Key_V: call(keyActions, key); break;
+    case Qt::Key_2: call(has(flags, ZimKeyCtrl) ? ctrlKeyActions : keyActions, key); break;
+    case Qt::Key_R:
+    case Qt::Key_Z:
+        if (has(flags, ZimKeyCtrl)) call(ctrlKeyActions, key);
+        break;
+    case Qt::Key_Shift: break;
+    default: event->ignore(); break;
+    }
+    if (!pickPending()) {
+        if (!event->isAutoRepeat())
+            toTool([&](IZimTool* t) { t->onKeyPress(ZimView3D, key, event->count(), flags); });
+    } else {
+        updateCursor();
+    }
+}
+
+void COrv3DViewer::keyReleaseEvent(QKeyEvent* event)
+{
+    makeCurrent();
+    const ZimKey flags = getKeyFlag(event);
+    const QPoint p = cursorGlPos();
+    lastPos = p;
+    if (event->key() == Qt::Key_S && !event->isAutoRepeat()) {
+        if (ref_ptr<IOrvViewerMan> vm = getVM()) vm->setViewerCursor(OrvViewer3D, 0);
+        if (trackBall) trackBall->endDrag(p.x(), p.y(), 0);
+        drawScene(false);
+    }
+    if (!pickPending() && !event->isAutoRepeat())
+        toTool([&](IZimTool* t) { t->onKeyRelease(ZimView3D, event->key(), event->count(), flags); });
+}
+
+void COrv3DViewer::resizeEvent(QResizeEvent* /*event*/)
+{
+    resetDisplay();
+}
+
+void COrv3DViewer::contextMenuEvent(QContextMenuEvent* /*event*/)
+{
+    if (contextArmed) contextMenu->exec(QCursor::pos());
+}
+
+void COrv3DViewer::paintGL()
+{
+    if (display) drawScene(false);
+}
+
+}  // namespace orvUI

@@ -1,0 +1,174 @@
+// The OpenGL 3D viewer: the project's meshes with the photo overlay, draw layers, marks and
+// markers; camera drags, wheel zoom and standard keys; everything else goes to the current
+// interactive tool. The arithmetic lives in ViewMath.h.
+#pragma once
+
+#include "CZimGLWidget.h"
+#include "IOrv3DViewer.h"
+#include "OrvViewState.h"
+#include "ZimMatrix.h"
+
+#include <QHash>
+#include <QMap>
+#include <QPoint>
+#include <QSet>
+
+#include <functional>
+#include <map>
+#include <vector>
+
+class QMenu;
+
+Q_DECLARE_INTERFACE(orvUI::IOrv3DViewer, "IOrv3DViewer")
+
+namespace orvUI {
+
+class COrv3DViewer : public CZimGLWidget, public IOrv3DViewer {
+    Q_OBJECT
+    Q_INTERFACES(orvUI::IOrv3DViewer)
+
+public:
+    explicit COrv3DViewer(QWidget* parent = nullptr);
+    ~COrv3DViewer() override;
+
+    // ---- IOrv3DViewer, in slot order ----
+    int addMouseListener(IOrvMouseListener* listener) override;
+    int removeMouseListener(IOrvMouseListener* listener) override;
+    int clearMouseListeners() override;
+    int addDrawLayer(ref_ptr<ZimReferenced> layer) override;
+    int removeDrawLayer(ref_ptr<ZimReferenced> layer) override;
+    int clearDrawLayers() override;
+    ref_ptr<IZimDisplay> getDisplay() override;
+    int viewAllMeshes() override;
+    ZimGlobeViewState* requestCenterPick() override;
+    int stepViewAround() override;
+    int stepViewOver() override;
+    int setStandardView(int index) override;
+    int drawScene(bool flag) override;
+    int setCursorShape(int shape) override;
+    ImageFrame getImageFrame() override;
+    int setScreenImageFrame(bool use, const ImageFrame& screenPoints) override;
+    int setViewOptics(float fov, float zoom, float opacity) override;
+    int updateImageFrame() override;
+    int setShowImageOverlay(bool show) override;
+    bool isShowImageOverlay() override;
+    int setOverlayOpacity(float alpha, bool redraw) override;
+    float getOverlayOpacity() override;
+    int setShowFrameBorder(bool show) override;
+    int viewWidth() override;
+    int viewHeight() override;
+    bool generateBackupInformation(const QString& path, QVector<ref_ptr<TqTriangleIndex>>& triangles,
+                                   QMap<int, ref_ptr<IZimImage>>& textures, SeamEdgeMap& seams) override;
+    int setShowMeshMarks(bool show) override;
+    bool isShowMeshMarks() override;
+    int setUserFlag1(bool on) override;
+    bool getUserFlag1() override;
+    bool getUserFlag2() override;
+    int setUserFlag2(bool on) override;
+    bool getUserFlag3() override;
+    int setUserFlag3(bool on) override;
+    bool getUserFlag4() override;
+    int setUserFlag4(bool on) override;
+    int getUserValue() override;
+    int setUserValue(int value) override;
+    bool getUserFlag5() override;
+    int setUserFlag5(bool on) override;
+    QPoint getCursorPos() override;
+    XPnt3d getCursorPoint() override;
+    int buildPluginMenu(ref_ptr<ZimReferenced> owner, ref_ptr<IOrvCommonItem> group) override;
+    int setKeyAction(int key, OrvKeyCallback action) override;
+    int setCtrlKeyAction(int key, OrvKeyCallback action) override;
+    int setPickCallback(OrvPickCallback callback) override;
+    bool isShowMagnifier() override;
+    int setShowMagnifier(bool show) override;
+    int getMarkMode() override;
+    int setMarkMode(int mode) override;
+    double getFrameScale() override;
+    XPnt2d imagePointToUV(double x, double y) override;
+    XPnt3d uvToFramePoint(const double uv[2], bool scaled) override;
+    double screenPixelsPerImagePixel(int level) override;
+    double frameScreenRatio() override;
+    bool isUseClipPlanes() override;
+    int setUseClipPlanes(bool use) override;
+    QVector<ClipPlaneRecord>* clipPlanes() override;
+    ViewCamera getCamera() override;
+    int refreshImageTexture() override;
+
+    // ---- CZimGLWidget ----
+    void resetDisplay() override;
+    virtual void updateCursor();
+
+    // The screen-to-texture affine solve used by the painting code.
+    bool computeScreenToTexture(const XPnt2f* source, const XPnt2f* target, zim::matrix<float>& out);
+
+    // The context menu (filled by buildPluginMenu).
+    QMenu* pluginMenu() const { return contextMenu; }
+
+public slots:
+    void triggeredPlugin(bool on);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void paintGL() override;
+
+private:
+    void renderScene();
+    void drawMeshMarks(int meshIndex);
+    void drawImageOverlay();
+    void drawMagnifier();
+    void addPluginAction(QMenu* menu, const ref_ptr<IOrvActionItem>& item);
+    void applyStandardView(int index);
+    bool pickPending() const;
+    QPoint glPos(const QPoint& widgetPos) const;
+    QPoint cursorGlPos() const;
+    double markerScale() const;
+
+    bool showMeshMarks = true;
+    bool userFlag1 = false;
+    ref_ptr<IZimSymbol> symbol;
+    ref_ptr<ZimGlobeViewState> globeState;
+    bool userFlag2 = false;
+    bool userFlag3 = false;
+    bool userFlag4 = true;
+    std::int32_t userValue = 0;
+    bool userFlag5 = false;
+    bool showImageOverlay = false;
+    unsigned imageTexture = 0;
+    ref_ptr<IZimImage> cachedImage;
+    float overlayOpacity = 0.6f;
+    float zoomFactor = 1.0f;
+    float baseFov = 27.0f;
+    ImageFrame imageFrame{};
+    bool showFrameBorder = true;
+    bool useScreenFrame = false;
+    ImageFrame screenFrame{};
+    QPoint lastPos{0, 0};
+    std::int32_t cursorX = -99999;
+    std::int32_t cursorY = -99999;
+    XPnt3d cursorPoint;
+    QMenu* contextMenu = nullptr;
+    bool contextArmed = false;
+    QSet<IOrvMouseListener*> mouseListeners;
+    std::vector<ref_ptr<ZimReferenced>> drawLayers;
+    std::map<int, OrvKeyCallback> keyActions;
+    std::map<int, OrvKeyCallback> ctrlKeyActions;
+    QHash<QString, OrvItemCallback> pluginCallbacks;
+    OrvPickCallback pickCallback = nullptr;
+    std::int32_t viewAroundIndex = 5;
+    std::int32_t viewOverIndex = 5;
+    bool showMagnifier = false;
+    double magnification = 5.0;
+    std::int32_t markMode = 0;
+    bool useClipPlanes = false;
+    QVector<ClipPlaneRecord> clipPlaneList;
+};
+
+}  // namespace orvUI

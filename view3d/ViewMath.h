@@ -1,0 +1,54 @@
+// The 3D viewer's arithmetic that needs no GL: the photo frame in front of the eye and its photo
+// coordinates, the camera move that keeps the scene size when the field of view changes, the
+// box of all meshes, the standard-view counters, cursor shapes and the screen-to-texture solve.
+#pragma once
+
+#include "IOrv3DViewer.h"
+#include "ZimMatrix.h"
+
+#include <Qt>
+
+namespace orvUI {
+
+constexpr double kPhotoHalfExtent = 2.4;  // half the photo's shorter side in world units
+constexpr double kFrameScale = 0.9;
+
+// The photo frame of a width x height photograph for a camera: a rectangle on the plane at
+// 2.4 / tan(fov / 2) from the eye whose shorter side spans 4.8 units. False, frame untouched,
+// when the camera or the size cannot give a finite frame (eye on the centre, up along the view
+// line, a zero size, a field of view outside 0..180).
+bool computePhotoFrame(const XPnt3d& eye, const XPnt3d& center, const XPnt3d& up, float baseFov, int width,
+                       int height, ImageFrame& frame);
+
+// World point of photo coordinates (u, v) on the frame, pulled toward the eye to `scale` of
+// its distance.
+XPnt3d framePointAt(const ImageFrame& frame, double u, double v, double scale);
+
+// Photo coordinates of window point (x, y) given the projected corners A (photo 0,0), B (1,0)
+// and Q (0,1). Invalid when an edge projects to a single point.
+XPnt2d windowPointToUV(const XPnt2d& a, const XPnt2d& b, const XPnt2d& q, double x, double y);
+
+// The move along the view line that keeps a point at distance d the same size on screen when
+// the effective field of view goes from oldFov to newFov (degrees). Zero when either angle
+// gives no usable tangent.
+XPnt3d fovKeepSizeOffset(const XPnt3d& eye, const XPnt3d& center, double d, float oldFov, float newFov);
+
+// Start box of viewAllMeshes widened by every mesh of both arrays (a missing array skipped).
+Enve3d meshesBox(const ref_ptr<MeshArray>& meshes, const ref_ptr<MeshArray>& backup);
+
+// Standard-view counters: around 5 -> 0 -> 4 -> 1 -> 5, over 5 -> 2 -> 4 -> 3 -> 5; any other
+// value stays.
+int nextViewAround(int index);
+int nextViewOver(int index);
+
+// The cursor of setCursorShape; false for shapes that change nothing.
+bool cursorForShape(int shape, Qt::CursorShape& out);
+// The cursor updateCursor shows for a pick request and a trackball drag mode.
+Qt::CursorShape cursorForDrag(bool pickPending, int dragMode);
+
+// The affine map from the first three source points (screen) to the first three target points
+// (texture): out becomes the 3 x 2 matrix with (x, y, 1) * out = mapped point. False, and out
+// untouched, when the source points are collinear.
+bool computeScreenToTexture(const XPnt2f* source, const XPnt2f* target, zim::matrix<float>& out);
+
+}  // namespace orvUI
