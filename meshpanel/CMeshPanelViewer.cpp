@@ -1,0 +1,483 @@
+#include "CMeshPanelViewer.h"
+
+#include "IOrvImageThumbViewer.h"
+#include "IOrvMainFrame.h"
+#include "IOrvViewerMan.h"
+#include "OrvFrameLink.h"
+#include "OrvUIElements64t.h"
+
+#include <QCoreApplication>
+#include <QDropEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QVBoxLayout>
+
+#include <memory>
+
+using namespace orvUI;
+
+namespace {
+
+QWidget* makeMeshPanel(QWidget* parent) { return new CMeshPanelViewer(parent); }
+const bool registered = (frameMakers().meshPanel = &makeMeshPanel, true);
+
+void pText(IZimProgress* p, const QString& t) { if (p) p->progressText(t); }
+void pStep(IZimProgress* p, double f) { if (p) p->progressStep(f); }
+void pPush(IZimProgress* p, double f) { if (p) p->progressPush(f); }
+void pPop(IZimProgress* p) { if (p) p->progressPop(); }
+
+QString meshNameOf(const ref_ptr<IZimMesh>& mesh)
+{
+    QString name;
+    if (mesh) mesh->meshName(name);
+    return name;
+}
+
+}  // namespace
+
+// ---- row -------------------------------------------------------------------------------------
+
+CMeshPanelItem::CMeshPanelItem(QWidget* parent, int options) : QWidget(parent), m_options(options)
+{
+    m_iconDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
+    auto* layout = new QHBoxLayout(this);
+    layout->setObjectName(QStringLiteral("horizontalLayout"));
+    m_index = new QLabel(this);
+    m_index->setFixedWidth(30);
+    layout->addWidget(m_index);
+    if (options & 0x10) {
+        m_visButton = new QPushButton(this);
+        m_visButton->setFixedSize(16, 16);
+        m_visButton->setToolTip(tr("Visible or Invisible"));
+        connect(m_visButton, SIGNAL(clicked()), this, SLOT(onMeshTogVisible()));
+        layout->addWidget(m_visButton);
+    }
+    if (options & 0x100) {
+        m_sleepButton = new QPushButton(this);
+        m_sleepButton->setFixedSize(16, 16);
+        m_sleepButton->setToolTip(tr("Sleep or Wake"));
+        connect(m_sleepButton, SIGNAL(clicked()), this, SLOT(OnMeshTogSleep()));
+        layout->addWidget(m_sleepButton);
+    }
+    if (options & 0x1) {
+        m_name = new QLineEdit(this);
+        m_name->setEnabled(false);
+        layout->addWidget(m_name);
+    }
+    setAcceptDrops(false);
+    setTextureVisible(false);
+    setAsleep(true);
+}
+
+void CMeshPanelItem::setMesh(ref_ptr<IZimMesh> mesh)
+{
+    m_mesh = mesh;
+    ref_ptr<IZimMM> mm = zim::getMM();
+    m_index->setText(mm && mesh ? QString::number(mm->indexOfMesh(meshNameOf(mesh))) : QString());
+}
+
+QString CMeshPanelItem::indexText() const { return m_index->text(); }
+
+void CMeshPanelItem::setName(const QString& name)
+{
+    if (m_name) m_name->setText(name);
+}
+
+void CMeshPanelItem::setTextureVisible(bool visible)
+{
+    m_textureVisible = visible;
+    if (m_visButton)
+        m_visButton->setIcon(QIcon(m_iconDir + (visible ? QStringLiteral("icons/textureMapVisible.png")
+                                                         : QStringLiteral("icons/textureMapInvisible.png"))));
+}
+
+void CMeshPanelItem::setAsleep(bool asleep)
+{
+    m_asleep = asleep;
+    if (m_sleepButton)
+        m_sleepButton->setIcon(
+            QIcon(m_iconDir + (asleep ? QStringLiteral("icons/sleep.png") : QStringLiteral("icons/wakeup.png"))));
+}
+
+void CMeshPanelItem::toTile(int op)
+{
+    ref_ptr<IOrvViewerMan> vm = getVM();
+    ref_ptr<IZimMM> mm = zim::getMM();
+    if (!vm || !mm) return;
+    if (IOrvImageThumbViewer* thumbs = vm->getThumbViewer()) thumbs->setTileState(mm->indexOfMesh(meshNameOf(m_mesh)), op);
+}
+
+void CMeshPanelItem::onMeshTogVisible()
+{
+    ref_ptr<IOrvViewerMan> vm = getVM();
+    ref_ptr<IZimMM> mm = zim::getMM();
+    if (!vm || !mm || !m_mesh || !m_visButton || mm->isMeshAsleep(m_mesh)) return;
+    if (!m_mesh->isMeshTextureVisible()) {
+        mm->setMeshTextureVisible(m_mesh, true);
+        setTextureVisible(true);
+        toTile(ThumbTextureOn);
+    } else {
+        mm->setMeshTextureVisible(m_mesh, false);
+        setTextureVisible(false);
+        toTile(ThumbTextureOff);
+    }
+    vm->updateAllViewers();
+}
+
+void CMeshPanelItem::OnMeshTogSleep()
+{
+    ref_ptr<IOrvViewerMan> vm = getVM();
+    ref_ptr<IZimMM> mm = zim::getMM();
+    if (!vm || !mm || !m_mesh) return;
+    const int index = mm->indexOfMesh(meshNameOf(m_mesh));
+    IOrvMainFrame* frame = vm->getMainFrame();
+    std::unique_ptr<IZimProgress> progress(frame ? frame->getProgress() : nullptr);
+    if (!mm->isMeshAsleep(m_mesh)) {
+        pText(progress.get(), tr("Sleeping mesh..."));
+        pStep(progress.get(), 0.05);
+        pPush(progress.get(), 0.95);
+        mm->sleepMesh(m_mesh, progress.get());
+        pPop(progress.get());
+        if (m_sleepButton) {
+            setAsleep(true);
+            toTile(ThumbSleep);
+        }
+        if (m_visButton) {
+            setTextureVisible(false);
+            toTile(ThumbTextureOff);
+        }
+    } else {
+        pText(progress.get(), tr("Waking up mesh..."));
+        pStep(progress.get(), 0.05);
+        pPush(progress.get(), 0.95);
+        const int rc = mm->wakeMesh(index, progress.get());
+        pPop(progress.get());
+        // A mesh whose file cannot be read stays asleep; the row says so.
+        if (rc == 0 && !mm->isMeshAsleep(m_mesh)) {
+            if (m_sleepButton) {
+                setAsleep(false);
+                toTile(ThumbWake);
+            }
+            if (m_visButton) {
+                setTextureVisible(true);
+                toTile(ThumbTextureOn);
+            }
+        }
+    }
+    progress.reset();
+    vm->updateAllViewers();
+}
+
+// ---- list ------------------------------------------------------------------------------------
+
+CMeshTabWD::CMeshTabWD(const QString& name, int options, QWidget* parent)
+    : QTreeWidget(parent), m_name(name), m_options(options)
+{
+    setFocusPolicy(Qt::WheelFocus);
+    setEditTriggers(QAbstractItemView::DoubleClicked);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setHeaderLabels(QStringList{name});
+    header()->setDefaultAlignment(Qt::AlignHCenter);
+    header()->setStyleSheet(QStringLiteral(
+        "font: 10pt Microsoft Sans Serif; color: rgb(255, 255, 255); background-color: rgb(110, 102, 95); "
+        "border-top:1px groove rgb(224,219,215); border-left:1px groove rgb(224,219,215);"));
+}
+
+CMeshTabWD::~CMeshTabWD() { clear(); }
+
+QTreeWidgetItem* CMeshTabWD::itemOf(const ref_ptr<IZimMesh>& mesh) const
+{
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = topLevelItem(i);
+        auto* r = qobject_cast<CMeshPanelItem*>(itemWidget(item, 0));
+        if (r && r->getMesh() == mesh) return item;
+    }
+    return nullptr;
+}
+
+CMeshPanelItem* CMeshTabWD::row(const ref_ptr<IZimMesh>& mesh) const
+{
+    QTreeWidgetItem* item = itemOf(mesh);
+    return item ? qobject_cast<CMeshPanelItem*>(itemWidget(item, 0)) : nullptr;
+}
+
+CMeshPanelItem* CMeshTabWD::rowAt(int i) const
+{
+    QTreeWidgetItem* item = topLevelItem(i);
+    return item ? qobject_cast<CMeshPanelItem*>(itemWidget(item, 0)) : nullptr;
+}
+
+int CMeshTabWD::addMeshRow(ref_ptr<IZimMesh> mesh)
+{
+    ref_ptr<IZimMM> mm = zim::getMM();
+    if (!getVM() || !mm || !mesh || itemOf(mesh)) return -1;
+    auto* r = new CMeshPanelItem(nullptr, m_options);
+    QString label;
+    mesh->meshLabel(label);
+    r->setName(label);
+    r->setMesh(mesh);
+    if (!mm->isMeshAsleep(mesh)) {
+        r->setAsleep(false);
+        r->setTextureVisible(mesh->isMeshTextureVisible());
+    } else {
+        r->setTextureVisible(false);
+        r->setAsleep(true);
+    }
+    auto* item = new QTreeWidgetItem;
+    addTopLevelItem(item);
+    setItemWidget(item, 0, r);
+    return 0;
+}
+
+int CMeshTabWD::addMeshRows(ref_ptr<MeshArray> meshes, IZimProgress* progress)
+{
+    if (!meshes) {
+        pStep(progress, 1.0);
+        return -1;
+    }
+    const int n = meshes->meshCount();
+    for (int i = 0; i < n; ++i) {
+        addMeshRow(meshes->meshAt(i));
+        pStep(progress, 1.0 / n);
+    }
+    return 0;
+}
+
+int CMeshTabWD::removeMeshRow(ref_ptr<IZimMesh> mesh)
+{
+    ref_ptr<IZimMM> mm = zim::getMM();
+    if (!getVM() || !mm || !mesh) return -1;
+    QTreeWidgetItem* item = itemOf(mesh);
+    if (!item) return -1;
+    mm->releaseMesh(mesh);
+    delete takeTopLevelItem(indexOfTopLevelItem(item));
+    return 0;
+}
+
+int CMeshTabWD::removeMeshRows(ref_ptr<MeshArray> meshes, IZimProgress* progress)
+{
+    if (!meshes) {
+        pStep(progress, 1.0);
+        return -1;
+    }
+    const int n = meshes->meshCount();
+    for (int i = 0; i < n; ++i) {
+        removeMeshRow(meshes->meshAt(i));
+        pStep(progress, 1.0 / n);
+    }
+    return 0;
+}
+
+int CMeshTabWD::setMeshRowState(ref_ptr<IZimMesh> mesh, int op)
+{
+    CMeshPanelItem* r = row(mesh);
+    if (!r) return -1;
+    switch (op) {
+    case 0: r->setTextureVisible(true); break;
+    case 1: r->setTextureVisible(false); break;
+    case 2:
+        r->setAsleep(true);
+        r->setTextureVisible(false);
+        break;
+    case 3:
+        r->setAsleep(false);
+        r->setTextureVisible(true);
+        break;
+    default: return -1;
+    }
+    return 0;
+}
+
+void CMeshTabWD::onMeshTogVisible()
+{
+    ref_ptr<IOrvViewerMan> vm = getVM();
+    ref_ptr<IZimMM> mm = zim::getMM();
+    if (!vm || !mm) return;
+    for (QTreeWidgetItem* item : selectedItems()) {
+        auto* r = qobject_cast<CMeshPanelItem*>(itemWidget(item, 0));
+        if (!r || !r->getMesh()) continue;
+        const bool visible = !r->getMesh()->isMeshTextureVisible();
+        if (mm->setMeshTextureVisible(r->getMesh(), visible) != 1) break;
+        r->setTextureVisible(visible);
+        vm->updateAllViewers();
+    }
+}
+
+void CMeshTabWD::OnMeshTogSleep()
+{
+    ref_ptr<IOrvViewerMan> vm = getVM();
+    ref_ptr<IZimMM> mm = zim::getMM();
+    if (!vm || !mm) return;
+    for (QTreeWidgetItem* item : selectedItems()) {
+        auto* r = qobject_cast<CMeshPanelItem*>(itemWidget(item, 0));
+        if (!r || !r->getMesh()) continue;
+        ref_ptr<IZimMesh> mesh = r->getMesh();
+        if (!mm->isMeshAsleep(mesh)) {
+            mm->sleepMesh(mesh, nullptr);
+            r->setAsleep(true);
+            r->setTextureVisible(false);
+        } else {
+            mm->wakeMesh(mm->indexOfMesh(meshNameOf(mesh)), nullptr);
+            r->setAsleep(false);
+            r->setTextureVisible(true);
+        }
+        vm->updateAllViewers();
+    }
+}
+
+void CMeshTabWD::dropEvent(QDropEvent* event)
+{
+    QTreeWidgetItem* target = itemAt(event->pos());
+    QTreeWidgetItem* current = currentItem();
+    if (event->dropAction() != Qt::CopyAction || !target || !current || target == current) {
+        event->ignore();
+        return;
+    }
+    auto* r = qobject_cast<CMeshPanelItem*>(itemWidget(current, 0));
+    if (!r) {
+        event->ignore();
+        return;
+    }
+    const int index = indexOfTopLevelItem(target);
+    ref_ptr<IZimMesh> mesh = r->getMesh();
+    // A new row widget for the new item: the old one goes with its item.
+    auto* moved = new CMeshPanelItem(nullptr, m_options);
+    QString label;
+    mesh->meshLabel(label);
+    moved->setName(label);
+    moved->setMesh(mesh);
+    moved->setAsleep(r->isAsleep());
+    moved->setTextureVisible(r->isTextureVisible());
+    delete takeTopLevelItem(indexOfTopLevelItem(current));
+    auto* item = new QTreeWidgetItem;
+    insertTopLevelItem(qMin(index, topLevelItemCount()), item);
+    setItemWidget(item, 0, moved);
+    ref_ptr<IZimMM> mm = zim::getMM();
+    ref_ptr<MeshArray> order;
+    if (mm && mm->getMeshOrder(order) == 0 && order) {
+        for (int i = 0; i < order->meshCount(); ++i)
+            if (order->meshAt(i) == mesh) {
+                order->removeMeshAt(i);
+                break;
+            }
+        order->appendMesh(mesh);
+    }
+    if (ref_ptr<IOrvViewerMan> vm = getVM()) {
+        if (IOrvImageThumbViewer* thumbs = vm->getThumbViewer()) thumbs->buildLeadingGroup(false);
+        vm->updateAllViewers();
+    }
+    event->accept();
+}
+
+// ---- panel -----------------------------------------------------------------------------------
+
+CMeshPanelViewer::CMeshPanelViewer(QWidget* parent) : QWidget(parent)
+{
+    m_layout = new QVBoxLayout(this);
+    m_layout->setContentsMargins(0, 0, 0, 0);
+    m_layout->setSpacing(0);
+    m_splitter = new QSplitter(Qt::Vertical, this);
+    m_splitter->setStyleSheet(QStringLiteral("QSplitter::handle{ background-color:rgb(33,30,18); }"));
+    m_layout->addWidget(m_splitter);
+}
+
+CMeshPanelViewer::~CMeshPanelViewer() = default;
+
+CMeshTabWD* CMeshPanelViewer::addMeshList(QString name, int options)
+{
+    if (m_lists.contains(name)) return nullptr;
+    auto* list = new CMeshTabWD(name, options, this);
+    m_lists.insert(name, list);
+    return list;
+}
+
+int CMeshPanelViewer::refreshMeshList(QString name)
+{
+    CMeshTabWD* l = list(name);
+    ref_ptr<IZimMM> mm = zim::getMM();
+    if (!l || !mm) return -1;
+    ref_ptr<MeshArray> order;
+    if (mm->getMeshOrder(order) != 0 || !order) return -1;
+    for (int i = 0; i < order->meshCount(); ++i) {
+        ref_ptr<IZimMesh> mesh = order->meshAt(i);
+        CMeshPanelItem* r = l->row(mesh);
+        if (!r) continue;
+        if (!mm->isMeshAsleep(mesh)) {
+            r->setAsleep(false);
+            r->setTextureVisible(mesh->isMeshTextureVisible());
+        } else {
+            r->setAsleep(true);
+            r->setTextureVisible(false);
+        }
+    }
+    return 0;
+}
+
+int CMeshPanelViewer::clearMeshLists()
+{
+    m_lists.clear();
+    return 0;
+}
+
+int CMeshPanelViewer::addMeshRow(ref_ptr<IZimMesh> mesh, QString listName)
+{
+    CMeshTabWD* l = list(listName);
+    return l ? l->addMeshRow(mesh) : -1;
+}
+
+int CMeshPanelViewer::removeMeshRow(ref_ptr<IZimMesh> mesh, QString listName)
+{
+    CMeshTabWD* l = list(listName);
+    return l ? l->removeMeshRow(mesh) : -1;
+}
+
+int CMeshPanelViewer::setMeshRowState(ref_ptr<IZimMesh> mesh, int op, QString listName)
+{
+    CMeshTabWD* l = list(listName);
+    return l ? l->setMeshRowState(mesh, op) : -1;
+}
+
+int CMeshPanelViewer::clearMeshRows()
+{
+    for (CMeshTabWD* l : m_lists) l->clear();
+    return 0;
+}
+
+int CMeshPanelViewer::layoutMeshLists()
+{
+    int position = 0;
+    for (auto it = m_lists.cbegin(); it != m_lists.cend(); ++it, ++position) {
+        refreshMeshList(it.key());
+        m_splitter->addWidget(it.value());
+        m_splitter->setStretchFactor(m_splitter->indexOf(it.value()), it.value()->rowCount());
+    }
+    return 0;
+}
+
+int CMeshPanelViewer::rebuildMeshList(QString name)
+{
+    CMeshTabWD* l = list(name);
+    if (!l) return -1;
+    l->clear();
+    ref_ptr<IZimMM> mm = zim::getMM();
+    ref_ptr<IZimModelItems> items;
+    if (!mm || mm->getModelItems(items) != 0 || !items) return -1;
+    QStringList names;
+    QVector<ref_ptr<MeshArray>> meshes;
+    items->getGroups(names, meshes);
+    if (names.isEmpty() || meshes.isEmpty() || names.first() != QLatin1String("DEFAULT") || !meshes.first()) return 0;
+    const bool textured = name == CMeshPanelViewer::tr("Texture Mesh");
+    const bool bare = name == CMeshPanelViewer::tr("Bare Mesh");
+    if (!textured && !bare) return 0;
+    const ref_ptr<MeshArray>& group = meshes.first();
+    for (int i = group->meshCount() - 1; i >= 0; --i) {
+        ref_ptr<IZimMesh> mesh = group->meshAt(i);
+        if (mesh && mm->isMeshMapped(mesh) == textured) l->addMeshRow(mesh);
+    }
+    return 0;
+}
