@@ -179,7 +179,11 @@ int HostWindow::saveScreenshot(const QString& path)
         return 1;
     }
     QCoreApplication::processEvents();
-    const QImage image = widget->grab().toImage();
+    // What the screen shows: the 3D view is drawn by GL straight into its window, which a
+    // widget grab would leave black.
+    QImage image;
+    if (QScreen* screen = widget->screen()) image = screen->grabWindow(widget->winId()).toImage();
+    if (image.isNull()) image = widget->grab().toImage();
     // The format follows the suffix; a name without one gets a PNG.
     const QString suffix = QFileInfo(path).suffix();
     const QByteArray format = suffix.isEmpty() ? QByteArray("PNG") : suffix.toLatin1();

@@ -6,6 +6,7 @@
 #include <IOrvImageThumbViewer.h>
 #include <IOrvImageViewer.h>
 #include <IOrvMainFrame.h>
+#include <IOrvImageTree.h>
 #include <IOrvMeshPanelViewer.h>
 #include <OrvUIElements64t.h>
 
@@ -337,6 +338,11 @@ void populateViews()
             ProgressPtr progress = frameProgress();
             thumbs->loadThumbnails(ids, progress.get());
         }
+        // The project's folders (or the default tree), and the tiles of the chosen folder.
+        if (orvUI::IOrvImageTree* tree = thumbs->getImageTree()) {
+            tree->loadTree();
+            tree->updateImageLists();
+        }
         thumbs->layoutThumbnails();
     }
     rebuildMeshLists();
@@ -356,6 +362,7 @@ void showAddedImages(const QVector<int>& indices)
     if (!indices.isEmpty()) {
         if (orvUI::IOrvImageThumbViewer* thumbs = vm->getThumbViewer()) {
             for (int index : indices) thumbs->addImage(index);
+            if (orvUI::IOrvImageTree* tree = thumbs->getImageTree()) tree->updateImageLists();
             thumbs->layoutThumbnails();
         }
         rebuildMeshLists();
