@@ -3,6 +3,8 @@
 // progress, counts, sleep and wake, replacing a project file, reports).
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "CoreCommands.h"
 #include "CorePairing.h"
 #include "CoreProject.h"
@@ -220,9 +222,11 @@ TEST(CoreMenus, FileMenuToolbarAndShortcuts)
                 EXPECT_FALSE(shortcuts.contains(a.shortcut)) << "shortcut used twice: " << a.shortcut.toStdString();
                 shortcuts.insert(a.shortcut);
             }
-            EXPECT_EQ(a.checkable, command == cmd::ShowStatusBar || command == cmd::ShowImageViewer);
+            EXPECT_EQ(a.checkable, command == cmd::ShowStatusBar || command == cmd::ShowImageViewer ||
+                                       command == cmd::ShowOverlay);
+            // The status bar and image viewer start shown; the overlay starts off.
             if (a.checkable) {
-                EXPECT_TRUE(a.checked);
+                EXPECT_EQ(a.checked, command != cmd::ShowOverlay);
             }
         }
     EXPECT_EQ(onToolBar, (QStringList{cmd::New, cmd::Open, cmd::AddPhotos, cmd::AddMeshes, cmd::Save}));
@@ -232,6 +236,19 @@ TEST(CoreMenus, FileMenuToolbarAndShortcuts)
             EXPECT_FALSE(a.shortcut.isEmpty()) << a.name.toStdString();
         }
     }
+}
+
+TEST(CoreMenus, StandardViewsAndOverlaySteps)
+{
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(standardViewIndex(standardViewCommand(i)), i);
+    EXPECT_EQ(standardViewIndex(QStringLiteral("ViewStandard6")), -1);
+    EXPECT_EQ(standardViewIndex(QStringLiteral("ViewStandard12")), -1);
+    EXPECT_EQ(standardViewIndex(QStringLiteral("ViewStandard")), -1);
+    EXPECT_EQ(standardViewIndex(cmd::FitAll), -1);
+    EXPECT_FLOAT_EQ(steppedOpacity(0.5f, true), 0.75f);
+    EXPECT_FLOAT_EQ(steppedOpacity(0.9f, true), 1.0f);
+    EXPECT_FLOAT_EQ(steppedOpacity(0.1f, false), 0.0f);
+    EXPECT_FLOAT_EQ(steppedOpacity(std::nanf(""), false), 0.75f);
 }
 
 TEST(CoreMenus, ActionNamesSplitOnlyWithAnIndex)

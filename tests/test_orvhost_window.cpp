@@ -7,6 +7,7 @@
 #include "CoreCommands.h"
 #include "HostWindow.h"
 
+#include <IOrv3DViewer.h>
 #include <IOrvImageViewer.h>
 #include <IOrvMainFrame.h>
 #include <OrvKernel64t.h>
@@ -329,6 +330,38 @@ TEST_F(HostWindowTest, OpenPhotoShowsItAndTheStatusBarFollowsTheCursor)
         EXPECT_NEAR(parts[3].toDouble(), 8.0, 1.5) << text.toStdString();
     }
     EXPECT_TRUE(paneShown) << statusTexts().join('|').toStdString();
+}
+
+TEST_F(HostWindowTest, ViewMenuDrivesTheCamera)
+{
+    ASSERT_TRUE(window->openProject(sampleProject()));
+    orvUI::IOrv3DViewer* viewer = window->frame()->get3DViewer(0);
+    ASSERT_NE(viewer, nullptr);
+    ref_ptr<IZimTrackBall> ball = viewer->getDisplay()->getTrackBall();
+    ASSERT_TRUE(ball);
+
+    // The top view looks down the z axis; the right view along x; fit brings it all back.
+    action(standardViewCommand(0))->trigger();
+    XPnt3d eye = ball->getEyePoint(), centre = ball->getCenterPoint();
+    EXPECT_GT(eye.z - centre.z, 0.9 * eye.dist(centre));
+    action(standardViewCommand(5))->trigger();
+    eye = ball->getEyePoint();
+    centre = ball->getCenterPoint();
+    EXPECT_GT(std::abs(eye.x - centre.x), 0.9 * eye.dist(centre));
+    action(cmd::FitAll)->trigger();
+    EXPECT_TRUE(ball->getEyePoint().isValid());
+
+    // The overlay: on and off through its entry, its opacity in steps and within 0 and 1.
+    action(cmd::ShowOverlay)->setChecked(false);
+    action(cmd::ShowOverlay)->trigger();
+    EXPECT_TRUE(viewer->isShowImageOverlay());
+    ASSERT_EQ(viewer->setOverlayOpacity(0.5f, false), 0);
+    action(cmd::OverlayLess)->trigger();
+    EXPECT_FLOAT_EQ(viewer->getOverlayOpacity(), 0.25f);
+    for (int i = 0; i < 6; ++i) action(cmd::OverlayMore)->trigger();
+    EXPECT_FLOAT_EQ(viewer->getOverlayOpacity(), 1.0f);
+    action(cmd::ShowOverlay)->trigger();
+    EXPECT_FALSE(viewer->isShowImageOverlay());
 }
 
 TEST_F(HostWindowTest, DroppedFilesOpenTheProjectOrJoinIt)

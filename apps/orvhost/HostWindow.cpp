@@ -6,6 +6,7 @@
 #include <IOrvDockWidget.h>
 #include <IOrvImageThumbViewer.h>
 #include <IOrvMainFrame.h>
+#include <IOrv3DViewer.h>
 #include <IOrvMeshPanelViewer.h>
 #include <OrvUIElements64t.h>
 
@@ -160,6 +161,10 @@ void HostWindow::show()
     if (m_corePlugin >= 0)
         m_frame->setActionCheckedByName(orvCore::actionName(orvCore::cmd::ShowImageViewer, m_corePlugin),
                                         m_frame->getImageViewer(IdImageViewer) != nullptr);
+    if (m_corePlugin >= 0)
+        if (orvUI::IOrv3DViewer* viewer = m_frame->get3DViewer(Id3DViewer))
+            m_frame->setActionCheckedByName(orvCore::actionName(orvCore::cmd::ShowOverlay, m_corePlugin),
+                                            viewer->isShowImageOverlay());
 }
 
 void HostWindow::reportSetupProblems()

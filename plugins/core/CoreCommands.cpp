@@ -1,5 +1,8 @@
 #include "CoreCommands.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <OrvUIElements64t.h>
 
 namespace orvCore {
@@ -77,6 +80,22 @@ bool splitActionName(const QString& objectName, QString* command, int* pluginInd
     return true;
 }
 
+QString standardViewCommand(int index) { return cmd::StandardView + QString::number(index); }
+
+int standardViewIndex(const QString& command)
+{
+    if (!command.startsWith(cmd::StandardView)) return -1;
+    bool ok = false;
+    const int index = command.mid(cmd::StandardView.size()).toInt(&ok);
+    return ok && index >= 0 && index <= 5 && command.size() == cmd::StandardView.size() + 1 ? index : -1;
+}
+
+float steppedOpacity(float opacity, bool more)
+{
+    const float stepped = (std::isfinite(opacity) ? opacity : 1.0f) + (more ? 0.25f : -0.25f);
+    return std::min(1.0f, std::max(0.0f, stepped));
+}
+
 QVector<MenuGroup> coreMenus(int pluginIndex)
 {
     const int p = pluginIndex;
@@ -111,6 +130,22 @@ QVector<MenuGroup> coreMenus(int pluginIndex)
                                   true, p),
                            toggle(tr("Show &image viewer"), cmd::ShowImageViewer,
                                   tr("Show or hide the photograph beside the 3D view"), true, p),
+                           separator(kMenu),
+                           command(tr("&Fit all meshes"), QString(), cmd::FitAll,
+                                   tr("Show every mesh in the 3D view"), QStringLiteral("F"), kMenu, p),
+                           command(tr("&Top view"), QString(), standardViewCommand(0), QString(), QStringLiteral("Ctrl+1"), kMenu, p),
+                           command(tr("&Bottom view"), QString(), standardViewCommand(1), QString(), QStringLiteral("Ctrl+2"), kMenu, p),
+                           command(tr("F&ront view"), QString(), standardViewCommand(2), QString(), QStringLiteral("Ctrl+3"), kMenu, p),
+                           command(tr("B&ack view"), QString(), standardViewCommand(3), QString(), QStringLiteral("Ctrl+4"), kMenu, p),
+                           command(tr("&Left view"), QString(), standardViewCommand(4), QString(), QStringLiteral("Ctrl+5"), kMenu, p),
+                           command(tr("Ri&ght view"), QString(), standardViewCommand(5), QString(), QStringLiteral("Ctrl+6"), kMenu, p),
+                           separator(kMenu),
+                           toggle(tr("Show photo &overlay"), cmd::ShowOverlay,
+                                  tr("Lay the current photograph over the 3D view"), false, p),
+                           command(tr("Overlay &more opaque"), QString(), cmd::OverlayMore, QString(),
+                                   QStringLiteral("Ctrl+]"), kMenu, p),
+                           command(tr("Overlay &less opaque"), QString(), cmd::OverlayLess, QString(),
+                                   QStringLiteral("Ctrl+["), kMenu, p),
                            separator(kMenu),
                            command(tr("&Restore layout"), QString(), cmd::RestoreLayout,
                                    tr("Show every view and dock the panels in their places again"), QString(),

@@ -29,11 +29,24 @@ inline const QString Quit = QStringLiteral("FileQuit");
 inline const QString ShowStatusBar = QStringLiteral("ViewStatusBar");
 inline const QString ShowImageViewer = QStringLiteral("ViewImageViewer");
 inline const QString RestoreLayout = QStringLiteral("ViewRestoreLayout");
+inline const QString FitAll = QStringLiteral("ViewFitAll");
+// Standard views 0 to 5: "ViewStandard0" (top) to "ViewStandard5" (right).
+inline const QString StandardView = QStringLiteral("ViewStandard");
+inline const QString ShowOverlay = QStringLiteral("ViewPhotoOverlay");
+inline const QString OverlayMore = QStringLiteral("ViewOverlayMore");
+inline const QString OverlayLess = QStringLiteral("ViewOverlayLess");
 inline const QString WakeAllMeshes = QStringLiteral("MeshWakeAll");
 inline const QString SleepAllMeshes = QStringLiteral("MeshSleepAll");
 inline const QString ProjectSummary = QStringLiteral("MeshProjectSummary");
 inline const QString About = QStringLiteral("HelpAbout");
 }  // namespace cmd
+
+// The command of standard view `index` (0 top, 1 bottom, 2 front, 3 back, 4 left, 5 right), and
+// the index of such a command (-1 for any other).
+QString standardViewCommand(int index);
+int standardViewIndex(const QString& command);
+// The photo overlay's opacity one step (0.25) more or less, kept within 0 and 1.
+float steppedOpacity(float opacity, bool more);
 
 // File name of the core plug-in in <appdir>/plugins.
 inline const QString CorePluginFileName = QStringLiteral("core.orvplugin");

@@ -205,6 +205,50 @@ int commandShowImageViewer(const QString&, bool checked)
     return 0;
 }
 
+orvUI::IOrv3DViewer* viewer3D()
+{
+    ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
+    return vm ? vm->get3DViewer() : nullptr;
+}
+
+int commandFitAll(const QString&, bool)
+{
+    orvUI::IOrv3DViewer* viewer = viewer3D();
+    if (!viewer) return -1;
+    viewer->viewAllMeshes();
+    return viewer->draw();
+}
+
+int commandStandardView(const QString& objectName, bool)
+{
+    QString command;
+    int plugin = 0;
+    orvUI::IOrv3DViewer* viewer = viewer3D();
+    if (!viewer || !splitActionName(objectName, &command, &plugin)) return -1;
+    const int index = standardViewIndex(command);
+    if (index < 0) return -1;
+    viewer->setStandardView(index);
+    return viewer->draw();
+}
+
+int commandShowOverlay(const QString&, bool checked)
+{
+    orvUI::IOrv3DViewer* viewer = viewer3D();
+    if (!viewer) return -1;
+    viewer->setShowImageOverlay(checked);
+    return 0;
+}
+
+int changeOverlay(bool more)
+{
+    orvUI::IOrv3DViewer* viewer = viewer3D();
+    if (!viewer) return -1;
+    return viewer->setOverlayOpacity(steppedOpacity(viewer->getOverlayOpacity(), more), true);
+}
+
+int commandOverlayMore(const QString&, bool) { return changeOverlay(true); }
+int commandOverlayLess(const QString&, bool) { return changeOverlay(false); }
+
 int commandRestoreLayout(const QString& objectName, bool)
 {
     IOrvMainFrame* frame = mainFrame();
@@ -290,6 +334,16 @@ const QHash<QString, CommandFn>& commandTable()
         {cmd::ShowStatusBar, &commandShowStatusBar},
         {cmd::ShowImageViewer, &commandShowImageViewer},
         {cmd::RestoreLayout, &commandRestoreLayout},
+        {cmd::FitAll, &commandFitAll},
+        {standardViewCommand(0), &commandStandardView},
+        {standardViewCommand(1), &commandStandardView},
+        {standardViewCommand(2), &commandStandardView},
+        {standardViewCommand(3), &commandStandardView},
+        {standardViewCommand(4), &commandStandardView},
+        {standardViewCommand(5), &commandStandardView},
+        {cmd::ShowOverlay, &commandShowOverlay},
+        {cmd::OverlayMore, &commandOverlayMore},
+        {cmd::OverlayLess, &commandOverlayLess},
         {cmd::WakeAllMeshes, &commandWakeAll},
         {cmd::SleepAllMeshes, &commandSleepAll},
         {cmd::ProjectSummary, &commandProjectSummary},
