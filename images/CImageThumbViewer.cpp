@@ -265,6 +265,9 @@ int CImageThumbViewer::clearThumbnails()
     m_anchor = -1;
     m_lists = nullptr;
     m_tree->clearTree();
+    // A new set of photos: what could not be read is told again.
+    m_unreadable.clear();
+    m_reported.clear();
     return 0;
 }
 

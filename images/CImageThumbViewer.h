@@ -72,7 +72,7 @@ public:
     int dropKind() const { return m_dropKind; }
     int dropId() const { return m_dropId; }
     // Photo files whose reduced picture could not be read (each named once in a warning).
-    const QStringList& unreadableFiles() const { return m_unreadable; }
+    QStringList unreadableFiles() override { return m_unreadable; }
     // What a tile drag does once it ended with the given action (the drop record decides).
     void finishTileDrag(Qt::DropAction action);
     // Opens the image in the image viewer (the tile's double click).

@@ -10,6 +10,7 @@
 
 #include <QPoint>
 #include <QString>
+#include <QStringList>
 
 namespace orvUI {
 
@@ -85,6 +86,11 @@ public:
     // Scrolls while a drag nears the top or bottom edge; pos is within the tile.
     virtual int autoScrollAt(int id, const QPoint& pos) = 0;
     virtual int scrollToImage(int id) = 0;
+
+    // ---- appended after the operations above ----
+    // Photos (absolute paths) that could not be read since the last clearThumbnails, so they
+    // have no tile.
+    virtual QStringList unreadableFiles() = 0;
 
 protected:
     IOrvImageThumbViewer();

@@ -332,6 +332,24 @@ TEST_F(HostWindowTest, OpenPhotoShowsItAndTheStatusBarFollowsTheCursor)
     EXPECT_TRUE(paneShown) << statusTexts().join('|').toStdString();
 }
 
+TEST_F(HostWindowTest, UnreadablePhotosAreToldOnceWhenTheProjectOpens)
+{
+    const QString project = sampleProject();
+    // One photograph damaged after the project was written, its reduced copy gone with the cache.
+    ASSERT_TRUE(orvtest::writeFile(path(QStringLiteral("sample/photos/photo_001.jpg")), QByteArray(4096, 'x')));
+    QDir(path(QStringLiteral("sample/sample.orvcache"))).removeRecursively();
+    DialogAnswerer answers;
+    answers.file = project;
+    action(cmd::Open)->trigger();
+    ASSERT_EQ(mm->imageCount(), 2);
+    QStringList about;
+    for (const QString& text : answers.boxTexts)
+        if (text.contains(QStringLiteral("photo_001.jpg"))) about << text;
+    ASSERT_EQ(about.size(), 1) << answers.boxTexts.join('|').toStdString();
+    EXPECT_TRUE(about[0].contains(QStringLiteral("could not be read"))) << about[0].toStdString();
+    EXPECT_FALSE(about[0].contains(QStringLiteral("photo_000.jpg")));
+}
+
 TEST_F(HostWindowTest, ViewMenuDrivesTheCamera)
 {
     ASSERT_TRUE(window->openProject(sampleProject()));

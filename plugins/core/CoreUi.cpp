@@ -483,6 +483,15 @@ bool openProjectFile(const QString& path, const Reporter& report)
         report(tr("These files of the project were not found; their photographs and meshes stay in the project "
                   "but cannot be shown until the files are back:\n%1")
                    .arg(fileList(missing)));
+    // Photos that are there but cannot be read get no tile: said once, after the missing ones.
+    ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
+    if (orvUI::IOrvImageThumbViewer* thumbs = vm ? vm->getThumbViewer() : nullptr) {
+        QStringList unreadable;
+        for (const QString& file : thumbs->unreadableFiles())
+            if (!missing.contains(file)) unreadable << file;
+        if (!unreadable.isEmpty())
+            report(tr("These photographs could not be read and have no thumbnail:\n%1").arg(fileList(unreadable)));
+    }
     return true;
 }
 
