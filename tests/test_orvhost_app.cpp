@@ -39,12 +39,6 @@ struct ProcessRun {
 ProcessRun run(const QString& program, const QStringList& args,
                QProcessEnvironment env = QProcessEnvironment::systemEnvironment())
 {
-    // Under the leak checker: the GL driver the window loads is unloaded again before the check
-    // runs, so its allocations can only be matched to their suppressions with whole stacks.
-    const QString lsan = env.value(QStringLiteral("LSAN_OPTIONS"));
-    if (env.contains(QStringLiteral("LSAN_OPTIONS")) && !lsan.contains(QStringLiteral("fast_unwind_on_malloc")))
-        env.insert(QStringLiteral("LSAN_OPTIONS"),
-                   lsan + (lsan.isEmpty() ? QString() : QStringLiteral(":")) + QStringLiteral("fast_unwind_on_malloc=0"));
     QProcess p;
     p.setProcessEnvironment(env);
     p.start(program, args);

@@ -11,6 +11,10 @@
 #include <QTimer>
 
 #include <cstdio>
+#if defined(__SANITIZE_ADDRESS__)
+#include <dlfcn.h>
+#include <link.h>
+#endif
 #include <memory>
 
 namespace {
@@ -64,6 +68,17 @@ int runWindow(QApplication& app, const orvHost::HostOptions& options)
     });
     const int rc = app.exec();
     window.shutDown();
+#if defined(__SANITIZE_ADDRESS__)
+    // Leak-checked builds keep every library mapped to the end: Qt unloads the GL driver with
+    // the application, after which a leak report could no longer name the driver's allocations
+    // and their suppressions would not apply.
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void*) {
+            if (info->dlpi_name && info->dlpi_name[0]) dlopen(info->dlpi_name, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+            return 0;
+        },
+        nullptr);
+#endif
     return rc;
 }
 
