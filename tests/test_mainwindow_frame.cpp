@@ -44,9 +44,9 @@ namespace {
 
 // ---- helpers ---------------------------------------------------------------------------------
 
-struct ItemSpec {
-    ItemSpec(QString t, QString n, std::uint32_t f = ActionItemInMenu | ActionItemInToolBar, bool able = false,
-             bool on = false)
+struct ItemRecord {
+    ItemRecord(QString t, QString n, std::uint32_t f = ActionItemInMenu | ActionItemInToolBar, bool able = false,
+               bool on = false)
         : text(std::move(t)), name(std::move(n)), flags(f), checkable(able), checked(on)
     {
     }
@@ -59,16 +59,16 @@ struct ItemSpec {
     quint64 userData = 0;
 };
 
-ref_ptr<IOrvActionItem> item(const ItemSpec& spec)
+ref_ptr<IOrvActionItem> item(const ItemRecord& record)
 {
     _ActionItemInfo_ info;
-    info.text = spec.text;
-    info.name = spec.name;
-    info.icon = spec.icon;
-    info.flags = spec.flags;
-    info.checkable = spec.checkable;
-    info.checked = spec.checked;
-    info.userData = spec.userData;
+    info.text = record.text;
+    info.name = record.name;
+    info.icon = record.icon;
+    info.flags = record.flags;
+    info.checkable = record.checkable;
+    info.checked = record.checked;
+    info.userData = record.userData;
     return newActionItem(info, 0);
 }
 
@@ -253,7 +253,7 @@ TEST_F(MainFrameTest, LoadsThePluginFilesInNameOrderAndSkipsTheBrokenOnes)
 TEST_F(MainFrameTest, TriggeredActionsReachTheirPlugin)
 {
     auto receiver = ref_ptr<RecordingReceiver>(new RecordingReceiver());
-    ItemSpec stamp{"Stamp", "stamp___1", ActionItemInMenu, true, false};
+    ItemRecord stamp{"Stamp", "stamp___1", ActionItemInMenu, true, false};
     stamp.userData = 5;
     frame->setCommonItems(receiver, {group(0, "Tools", {item(stamp),
                                                          item({"Far", "stamp___3"}), item({"Bare", "stamp"}),
@@ -335,12 +335,12 @@ TEST_F(MainFrameTest, MenusAndToolbarsFollowTheFlags)
     ASSERT_TRUE(pixel.save(iconDir + "/open.png"));
 
     auto receiver = ref_ptr<RecordingReceiver>(new RecordingReceiver());
-    ItemSpec open{"Open", "open___0"};
+    ItemRecord open{"Open", "open___0"};
     open.icon = "icons-test/open.png";
     open.userData = 11;
-    ItemSpec save{"Save", "FileSave", ActionItemInMenu};
+    ItemRecord save{"Save", "FileSave", ActionItemInMenu};
     save.icon = "icons-test/missing.png";
-    ItemSpec grid{"Grid", "grid___1", ActionItemInToolBar, true, true};
+    ItemRecord grid{"Grid", "grid___1", ActionItemInToolBar, true, true};
     frame->setCommonItems(receiver,
                           {group(0, "File", {item(open), separator(ActionItemInMenu), item(save),
                                              item({"Nowhere", "nowhere___0", 0}), subMenuItem("Recent", {"r1", "r2"}),
@@ -421,7 +421,7 @@ TEST_F(MainFrameTest, SubMenuGoesBeforeFileSaveAndIsReplaced)
     QMenu* file = frame->positionMenus()[0];
 
     // Menu-only items whatever their bits; not reachable by name; no toolbar.
-    ItemSpec recent{"Recent one", "recent___0", 0, true, true};
+    ItemRecord recent{"Recent one", "recent___0", 0, true, true};
     frame->insertSubMenu(receiver, "RecentMenu",
                          group(9, "Recent", {item(recent), separator(0), subMenuItem("Older", {"o1"})}), 0);
     EXPECT_EQ(actionTexts(file), (QStringList{"Open", "Recent", "Save"}));
