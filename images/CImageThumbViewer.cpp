@@ -6,6 +6,7 @@
 #include "IOrvMainFrame.h"
 #include "OrvFrameLink.h"
 #include "OrvUIElements64t.h"
+#include "ProgressSteps.h"
 #include "ThumbGrid.h"
 
 #include <QApplication>
@@ -35,12 +36,6 @@ namespace {
 
 QWidget* makeThumbViewer(QWidget* parent) { return new CImageThumbViewer(parent); }
 const bool registered = (frameMakers().thumbViewer = &makeThumbViewer, true);
-
-// Progress helpers that accept a null progress object.
-void pText(IZimProgress* p, const QString& t) { if (p) p->progressText(t); }
-void pStep(IZimProgress* p, double f) { if (p) p->progressStep(f); }
-void pPush(IZimProgress* p, double f) { if (p) p->progressPush(f); }
-void pPop(IZimProgress* p) { if (p) p->progressPop(); }
 
 // A fill of more tiles than this shows the main frame's progress dialog.
 constexpr int kProgressThreshold = 48;
@@ -178,18 +173,12 @@ int CImageThumbViewer::loadThumbnailsByPath(ref_ptr<StringArray> paths, IZimProg
         pStep(progress, 1.0);
         return -1;
     }
-    pText(progress, tr("Loading the thumbnails of images....."));
-    pStep(progress, 0.01);
-    pPush(progress, 0.99);
     ++m_batch;
-    const int n = paths->size();
-    for (int i = 0; i < n; ++i) {
+    stepBatch(progress, tr("Loading the thumbnails of images....."), paths->size(), [&](int i) {
         addImageByName(zim::pathGetFileName(paths->at(i)));
         if (i == 0) layoutThumbnails();
-        pStep(progress, 1.0 / n);
-    }
+    });
     --m_batch;
-    pPop(progress);
     reportUnreadable();
     return 0;
 }
@@ -200,18 +189,12 @@ int CImageThumbViewer::loadThumbnails(ref_ptr<LongArray> ids, IZimProgress* prog
         pStep(progress, 1.0);
         return -1;
     }
-    pText(progress, tr("Loading the thumbnails of images....."));
-    pStep(progress, 0.01);
-    pPush(progress, 0.99);
     ++m_batch;
-    const int n = ids->size();
-    for (int i = 0; i < n; ++i) {
+    stepBatch(progress, tr("Loading the thumbnails of images....."), ids->size(), [&](int i) {
         addImage(int(ids->at(i)));
         if (i == 0) layoutThumbnails();
-        pStep(progress, 1.0 / n);
-    }
+    });
     --m_batch;
-    pPop(progress);
     reportUnreadable();
     return 0;
 }
@@ -249,11 +232,7 @@ int CImageThumbViewer::removeThumbnails(ref_ptr<LongArray> ids, IZimProgress* pr
         pStep(progress, 1.0);
         return -1;
     }
-    const int n = ids->size();
-    for (int i = 0; i < n; ++i) {
-        removeThumbnail(int(ids->at(i)));
-        pStep(progress, 1.0 / n);
-    }
+    stepEach(progress, ids->size(), [&](int i) { removeThumbnail(int(ids->at(i))); });
     return 0;
 }
 
@@ -291,15 +270,8 @@ int CImageThumbViewer::refreshThumbnails(ref_ptr<LongArray> ids, IZimProgress* p
         pStep(progress, 1.0);
         return -1;
     }
-    pText(progress, tr("Update the thumbnails of images....."));
-    pStep(progress, 0.01);
-    pPush(progress, 0.99);
-    const int n = ids->size();
-    for (int i = 0; i < n; ++i) {
-        refreshThumbnail(int(ids->at(i)));
-        pStep(progress, 1.0 / n);
-    }
-    pPop(progress);
+    stepBatch(progress, tr("Update the thumbnails of images....."), ids->size(),
+              [&](int i) { refreshThumbnail(int(ids->at(i))); });
     return 0;
 }
 
@@ -795,8 +767,7 @@ int CImageThumbViewer::setPluginItems(ref_ptr<IOrvCommonItem> group)
     m_pluginCallbacks.clear();
     QVector<ref_ptr<IOrvActionItem>> items;
     group->getActionItems(items);
-    appendPluginItems(m_menu, items, this, SLOT(triggeredPlugin(bool)), m_pluginCallbacks,
-                      getVM() ? getVM()->getAppDir() : QString());
+    appendPluginItems(m_menu, items, this, SLOT(triggeredPlugin(bool)), m_pluginCallbacks);
     return 0;
 }
 

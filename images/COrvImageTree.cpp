@@ -235,8 +235,7 @@ int COrvImageTree::setPluginItems(ref_ptr<IOrvCommonItem> group)
     if (!group) return -1;
     QVector<ref_ptr<IOrvActionItem>> items;
     group->getActionItems(items);
-    appendPluginItems(m_menu, items, this, SLOT(slotTriggeredPlugin(bool)), m_pluginCallbacks,
-                      m_vm ? m_vm->getAppDir() : QString());
+    appendPluginItems(m_menu, items, this, SLOT(slotTriggeredPlugin(bool)), m_pluginCallbacks);
     return 0;
 }
 
@@ -463,9 +462,8 @@ void COrvImageTree::buildDefaultTree()
     def->setSelected(true);
 }
 
-void COrvImageTree::clearTree()
+void COrvImageTree::forgetTree()
 {
-    const bool blocked = blockSignals(true);
     m_editItem = nullptr;
     m_editColumn = -1;
     clear();
@@ -473,26 +471,23 @@ void COrvImageTree::clearTree()
     m_folderItems.clear();
     m_folderIds.clear();
     m_imageFolders.clear();
-    m_lists = ImageLists();
     m_keepStored = false;
     m_state.reset();
     m_store.reset();
+}
+
+void COrvImageTree::clearTree()
+{
+    const bool blocked = blockSignals(true);
+    forgetTree();
+    m_lists = ImageLists();
     blockSignals(blocked);
 }
 
 int COrvImageTree::loadTree()
 {
     const bool blocked = blockSignals(true);
-    m_editItem = nullptr;
-    m_editColumn = -1;
-    clear();
-    m_root = nullptr;
-    m_folderItems.clear();
-    m_folderIds.clear();
-    m_imageFolders.clear();
-    m_keepStored = false;
-    m_state.reset();
-    m_store.reset();
+    forgetTree();
     if (m_mm) m_mm->getState(m_state);
     if (!m_state) {
         m_thumbWidget = nullptr;

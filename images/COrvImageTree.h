@@ -81,6 +81,8 @@ private:
     void closeEditor();
     void userChanged() { m_keepStored = false; }
     void buildDefaultTree();
+    // Empties the widget, the folder maps and the project links (signals blocked by the caller).
+    void forgetTree();
     bool readStoredTree(ImageTreeData* data, bool* present);
     bool belongs(int imageId, QTreeWidgetItem* item);
     void eraseFolder(QTreeWidgetItem* item);

@@ -5,6 +5,7 @@
 #include "IOrvViewerMan.h"
 #include "OrvFrameLink.h"
 #include "OrvUIElements64t.h"
+#include "ProgressSteps.h"
 
 #include <QCoreApplication>
 #include <QDropEvent>
@@ -25,11 +26,6 @@ namespace {
 
 QWidget* makeMeshPanel(QWidget* parent) { return new CMeshPanelViewer(parent); }
 const bool registered = (frameMakers().meshPanel = &makeMeshPanel, true);
-
-void pText(IZimProgress* p, const QString& t) { if (p) p->progressText(t); }
-void pStep(IZimProgress* p, double f) { if (p) p->progressStep(f); }
-void pPush(IZimProgress* p, double f) { if (p) p->progressPush(f); }
-void pPop(IZimProgress* p) { if (p) p->progressPop(); }
 
 QString meshNameOf(const ref_ptr<IZimMesh>& mesh)
 {
@@ -240,11 +236,7 @@ int CMeshTabWD::addMeshRows(ref_ptr<MeshArray> meshes, IZimProgress* progress)
         pStep(progress, 1.0);
         return -1;
     }
-    const int n = meshes->meshCount();
-    for (int i = 0; i < n; ++i) {
-        addMeshRow(meshes->meshAt(i));
-        pStep(progress, 1.0 / n);
-    }
+    stepEach(progress, meshes->meshCount(), [&](int i) { addMeshRow(meshes->meshAt(i)); });
     return 0;
 }
 
@@ -265,11 +257,7 @@ int CMeshTabWD::removeMeshRows(ref_ptr<MeshArray> meshes, IZimProgress* progress
         pStep(progress, 1.0);
         return -1;
     }
-    const int n = meshes->meshCount();
-    for (int i = 0; i < n; ++i) {
-        removeMeshRow(meshes->meshAt(i));
-        pStep(progress, 1.0 / n);
-    }
+    stepEach(progress, meshes->meshCount(), [&](int i) { removeMeshRow(meshes->meshAt(i)); });
     return 0;
 }
 
