@@ -1,15 +1,14 @@
 #include "OrvPluginMenu.h"
 
+#include "OrvItemAction.h"
+
 #include <QAction>
-#include <QFileInfo>
-#include <QIcon>
-#include <QKeySequence>
 #include <QMenu>
 
 namespace orvUI {
 
 void appendPluginItems(QMenu* menu, const QVector<ref_ptr<IOrvActionItem>>& items, QObject* receiver,
-                       const char* slot, PluginCallbacks& callbacks, const QString& appDir)
+                       const char* slot, PluginCallbacks& callbacks)
 {
     for (const ref_ptr<IOrvActionItem>& item : items) {
         if (!item) continue;
@@ -17,24 +16,14 @@ void appendPluginItems(QMenu* menu, const QVector<ref_ptr<IOrvActionItem>>& item
         item->getChildren(children);
         if (!children.isEmpty()) {
             QMenu* sub = menu->addMenu(item->getText());
-            appendPluginItems(sub, children, receiver, slot, callbacks, appDir);
+            appendPluginItems(sub, children, receiver, slot, callbacks);
             continue;
         }
         if (item->getFlags() & ActionItemSeparator) {
             menu->addSeparator();
             continue;
         }
-        auto* action = new QAction(item->getText(), menu);
-        action->setObjectName(item->getName());
-        action->setCheckable(item->isCheckable());
-        action->setChecked(item->isChecked());
-        const QString icon = item->getIcon();
-        if (!icon.isEmpty()) {
-            const QString file = appDir + QLatin1Char('/') + icon;
-            if (QFileInfo::exists(file)) action->setIcon(QIcon(file));
-        }
-        if (!item->getShortcut().isEmpty()) action->setShortcut(QKeySequence(item->getShortcut()));
-        if (!item->getToolTip().isEmpty()) action->setToolTip(item->getToolTip());
+        QAction* action = newItemAction(*item, menu);
         callbacks.insert(item->getName(), reinterpret_cast<OrvItemCallback>(item->getUserData()));
         QObject::connect(action, SIGNAL(triggered(bool)), receiver, slot);
         menu->addAction(action);

@@ -18,7 +18,7 @@ using PluginCallbacks = QMap<QString, OrvItemCallback>;
 // Appends the items to the menu. Every action's triggered(bool) goes to the receiver's slot;
 // the user data of each action is entered in callbacks under the action's object name.
 void appendPluginItems(QMenu* menu, const QVector<ref_ptr<IOrvActionItem>>& items, QObject* receiver,
-                       const char* slot, PluginCallbacks& callbacks, const QString& appDir);
+                       const char* slot, PluginCallbacks& callbacks);
 
 // Runs the callback registered under the sending action's object name; false when none.
 bool runPluginCallback(QObject* sender, const PluginCallbacks& callbacks, bool checked);

@@ -2,6 +2,7 @@
 
 #include "IOrvDrawLayer.h"
 #include "OrvFrameLink.h"
+#include "OrvItemAction.h"
 #include "OrvKeyMapping.h"
 #include "OrvUIElements64t.h"
 
@@ -10,9 +11,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
-#include <QIcon>
 #include <QKeyEvent>
-#include <QKeySequence>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -459,19 +458,7 @@ bool COrvImageViewer::addMenuAction(QMenu* menu, ref_ptr<IOrvActionItem> item)
     const QString name = item->getName();
     m_callbacks.insert(name, reinterpret_cast<OrvItemCallback>(static_cast<quintptr>(item->getUserData())));
 
-    auto* action = new QAction(item->getText(), menu);
-    action->setObjectName(name);
-    if (item->isCheckable()) {
-        action->setCheckable(true);
-        action->setChecked(item->isChecked());
-    }
-    if (!item->getIcon().isEmpty()) {
-        const ref_ptr<IOrvViewerMan> vm = getVM();
-        const QString dir = vm ? vm->getAppDir() : QCoreApplication::applicationDirPath();
-        action->setIcon(QIcon(dir + QLatin1Char('/') + item->getIcon()));
-    }
-    if (!item->getShortcut().isEmpty()) action->setShortcut(QKeySequence(item->getShortcut()));
-    if (!item->getToolTip().isEmpty()) action->setToolTip(item->getToolTip());
+    QAction* action = newItemAction(*item, menu);
     connect(action, &QAction::triggered, this, &COrvImageViewer::triggeredPlugin);
     menu->addAction(action);
     return true;

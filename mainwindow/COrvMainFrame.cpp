@@ -7,6 +7,7 @@
 #include "IOrvMeshPanelViewer.h"
 #include "OrvCommandName.h"
 #include "OrvFrameLink.h"
+#include "OrvItemAction.h"
 #include "OrvPluginFiles.h"
 #include "OrvProgress.h"
 #include "OrvTheme.h"
@@ -22,7 +23,6 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QKeyEvent>
-#include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -108,19 +108,7 @@ COrvMainFrame::~COrvMainFrame()
 QAction* COrvMainFrame::makeItemAction(const ref_ptr<ZimReferenced>& receiver, QMenu* parent,
                                        const IOrvActionItem& item)
 {
-    auto* action = new QAction(item.getText(), parent);
-    action->setObjectName(item.getName());
-    if (item.isCheckable()) {
-        action->setCheckable(true);
-        action->setChecked(item.isChecked());
-    }
-    const QString icon = item.getIcon();
-    const QString iconPath = QCoreApplication::applicationDirPath() + QLatin1Char('/') + icon;
-    if (!icon.isEmpty() && QFileInfo(iconPath).isFile()) action->setIcon(QIcon(iconPath));
-    const QString shortcut = item.getShortcut();
-    if (!shortcut.isEmpty()) action->setShortcut(QKeySequence(shortcut, QKeySequence::NativeText));
-    const QString toolTip = item.getToolTip();
-    if (!toolTip.isEmpty()) action->setToolTip(toolTip);
+    QAction* action = newItemAction(item, parent);
     connect(action, &QAction::triggered, this, &COrvMainFrame::triggeredPlugin);
     if (auto* told = dynamic_cast<IOrvActionReceiver*>(receiver.get()))
         told->actionCreated(action->objectName(), item.getUserData());

@@ -5,6 +5,7 @@
 #include "IOrvImageTree.h"
 #include "IOrvImageViewer.h"
 #include "OrvFrameLink.h"
+#include "OrvItemAction.h"
 #include "OrvUIElements64t.h"
 #include "ViewMath.h"
 
@@ -14,11 +15,8 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QCursor>
-#include <QFileInfo>
 #include <QGuiApplication>
-#include <QIcon>
 #include <QKeyEvent>
-#include <QKeySequence>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QWheelEvent>
@@ -387,17 +385,7 @@ void COrv3DViewer::addPluginAction(QMenu* menu, const ref_ptr<IOrvActionItem>& i
         menu->addSeparator();
         return;
     }
-    auto* action = new QAction(item->getText(), menu);
-    action->setObjectName(item->getName());
-    if (item->isCheckable()) {
-        action->setCheckable(true);
-        action->setChecked(item->isChecked());
-    }
-    const QString iconName = item->getIcon();
-    const QString iconPath = QCoreApplication::applicationDirPath() + "/" + iconName;
-    if (!iconName.isEmpty() && QFileInfo::exists(iconPath)) action->setIcon(QIcon(iconPath));
-    if (!item->getShortcut().isEmpty()) action->setShortcut(QKeySequence(item->getShortcut()));
-    if (!item->getToolTip().isEmpty()) action->setToolTip(item->getToolTip());
+    QAction* action = newItemAction(*item, menu);
     connect(action, SIGNAL(triggered(bool)), this, SLOT(triggeredPlugin(bool)));
     pluginCallbacks.insert(action->objectName(), reinterpret_cast<OrvItemCallback>(item->getUserData()));
     menu->addAction(action);
