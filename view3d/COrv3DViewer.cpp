@@ -1,5 +1,6 @@
 #include "COrv3DViewer.h"
 
+#include "BackupInformation.h"
 #include "IOrvDrawLayer.h"
 #include "IOrvImageThumbViewer.h"
 #include "IOrvImageTree.h"
@@ -7,6 +8,7 @@
 #include "OrvFrameLink.h"
 #include "OrvItemAction.h"
 #include "OrvUIElements64t.h"
+#include "TexturePainter.h"
 #include "ViewMath.h"
 
 #include <GL/gl.h>
@@ -305,12 +307,13 @@ int COrv3DViewer::setShowFrameBorder(bool show)
 int COrv3DViewer::viewWidth() { return width(); }
 int COrv3DViewer::viewHeight() { return height(); }
 
-bool COrv3DViewer::generateBackupInformation(const QString& /*path*/, QVector<ref_ptr<TqTriangleIndex>>& /*triangles*/,
-                                             QMap<int, ref_ptr<IZimImage>>& /*textures*/, SeamEdgeMap& /*seams*/)
+bool COrv3DViewer::generateBackupInformation(const QString& path, QVector<ref_ptr<TqTriangleIndex>>& triangles,
+                                             QMap<int, ref_ptr<IZimImage>>& textures, SeamEdgeMap& seams)
 {
-    // The backup of visible textures (triangle selection and painting) is not part of this
-    // viewer yet: report failure and leave the caller's containers as they are.
-    return false;
+    BackupInformation backup(backupView());
+    const bool ok = backup.generate(path, triangles, textures, seams);
+    backupError = backup.error();
+    return ok;
 }
 
 int COrv3DViewer::setShowMeshMarks(bool show)
@@ -525,12 +528,8 @@ double COrv3DViewer::markerScale() const
     return std::isfinite(scale) ? std::max(scale, 0.0001) : 1.0;
 }
 
-void COrv3DViewer::renderScene()
+void COrv3DViewer::drawMeshItems(const ref_ptr<IZimMM>& mm)
 {
-    ref_ptr<IOrvViewerMan> vm = getVM();
-    ref_ptr<IZimMM> mm = zim::getMM();
-    ref_ptr<IZimTqState> state;
-    if (!vm || !mm || mm->getState(state) != 0 || !state || !state->hasOpenProject() || !trackBall) return;
     trackBall->setFieldOfView(double(baseFov / zoomFactor));
     glDisable(GL_CULL_FACE);
     glEnable(GL_DEPTH_TEST);
@@ -553,6 +552,63 @@ void COrv3DViewer::renderScene()
     for (int i = 0; i < items; ++i)
         if (const ref_ptr<IZimSceneItem> item = mm->sceneItemAt(i)) item->drawSceneItem(1, display);
     for (int i = 0; i < 6; ++i) glDisable(GLenum(GL_CLIP_PLANE0 + i));
+}
+
+BackupView COrv3DViewer::backupView()
+{
+    BackupView view;
+    view.trackBall = trackBall;
+    view.width = width();
+    view.height = height();
+    view.prepareDepth = [this]() { return prepareBackupDepth(); };
+    view.redraw = [this]() { drawScene(false); };
+    return view;
+}
+
+bool COrv3DViewer::prepareBackupDepth()
+{
+    if (!display || !trackBall || !isValid()) return false;
+    makeCurrent();
+    if (display->makeDisplayCurrent() != 0) return false;
+    ref_ptr<IZimMM> mm = zim::getMM();
+    ref_ptr<IZimTqState> state;
+    if (!mm || mm->getState(state) != 0 || !state || !state->hasOpenProject()) return false;
+    mm->onViewRedraw();
+    // The depth of the meshes as the view shows them now, whatever became of the buffers since
+    // the last frame; the colour buffer is left alone (the next frame draws it anyway).
+    glPushAttrib(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_ENABLE_BIT | GL_SCISSOR_BIT);
+    glDisable(GL_SCISSOR_TEST);
+    glDepthMask(GL_TRUE);
+    glClearDepth(1.0);
+    glClear(GL_DEPTH_BUFFER_BIT);
+    glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
+    trackBall->setFieldOfView(double(baseFov / zoomFactor));
+    trackBall->applyView();
+    drawMeshItems(mm);
+    glPopAttrib();
+    return true;
+}
+
+bool COrv3DViewer::selectVisibleTriangles(ref_ptr<IZimTrackBall> ball, bool wholeTriangles, ref_ptr<MeshArray> meshes,
+                                          Enve2d region, ref_ptr<ByteArrayArray>& flags, IZimProgress* progress,
+                                          QVector<ref_ptr<TqTriangleIndex>>& triangles,
+                                          QMap<int, ref_ptr<IZimImage>>& textures, SeamEdgeMap& seams)
+{
+    return orvUI::selectVisibleTriangles(ball, wholeTriangles, meshes, region, flags, progress, triangles, textures, seams,
+                                         width(), height());
+}
+
+void COrv3DViewer::fillImageGaps(ref_ptr<IZimImage> image, int passes) { orvUI::fillImageGaps(image.get(), passes); }
+
+QString COrv3DViewer::lastBackupError() { return backupError; }
+
+void COrv3DViewer::renderScene()
+{
+    ref_ptr<IOrvViewerMan> vm = getVM();
+    ref_ptr<IZimMM> mm = zim::getMM();
+    ref_ptr<IZimTqState> state;
+    if (!vm || !mm || mm->getState(state) != 0 || !state || !state->hasOpenProject() || !trackBall) return;
+    drawMeshItems(mm);
 
     if (showImageOverlay) drawImageOverlay();
 

@@ -3,6 +3,7 @@
 // interactive tool. The arithmetic lives in ViewMath.h.
 #pragma once
 
+#include "BackupInformation.h"
 #include "CZimGLWidget.h"
 #include "IOrv3DViewer.h"
 #include "OrvViewState.h"
@@ -93,6 +94,7 @@ public:
     QVector<ClipPlaneRecord>* clipPlanes() override;
     ViewCamera getCamera() override;
     int refreshImageTexture() override;
+    QString lastBackupError() override;
 
     // ---- CZimGLWidget ----
     void resetDisplay() override;
@@ -100,6 +102,16 @@ public:
 
     // The screen-to-texture affine solve used by the painting code.
     bool computeScreenToTexture(const XPnt2f* source, const XPnt2f* target, zim::matrix<float>& out);
+    // The backup's triangle selection in this viewer's context (made current by the caller),
+    // with the widget's size.
+    bool selectVisibleTriangles(ref_ptr<IZimTrackBall> ball, bool wholeTriangles, ref_ptr<MeshArray> meshes,
+                                Enve2d region, ref_ptr<ByteArrayArray>& flags, IZimProgress* progress,
+                                QVector<ref_ptr<TqTriangleIndex>>& triangles, QMap<int, ref_ptr<IZimImage>>& textures,
+                                SeamEdgeMap& seams);
+    // What the backup step needs of this viewer.
+    BackupView backupView();
+    // Closes gaps of the backup picture, one pixel a pass.
+    void fillImageGaps(ref_ptr<IZimImage> image, int passes);
 
     // The context menu (filled by buildPluginMenu).
     QMenu* pluginMenu() const { return contextMenu; }
@@ -121,6 +133,9 @@ protected:
 
 private:
     void renderScene();
+    void drawMeshItems(const ref_ptr<IZimMM>& mm);
+    // Makes the context current and draws the meshes' depth for the backup's selection.
+    bool prepareBackupDepth();
     void drawMeshMarks(int meshIndex);
     void drawImageOverlay();
     void drawMagnifier();
@@ -169,6 +184,7 @@ private:
     std::int32_t markMode = 0;
     bool useClipPlanes = false;
     QVector<ClipPlaneRecord> clipPlaneList;
+    QString backupError;
 };
 
 }  // namespace orvUI

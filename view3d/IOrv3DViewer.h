@@ -154,6 +154,9 @@ public:
     // Makes the GL texture of the current image when it changed; the texture name, or -1
     // without a current image.
     virtual int refreshImageTexture() = 0;
+    // Why the last generateBackupInformation failed (empty after a success), for the message a
+    // host shows.
+    virtual QString lastBackupError() = 0;
 
     // Markers set by callers and drawn by the scene.
     XPnt3d redMark;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <new>
 #include <type_traits>
+#include <utility>
 
 namespace zim {
 
@@ -103,23 +104,6 @@ private:
         m_data = static_cast<T*>(block);
         setCount(1);
     }
-    void swapRows(int a, int b)
-    {
-        for (int j = 0; j < m_cols; ++j) {
-            const T t = m_data[a * m_cols + j];
-            m_data[a * m_cols + j] = m_data[b * m_cols + j];
-            m_data[b * m_cols + j] = t;
-        }
-    }
-    void swapCols(int a, int b)
-    {
-        for (int i = 0; i < m_rows; ++i) {
-            const T t = m_data[i * m_cols + a];
-            m_data[i * m_cols + a] = m_data[i * m_cols + b];
-            m_data[i * m_cols + b] = t;
-        }
-    }
-
     int m_rows = 0;
     int m_cols = 0;
     T* m_data = nullptr;
@@ -142,23 +126,22 @@ matrix<T> operator*(const matrix<T>& a, const matrix<T>& b)
     return out;
 }
 
+// Gauss-Jordan inversion with full pivoting of the n x n row-major block a, in place: at each
+// step the largest remaining element (by absolute value) is the pivot, and the row and column
+// exchanges are undone at the end so that a holds the inverse. pivotRow and pivotCol hold n ints
+// each. False, with "invert is not availble!" printed and a partly overwritten, for a singular
+// matrix (or an infinite pivot, which would turn the inverse into NaNs); with quiet true
+// nothing is printed.
 template <class T>
-bool matrix<T>::invert()
+bool gaussJordanInvert(T* a, int n, int* pivotRow, int* pivotCol, bool quiet = false)
 {
-    if (m_rows != m_cols) return false;
-    const int n = m_rows;
-    if (n == 0) return true;
-    detach();
-    int* pivotRow = new (std::nothrow) int[std::size_t(n)];
-    int* pivotCol = new (std::nothrow) int[std::size_t(n)];
-    if (!pivotRow || !pivotCol) {
-        delete[] pivotRow;
-        delete[] pivotCol;
-        std::printf("out of memory!\n");
-        return false;
-    }
-    T* a = m_data;
     auto el = [a, n](int i, int j) -> T& { return a[i * n + j]; };
+    auto swapRows = [&](int r, int s) {
+        for (int j = 0; j < n; ++j) std::swap(el(r, j), el(s, j));
+    };
+    auto swapCols = [&](int c, int d) {
+        for (int i = 0; i < n; ++i) std::swap(el(i, c), el(i, d));
+    };
     for (int k = 0; k < n; ++k) {
         T best = T(0);
         pivotRow[k] = k;
@@ -172,11 +155,8 @@ bool matrix<T>::invert()
                     pivotCol[k] = j;
                 }
             }
-        // An infinite pivot would turn the inverse into NaNs: it counts as singular too.
         if (best == T(0) || !std::isfinite(best)) {
-            delete[] pivotRow;
-            delete[] pivotCol;
-            std::printf("invert is not availble!\n");
+            if (!quiet) std::printf("invert is not availble!\n");
             return false;
         }
         if (pivotRow[k] != k) swapRows(k, pivotRow[k]);
@@ -196,9 +176,28 @@ bool matrix<T>::invert()
         if (pivotCol[k] != k) swapRows(k, pivotCol[k]);
         if (pivotRow[k] != k) swapCols(k, pivotRow[k]);
     }
+    return true;
+}
+
+template <class T>
+bool matrix<T>::invert()
+{
+    if (m_rows != m_cols) return false;
+    const int n = m_rows;
+    if (n == 0) return true;
+    detach();
+    int* pivotRow = new (std::nothrow) int[std::size_t(n)];
+    int* pivotCol = new (std::nothrow) int[std::size_t(n)];
+    if (!pivotRow || !pivotCol) {
+        delete[] pivotRow;
+        delete[] pivotCol;
+        std::printf("out of memory!\n");
+        return false;
+    }
+    const bool ok = gaussJordanInvert(m_data, n, pivotRow, pivotCol);
     delete[] pivotRow;
     delete[] pivotCol;
-    return true;
+    return ok;
 }
 
 }  // namespace zim

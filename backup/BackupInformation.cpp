@@ -1,0 +1,140 @@
+#include "BackupInformation.h"
+
+#include "IOrvMainFrame.h"
+#include "IOrvViewerMan.h"
+#include "OrvUIElements64t.h"
+#include "ProgressSteps.h"
+#include "TexturePainter.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+
+#include <memory>
+
+namespace orvUI {
+
+namespace {
+
+QString tr(const char* text) { return QCoreApplication::translate("orvUI::BackupInformation", text); }
+
+}  // namespace
+
+bool BackupInformation::fail(const QString& why)
+{
+    m_error = why;
+    qWarning().noquote() << why;
+    return false;
+}
+
+bool BackupInformation::generate(const QString& path, TriangleRecords& records, TextureImageMap& textures,
+                                 SeamEdgeMap& seams)
+{
+    m_error.clear();
+    ref_ptr<IOrvViewerMan> vm = getVM();
+    if (!vm) return fail(tr("The backup needs the viewer manager."));
+    ref_ptr<IZimMM> mm = zim::getMM();
+    ref_ptr<IZimTqState> state;
+    ref_ptr<IZimImageStore> store;
+    if (!mm || mm->getState(state) != 0 || !state || state->getImageStore(store) != 0 || !store)
+        return fail(tr("The backup needs an open project."));
+    const ref_ptr<IZimTrackBall> trackBall = m_view.trackBall;
+    if (!trackBall) return fail(tr("The backup needs the 3D view's camera."));
+
+    ref_ptr<MeshArray> listed;
+    if (mm->getBackupMeshArray(listed) != 0 || !listed)
+        return fail(tr("The project has no awake textured meshes to back up."));
+    ref_ptr<MeshArray> meshes(new MeshArray());
+    for (int i = listed->meshCount() - 1; i >= 0; --i)
+        if (const ref_ptr<IZimMesh> mesh = listed->meshAt(i)) meshes->appendMesh(mesh);
+    if (meshes->meshCount() == 0) return fail(tr("The project has no awake textured meshes to back up."));
+
+    const Enve2d region(0.0, double(m_view.width), 0.0, double(m_view.height));
+    IOrvMainFrame* frame = vm->getMainFrame();
+    if (m_view.width <= 0 || m_view.height <= 0 || !m_view.prepareDepth)
+        return fail(tr("The 3D view has no drawing surface yet."));
+    // The frame makes a new progress display for every call; it closes when this one goes.
+    const std::unique_ptr<IZimProgress> owned(m_view.makeProgress ? m_view.makeProgress()
+                                                                  : frame ? frame->getProgress() : nullptr);
+    IZimProgress* progress = owned.get();
+    if (!progress) return fail(tr("The backup needs the main window's progress display."));
+
+    progress->progressText(tr("we are generating backup informations..."));
+    progress->progressPush(0.2);
+    // Right before the selection reads it: the progress display may have let a frame through.
+    if (!m_view.prepareDepth()) {
+        progress->progressPop();
+        return fail(tr("The 3D view has no drawing surface yet."));
+    }
+    ref_ptr<ByteArrayArray> flags = zim::newByteArrayArray();
+    if (!selectVisibleTriangles(trackBall, true, meshes, region, flags, progress, records, textures, seams, m_view.width,
+                                m_view.height)) {
+        progress->progressPop();
+        return fail(tr("No textured mesh is visible in the 3D view."));
+    }
+    progress->progressPop();
+
+    // Refuse a picture of nothing but background: no visible triangle has a texture to paint.
+    bool anyTexture = false;
+    QStringList missing;
+    for (auto it = textures.constBegin(); it != textures.constEnd(); ++it) {
+        if (it.value()) {
+            anyTexture = true;
+        } else {
+            ref_ptr<IZimMesh> mesh;
+            mm->getMeshAt(mesh, it.key());
+            missing << (mesh && !mesh->meshTexturePath().isEmpty() ? QDir::toNativeSeparators(mesh->meshTexturePath())
+                                                                 : QString::number(it.key()));
+        }
+    }
+    if (!missing.isEmpty()) qWarning().noquote() << tr("Textures that cannot be read: %1").arg(missing.join(", "));
+    if (!anyTexture) {
+        if (records.isEmpty()) return fail(tr("No textured mesh is visible in the 3D view."));
+        return fail(tr("None of the visible meshes has a texture that can be read: %1").arg(missing.join(", ")));
+    }
+
+    const QSize size = backupImageSize(m_view.width, m_view.height);
+    ref_ptr<IZimImage> backup = zim::newZimImage();
+    if (!backup || !backup->imageCreate(size.width(), size.height(), 24, 1))
+        return fail(tr("There is not enough memory for a %1 x %2 backup picture.").arg(size.width()).arg(size.height()));
+    backup->imageReset();
+
+    progress->progressPush(0.2);
+    fillBackupGray(backup.get());
+    progress->progressStep(1.0);
+    progress->progressPop();
+
+    ref_ptr<IZimModelItems> items;
+    if (mm->getModelItems(items) != 0 || !items) return fail(tr("The project's model items are not available."));
+
+    progress->progressPush(0.3);
+    TexturePainter painter(backup, textures, [store](int mesh) {
+        ref_ptr<IZimImage> alpha;
+        store->getAlphaImage(alpha, mesh, 1, false);
+        return alpha;
+    });
+    const bool painted = painter.paintRecords(records, progress);
+    progress->progressPop();
+    if (!painted) return fail(tr("There is not enough memory to paint the backup picture."));
+
+    progress->progressPush(0.2);
+    fillImageGaps(backup.get(), 3);
+    progress->progressStep(1.0);
+    progress->progressPop();
+
+    // A picture that was not written is a failed backup.
+    if (backup->imageSave(path, 1) != 0)
+        return fail(tr("The backup picture %1 cannot be written: %2")
+                        .arg(QDir::toNativeSeparators(path), backup->imageLastError()));
+
+    progress->progressPush(0.1);
+    progress->progressStep(1.0);
+    progress->progressStep(0.01);
+    progress->progressPop();
+
+    if (m_view.redraw) m_view.redraw();
+    return true;
+}
+
+}  // namespace orvUI

@@ -1,0 +1,364 @@
+#include "TexturePainter.h"
+
+#include "ProgressSteps.h"
+#include "ZimMatrix.h"
+
+#include <omp.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace orvUI {
+
+QSize backupImageSize(int width, int height)
+{
+    int w = width, h = height;
+    if (std::max(w, h) > 2048) {
+        if (w > h) {
+            h = int((long long)h * 2048 / w);
+            w = 2048;
+        } else {
+            w = int((long long)w * 2048 / h);
+            h = 2048;
+        }
+    }
+    return QSize(w, h);
+}
+
+namespace {
+
+// Direct access to a 24-bit image with marks (rows bottom-up, 3 bytes a pixel).
+struct PixelPlane {
+    unsigned char* pixels = nullptr;
+    unsigned char* marks = nullptr;
+    int width = 0, height = 0, stride = 0;
+
+    bool attach(IZimImage* image)
+    {
+        if (!image || image->imageBits() != 24 || !image->imageHasMarks()) return false;
+        width = image->imageWidth();
+        height = image->imageHeight();
+        stride = image->imageRowBytes();
+        pixels = image->imageData(0);
+        marks = image->imageMarkData();
+        if (!pixels || !marks || width <= 0 || height <= 0) return false;
+        return height == 1 || image->imageData(1) == pixels + stride;
+    }
+    unsigned char* at(int x, int y) const { return pixels + std::size_t(y) * stride + std::size_t(x) * 3; }
+    unsigned char& mark(int x, int y) const { return marks[std::size_t(y) * width + x]; }
+};
+
+}  // namespace
+
+void fillBackupGray(IZimImage* image)
+{
+    PixelPlane plane;
+    if (!plane.attach(image)) return;
+    const int w = plane.width, h = plane.height;
+#pragma omp parallel for schedule(static)
+    for (int x = 0; x < w; ++x)
+        for (int y = 0; y < h; ++y) {
+            unsigned char* p = plane.at(x, y);
+            p[0] = p[1] = p[2] = 128;
+            plane.mark(x, y) = 0;
+        }
+}
+
+namespace {
+
+// The affine solve on the stack; quiet keeps the singular message back.
+bool affineMap(const XPnt2f screen[3], const XPnt2f texture[3], float out[6], bool quiet)
+{
+    float a[9];
+    for (int i = 0; i < 3; ++i) {
+        a[i * 3 + 0] = screen[i].x;
+        a[i * 3 + 1] = screen[i].y;
+        a[i * 3 + 2] = 1.0f;
+    }
+    int pivotRow[3], pivotCol[3];
+    if (!zim::gaussJordanInvert(a, 3, pivotRow, pivotCol, quiet)) return false;
+    // The same sums, in the same order, as the matrix product.
+    for (int i = 0; i < 3; ++i) {
+        float u = 0.0f, v = 0.0f;
+        for (int k = 0; k < 3; ++k) {
+            u += a[i * 3 + k] * texture[k].x;
+            v += a[i * 3 + k] * texture[k].y;
+        }
+        out[i * 2] = u;
+        out[i * 2 + 1] = v;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool screenToTextureAffine(const XPnt2f screen[3], const XPnt2f texture[3], float out[6])
+{
+    return affineMap(screen, texture, out, false);
+}
+
+void fillImageGaps(IZimImage* image, int passes)
+{
+    PixelPlane plane;
+    if (!plane.attach(image)) return;
+    const int w = plane.width, h = plane.height;
+    std::vector<std::vector<_PixelRowCol_>> found(std::size_t(std::max(1, omp_get_max_threads())));
+    for (int pass = 0; pass < passes; ++pass) {
+        // Every pixel is decided on the picture as the pass found it; the writes come after.
+#pragma omp parallel
+        {
+            std::vector<_PixelRowCol_>& mine = found[std::size_t(omp_get_thread_num()) % found.size()];
+            mine.clear();
+#pragma omp for schedule(static)
+            for (int y = 0; y < h; ++y) {
+                for (int x = 0; x < w; ++x) {
+                    if (plane.mark(x, y)) continue;
+                    unsigned sum[3] = {0, 0, 0};
+                    unsigned count = 0;
+                    for (int ny = std::max(0, y - 1); ny <= std::min(h - 1, y + 1); ++ny)
+                        for (int nx = std::max(0, x - 1); nx <= std::min(w - 1, x + 1); ++nx) {
+                            if (!plane.mark(nx, ny)) continue;
+                            const unsigned char* p = plane.at(nx, ny);
+                            sum[0] += p[0];
+                            sum[1] += p[1];
+                            sum[2] += p[2];
+                            ++count;
+                        }
+                    if (count == 0) continue;
+                    const int colour = int(sum[0] / count) | int(sum[1] / count) << 8 | int(sum[2] / count) << 16;
+                    mine.push_back(zim::newPixelRowCol(x, y, colour));
+                }
+            }
+        }
+        for (const std::vector<_PixelRowCol_>& list : found)
+            for (const _PixelRowCol_& p : list) {
+                unsigned char* px = plane.at(p.x, p.y);
+                px[0] = (unsigned char)(p.colour & 0xff);
+                px[1] = (unsigned char)(p.colour >> 8 & 0xff);
+                px[2] = (unsigned char)(p.colour >> 16 & 0xff);
+                plane.mark(p.x, p.y) = 255;
+            }
+    }
+}
+
+// ---- painting -------------------------------------------------------------------------------
+
+namespace {
+
+double orient(double ax, double ay, double bx, double by, double px, double py)
+{
+    return (bx - ax) * (py - ay) - (by - ay) * (px - ax);
+}
+
+bool onSegment(double ax, double ay, double bx, double by, double px, double py)
+{
+    return orient(ax, ay, bx, by, px, py) == 0.0 && px >= std::min(ax, bx) && px <= std::max(ax, bx) &&
+           py >= std::min(ay, by) && py <= std::max(ay, by);
+}
+
+// The kernel's point-in-triangle test (edges included), with its arithmetic, on a triangle
+// held in doubles.
+struct Triangle2 {
+    double ax, ay, bx, by, cx, cy;
+    bool line;
+
+    explicit Triangle2(const XPnt2f p[3])
+        : ax(p[0].x), ay(p[0].y), bx(p[1].x), by(p[1].y), cx(p[2].x), cy(p[2].y),
+          line(orient(ax, ay, bx, by, cx, cy) == 0.0)
+    {
+    }
+    bool contains(double px, double py) const
+    {
+        if (line)
+            return onSegment(ax, ay, bx, by, px, py) || onSegment(bx, by, cx, cy, px, py) ||
+                   onSegment(cx, cy, ax, ay, px, py);
+        const double d0 = orient(ax, ay, bx, by, px, py);
+        const double d1 = orient(bx, by, cx, cy, px, py);
+        const double d2 = orient(cx, cy, ax, ay, px, py);
+        const bool negative = d0 < 0.0 || d1 < 0.0 || d2 < 0.0;
+        const bool positive = d0 > 0.0 || d1 > 0.0 || d2 > 0.0;
+        return !(negative && positive);
+    }
+};
+
+// trunc(v) as an int, with v first kept within [lo, hi] so that no conversion overflows.
+constexpr int kFar = 1 << 30;
+int clampedTrunc(double v, int lo = -kFar, int hi = kFar)
+{
+    if (!(v > double(lo))) return lo;
+    if (!(v < double(hi))) return hi;
+    return int(v);
+}
+
+// One record made ready for painting.
+struct Prepared {
+    XPnt2f screen[3];
+    XPnt2f texture[3];
+    float m[6];
+    bool degenerate = false;
+    int x0 = 0, x1 = 0, y0 = 0, y1 = 0;  // scan window, ends excluded
+};
+
+}  // namespace
+
+struct TexturePainter::MeshImages {
+    const IZimImage* texture = nullptr;
+    const IZimImage* alpha = nullptr;
+    PixelPlane previous;
+};
+
+TexturePainter::TexturePainter(const ref_ptr<IZimImage>& backup, const TextureImageMap& textures, AlphaSource alphaOf)
+    : m_backup(backup), m_textures(textures), m_alphaOf(std::move(alphaOf))
+{
+}
+
+bool TexturePainter::paintRecords(const TriangleRecords& records, IZimProgress* progress)
+{
+    PixelPlane plane;
+    if (!plane.attach(m_backup.get())) return false;
+    const int count = records.size();
+    int r = count - 1;
+    while (r >= 0) {
+        // A run: the records of one mesh index, consecutive in walk order.
+        const long mesh = records[r] ? records[r]->meshIndex : -1;
+        int end = r;
+        while (end >= 0 && (records[end] ? records[end]->meshIndex : -1) == mesh) --end;
+
+        MeshImages images;
+        ref_ptr<IZimImage> previous;
+        ref_ptr<IZimImage> alpha;
+        const auto texture = m_textures.constFind(int(mesh));
+        if (texture != m_textures.constEnd() && texture.value()) {
+            images.texture = texture.value().get();
+            if (m_alphaOf) alpha = m_alphaOf(int(mesh));
+            if (alpha) {
+                // Blending reads the picture as it was before this mesh.
+                previous = m_backup->imageClone();
+                if (!previous || !images.previous.attach(previous.get())) return false;
+                images.alpha = alpha.get();
+            }
+            if (!paintRun(records, r, end, images)) return false;
+        }
+        for (int k = r; k > end; --k) pStep(progress, 1.0 / count);
+        r = end;
+    }
+    return true;
+}
+
+bool TexturePainter::paintRun(const TriangleRecords& records, int from, int to, const MeshImages& images)
+{
+    PixelPlane plane;
+    if (!plane.attach(m_backup.get())) return false;
+    const int W = plane.width, H = plane.height;
+    const IZimImage* texture = images.texture;
+    const IZimImage* alpha = images.alpha;
+    const float tw = float(texture->imageWidth()), th = float(texture->imageHeight());
+    const int threads = m_threads > 0 ? m_threads : omp_get_max_threads();
+
+#pragma omp parallel num_threads(threads)
+    {
+        const int t = omp_get_thread_num(), nt = omp_get_num_threads();
+        // This thread's band of rows; every pixel has exactly one owner, and each owner takes the
+        // records in walk order, so the later record wins as it would on one thread.
+        const int band0 = int((long long)H * t / nt), band1 = int((long long)H * (t + 1) / nt);
+        std::vector<unsigned char> lattice;
+
+        auto blendAndWrite = [&](int x, int y, float u, float v, unsigned char c[4]) {
+            if (alpha) {
+                unsigned char a4[4] = {0, 0, 0, 255};
+                alpha->imageSample(a4, u, v, 4, ZimImageBilinear, nullptr);
+                const unsigned a = a4[2];
+                const unsigned char* p = images.previous.at(x, y);
+                for (int k = 0; k < 3; ++k) c[k] = (unsigned char)((p[k] * (255u - a) + c[k] * a) / 255u);
+            }
+            unsigned char* px = plane.at(x, y);
+            px[0] = c[0];
+            px[1] = c[1];
+            px[2] = c[2];
+            plane.mark(x, y) = 255;
+        };
+
+        for (int r = from; r > to; --r) {
+            const TqTriangleIndex* rec = records[r].get();
+            if (!rec) continue;
+            Prepared g;
+            const XPnt3d* S[3] = {&rec->Screen0(), &rec->Screen1(), &rec->Screen2()};
+            const XPnt2f* T[3] = {&rec->Tex0(), &rec->Tex1(), &rec->Tex2()};
+            bool finite = true;
+            int corner[3][2];
+            for (int k = 0; k < 3; ++k) {
+                g.texture[k] = XPnt2f(T[k]->x * tw, T[k]->y * th);
+                const double sx = double(W) * S[k]->x + 0.5, sy = double(H) * S[k]->y + 0.5;
+                g.screen[k] = XPnt2f(float(sx), float(sy));
+                finite = finite && std::isfinite(sx) && std::isfinite(sy) && std::isfinite(g.screen[k].x) &&
+                         std::isfinite(g.screen[k].y);
+                corner[k][0] = clampedTrunc(sx);
+                corner[k][1] = clampedTrunc(sy);
+            }
+            if (!finite) continue;
+            auto sameCorner = [&corner](int i, int j) { return corner[i][0] == corner[j][0] && corner[i][1] == corner[j][1]; };
+            if (sameCorner(0, 1) || sameCorner(0, 2) || sameCorner(1, 2)) {
+                // Too small to scan: the three corner pixels, clipped to the picture.
+                for (int k = 0; k < 3; ++k) {
+                    const int x = clampedTrunc(g.screen[k].x), y = clampedTrunc(g.screen[k].y);
+                    if (x < 0 || x >= W || y < band0 || y >= band1) continue;
+                    unsigned char c[4] = {0, 0, 0, 255};
+                    texture->imageSample(c, g.texture[k].x, g.texture[k].y, 4, ZimImageBilinear, nullptr);
+                    blendAndWrite(x, y, g.texture[k].x, g.texture[k].y, c);
+                }
+                continue;
+            }
+
+            float minX = g.screen[0].x, maxX = minX, minY = g.screen[0].y, maxY = minY;
+            for (int k = 1; k < 3; ++k) {
+                minX = std::min(minX, g.screen[k].x);
+                maxX = std::max(maxX, g.screen[k].x);
+                minY = std::min(minY, g.screen[k].y);
+                maxY = std::max(maxY, g.screen[k].y);
+            }
+            g.x0 = std::max(1, clampedTrunc(minX - 2.0f));
+            g.x1 = std::min(clampedTrunc(maxX + 2.0f), W - 1);
+            g.y0 = std::max(1, clampedTrunc(minY - 2.0f));
+            g.y1 = std::min(clampedTrunc(maxY + 2.0f), H - 1);
+            // The singular message once per record: from the thread that owns the window's first
+            // row (clamped to the picture), whether or not anything is scanned.
+            const int ownerRow = std::min(std::max(g.y0, 0), H - 1);
+            const bool owner = ownerRow >= band0 && ownerRow < band1;
+            const int ya = std::max(g.y0, band0), yb = std::min(g.y1, band1);
+            if (!owner && (ya >= yb || g.x0 >= g.x1)) continue;
+            if (!affineMap(g.screen, g.texture, g.m, !owner)) continue;
+            if (ya >= yb || g.x0 >= g.x1) continue;
+
+            // Inside tests once per lattice point of the window grown by one; a pixel is covered
+            // when one of its four diagonal neighbours is inside.
+            const Triangle2 tri(g.screen);
+            const int lx0 = g.x0 - 1, ly0 = ya - 1;
+            const int lw = g.x1 - g.x0 + 2, lh = yb - ya + 2;
+            lattice.resize(std::size_t(lw) * std::size_t(lh));
+            for (int i = 0; i < lw; ++i)
+                for (int j = 0; j < lh; ++j)
+                    lattice[std::size_t(i) * lh + j] = tri.contains(double(float(lx0 + i)), double(float(ly0 + j)));
+            auto in = [&](int x, int y) { return lattice[std::size_t(x - lx0) * lh + (y - ly0)] != 0; };
+
+            for (int x = g.x0; x < g.x1; ++x) {
+                for (int y = ya; y < yb; ++y) {
+                    if (!(in(x + 1, y + 1) || in(x + 1, y - 1) || in(x - 1, y + 1) || in(x - 1, y - 1))) continue;
+                    const float fx = float(x), fy = float(y);
+                    const float u = g.m[0] * fx + g.m[2] * fy + g.m[4];
+                    const float v = g.m[1] * fx + g.m[3] * fy + g.m[5];
+                    // Outside the texture (a size equal to the width or height still samples);
+                    // NaN never samples.
+                    if (!(u >= 0.0f && u <= tw && v >= 0.0f && v <= th)) continue;
+                    unsigned char c[4] = {0, 0, 0, 255};
+                    texture->imageSample(c, u, v, 4, ZimImageBilinear, nullptr);
+                    blendAndWrite(x, y, u, v, c);
+                }
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace orvUI

@@ -1,0 +1,65 @@
+// Painting the visible triangles' textures into the backup picture: a screen-space image of how
+// the textures look from the current camera. Each record's screen and texture corners give an
+// affine map from screen pixels to texture pixels; every pixel the triangle covers (grown by one
+// pixel diagonally) takes the bilinear texture sample there, blended over the picture as it was
+// before the mesh when the mesh has a transparency image. A final pass closes small gaps.
+//
+// The picture is 24 bits with a mark plane: mark 255 painted, 0 background. Everything works on
+// the images' memory directly, without allocating per record or per pixel.
+#pragma once
+
+#include "TriangleSelection.h"
+
+#include <QSize>
+
+#include <functional>
+
+namespace orvUI {
+
+// Size of the backup picture for a widget of width x height: the longer side at most 2048,
+// the other scaled with it (integer division).
+QSize backupImageSize(int width, int height);
+
+// Colour (128, 128, 128) and mark 0 in every pixel, in parallel over columns.
+void fillBackupGray(IZimImage* image);
+
+// The affine map from the screen triangle to the texture triangle, as 3 x 2 floats row by row
+// (u = m[0] x + m[2] y + m[4], v = m[1] x + m[3] y + m[5]): Gauss-Jordan inversion with full
+// pivoting of the rows (x, y, 1), times the rows (u, v). False ("invert is not availble!" on
+// standard output) when the screen points lie on one line.
+bool screenToTextureAffine(const XPnt2f screen[3], const XPnt2f texture[3], float out[6]);
+
+// Closes gaps: `passes` times, every unmarked pixel with a marked neighbour in its 3 x 3 block
+// takes the neighbours' average colour and mark 255. Marks change only between passes, so each
+// pass grows the painted area by one pixel in all eight directions.
+void fillImageGaps(IZimImage* image, int passes);
+
+class TexturePainter {
+public:
+    // The transparency image of a mesh index (may be null).
+    using AlphaSource = std::function<ref_ptr<IZimImage>(int meshIndex)>;
+
+    // backup: 24 bits with marks. textures: the image sampled for each mesh index.
+    TexturePainter(const ref_ptr<IZimImage>& backup, const TextureImageMap& textures, AlphaSource alphaOf);
+
+    // Walks the records from the last to the first and paints each one. The previous picture
+    // that blending reads is taken anew at every change of mesh index. progress (may be null)
+    // steps by 1 / record count per record. False when the picture is not a 24-bit image with
+    // marks or a copy of it cannot be made.
+    bool paintRecords(const TriangleRecords& records, IZimProgress* progress);
+
+    // Paints runs of records on this many threads, each owning a band of rows (the picture is
+    // the same for any number). 0: as many as OpenMP gives.
+    void setThreads(int threads) { m_threads = threads; }
+
+private:
+    struct MeshImages;
+    bool paintRun(const TriangleRecords& records, int from, int to, const MeshImages& images);
+
+    ref_ptr<IZimImage> m_backup;
+    const TextureImageMap& m_textures;
+    AlphaSource m_alphaOf;
+    int m_threads = 0;
+};
+
+}  // namespace orvUI

@@ -1,0 +1,264 @@
+#include "TriangleSelection.h"
+
+#include "FlatKeyTable.h"
+#include "ProgressSteps.h"
+
+#include <QDebug>
+
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace orvUI {
+
+namespace {
+
+void multiply(const double m[16], const double in[4], double out[4])
+{
+    for (int i = 0; i < 4; ++i) out[i] = in[0] * m[0 * 4 + i] + in[1] * m[1 * 4 + i] + in[2] * m[2 * 4 + i] + in[3] * m[3 * 4 + i];
+}
+
+// Pixel index trunc(w + 0.5) when it lies in 0..size - 1 (NaN and huge values included).
+bool pixelIndex(double w, int size, int* out)
+{
+    const double a = w + 0.5;
+    if (!(a > -1.0 && a < double(size))) return false;
+    *out = int(a);
+    return true;
+}
+
+struct SeamEntry {
+    unsigned first, second;
+    int meshes[2];
+};
+
+TripleKey edgeKey(unsigned a, unsigned b) { return {a, b, 0}; }
+
+}  // namespace
+
+bool projectLikeGlu(const SelectionView& view, double x, double y, double z, double out[3])
+{
+    double in[4] = {x, y, z, 1.0};
+    double eye[4];
+    multiply(view.modelView, in, eye);
+    multiply(view.projection, eye, in);
+    if (in[3] == 0.0) return false;
+    in[0] /= in[3];
+    in[1] /= in[3];
+    in[2] /= in[3];
+    in[0] = in[0] * 0.5 + 0.5;
+    in[1] = in[1] * 0.5 + 0.5;
+    in[2] = in[2] * 0.5 + 0.5;
+    out[0] = in[0] * view.viewport[2] + view.viewport[0];
+    out[1] = in[1] * view.viewport[3] + view.viewport[1];
+    out[2] = in[2];
+    return true;
+}
+
+bool passesDepthTest(const double windowDepth[3], const float bufferDepth[3])
+{
+    float d[3];
+    double z[3];
+    for (int k = 0; k < 3; ++k) {
+        d[k] = bufferDepth[k] * 10000.0f;
+        z[k] = windowDepth[k] * 10000.0;
+    }
+    return !(std::fabs((z[2] - d[2]) + (z[1] - d[1]) + (z[0] - d[0])) > 0.4);
+}
+
+void refineVisibleTriangles(const SelectionView& view, const ref_ptr<IZimTrackBall>& trackBall,
+                            const ref_ptr<MeshArray>& meshes, ByteArrayArray& flags, IZimProgress* progress,
+                            TriangleRecords& records, TextureImageMap& textures, SeamEdgeMap& seams)
+{
+    seams.clear();
+    ref_ptr<IZimMM> mm = zim::getMM();
+    const int meshCount = meshes ? meshes->meshCount() : 0;
+    if (!mm || !trackBall || meshCount == 0) return;
+    ref_ptr<IZimTqState> state;
+    ref_ptr<IZimImageStore> store;
+    if (mm->getState(state) == 0 && state) state->getImageStore(store);
+
+    const int W = view.viewport[2];
+    const int H = view.viewport[3];
+    const double widgetMaxX = double(view.widgetWidth) - 1.0;
+    const double widgetMaxY = double(view.widgetHeight) - 1.0;
+
+    // Opaque triangles already taken, by their sorted vertex indices, over all meshes; the
+    // boundary edges every mesh leaves, in the order they were found.
+    FlatKeyTable<unsigned char> taken;
+    FlatKeyTable<int> seamIndex;  // edge -> position in seamEntries
+    std::vector<SeamEntry> seamEntries;
+    FlatKeyTable<unsigned char> parity;
+    std::vector<TripleKey> boundary;
+
+    for (int i = 0; i < meshCount; ++i) {
+        pStep(progress, 1.0 / meshCount);
+        const ref_ptr<IZimMesh> mesh = meshes->meshAt(i);
+        if (!mesh) continue;
+        QString name, textureName;
+        mesh->meshName(name);
+        mesh->meshTextureName(textureName);
+        const int m = mm->indexOfMesh(name);
+        mm->wakeMesh(m, nullptr);
+        ref_ptr<IZimImage> alpha;
+        if (store) store->getAlphaImage(alpha, mm->indexOfMesh(textureName), 1, false);
+
+        const ref_ptr<IntArray> triangles = mesh->meshTriangles();
+        const ref_ptr<Pnt3fArray> vertices = mesh->meshVertexSource();
+        const ref_ptr<Pnt2fArray> texCoords = mesh->meshTexCoords();
+        const ref_ptr<ByteArray> bytes = i < flags.count() ? flags.element(i) : ref_ptr<ByteArray>();
+        if (!triangles || !vertices || !texCoords || !bytes) continue;
+        const int triangleCount = std::min(triangles->count() / 3, bytes->count());
+        const unsigned vertexCount = unsigned(vertices->count());
+        const unsigned texCount = unsigned(texCoords->count());
+        const int* index = triangles->data();
+        const XPnt3f* V = vertices->data();
+        const XPnt2f* T = texCoords->data();
+        unsigned char* flag = bytes->data();
+        const bool separateTex = mm->hasTexIndices(mesh);
+        bool textureTaken = false;
+        parity.clear();
+
+        for (int t = 0; t < triangleCount; ++t) {
+            if (!flag[t]) continue;
+            const int i0 = index[3 * t], i1 = index[3 * t + 1], i2 = index[3 * t + 2];
+            int ti[3] = {i0, i1, i2};
+            if (separateTex) {
+                const int f = mesh->meshTexFace(i0, i1, i2);
+                if (f >= 0)
+                    for (int k = 0; k < 3; ++k) ti[k] = mesh->meshTexFaceIndex(f, k);
+            }
+            // Indices the arrays do not hold leave the triangle out (its flag as it is).
+            if (i0 < 0 || i1 < 0 || i2 < 0 || unsigned(i0) >= vertexCount || unsigned(i1) >= vertexCount ||
+                unsigned(i2) >= vertexCount)
+                continue;
+            if (ti[0] < 0 || ti[1] < 0 || ti[2] < 0 || unsigned(ti[0]) >= texCount || unsigned(ti[1]) >= texCount ||
+                unsigned(ti[2]) >= texCount)
+                continue;
+
+            XTrip<unsigned> trip{unsigned(i0), unsigned(i1), unsigned(i2)};
+            trip.normalize();
+            const TripleKey key{trip.first, trip.second, trip.third};
+            if (taken.contains(key)) continue;
+            if (!zim::isAlphaTri(alpha, &T[ti[0]], &T[ti[1]], &T[ti[2]])) taken.findOrInsert(key, 1);
+
+            const int vi[3] = {i0, i1, i2};
+            double win[3][3];
+            int px[3], py[3];
+            bool inside = true;
+            for (int k = 0; k < 3 && inside; ++k) {
+                const XPnt3f& p = V[vi[k]];
+                inside = projectLikeGlu(view, p.x, p.y, p.z, win[k]) && pixelIndex(win[k][0], W, &px[k]) &&
+                         pixelIndex(win[k][1], H, &py[k]);
+            }
+            if (!inside) continue;
+
+            const double z[3] = {win[0][2], win[1][2], win[2][2]};
+            const float d[3] = {view.depth[std::size_t(py[0]) * W + px[0]], view.depth[std::size_t(py[1]) * W + px[1]],
+                                view.depth[std::size_t(py[2]) * W + px[2]]};
+            if (!passesDepthTest(z, d)) {
+                flag[t] = 0;
+                continue;
+            }
+
+            XPnt3d S[3];
+            bool onScreen = true;
+            for (int k = 0; k < 3; ++k) {
+                const XPnt3f& p = V[vi[k]];
+                const XPnt3d s = trackBall->projectToScreen(XPnt3d(p.x, p.y, p.z));
+                S[k] = XPnt3d(s.x / W, s.y / H, s.z);
+                // A point the camera cannot project (NaN) is off the screen too.
+                if (!(S[k].x >= 0.0 && S[k].x <= widgetMaxX && S[k].y >= 0.0 && S[k].y <= widgetMaxY) ||
+                    !std::isfinite(S[k].z))
+                    onScreen = false;
+            }
+            if (!onScreen) {
+                flag[t] = 0;
+                continue;
+            }
+
+            flag[t] = 1;
+            records.append(zim::newTqTriangleIndex(unsigned(i0), unsigned(i1), unsigned(i2), V[i0], V[i1], V[i2], S[0],
+                                                   S[1], S[2], T[ti[0]], T[ti[1]], T[ti[2]], m));
+            if (!textureTaken) {
+                textureTaken = true;
+                if (!textures.contains(m)) {
+                    ref_ptr<IZimImage> image;
+                    if (store) store->getStoreImage(image, m, 1);
+                    if (!image) {
+                        ref_ptr<IZimMesh> owner;
+                        mm->getMeshAt(owner, m);
+                        if (owner) image = owner->meshTexture();
+                    }
+                    textures.insert(m, image);
+                }
+            }
+
+            const TripleKey edges[3] = {edgeKey(trip.first, trip.second), edgeKey(trip.first, trip.third),
+                                        edgeKey(trip.second, trip.third)};
+            for (const TripleKey& e : edges) {
+                if (const int* at = seamIndex.find(e)) {
+                    seamEntries[std::size_t(*at)].meshes[1] = m;
+                } else {
+                    unsigned char& odd = parity.findOrInsert(e, 0);
+                    odd ^= 1;
+                }
+            }
+        }
+
+        // The edges left with an odd count bound the visible area of this mesh.
+        boundary.clear();
+        parity.forEach([&boundary](const TripleKey& e, unsigned char odd) {
+            if (odd) boundary.push_back(e);
+        });
+        std::sort(boundary.begin(), boundary.end(),
+                  [](const TripleKey& x, const TripleKey& y) { return x.a != y.a ? x.a < y.a : x.b < y.b; });
+        for (const TripleKey& e : boundary) {
+            bool inserted = false;
+            seamIndex.findOrInsert(e, int(seamEntries.size()), &inserted);
+            if (!inserted) {
+                qDebug() << "BIG BUG";
+                continue;
+            }
+            seamEntries.push_back({e.a, e.b, {m, -1}});
+        }
+    }
+
+    for (const SeamEntry& s : seamEntries) seams.insert(qMakePair(s.first, s.second), qMakePair(s.meshes[0], s.meshes[1]));
+}
+
+bool selectVisibleTriangles(const ref_ptr<IZimTrackBall>& trackBall, bool wholeTriangles, const ref_ptr<MeshArray>& meshes,
+                            const Enve2d& region, ref_ptr<ByteArrayArray>& flags, IZimProgress* progress,
+                            TriangleRecords& records, TextureImageMap& textures, SeamEdgeMap& seams, int widgetWidth,
+                            int widgetHeight)
+{
+    if (trackBall) trackBall->applyView();
+    SelectionView view;
+    GLint viewport[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    for (int k = 0; k < 4; ++k) view.viewport[k] = viewport[k];
+    glGetDoublev(GL_MODELVIEW_MATRIX, view.modelView);
+    glGetDoublev(GL_PROJECTION_MATRIX, view.projection);
+    view.widgetWidth = widgetWidth;
+    view.widgetHeight = widgetHeight;
+
+    // The buffer holds exactly the pixels read: the viewport's width times its height.
+    const std::size_t pixels = std::size_t(std::max(0, viewport[2])) * std::size_t(std::max(0, viewport[3]));
+    std::vector<float> depth(pixels, 1.0f);
+    if (pixels > 0) {
+        GLint packAlignment = 4;
+        glGetIntegerv(GL_PACK_ALIGNMENT, &packAlignment);
+        glPixelStorei(GL_PACK_ALIGNMENT, 4);
+        glReadPixels(viewport[0], viewport[1], viewport[2], viewport[3], GL_DEPTH_COMPONENT, GL_FLOAT, depth.data());
+        glPixelStorei(GL_PACK_ALIGNMENT, packAlignment);
+    }
+    view.depth = depth.data();
+
+    if (zim::tqSelectTriByOpenGL(trackBall, wholeTriangles, meshes, region, flags, nullptr) <= 0 || !flags) return false;
+    refineVisibleTriangles(view, trackBall, meshes, *flags, progress, records, textures, seams);
+    return true;
+}
+
+}  // namespace orvUI

@@ -1,0 +1,57 @@
+// Which triangles of the current 3D view are really visible, with their screen and texture
+// corners: the kernel's id-buffer selection, refined against one read of the depth buffer and
+// the trackball's projection. The refinement itself needs no GL (refineVisibleTriangles); the
+// GL part reads the matrices and the depth buffer of the current context
+// (selectVisibleTriangles).
+#pragma once
+
+#include <OrvKernel64t.h>
+
+#include <QMap>
+#include <QVector>
+
+namespace orvUI {
+
+using TriangleRecords = QVector<ref_ptr<TqTriangleIndex>>;
+using TextureImageMap = QMap<int, ref_ptr<IZimImage>>;
+
+// What the refinement knows of the view: the GL viewport and matrices (column-major, as
+// glGetDoublev gives them), the depth buffer read over the viewport (viewport[2] x viewport[3]
+// floats, bottom row first) and the widget's size.
+struct SelectionView {
+    int viewport[4] = {0, 0, 0, 0};
+    double modelView[16] = {};
+    double projection[16] = {};
+    const float* depth = nullptr;
+    int widgetWidth = 0;
+    int widgetHeight = 0;
+};
+
+// Window coordinates of a world point as gluProject gives them, with the same arithmetic
+// (model-view, then projection, then the viewport). False when w is 0.
+bool projectLikeGlu(const SelectionView& view, double x, double y, double z, double out[3]);
+
+// The depth test: the three corners' window depths against the depth buffer, both scaled by
+// 10000; hidden when the absolute value of the summed signed differences exceeds 0.4.
+bool passesDepthTest(const double windowDepth[3], const float bufferDepth[3]);
+
+// Refines the flags the id-buffer selection set (one byte per triangle per mesh) and records
+// the visible triangles in mesh order: duplicates of an opaque triangle are skipped, corners
+// outside the viewport leave the flag as it is, hidden triangles and corners off the screen
+// clear it. Fills the texture image of every mesh it records, and rebuilds `seams` with the
+// boundary edges of every mesh's visible area (the second mesh index set when a later mesh
+// reaches the same edge). progress (may be null) advances by 1 / mesh count per mesh.
+void refineVisibleTriangles(const SelectionView& view, const ref_ptr<IZimTrackBall>& trackBall,
+                            const ref_ptr<MeshArray>& meshes, ByteArrayArray& flags, IZimProgress* progress,
+                            TriangleRecords& records, TextureImageMap& textures, SeamEdgeMap& seams);
+
+// The whole selection in the current GL context (the viewer's, with its scene drawn): applies
+// the trackball's view, reads the viewport, matrices and depth buffer once, runs the kernel's
+// id-buffer selection over `region` and refines its result. False, with the records, textures
+// and seams untouched, when the kernel selects nothing.
+bool selectVisibleTriangles(const ref_ptr<IZimTrackBall>& trackBall, bool wholeTriangles, const ref_ptr<MeshArray>& meshes,
+                            const Enve2d& region, ref_ptr<ByteArrayArray>& flags, IZimProgress* progress,
+                            TriangleRecords& records, TextureImageMap& textures, SeamEdgeMap& seams, int widgetWidth,
+                            int widgetHeight);
+
+}  // namespace orvUI
