@@ -21,6 +21,13 @@ QString tr(const char* text) { return QCoreApplication::translate("orvUI::Backup
 
 }  // namespace
 
+void BackupInformation::lap(Clock::time_point& since, double BackupTimings::*phase) const
+{
+    const Clock::time_point now = Clock::now();
+    if (m_view.timings) m_view.timings->*phase += std::chrono::duration<double>(now - since).count();
+    since = now;
+}
+
 bool BackupInformation::fail(const QString& why)
 {
     m_error = why;
@@ -69,7 +76,7 @@ bool BackupInformation::generate(const QString& path, TriangleRecords& records, 
     }
     ref_ptr<ByteArrayArray> flags = zim::newByteArrayArray();
     if (!selectVisibleTriangles(trackBall, true, meshes, region, flags, progress, records, textures, seams, m_view.width,
-                                m_view.height)) {
+                                m_view.height, m_view.timings)) {
         progress->progressPop();
         return fail(tr("No textured mesh is visible in the 3D view."));
     }
@@ -101,7 +108,9 @@ bool BackupInformation::generate(const QString& path, TriangleRecords& records, 
     backup->imageReset();
 
     progress->progressPush(0.2);
+    auto phase = Clock::now();
     fillBackupGray(backup.get());
+    lap(phase, &BackupTimings::fill);
     progress->progressStep(1.0);
     progress->progressPop();
 
@@ -114,17 +123,25 @@ bool BackupInformation::generate(const QString& path, TriangleRecords& records, 
         store->getAlphaImage(alpha, mesh, 1, false);
         return alpha;
     });
+    painter.setThreads(m_view.paintThreads);
+    phase = Clock::now();
     const bool painted = painter.paintRecords(records, progress);
+    lap(phase, &BackupTimings::painting);
     progress->progressPop();
     if (!painted) return fail(tr("There is not enough memory to paint the backup picture."));
 
     progress->progressPush(0.2);
+    phase = Clock::now();
     fillImageGaps(backup.get(), 3);
+    lap(phase, &BackupTimings::gaps);
     progress->progressStep(1.0);
     progress->progressPop();
 
     // A picture that was not written is a failed backup.
-    if (backup->imageSave(path, 1) != 0)
+    phase = Clock::now();
+    const int saved = backup->imageSave(path, 1);
+    lap(phase, &BackupTimings::saving);
+    if (saved != 0)
         return fail(tr("The backup picture %1 cannot be written: %2")
                         .arg(QDir::toNativeSeparators(path), backup->imageLastError()));
 

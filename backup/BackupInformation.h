@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <functional>
 
 namespace orvUI {
@@ -25,6 +26,10 @@ struct BackupView {
     // A new progress display, deleted by the backup when it is done; the main frame's when
     // not set.
     std::function<IZimProgress*()> makeProgress;
+    // Threads that paint (0: as many as OpenMP gives); the picture is the same for any number.
+    int paintThreads = 0;
+    // When set, the time of each phase is added to it.
+    BackupTimings* timings = nullptr;
 };
 
 class BackupInformation {
@@ -36,7 +41,9 @@ public:
     const QString& error() const { return m_error; }
 
 private:
+    using Clock = std::chrono::steady_clock;
     bool fail(const QString& why);
+    void lap(Clock::time_point& since, double BackupTimings::*phase) const;
 
     BackupView m_view;
     QString m_error;

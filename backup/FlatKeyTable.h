@@ -10,10 +10,11 @@
 
 namespace orvUI {
 
-// A key of up to three 32-bit values (an edge uses the first two).
+// A key of up to three 32-bit values (an edge uses the first two) and a tag (a mesh index).
 struct TripleKey {
     std::uint32_t a = 0, b = 0, c = 0;
-    bool operator==(const TripleKey& o) const { return a == o.a && b == o.b && c == o.c; }
+    std::int32_t tag = 0;
+    bool operator==(const TripleKey& o) const { return a == o.a && b == o.b && c == o.c && tag == o.tag; }
 };
 
 inline std::uint64_t hashTriple(const TripleKey& k)
@@ -27,7 +28,8 @@ inline std::uint64_t hashTriple(const TripleKey& k)
         x ^= x >> 31;
         return x;
     };
-    return mix((std::uint64_t(k.a) << 32 | k.b) + mix(std::uint64_t(k.c) + 0x9e3779b97f4a7c15ULL));
+    return mix((std::uint64_t(k.a) << 32 | k.b) +
+               mix((std::uint64_t(std::uint32_t(k.tag)) << 32 | k.c) + 0x9e3779b97f4a7c15ULL));
 }
 
 // Maps keys to a small value (V), inserting on first use.

@@ -8,6 +8,7 @@
 #include <GL/gl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <vector>
 
@@ -36,7 +37,28 @@ struct SeamEntry {
 
 TripleKey edgeKey(unsigned a, unsigned b) { return {a, b, 0}; }
 
+using Clock = std::chrono::steady_clock;
+double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
 }  // namespace
+
+void depthAtCornerPixels(const double win[3][3], const int px[3], const int py[3], double out[3])
+{
+    // Window depth is affine in window x and y over a flat triangle.
+    const double ax = win[1][0] - win[0][0], ay = win[1][1] - win[0][1], az = win[1][2] - win[0][2];
+    const double bx = win[2][0] - win[0][0], by = win[2][1] - win[0][1], bz = win[2][2] - win[0][2];
+    const double den = ax * by - bx * ay;
+    const double gx = (az * by - bz * ay), gy = (ax * bz - bx * az);
+    // Below a hundredth of a pixel in area the plane says nothing; the corners' own depths do.
+    if (!(std::fabs(den) > 1e-2)) {
+        for (int k = 0; k < 3; ++k) out[k] = win[k][2];
+        return;
+    }
+    for (int k = 0; k < 3; ++k) {
+        const double cx = px[k] + 0.5 - win[0][0], cy = py[k] + 0.5 - win[0][1];
+        out[k] = win[0][2] + (cx * gx + cy * gy) / den;
+    }
+}
 
 bool projectLikeGlu(const SelectionView& view, double x, double y, double z, double out[3])
 {
@@ -70,8 +92,10 @@ bool passesDepthTest(const double windowDepth[3], const float bufferDepth[3])
 
 void refineVisibleTriangles(const SelectionView& view, const ref_ptr<IZimTrackBall>& trackBall,
                             const ref_ptr<MeshArray>& meshes, ByteArrayArray& flags, IZimProgress* progress,
-                            TriangleRecords& records, TextureImageMap& textures, SeamEdgeMap& seams)
+                            TriangleRecords& records, TextureImageMap& textures, SeamEdgeMap& seams,
+                            BackupTimings* timings)
 {
+    const auto start = Clock::now();
     seams.clear();
     ref_ptr<IZimMM> mm = zim::getMM();
     const int meshCount = meshes ? meshes->meshCount() : 0;
@@ -85,13 +109,15 @@ void refineVisibleTriangles(const SelectionView& view, const ref_ptr<IZimTrackBa
     const double widgetMaxX = double(view.widgetWidth) - 1.0;
     const double widgetMaxY = double(view.widgetHeight) - 1.0;
 
-    // Opaque triangles already taken, by their sorted vertex indices, over all meshes; the
-    // boundary edges every mesh leaves, in the order they were found.
+    // Opaque triangles already taken, by their mesh and sorted vertex indices; the boundary
+    // edges every mesh leaves, in the order they were found.
     FlatKeyTable<unsigned char> taken;
     FlatKeyTable<int> seamIndex;  // edge -> position in seamEntries
     std::vector<SeamEntry> seamEntries;
     FlatKeyTable<unsigned char> parity;
     std::vector<TripleKey> boundary;
+    std::vector<TripleKey> accepted;
+    double seamTime = 0.0;
 
     for (int i = 0; i < meshCount; ++i) {
         pStep(progress, 1.0 / meshCount);
@@ -120,6 +146,7 @@ void refineVisibleTriangles(const SelectionView& view, const ref_ptr<IZimTrackBa
         const bool separateTex = mm->hasTexIndices(mesh);
         bool textureTaken = false;
         parity.clear();
+        accepted.clear();
 
         for (int t = 0; t < triangleCount; ++t) {
             if (!flag[t]) continue;
@@ -140,7 +167,9 @@ void refineVisibleTriangles(const SelectionView& view, const ref_ptr<IZimTrackBa
 
             XTrip<unsigned> trip{unsigned(i0), unsigned(i1), unsigned(i2)};
             trip.normalize();
-            const TripleKey key{trip.first, trip.second, trip.third};
+            // Vertex indices count within one mesh: the same three indices in another mesh are
+            // another triangle, so the mesh is part of the key.
+            const TripleKey key{trip.first, trip.second, trip.third, m};
             if (taken.contains(key)) continue;
             if (!zim::isAlphaTri(alpha, &T[ti[0]], &T[ti[1]], &T[ti[2]])) taken.findOrInsert(key, 1);
 
@@ -155,7 +184,8 @@ void refineVisibleTriangles(const SelectionView& view, const ref_ptr<IZimTrackBa
             }
             if (!inside) continue;
 
-            const double z[3] = {win[0][2], win[1][2], win[2][2]};
+            double z[3];
+            depthAtCornerPixels(win, px, py, z);
             const float d[3] = {view.depth[std::size_t(py[0]) * W + px[0]], view.depth[std::size_t(py[1]) * W + px[1]],
                                 view.depth[std::size_t(py[2]) * W + px[2]]};
             if (!passesDepthTest(z, d)) {
@@ -196,8 +226,16 @@ void refineVisibleTriangles(const SelectionView& view, const ref_ptr<IZimTrackBa
                 }
             }
 
-            const TripleKey edges[3] = {edgeKey(trip.first, trip.second), edgeKey(trip.first, trip.third),
-                                        edgeKey(trip.second, trip.third)};
+            accepted.push_back(key);
+        }
+
+        // Edges of the accepted triangles: an edge an earlier mesh left on its boundary gets
+        // this mesh as its second side; the others are counted, and those counted an odd number
+        // of times bound the visible area of this mesh. (The seam map does not change while a
+        // mesh's triangles are taken, so doing this after them gives the same result.)
+        const auto seamStart = Clock::now();
+        for (const TripleKey& key : accepted) {
+            const TripleKey edges[3] = {edgeKey(key.a, key.b), edgeKey(key.a, key.c), edgeKey(key.b, key.c)};
             for (const TripleKey& e : edges) {
                 if (const int* at = seamIndex.find(e)) {
                     seamEntries[std::size_t(*at)].meshes[1] = m;
@@ -207,8 +245,6 @@ void refineVisibleTriangles(const SelectionView& view, const ref_ptr<IZimTrackBa
                 }
             }
         }
-
-        // The edges left with an odd count bound the visible area of this mesh.
         boundary.clear();
         parity.forEach([&boundary](const TripleKey& e, unsigned char odd) {
             if (odd) boundary.push_back(e);
@@ -224,16 +260,24 @@ void refineVisibleTriangles(const SelectionView& view, const ref_ptr<IZimTrackBa
             }
             seamEntries.push_back({e.a, e.b, {m, -1}});
         }
+        seamTime += seconds(Clock::now() - seamStart);
     }
 
+    const auto mapStart = Clock::now();
     for (const SeamEntry& s : seamEntries) seams.insert(qMakePair(s.first, s.second), qMakePair(s.meshes[0], s.meshes[1]));
+    seamTime += seconds(Clock::now() - mapStart);
+    if (timings) {
+        timings->seams += seamTime;
+        timings->refine += seconds(Clock::now() - start) - seamTime;
+    }
 }
 
 bool selectVisibleTriangles(const ref_ptr<IZimTrackBall>& trackBall, bool wholeTriangles, const ref_ptr<MeshArray>& meshes,
                             const Enve2d& region, ref_ptr<ByteArrayArray>& flags, IZimProgress* progress,
                             TriangleRecords& records, TextureImageMap& textures, SeamEdgeMap& seams, int widgetWidth,
-                            int widgetHeight)
+                            int widgetHeight, BackupTimings* timings)
 {
+    const auto start = Clock::now();
     if (trackBall) trackBall->applyView();
     SelectionView view;
     GLint viewport[4] = {0, 0, 0, 0};
@@ -256,8 +300,10 @@ bool selectVisibleTriangles(const ref_ptr<IZimTrackBall>& trackBall, bool wholeT
     }
     view.depth = depth.data();
 
-    if (zim::tqSelectTriByOpenGL(trackBall, wholeTriangles, meshes, region, flags, nullptr) <= 0 || !flags) return false;
-    refineVisibleTriangles(view, trackBall, meshes, *flags, progress, records, textures, seams);
+    const bool selected = zim::tqSelectTriByOpenGL(trackBall, wholeTriangles, meshes, region, flags, nullptr) > 0 && flags;
+    if (timings) timings->idBuffer += seconds(Clock::now() - start);
+    if (!selected) return false;
+    refineVisibleTriangles(view, trackBall, meshes, *flags, progress, records, textures, seams, timings);
     return true;
 }
 

@@ -15,8 +15,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -257,6 +259,81 @@ TEST_F(BackupViewer, SeamsJoinAdjacentMeshes)
     EXPECT_NEAR(s.x, 0.5, 0.01);
     EXPECT_GT(s.y, 0.5);
     EXPECT_LT(s.y, 1.0);
+}
+
+TEST_F(BackupViewer, DuplicatesAreSkippedWithinAMeshOnly)
+{
+    // "c" numbers its vertices exactly as "a" does, and repeats its first triangle with the
+    // corners in another order: both meshes are backed up, the repeat only once.
+    addQuadA();
+    addMesh("c", "v 10 0 0\nv 20 0 0\nv 20 10 0\nv 10 10 0\nvt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\n",
+            "f 1/1 2/2 3/3\nf 1/1 3/3 4/4\nf 3/3 1/1 2/2\n", 120);
+    addBackdrop("d", -30, -30, 50, 40, -0.01);
+    showViewer();
+    ASSERT_TRUE(m_viewer->generateBackupInformation(out("dup.png"), m_records, m_textures, m_seams))
+        << qPrintable(m_viewer->lastBackupError());
+    int perMesh[2] = {0, 0};
+    std::vector<std::vector<unsigned>> cTriangles;
+    for (const ref_ptr<TqTriangleIndex>& r : m_records) {
+        ASSERT_TRUE(r->meshIndex == 0 || r->meshIndex == 1);
+        ++perMesh[r->meshIndex];
+        if (r->meshIndex == 1) {
+            std::vector<unsigned> v{r->Vertex0(), r->Vertex1(), r->Vertex2()};
+            std::sort(v.begin(), v.end());
+            cTriangles.push_back(v);
+        }
+    }
+    EXPECT_EQ(perMesh[0], 2);
+    EXPECT_EQ(perMesh[1], 2);
+    ASSERT_EQ(cTriangles.size(), 2u);
+    EXPECT_NE(cTriangles[0], cTriangles[1]);
+}
+
+TEST_F(BackupViewer, ASteepSurfaceInATightDepthRangeIsSeen)
+{
+    // An 8 x 8 grid rising 0.6 in z per unit of x, in a depth range of 40 to 80: between a
+    // vertex and the centre of its pixel the depth changes by many times the test's tolerance.
+    // Every triangle away from the grid's border (whose corner pixels may show background)
+    // must still count as seen.
+    QByteArray v, f;
+    const int n = 8;
+    for (int j = 0; j <= n; ++j)
+        for (int i = 0; i <= n; ++i) {
+            const double x = 10.0 * i / n, y = 10.0 * j / n;
+            v += "v " + QByteArray::number(x) + " " + QByteArray::number(y) + " " + QByteArray::number(0.6 * x) + "\n";
+            v += "vt " + QByteArray::number(double(i) / n) + " " + QByteArray::number(double(j) / n) + "\n";
+        }
+    auto at = [n](int i, int j) { return QByteArray::number(j * (n + 1) + i + 1); };
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+            const QByteArray a = at(i, j), b = at(i + 1, j), c = at(i + 1, j + 1), d = at(i, j + 1);
+            f += "f " + a + "/" + a + " " + b + "/" + b + " " + c + "/" + c + "\n";
+            f += "f " + a + "/" + a + " " + c + "/" + c + " " + d + "/" + d + "\n";
+        }
+    addMesh("g", v, f, 90);
+    showViewer({5, 5, 60}, {5, 5, 0});
+    m_ball->setNearDistance(40);
+    m_ball->setFarDistance(80);
+    ASSERT_EQ(m_viewer->drawScene(false), 0);
+    ASSERT_TRUE(m_viewer->generateBackupInformation(out("steep.png"), m_records, m_textures, m_seams))
+        << qPrintable(m_viewer->lastBackupError());
+    std::set<std::vector<unsigned>> seen;
+    for (const ref_ptr<TqTriangleIndex>& r : m_records) {
+        std::vector<unsigned> t{r->Vertex0(), r->Vertex1(), r->Vertex2()};
+        std::sort(t.begin(), t.end());
+        seen.insert(t);
+    }
+    int interior = 0;
+    for (int j = 1; j < n - 1; ++j)
+        for (int i = 1; i < n - 1; ++i) {
+            const unsigned a = unsigned(j * (n + 1) + i), b = a + 1, c = a + n + 2, d = a + n + 1;
+            for (std::vector<unsigned> t : {std::vector<unsigned>{a, b, c}, std::vector<unsigned>{a, c, d}}) {
+                std::sort(t.begin(), t.end());
+                EXPECT_TRUE(seen.count(t)) << t[0] << " " << t[1] << " " << t[2];
+                ++interior;
+            }
+        }
+    EXPECT_EQ(interior, 72);
 }
 
 TEST_F(BackupViewer, TrianglesWithCornersBehindAnotherMeshAreNotSelected)

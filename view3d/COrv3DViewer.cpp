@@ -582,6 +582,9 @@ bool COrv3DViewer::prepareBackupDepth()
     glClearDepth(1.0);
     glClear(GL_DEPTH_BUFFER_BIT);
     glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
+    // Depth at the pixel centres, where the selection compares it: with multisampling on, the
+    // samples sit off the centre and every slope would read as a depth error.
+    glDisable(GL_MULTISAMPLE);
     trackBall->setFieldOfView(double(baseFov / zoomFactor));
     trackBall->applyView();
     drawMeshItems(mm);
