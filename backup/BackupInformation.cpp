@@ -70,13 +70,22 @@ bool BackupInformation::generate(const QString& path, TriangleRecords& records, 
     progress->progressText(tr("we are generating backup informations..."));
     progress->progressPush(0.2);
     // Right before the selection reads it: the progress display may have let a frame through.
-    if (!m_view.prepareDepth()) {
+    auto phase = Clock::now();
+    const bool depthReady = m_view.prepareDepth();
+    lap(phase, &BackupTimings::depth);
+    auto release = [this]() {
+        if (m_view.releaseDepth) m_view.releaseDepth();
+    };
+    if (!depthReady) {
+        release();
         progress->progressPop();
         return fail(tr("The 3D view has no drawing surface yet."));
     }
     ref_ptr<ByteArrayArray> flags = zim::newByteArrayArray();
-    if (!selectVisibleTriangles(trackBall, true, meshes, region, flags, progress, records, textures, seams, m_view.width,
-                                m_view.height, m_view.timings)) {
+    const bool selected = selectVisibleTriangles(trackBall, true, meshes, region, flags, progress, records, textures,
+                                                 seams, m_view.width, m_view.height, m_view.timings);
+    release();
+    if (!selected) {
         progress->progressPop();
         return fail(tr("No textured mesh is visible in the 3D view."));
     }
@@ -108,7 +117,7 @@ bool BackupInformation::generate(const QString& path, TriangleRecords& records, 
     backup->imageReset();
 
     progress->progressPush(0.2);
-    auto phase = Clock::now();
+    phase = Clock::now();
     fillBackupGray(backup.get());
     lap(phase, &BackupTimings::fill);
     progress->progressStep(1.0);
@@ -150,7 +159,9 @@ bool BackupInformation::generate(const QString& path, TriangleRecords& records, 
     progress->progressStep(0.01);
     progress->progressPop();
 
+    phase = Clock::now();
     if (m_view.redraw) m_view.redraw();
+    lap(phase, &BackupTimings::redraw);
     return true;
 }
 

@@ -21,6 +21,8 @@ struct BackupView {
     // Makes the viewer's GL context current with the depth of the current view in its buffer;
     // false when there is no context.
     std::function<bool()> prepareDepth;
+    // Called once the selection has read the depth (whether or not prepareDepth succeeded).
+    std::function<void()> releaseDepth;
     // Redraws the view once the backup is done.
     std::function<void()> redraw;
     // A new progress display, deleted by the backup when it is done; the main frame's when

@@ -10,11 +10,10 @@
 
 namespace orvUI {
 
-// A key of up to three 32-bit values (an edge uses the first two) and a tag (a mesh index).
+// A key of up to three 32-bit values (an edge uses the first two).
 struct TripleKey {
     std::uint32_t a = 0, b = 0, c = 0;
-    std::int32_t tag = 0;
-    bool operator==(const TripleKey& o) const { return a == o.a && b == o.b && c == o.c && tag == o.tag; }
+    bool operator==(const TripleKey& o) const { return a == o.a && b == o.b && c == o.c; }
 };
 
 inline std::uint64_t hashTriple(const TripleKey& k)
@@ -28,8 +27,7 @@ inline std::uint64_t hashTriple(const TripleKey& k)
         x ^= x >> 31;
         return x;
     };
-    return mix((std::uint64_t(k.a) << 32 | k.b) +
-               mix((std::uint64_t(std::uint32_t(k.tag)) << 32 | k.c) + 0x9e3779b97f4a7c15ULL));
+    return mix((std::uint64_t(k.a) << 32 | k.b) + mix(std::uint64_t(k.c) + 0x9e3779b97f4a7c15ULL));
 }
 
 // Maps keys to a small value (V), inserting on first use.
@@ -43,15 +41,14 @@ public:
     {
         if ((m_size + 1) * 2 > m_slots.size()) rehash(m_slots.size() * 2);
         std::size_t i = std::size_t(hashTriple(key)) & m_mask;
-        while (m_used[i]) {
+        while (m_slots[i].used) {
             if (m_slots[i].key == key) {
                 if (inserted) *inserted = false;
                 return m_slots[i].value;
             }
             i = (i + 1) & m_mask;
         }
-        m_used[i] = 1;
-        m_slots[i] = {key, init};
+        m_slots[i] = {key, init, true};
         ++m_size;
         if (inserted) *inserted = true;
         return m_slots[i].value;
@@ -59,7 +56,7 @@ public:
     const V* find(const TripleKey& key) const
     {
         std::size_t i = std::size_t(hashTriple(key)) & m_mask;
-        while (m_used[i]) {
+        while (m_slots[i].used) {
             if (m_slots[i].key == key) return &m_slots[i].value;
             i = (i + 1) & m_mask;
         }
@@ -69,21 +66,23 @@ public:
     std::size_t size() const { return m_size; }
     void clear()
     {
-        std::fill(m_used.begin(), m_used.end(), 0);
+        for (Slot& slot : m_slots) slot.used = false;
         m_size = 0;
     }
     // fn(key, value) for every entry, in no particular order.
     template <class Fn>
     void forEach(Fn fn) const
     {
-        for (std::size_t i = 0; i < m_slots.size(); ++i)
-            if (m_used[i]) fn(m_slots[i].key, m_slots[i].value);
+        for (const Slot& slot : m_slots)
+            if (slot.used) fn(slot.key, slot.value);
     }
 
 private:
+    // The key, its value and whether the slot is taken, in one place: one cache line a probe.
     struct Slot {
         TripleKey key;
         V value;
+        bool used;
     };
     static std::size_t capacityFor(std::size_t expected)
     {
@@ -93,23 +92,19 @@ private:
     }
     void rehash(std::size_t capacity)
     {
-        std::vector<Slot> table(capacity);
-        std::vector<unsigned char> used(capacity, 0);
+        std::vector<Slot> table(capacity, Slot{TripleKey{}, V{}, false});
         const std::size_t mask = capacity - 1;
-        for (std::size_t i = 0; i < m_slots.size(); ++i) {
-            if (!m_used[i]) continue;
-            std::size_t j = std::size_t(hashTriple(m_slots[i].key)) & mask;
-            while (used[j]) j = (j + 1) & mask;
-            used[j] = 1;
-            table[j] = m_slots[i];
+        for (const Slot& slot : m_slots) {
+            if (!slot.used) continue;
+            std::size_t j = std::size_t(hashTriple(slot.key)) & mask;
+            while (table[j].used) j = (j + 1) & mask;
+            table[j] = slot;
         }
         m_slots.swap(table);
-        m_used.swap(used);
         m_mask = mask;
     }
 
     std::vector<Slot> m_slots;
-    std::vector<unsigned char> m_used;
     std::size_t m_mask = 0;
     std::size_t m_size = 0;
 };

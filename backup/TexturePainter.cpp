@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace orvUI {
@@ -78,7 +79,7 @@ bool affineMap(const XPnt2f screen[3], const XPnt2f texture[3], float out[6], bo
         a[i * 3 + 2] = 1.0f;
     }
     int pivotRow[3], pivotCol[3];
-    if (!zim::gaussJordanInvert(a, 3, pivotRow, pivotCol, quiet)) return false;
+    if (!zim::gaussJordanInvert<3>(a, 3, pivotRow, pivotCol, quiet)) return false;
     // The same sums, in the same order, as the matrix product.
     for (int i = 0; i < 3; ++i) {
         float u = 0.0f, v = 0.0f;
@@ -144,6 +145,19 @@ void fillImageGaps(IZimImage* image, int passes)
 }
 
 // ---- painting -------------------------------------------------------------------------------
+
+BilinearSampler::BilinearSampler(const IZimImage* image) : m_image(image)
+{
+    auto* writable = const_cast<IZimImage*>(image);
+    m_width = image->imageWidth();
+    m_height = image->imageHeight();
+    m_bpp = image->imageBits() / 8;
+    m_stride = image->imageRowBytes();
+    m_pixels = writable->imageData(0);
+    m_direct = m_pixels && m_width > 0 && m_height > 0 && (m_bpp == 3 || m_bpp == 4) &&
+               (m_height == 1 || writable->imageData(1) == m_pixels + m_stride);
+}
+
 
 namespace {
 
@@ -255,20 +269,47 @@ bool TexturePainter::paintRun(const TriangleRecords& records, int from, int to, 
     const IZimImage* texture = images.texture;
     const IZimImage* alpha = images.alpha;
     const float tw = float(texture->imageWidth()), th = float(texture->imageHeight());
-    const int threads = m_threads > 0 ? m_threads : omp_get_max_threads();
+    const BilinearSampler textureSampler(texture);
+    const std::unique_ptr<BilinearSampler> alphaSampler(alpha ? new BilinearSampler(alpha) : nullptr);
+    const int nt = std::max(1, std::min(m_threads > 0 ? m_threads : omp_get_max_threads(), H));
+    auto bandStart = [H, nt](int t) { return int((long long)H * t / nt); };
 
-#pragma omp parallel num_threads(threads)
-    {
-        const int t = omp_get_thread_num(), nt = omp_get_num_threads();
-        // This thread's band of rows; every pixel has exactly one owner, and each owner takes the
-        // records in walk order, so the later record wins as it would on one thread.
-        const int band0 = int((long long)H * t / nt), band1 = int((long long)H * (t + 1) / nt);
+    // The records each band of rows needs, in walk order: every row a record can write (its scan
+    // window and corner pixels) and the row that reports a singular record.
+    std::vector<std::vector<int>> bins{std::size_t(nt)};
+    for (int r = from; r > to; --r) {
+        const TqTriangleIndex* rec = records[r].get();
+        if (!rec) continue;
+        if (nt == 1) {
+            bins[0].push_back(r);
+            continue;
+        }
+        double lo = HUGE_VAL, hi = -HUGE_VAL;
+        for (const XPnt3d* s : {&rec->Screen0(), &rec->Screen1(), &rec->Screen2()}) {
+            const double y = double(H) * s->y + 0.5;
+            lo = std::min(lo, y);
+            hi = std::max(hi, y);
+        }
+        if (!std::isfinite(lo) || !std::isfinite(hi)) continue;  // never painted
+        const int windowStart = std::max(1, clampedTrunc(float(lo) - 2.0f));
+        const int owner = std::min(std::max(windowStart, 0), H - 1);
+        const int first = std::min(owner, std::max(0, clampedTrunc(lo) - 3));
+        const int last = std::max(owner, std::min(H - 1, clampedTrunc(hi) + 3));
+        for (int t = 0; t < nt; ++t)
+            if (bandStart(t) <= last && bandStart(t + 1) > first) bins[std::size_t(t)].push_back(r);
+    }
+
+#pragma omp parallel for schedule(static, 1) num_threads(nt)
+    for (int t = 0; t < nt; ++t) {
+        // One band of rows; every pixel has exactly one owner, and each owner takes the records
+        // in walk order, so the later record wins as it would on one thread.
+        const int band0 = bandStart(t), band1 = bandStart(t + 1);
         std::vector<unsigned char> lattice;
 
         auto blendAndWrite = [&](int x, int y, float u, float v, unsigned char c[4]) {
             if (alpha) {
                 unsigned char a4[4] = {0, 0, 0, 255};
-                alpha->imageSample(a4, u, v, 4, ZimImageBilinear, nullptr);
+                alphaSampler->sample(u, v, a4);
                 const unsigned a = a4[2];
                 const unsigned char* p = images.previous.at(x, y);
                 for (int k = 0; k < 3; ++k) c[k] = (unsigned char)((p[k] * (255u - a) + c[k] * a) / 255u);
@@ -280,9 +321,8 @@ bool TexturePainter::paintRun(const TriangleRecords& records, int from, int to, 
             plane.mark(x, y) = 255;
         };
 
-        for (int r = from; r > to; --r) {
+        for (const int r : bins[std::size_t(t)]) {
             const TqTriangleIndex* rec = records[r].get();
-            if (!rec) continue;
             Prepared g;
             const XPnt3d* S[3] = {&rec->Screen0(), &rec->Screen1(), &rec->Screen2()};
             const XPnt2f* T[3] = {&rec->Tex0(), &rec->Tex1(), &rec->Tex2()};
@@ -305,7 +345,7 @@ bool TexturePainter::paintRun(const TriangleRecords& records, int from, int to, 
                     const int x = clampedTrunc(g.screen[k].x), y = clampedTrunc(g.screen[k].y);
                     if (x < 0 || x >= W || y < band0 || y >= band1) continue;
                     unsigned char c[4] = {0, 0, 0, 255};
-                    texture->imageSample(c, g.texture[k].x, g.texture[k].y, 4, ZimImageBilinear, nullptr);
+                    textureSampler.sample(g.texture[k].x, g.texture[k].y, c);
                     blendAndWrite(x, y, g.texture[k].x, g.texture[k].y, c);
                 }
                 continue;
@@ -332,18 +372,26 @@ bool TexturePainter::paintRun(const TriangleRecords& records, int from, int to, 
             if (ya >= yb || g.x0 >= g.x1) continue;
 
             // Inside tests once per lattice point of the window grown by one; a pixel is covered
-            // when one of its four diagonal neighbours is inside.
+            // when one of its four diagonal neighbours is inside. The test's sign arithmetic is
+            // exact (differences and products of floats held in doubles), so no point outside
+            // the triangle's box is inside: only the points within it are tested, and only the
+            // pixels next to them can be covered.
             const Triangle2 tri(g.screen);
             const int lx0 = g.x0 - 1, ly0 = ya - 1;
             const int lw = g.x1 - g.x0 + 2, lh = yb - ya + 2;
-            lattice.resize(std::size_t(lw) * std::size_t(lh));
-            for (int i = 0; i < lw; ++i)
-                for (int j = 0; j < lh; ++j)
-                    lattice[std::size_t(i) * lh + j] = tri.contains(double(float(lx0 + i)), double(float(ly0 + j)));
+            const int bx0 = std::max(lx0, clampedTrunc(std::ceil(double(minX)))), bx1 = std::min(lx0 + lw - 1, clampedTrunc(std::floor(double(maxX))));
+            const int by0 = std::max(ly0, clampedTrunc(std::ceil(double(minY)))), by1 = std::min(ly0 + lh - 1, clampedTrunc(std::floor(double(maxY))));
+            if (bx0 > bx1 || by0 > by1) continue;
+            lattice.assign(std::size_t(lw) * std::size_t(lh), 0);
+            for (int px = bx0; px <= bx1; ++px)
+                for (int py = by0; py <= by1; ++py)
+                    lattice[std::size_t(px - lx0) * lh + (py - ly0)] = tri.contains(double(float(px)), double(float(py)));
             auto in = [&](int x, int y) { return lattice[std::size_t(x - lx0) * lh + (y - ly0)] != 0; };
 
-            for (int x = g.x0; x < g.x1; ++x) {
-                for (int y = ya; y < yb; ++y) {
+            const int sx0 = std::max(g.x0, bx0 - 1), sx1 = std::min(g.x1, bx1 + 2);
+            const int sy0 = std::max(ya, by0 - 1), sy1 = std::min(yb, by1 + 2);
+            for (int x = sx0; x < sx1; ++x) {
+                for (int y = sy0; y < sy1; ++y) {
                     if (!(in(x + 1, y + 1) || in(x + 1, y - 1) || in(x - 1, y + 1) || in(x - 1, y - 1))) continue;
                     const float fx = float(x), fy = float(y);
                     const float u = g.m[0] * fx + g.m[2] * fy + g.m[4];
@@ -352,7 +400,7 @@ bool TexturePainter::paintRun(const TriangleRecords& records, int from, int to, 
                     // NaN never samples.
                     if (!(u >= 0.0f && u <= tw && v >= 0.0f && v <= th)) continue;
                     unsigned char c[4] = {0, 0, 0, 255};
-                    texture->imageSample(c, u, v, 4, ZimImageBilinear, nullptr);
+                    textureSampler.sample(u, v, c);
                     blendAndWrite(x, y, u, v, c);
                 }
             }

@@ -12,6 +12,7 @@
 
 #include <QSize>
 
+#include <algorithm>
 #include <functional>
 
 namespace orvUI {
@@ -33,6 +34,50 @@ bool screenToTextureAffine(const XPnt2f screen[3], const XPnt2f texture[3], floa
 // takes the neighbours' average colour and mark 255. Marks change only between passes, so each
 // pass grows the painted area by one pixel in all eight directions.
 void fillImageGaps(IZimImage* image, int passes);
+
+// Bilinear sampling as an image's own imageSample(out, u, v, 4, bilinear, null) does it, with the
+// same arithmetic (so the same bytes), read straight from its rows; an image whose rows cannot be
+// reached that way is asked through its interface. Out gets 4 bytes (byte 3 is 255 without
+// alpha). u and v must be finite.
+class BilinearSampler {
+public:
+    explicit BilinearSampler(const IZimImage* image);
+    void sample(float u, float v, unsigned char out[4]) const
+    {
+        if (!m_direct) {
+            m_image->imageSample(out, u, v, 4, ZimImageBilinear, nullptr);
+            return;
+        }
+        const float w = float(m_width), h = float(m_height);
+        const float fx = std::clamp(u - 0.5f, 0.0f, w - 1.0f);
+        const float fy = std::clamp(v - 0.5f, 0.0f, h - 1.0f);
+        const int x0 = int(fx), y0 = int(fy);
+        const int x1 = std::min(x0 + 1, m_width - 1), y1 = std::min(y0 + 1, m_height - 1);
+        const float tx = fx - float(x0), ty = fy - float(y0);
+        const unsigned char* p00 = at(x0, y0);
+        const unsigned char* p10 = at(x1, y0);
+        const unsigned char* p01 = at(x0, y1);
+        const unsigned char* p11 = at(x1, y1);
+        out[3] = 255;
+        for (int c = 0; c < m_bpp; ++c) {
+            const float bottom = float(p00[c]) + (float(p10[c]) - float(p00[c])) * tx;
+            const float top = float(p01[c]) + (float(p11[c]) - float(p01[c])) * tx;
+            const float value = bottom + (top - bottom) * ty;
+            out[c] = static_cast<unsigned char>(std::clamp(value + 0.5f, 0.0f, 255.0f));
+        }
+    }
+    bool direct() const { return m_direct; }
+
+private:
+    const unsigned char* at(int x, int y) const
+    {
+        return m_pixels + std::size_t(y) * std::size_t(m_stride) + std::size_t(x) * std::size_t(m_bpp);
+    }
+    const IZimImage* m_image;
+    const unsigned char* m_pixels = nullptr;
+    int m_width = 0, m_height = 0, m_bpp = 0, m_stride = 0;
+    bool m_direct = false;
+};
 
 class TexturePainter {
 public:

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <cmath>
 #include <vector>
 
@@ -37,8 +38,46 @@ struct SeamEntry {
 
 TripleKey edgeKey(unsigned a, unsigned b) { return {a, b, 0}; }
 
+// Sorts 64-bit keys by their bytes, least significant first (passes over bytes that are the
+// same in every key are skipped).
+void sortKeys(std::vector<std::uint64_t>& keys, std::vector<std::uint64_t>& scratch)
+{
+    if (keys.size() < 64) {
+        std::sort(keys.begin(), keys.end());
+        return;
+    }
+    std::uint64_t all = 0, any = 0;
+    for (std::uint64_t k : keys) {
+        any |= k;
+        all |= ~k;
+    }
+    const std::uint64_t varying = any & all;  // bits that are 1 in some key and 0 in another
+    scratch.resize(keys.size());
+    for (int shift = 0; shift < 64; shift += 8) {
+        if (((varying >> shift) & 0xff) == 0) continue;
+        std::size_t count[257] = {};
+        for (std::uint64_t k : keys) ++count[((k >> shift) & 0xff) + 1];
+        for (int b = 0; b < 256; ++b) count[b + 1] += count[b];
+        for (std::uint64_t k : keys) scratch[count[(k >> shift) & 0xff]++] = k;
+        keys.swap(scratch);
+    }
+}
+
 using Clock = std::chrono::steady_clock;
 double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// projectToScreen of the trackball whose matrices and viewport `ball` holds: the same sums in
+// the same order, so the same bits; invalid where the camera cannot project.
+XPnt3d projectLikeTrackBall(const SelectionView& ball, const XPnt3f& p)
+{
+    double w[3];
+    XPnt3d out;
+    if (!projectLikeGlu(ball, p.x, p.y, p.z, w) || !std::isfinite(w[0]) || !std::isfinite(w[1]) || !std::isfinite(w[2])) {
+        out.setInvalid();
+        return out;
+    }
+    return XPnt3d(w[0], w[1], w[2]);
+}
 
 }  // namespace
 
@@ -104,6 +143,14 @@ void refineVisibleTriangles(const SelectionView& view, const ref_ptr<IZimTrackBa
     ref_ptr<IZimImageStore> store;
     if (mm->getState(state) == 0 && state) state->getImageStore(store);
 
+    // The trackball's own projection, as projectToScreen computes it, with its matrices taken
+    // once instead of being rebuilt for every point.
+    SelectionView ball;
+    trackBall->getModelViewMatrix(ball.modelView);
+    trackBall->getProjectionMatrix(ball.projection);
+    ball.viewport[2] = std::max(trackBall->viewportWidth(), 1);
+    ball.viewport[3] = std::max(trackBall->viewportHeight(), 1);
+
     const int W = view.viewport[2];
     const int H = view.viewport[3];
     const double widgetMaxX = double(view.widgetWidth) - 1.0;
@@ -111,13 +158,21 @@ void refineVisibleTriangles(const SelectionView& view, const ref_ptr<IZimTrackBa
 
     // Opaque triangles already taken, by their mesh and sorted vertex indices; the boundary
     // edges every mesh leaves, in the order they were found.
-    FlatKeyTable<unsigned char> taken;
+    std::map<int, FlatKeyTable<unsigned char>> takenByMesh;
     FlatKeyTable<int> seamIndex;  // edge -> position in seamEntries
     std::vector<SeamEntry> seamEntries;
-    FlatKeyTable<unsigned char> parity;
     std::vector<TripleKey> boundary;
     std::vector<TripleKey> accepted;
+    std::vector<std::uint64_t> edgeKeys, sortScratch;
     double seamTime = 0.0;
+    // Each vertex is projected once per mesh (a vertex is shared by some six triangles):
+    // window point by the GL matrices, screen point by the trackball's.
+    struct Projected {
+        double win[3];
+        XPnt3d screen;
+        unsigned char state;  // 0 not yet, 1 projected, 2 the GL projection failed
+    };
+    std::vector<Projected> projected;
 
     for (int i = 0; i < meshCount; ++i) {
         pStep(progress, 1.0 / meshCount);
@@ -145,8 +200,25 @@ void refineVisibleTriangles(const SelectionView& view, const ref_ptr<IZimTrackBa
         unsigned char* flag = bytes->data();
         const bool separateTex = mm->hasTexIndices(mesh);
         bool textureTaken = false;
-        parity.clear();
+        // One table a mesh index: the tables stay small enough for the cache, and a mesh listed
+        // twice finds what it took the first time.
+        FlatKeyTable<unsigned char>& taken = takenByMesh[m];
         accepted.clear();
+        projected.assign(vertexCount, Projected{{0, 0, 0}, XPnt3d(), 0});
+        auto project = [&](int v) -> const Projected& {
+            Projected& p = projected[std::size_t(v)];
+            if (p.state == 0) {
+                const XPnt3f& w = V[v];
+                p.state = projectLikeGlu(view, w.x, w.y, w.z, p.win) ? 1 : 2;
+                p.screen = projectLikeTrackBall(ball, w);
+            }
+            return p;
+        };
+        {
+            std::size_t flagged = 0;
+            for (int t = 0; t < triangleCount; ++t) flagged += flag[t] != 0;
+            records.reserve(records.size() + int(flagged));
+        }
 
         for (int t = 0; t < triangleCount; ++t) {
             if (!flag[t]) continue;
@@ -168,8 +240,8 @@ void refineVisibleTriangles(const SelectionView& view, const ref_ptr<IZimTrackBa
             XTrip<unsigned> trip{unsigned(i0), unsigned(i1), unsigned(i2)};
             trip.normalize();
             // Vertex indices count within one mesh: the same three indices in another mesh are
-            // another triangle, so the mesh is part of the key.
-            const TripleKey key{trip.first, trip.second, trip.third, m};
+            // another triangle, so each mesh has its own table.
+            const TripleKey key{trip.first, trip.second, trip.third};
             if (taken.contains(key)) continue;
             if (!zim::isAlphaTri(alpha, &T[ti[0]], &T[ti[1]], &T[ti[2]])) taken.findOrInsert(key, 1);
 
@@ -177,10 +249,11 @@ void refineVisibleTriangles(const SelectionView& view, const ref_ptr<IZimTrackBa
             double win[3][3];
             int px[3], py[3];
             bool inside = true;
+            const Projected* corner[3];
             for (int k = 0; k < 3 && inside; ++k) {
-                const XPnt3f& p = V[vi[k]];
-                inside = projectLikeGlu(view, p.x, p.y, p.z, win[k]) && pixelIndex(win[k][0], W, &px[k]) &&
-                         pixelIndex(win[k][1], H, &py[k]);
+                corner[k] = &project(vi[k]);
+                std::copy(corner[k]->win, corner[k]->win + 3, win[k]);
+                inside = corner[k]->state == 1 && pixelIndex(win[k][0], W, &px[k]) && pixelIndex(win[k][1], H, &py[k]);
             }
             if (!inside) continue;
 
@@ -196,8 +269,7 @@ void refineVisibleTriangles(const SelectionView& view, const ref_ptr<IZimTrackBa
             XPnt3d S[3];
             bool onScreen = true;
             for (int k = 0; k < 3; ++k) {
-                const XPnt3f& p = V[vi[k]];
-                const XPnt3d s = trackBall->projectToScreen(XPnt3d(p.x, p.y, p.z));
+                const XPnt3d& s = corner[k]->screen;
                 S[k] = XPnt3d(s.x / W, s.y / H, s.z);
                 // A point the camera cannot project (NaN) is off the screen too.
                 if (!(S[k].x >= 0.0 && S[k].x <= widgetMaxX && S[k].y >= 0.0 && S[k].y <= widgetMaxY) ||
@@ -234,23 +306,25 @@ void refineVisibleTriangles(const SelectionView& view, const ref_ptr<IZimTrackBa
         // of times bound the visible area of this mesh. (The seam map does not change while a
         // mesh's triangles are taken, so doing this after them gives the same result.)
         const auto seamStart = Clock::now();
+        edgeKeys.clear();
         for (const TripleKey& key : accepted) {
             const TripleKey edges[3] = {edgeKey(key.a, key.b), edgeKey(key.a, key.c), edgeKey(key.b, key.c)};
             for (const TripleKey& e : edges) {
-                if (const int* at = seamIndex.find(e)) {
+                if (const int* at = seamIndex.find(e))
                     seamEntries[std::size_t(*at)].meshes[1] = m;
-                } else {
-                    unsigned char& odd = parity.findOrInsert(e, 0);
-                    odd ^= 1;
-                }
+                else
+                    edgeKeys.push_back(std::uint64_t(e.a) << 32 | e.b);
             }
         }
+        // Sorted, equal edges sit together: those there an odd number of times remain.
+        sortKeys(edgeKeys, sortScratch);
         boundary.clear();
-        parity.forEach([&boundary](const TripleKey& e, unsigned char odd) {
-            if (odd) boundary.push_back(e);
-        });
-        std::sort(boundary.begin(), boundary.end(),
-                  [](const TripleKey& x, const TripleKey& y) { return x.a != y.a ? x.a < y.a : x.b < y.b; });
+        for (std::size_t k = 0; k < edgeKeys.size();) {
+            std::size_t end = k + 1;
+            while (end < edgeKeys.size() && edgeKeys[end] == edgeKeys[k]) ++end;
+            if ((end - k) % 2 == 1) boundary.push_back(edgeKey(unsigned(edgeKeys[k] >> 32), unsigned(edgeKeys[k])));
+            k = end;
+        }
         for (const TripleKey& e : boundary) {
             bool inserted = false;
             seamIndex.findOrInsert(e, int(seamEntries.size()), &inserted);
@@ -264,7 +338,12 @@ void refineVisibleTriangles(const SelectionView& view, const ref_ptr<IZimTrackBa
     }
 
     const auto mapStart = Clock::now();
-    for (const SeamEntry& s : seamEntries) seams.insert(qMakePair(s.first, s.second), qMakePair(s.meshes[0], s.meshes[1]));
+    // In key order, each one goes at the end of the map: no search per edge.
+    std::sort(seamEntries.begin(), seamEntries.end(), [](const SeamEntry& x, const SeamEntry& y) {
+        return x.first != y.first ? x.first < y.first : x.second < y.second;
+    });
+    for (const SeamEntry& s : seamEntries)
+        seams.insert(seams.constEnd(), qMakePair(s.first, s.second), qMakePair(s.meshes[0], s.meshes[1]));
     seamTime += seconds(Clock::now() - mapStart);
     if (timings) {
         timings->seams += seamTime;

@@ -17,6 +17,7 @@ using TextureImageMap = QMap<int, ref_ptr<IZimImage>>;
 
 // Where the time of one backup goes, in seconds (added to), for measuring.
 struct BackupTimings {
+    double depth = 0;      // drawing the depth of the view
     double idBuffer = 0;   // the depth read and the kernel's id-buffer selection
     double refine = 0;     // the per-triangle tests and the records
     double seams = 0;      // the boundary edges and the seam map
@@ -24,6 +25,7 @@ struct BackupTimings {
     double painting = 0;
     double gaps = 0;
     double saving = 0;
+    double redraw = 0;     // the view's redraw at the end
 };
 
 // What the refinement knows of the view: the GL viewport and matrices (column-major, as

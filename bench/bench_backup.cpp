@@ -3,7 +3,6 @@
 // textured render of the same scene plus one glReadPixels of the colour buffer, in the same
 // context and the same run. Run under xvfb-run -s "-screen 0 1920x1200x24". The time of each
 // phase is reported as a counter (milliseconds per backup); BM_Backup/N/1 paints on one thread.
-#include "BackupInformation.h"
 #include "COrv3DViewer.h"
 #include "OrvUIElements64t.h"
 #include "SampleGenerator.h"
@@ -104,16 +103,14 @@ void BM_Backup(benchmark::State& state)
     orvUI::BackupTimings timings;
     long recorded = 0;
     int runs = 0;
+    g_viewer->setBackupTuning(&timings, int(state.range(1)));
     for (auto _ : state) {
-        orvUI::BackupView view = g_viewer->backupView();
-        view.timings = &timings;
-        view.paintThreads = int(state.range(1));
-        orvUI::BackupInformation backup(view);
         QVector<ref_ptr<TqTriangleIndex>> records;
         QMap<int, ref_ptr<IZimImage>> textures;
         SeamEdgeMap seams;
-        if (!backup.generate(path, records, textures, seams)) {
-            state.SkipWithError(qPrintable(backup.error()));
+        if (!g_viewer->generateBackupInformation(path, records, textures, seams)) {
+            g_viewer->setBackupTuning(nullptr, 0);
+            state.SkipWithError(qPrintable(g_viewer->lastBackupError()));
             return;
         }
         recorded = records.size();
@@ -125,9 +122,11 @@ void BM_Backup(benchmark::State& state)
         }
         ++runs;
     }
+    g_viewer->setBackupTuning(nullptr, 0);
     const double ms = 1000.0 / std::max(1, runs);
     state.counters["triangles"] = double(state.range(0));
     state.counters["recorded"] = double(recorded);
+    state.counters["depth_ms"] = timings.depth * ms;
     state.counters["idbuf_ms"] = timings.idBuffer * ms;
     state.counters["refine_ms"] = timings.refine * ms;
     state.counters["seams_ms"] = timings.seams * ms;
@@ -135,6 +134,7 @@ void BM_Backup(benchmark::State& state)
     state.counters["paint_ms"] = timings.painting * ms;
     state.counters["gaps_ms"] = timings.gaps * ms;
     state.counters["save_ms"] = timings.saving * ms;
+    state.counters["redraw_ms"] = timings.redraw * ms;
 }
 
 BENCHMARK(BM_RenderAndReadPixels)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->MinTime(2.0);

@@ -358,3 +358,24 @@ TEST(BackupSelection, ProjectionAgreesWithGluProject)
         for (int k = 0; k < 3; ++k) EXPECT_EQ(mine[k], glu[k]) << n << " " << k;
     }
 }
+
+TEST(BackupPainting, DirectSamplingGivesTheImageOwnBytes)
+{
+    QRandomGenerator random(11);
+    for (int bits : {24, 32}) {
+        ref_ptr<IZimImage> image = zim::newZimImage();
+        ASSERT_NE(image->imageCreate(37, 23, bits, 0), nullptr);  // rows padded to 4 bytes
+        for (int y = 0; y < 23; ++y)
+            for (int x = 0; x < 37; ++x) image->imageSetPixel(x, y, int(random.generate()), true);
+        const BilinearSampler sampler(image.get());
+        ASSERT_TRUE(sampler.direct());
+        for (int n = 0; n < 5000; ++n) {
+            // Inside, on the borders and beyond them (clamped).
+            const float u = float(random.bounded(41.0) - 2.0), v = float(random.bounded(27.0) - 2.0);
+            unsigned char mine[4] = {1, 2, 3, 4}, theirs[4] = {5, 6, 7, 8};
+            sampler.sample(u, v, mine);
+            ASSERT_TRUE(image->imageSample(theirs, u, v, 4, ZimImageBilinear, nullptr));
+            ASSERT_EQ(std::memcmp(mine, theirs, 4), 0) << bits << " " << u << " " << v;
+        }
+    }
+}

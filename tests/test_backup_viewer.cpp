@@ -254,7 +254,15 @@ TEST_F(BackupViewer, SeamsJoinAdjacentMeshes)
     ASSERT_EQ(m_records.size(), 4);
     EXPECT_EQ(m_records[0]->meshIndex, 1);
     EXPECT_EQ(m_records[3]->meshIndex, 0);
-    // Screen corners are fractions of the view; (10, 10, 0) is above the view's centre.
+    // Screen corners are the trackball's projection as fractions of the view; (10, 10, 0) is
+    // above the view's centre.
+    for (const ref_ptr<TqTriangleIndex>& r : m_records) {
+        const XPnt3f& w = r->World0();
+        const XPnt3d p = m_ball->projectToScreen(XPnt3d(w.x, w.y, w.z));
+        EXPECT_EQ(r->Screen0().x, p.x / m_viewer->width());
+        EXPECT_EQ(r->Screen0().y, p.y / m_viewer->height());
+        EXPECT_EQ(r->Screen0().z, p.z);
+    }
     const XPnt3d& s = m_records[3]->Screen1();
     EXPECT_NEAR(s.x, 0.5, 0.01);
     EXPECT_GT(s.y, 0.5);

@@ -21,6 +21,9 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QOpenGLContext>
+#include <QOpenGLFramebufferObject>
+#include <QScopedValueRollback>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -94,6 +97,7 @@ COrv3DViewer::COrv3DViewer(QWidget* parent) : CZimGLWidget(QGLFormat(QGL::Sample
 
 COrv3DViewer::~COrv3DViewer()
 {
+    releaseBackupDepth();
     // The photo texture belongs to this widget's context.
     if (imageTexture != 0 && isValid()) {
         makeCurrent();
@@ -311,6 +315,9 @@ bool COrv3DViewer::generateBackupInformation(const QString& path, QVector<ref_pt
                                              QMap<int, ref_ptr<IZimImage>>& textures, SeamEdgeMap& seams)
 {
     BackupInformation backup(backupView());
+    // The view is drawn again once the backup is done; frames asked for on the way (the
+    // progress display going up over the view) would only repeat the same picture.
+    const QScopedValueRollback<bool> busy(backupRunning, true);
     const bool ok = backup.generate(path, triangles, textures, seams);
     backupError = backup.error();
     return ok;
@@ -561,35 +568,53 @@ BackupView COrv3DViewer::backupView()
     view.width = width();
     view.height = height();
     view.prepareDepth = [this]() { return prepareBackupDepth(); };
+    view.releaseDepth = [this]() { releaseBackupDepth(); };
     view.redraw = [this]() { drawScene(false); };
+    view.timings = backupTimings;
+    view.paintThreads = backupPaintThreads;
     return view;
 }
 
 bool COrv3DViewer::prepareBackupDepth()
 {
+    releaseBackupDepth();
     if (!display || !trackBall || !isValid()) return false;
     makeCurrent();
-    if (display->makeDisplayCurrent() != 0) return false;
+    if (display->makeDisplayCurrent() != 0 || !QOpenGLContext::currentContext()) return false;
     ref_ptr<IZimMM> mm = zim::getMM();
     ref_ptr<IZimTqState> state;
     if (!mm || mm->getState(state) != 0 || !state || !state->hasOpenProject()) return false;
     mm->onViewRedraw();
-    // The depth of the meshes as the view shows them now, whatever became of the buffers since
-    // the last frame; the colour buffer is left alone (the next frame draws it anyway).
+    trackBall->setFieldOfView(double(baseFov / zoomFactor));
+    // The depth of the meshes as the view shows them now, drawn into a framebuffer of its own
+    // with one sample a pixel: the depth at the pixel centres, where the selection compares it
+    // (the window's samples sit off the centres), and the window's buffers stay as they are.
+    // The framebuffer stays bound, for the selection to read, until releaseBackupDepth.
+    const QSize size(std::max(trackBall->viewportWidth(), 1), std::max(trackBall->viewportHeight(), 1));
+    backupDepth = std::make_unique<QOpenGLFramebufferObject>(size, QOpenGLFramebufferObject::CombinedDepthStencil);
+    if (!backupDepth->isValid() || !backupDepth->bind()) {
+        releaseBackupDepth();
+        return false;
+    }
     glPushAttrib(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_ENABLE_BIT | GL_SCISSOR_BIT);
     glDisable(GL_SCISSOR_TEST);
+    glDisable(GL_MULTISAMPLE);
     glDepthMask(GL_TRUE);
     glClearDepth(1.0);
     glClear(GL_DEPTH_BUFFER_BIT);
     glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
-    // Depth at the pixel centres, where the selection compares it: with multisampling on, the
-    // samples sit off the centre and every slope would read as a depth error.
-    glDisable(GL_MULTISAMPLE);
-    trackBall->setFieldOfView(double(baseFov / zoomFactor));
     trackBall->applyView();
     drawMeshItems(mm);
     glPopAttrib();
     return true;
+}
+
+void COrv3DViewer::releaseBackupDepth()
+{
+    if (!backupDepth) return;
+    makeCurrent();
+    backupDepth->release();
+    backupDepth.reset();
 }
 
 bool COrv3DViewer::selectVisibleTriangles(ref_ptr<IZimTrackBall> ball, bool wholeTriangles, ref_ptr<MeshArray> meshes,
@@ -1073,7 +1098,7 @@ void COrv3DViewer::contextMenuEvent(QContextMenuEvent* /*event*/)
 
 void COrv3DViewer::paintGL()
 {
-    if (display) drawScene(false);
+    if (display && !backupRunning) drawScene(false);
 }
 
 }  // namespace orvUI

