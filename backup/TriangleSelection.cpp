@@ -81,6 +81,19 @@ XPnt3d projectLikeTrackBall(const SelectionView& ball, const XPnt3f& p)
 
 }  // namespace
 
+void depthSamplePixels(const double win[3][3], int width, int height, int qx[3], int qy[3])
+{
+    const double cx = (win[0][0] + win[1][0] + win[2][0]) / 3.0, cy = (win[0][1] + win[1][1] + win[2][1]) / 3.0;
+    for (int k = 0; k < 3; ++k) {
+        const double dx = cx - win[k][0], dy = cy - win[k][1];
+        const double length = std::sqrt(dx * dx + dy * dy);
+        const double t = length > 1.5 ? 1.5 / length : 1.0;
+        const double x = win[k][0] + t * dx, y = win[k][1] + t * dy;
+        qx[k] = std::min(std::max(int(std::floor(x)), 0), width - 1);
+        qy[k] = std::min(std::max(int(std::floor(y)), 0), height - 1);
+    }
+}
+
 void depthAtCornerPixels(const double win[3][3], const int px[3], const int py[3], double out[3])
 {
     // Window depth is affine in window x and y over a flat triangle.
@@ -257,10 +270,12 @@ void refineVisibleTriangles(const SelectionView& view, const ref_ptr<IZimTrackBa
             }
             if (!inside) continue;
 
+            int qx[3], qy[3];
+            depthSamplePixels(win, W, H, qx, qy);
             double z[3];
-            depthAtCornerPixels(win, px, py, z);
-            const float d[3] = {view.depth[std::size_t(py[0]) * W + px[0]], view.depth[std::size_t(py[1]) * W + px[1]],
-                                view.depth[std::size_t(py[2]) * W + px[2]]};
+            depthAtCornerPixels(win, qx, qy, z);
+            const float d[3] = {view.depth[std::size_t(qy[0]) * W + qx[0]], view.depth[std::size_t(qy[1]) * W + qx[1]],
+                                view.depth[std::size_t(qy[2]) * W + qx[2]]};
             if (!passesDepthTest(z, d)) {
                 flag[t] = 0;
                 continue;

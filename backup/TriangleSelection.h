@@ -44,7 +44,13 @@ struct SelectionView {
 // (model-view, then projection, then the viewport). False when w is 0.
 bool projectLikeGlu(const SelectionView& view, double x, double y, double z, double out[3]);
 
-// The triangle's own window depth at the centres of its corner pixels (px, py), from the plane
+// Where the depth test looks for corner k: the pixel 1.5 pixels in from the corner towards the
+// triangle's centre (the centre's pixel for a triangle smaller than that), inside the w x h
+// viewport. The pixel of the corner itself mostly belongs to a neighbouring triangle, whose
+// depth differs from this one's wherever the surface bends.
+void depthSamplePixels(const double win[3][3], int width, int height, int qx[3], int qy[3]);
+
+// The triangle's own window depth at the centres of pixels (px, py), from the plane
 // through its three window points win[k] = (x, y, depth): what the depth buffer holds there when
 // the triangle is the surface seen. A triangle too thin to have a plane gives its corners'
 // depths.

@@ -299,16 +299,19 @@ TEST_F(BackupViewer, DuplicatesAreSkippedWithinAMeshOnly)
 
 TEST_F(BackupViewer, ASteepSurfaceInATightDepthRangeIsSeen)
 {
-    // An 8 x 8 grid rising 0.6 in z per unit of x, in a depth range of 40 to 80: between a
-    // vertex and the centre of its pixel the depth changes by many times the test's tolerance.
-    // Every triangle away from the grid's border (whose corner pixels may show background)
-    // must still count as seen.
+    // An 8 x 8 grid rising and falling 0.6 in z per unit of x, in a depth range of 40 to 80:
+    // between a vertex and the centre of its pixel the depth changes by many times the test's
+    // tolerance, and along the ridge the pixel of a corner shows the other slope. Every triangle
+    // away from the grid's border (whose corner pixels may show background) must still count as
+    // seen.
     QByteArray v, f;
     const int n = 8;
     for (int j = 0; j <= n; ++j)
         for (int i = 0; i <= n; ++i) {
             const double x = 10.0 * i / n, y = 10.0 * j / n;
-            v += "v " + QByteArray::number(x) + " " + QByteArray::number(y) + " " + QByteArray::number(0.6 * x) + "\n";
+            // A ridge along x = 5: the surface bends there.
+            v += "v " + QByteArray::number(x) + " " + QByteArray::number(y) + " " +
+                 QByteArray::number(0.6 * (5.0 - std::abs(x - 5.0))) + "\n";
             v += "vt " + QByteArray::number(double(i) / n) + " " + QByteArray::number(double(j) / n) + "\n";
         }
     auto at = [n](int i, int j) { return QByteArray::number(j * (n + 1) + i + 1); };
