@@ -1,10 +1,12 @@
 // The host's and the core plug-in's logic without a window: pairing photographs with meshes,
 // the menu data, the command line, and the project work of the commands (adding pairs under
-// progress, counts, sleep and wake, replacing a project file, reports).
+// progress, counts, sleep and wake, replacing a project file, reports), and the checks and
+// texts of the backup command.
 #include <gtest/gtest.h>
 
 #include <cmath>
 
+#include "CoreBackup.h"
 #include "CoreCommands.h"
 #include "CorePairing.h"
 #include "CoreProject.h"
@@ -23,6 +25,8 @@
 #include <QKeySequence>
 #include <QSet>
 #include <QTemporaryDir>
+
+#include <unistd.h>
 
 #include <ostream>
 
@@ -350,6 +354,70 @@ TEST(HostOptions, OnlyCreateHelpAndVersionRunWithoutAWindow)
     EXPECT_FALSE(orvHost::wantsNoWindow({prog, QStringLiteral("--"), QStringLiteral("--create")}));
 }
 
+TEST(HostOptions, BackupTakesAProjectAFileAViewAndASize)
+{
+    const QString p = QStringLiteral("site.orvproj"), b = QStringLiteral("--backup");
+    orvHost::HostOptions o = parse({p, b, QStringLiteral("out.png")});
+    EXPECT_EQ(o.mode, orvHost::HostMode::Backup);
+    EXPECT_EQ(o.project, p);
+    EXPECT_EQ(o.backup, QStringLiteral("out.png"));
+    EXPECT_EQ(o.view, -1);
+    EXPECT_EQ(o.viewSize, QSize(1280, 800));
+    // A backup run needs a window (the 3D view draws on the display).
+    EXPECT_FALSE(orvHost::wantsNoWindow({QStringLiteral("orvhost"), p, b, QStringLiteral("out.png")}));
+
+    o = parse({b, QStringLiteral("o.jpg"), QStringLiteral("--view"), QStringLiteral("5"), QStringLiteral("--size"),
+               QStringLiteral("64X48"), p});
+    EXPECT_EQ(o.mode, orvHost::HostMode::Backup);
+    EXPECT_EQ(o.view, 5);
+    EXPECT_EQ(o.viewSize, QSize(64, 48));
+    // The smallest and largest sides.
+    o = parse({p, b, QStringLiteral("o.png"), QStringLiteral("--size=16x8192"), QStringLiteral("--view=0")});
+    EXPECT_EQ(o.viewSize, QSize(16, 8192));
+    EXPECT_EQ(o.view, 0);
+
+    const QString v = QStringLiteral("--view"), z = QStringLiteral("--size"), out = QStringLiteral("o.png");
+    const struct {
+        QStringList args;
+        const char* says;
+    } cases[] = {
+        {{p, b, out, v, QStringLiteral("6")}, "\"6\""},
+        {{p, b, out, v, QStringLiteral("-1")}, "from 0 to 5"},
+        {{p, b, out, v, QStringLiteral("1.5")}, "1.5"},
+        {{p, b, out, v, QStringLiteral("top")}, "top"},
+        {{p, b, out, v, QStringLiteral("01")}, "01"},
+        {{p, b, out, z, QStringLiteral("15x100")}, "15x100"},
+        {{p, b, out, z, QStringLiteral("100x8193")}, "100x8193"},
+        {{p, b, out, z, QStringLiteral("0x0")}, "0x0"},
+        {{p, b, out, z, QStringLiteral("640")}, "\"640\""},
+        {{p, b, out, z, QStringLiteral("640x")}, "640x"},
+        {{p, b, out, z, QStringLiteral("640*480")}, "640*480"},
+        {{p, b, out, z, QStringLiteral("-640x480")}, "-640x480"},
+        {{p, b, out, z, QStringLiteral("4294967936x480")}, "from 16 to 8192"},
+        {{p, b, out, QStringLiteral("--screenshot"), QStringLiteral("s.png")}, "cannot be combined with --screenshot"},
+        {{QStringLiteral("--create"), p, b, out, QStringLiteral("--meshes"), QStringLiteral("a.obj"),
+          QStringLiteral("--photos"), QStringLiteral("a.jpg")},
+         "cannot be combined with --create"},
+        {{b, out}, "needs a project"},
+        {{p, b, QStringLiteral("")}, "needs a file name"},
+        {{p, v, QStringLiteral("2")}, "belong to --backup"},
+        {{p, z, QStringLiteral("64x64")}, "belong to --backup"},
+        {{p, b, out, b, QStringLiteral("p.png")}, "--backup is given more than once"},
+        {{p, b, out, z, QStringLiteral("64x64"), z, QStringLiteral("32x32")}, "--size is given more than once"},
+    };
+    for (const auto& k : cases) {
+        QString error;
+        parse(k.args, &error);
+        EXPECT_TRUE(error.contains(QString::fromLatin1(k.says))) << k.args.join(' ').toStdString() << " -> "
+                                                                  << error.toStdString();
+    }
+    // A refused value leaves the caller's value alone.
+    QSize size(7, 7);
+    EXPECT_FALSE(orvHost::parseViewSize(QStringLiteral("8192x8193"), &size));
+    EXPECT_EQ(size, QSize(7, 7));
+    EXPECT_TRUE(parse({QStringLiteral("--help")}).helpText.contains(QStringLiteral("--backup")));
+}
+
 // ---- project work through the kernel ---------------------------------------------------------
 
 // Records the progress protocol: T(ext), S(tep) with its size, P(ush), O (pop); cancels once
@@ -518,6 +586,119 @@ TEST_F(HostProject, ReplacingAProjectFileKeepsTheOldOneUntilTheNewOneExists)
 
     EXPECT_EQ(withProjectSuffix(QStringLiteral("/a/b")), QStringLiteral("/a/b.orvproj"));
     EXPECT_EQ(withProjectSuffix(QStringLiteral("/a/b.ORVPROJ")), QStringLiteral("/a/b.ORVPROJ"));
+}
+
+TEST_F(HostProject, BackupNamesWhyTheProjectHasNothingToBackUp)
+{
+    EXPECT_EQ(backupMeshProblem(nullptr), BackupProblem::NoProject);
+    EXPECT_EQ(backupMeshProblem(mm.get()), BackupProblem::NoProject);
+    ASSERT_EQ(mm->createProject(path(QStringLiteral("site.orvproj"))), 0);
+    EXPECT_EQ(backupMeshProblem(mm.get()), BackupProblem::NoMeshes);
+
+    const PhotoMeshPair a = pair(QStringLiteral("m"), QStringLiteral("a"));
+    const PhotoMeshPair b = pair(QStringLiteral("m"), QStringLiteral("b"));
+    ASSERT_EQ(addPairs(mm.get(), {a, b}, nullptr).added.size(), 2);
+    // Awake meshes, but no photograph mapped.
+    EXPECT_EQ(backupMeshProblem(mm.get()), BackupProblem::NoneMapped);
+
+    // The mapped mesh asleep, the unmapped one awake: still nothing to paint.
+    mm->setImageMapped(1, true);
+    ref_ptr<IZimMesh> mesh;
+    ASSERT_EQ(mm->getMeshAt(mesh, 1), 0);
+    ASSERT_EQ(mm->sleepMesh(mesh, nullptr), 0);
+    EXPECT_EQ(backupMeshProblem(mm.get()), BackupProblem::AllAsleep);
+    ASSERT_EQ(mm->wakeMesh(1, nullptr), 0);
+    EXPECT_EQ(backupMeshProblem(mm.get()), BackupProblem::None);
+
+    // Each reason is told as what it is.
+    EXPECT_TRUE(backupProblemText(BackupProblem::AllAsleep, QString()).contains(QStringLiteral("asleep")));
+    EXPECT_TRUE(backupProblemText(BackupProblem::NoneMapped, QString()).contains(QStringLiteral("mapped")));
+    EXPECT_TRUE(backupProblemText(BackupProblem::NoMeshes, QString()).contains(QStringLiteral("no meshes")));
+    EXPECT_TRUE(backupProblemText(BackupProblem::NoProject, QString()).contains(QStringLiteral("No project")));
+
+    // Without a 3D viewer the run stops there, and writes nothing.
+    const QString out = path(QStringLiteral("b.png"));
+    const BackupResult r = takeBackup(mm.get(), nullptr, out);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.problem, BackupProblem::NoViewer);
+    EXPECT_FALSE(QFileInfo::exists(out));
+    // The project's problem comes before the file's and the viewer's.
+    mm->closeProject();
+    EXPECT_EQ(takeBackup(mm.get(), nullptr, path(QStringLiteral("no/such/b.png"))).problem, BackupProblem::NoProject);
+}
+
+TEST_F(HostProject, BackupTargetsThatCannotBeWrittenAreFoundFirst)
+{
+    ASSERT_TRUE(orvtest::writeFile(path(QStringLiteral("afile")), "x"));
+    ASSERT_TRUE(orvtest::writeFile(path(QStringLiteral("old.png")), "an older picture"));
+    const QStringList before = QDir(tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    const struct {
+        QString path;
+        BackupProblem problem;
+    } cases[] = {
+        {QString(), BackupProblem::NoFileName},
+        {QStringLiteral("  "), BackupProblem::NoFileName},
+        {tmp.path(), BackupProblem::TargetIsFolder},
+        {path(QStringLiteral("missing/b.png")), BackupProblem::FolderMissing},
+        {path(QStringLiteral("missing/deeper/b.png")), BackupProblem::FolderMissing},
+        // A file where a folder should be stops root as well as anybody.
+        {path(QStringLiteral("afile/b.png")), BackupProblem::FolderIsFile},
+        {path(QStringLiteral("afile/deeper/b.png")), BackupProblem::FolderIsFile},
+        {path(QStringLiteral("b.xyz")), BackupProblem::UnknownFormat},
+        {path(QStringLiteral("b.png")), BackupProblem::None},
+        {path(QStringLiteral("b.JPG")), BackupProblem::None},
+        {path(QStringLiteral("b")), BackupProblem::None},  // written as PNG
+        {path(QStringLiteral("old.png")), BackupProblem::None},  // replaced
+    };
+    for (const auto& k : cases)
+        EXPECT_EQ(backupTargetProblem(k.path), k.problem) << k.path.toStdString();
+    // Looking leaves no trace.
+    EXPECT_EQ(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+    EXPECT_EQ(orvtest::readFile(path(QStringLiteral("old.png"))), QByteArray("an older picture"));
+
+    // Permission bits stop everybody but root.
+    const QString locked = path(QStringLiteral("locked"));
+    ASSERT_TRUE(QDir().mkpath(locked));
+    ASSERT_TRUE(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
+    if (::geteuid() != 0) {
+        EXPECT_EQ(backupTargetProblem(locked + QStringLiteral("/b.png")), BackupProblem::FolderNotWritable);
+    }
+    QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    // The texts name the file and the folder that is in the way.
+    const QString text = backupProblemText(BackupProblem::FolderIsFile, path(QStringLiteral("afile/b.png")));
+    EXPECT_TRUE(text.contains(QStringLiteral("afile/b.png"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("is not a folder"))) << text.toStdString();
+    EXPECT_TRUE(backupProblemText(BackupProblem::FolderMissing, path(QStringLiteral("missing/b.png")))
+                    .contains(QDir::toNativeSeparators(path(QStringLiteral("missing")))));
+    EXPECT_TRUE(backupProblemText(BackupProblem::UnknownFormat, QStringLiteral("b.xyz")).contains(QStringLiteral("xyz")));
+}
+
+TEST(HostTexts, BackupNamesAndCounts)
+{
+    EXPECT_EQ(suggestedBackupPath(QStringLiteral("/survey/site.orvproj")), QStringLiteral("/survey/site-backup.png"));
+    EXPECT_EQ(suggestedBackupPath(QStringLiteral("/survey/site.v2.orvproj")),
+              QStringLiteral("/survey/site.v2-backup.png"));
+    EXPECT_TRUE(suggestedBackupPath(QString()).endsWith(QStringLiteral("/backup.png")));
+    EXPECT_EQ(backupFormat(QStringLiteral("x.JPEG")), QByteArray("jpeg"));
+    EXPECT_EQ(backupFormat(QStringLiteral("x")), QByteArray("png"));
+    EXPECT_TRUE(backupFormat(QStringLiteral("x.xyz")).isEmpty());
+
+    // Triangles of meshes 3, 3 and 7 (and a null record): two meshes.
+    auto record = [](long mesh) {
+        const XPnt3f w(0, 0, 0);
+        const XPnt3d s(0, 0, 0);
+        const XPnt2f t(0, 0);
+        return zim::newTqTriangleIndex(0, 1, 2, w, w, w, s, s, s, t, t, t, mesh);
+    };
+    const QVector<ref_ptr<TqTriangleIndex>> triangles = {record(3), record(7), ref_ptr<TqTriangleIndex>(), record(3)};
+    EXPECT_EQ(backupMeshCount(triangles), 2);
+    BackupResult r;
+    r.ok = true;
+    r.triangles = 3;
+    r.meshes = 2;
+    EXPECT_EQ(backupDoneText(r, QStringLiteral("/out/b.png")),
+              QStringLiteral("Backup of 3 visible triangles in 2 meshes written to /out/b.png"));
 }
 
 TEST(HostTexts, FileListsAreCut)

@@ -1,7 +1,8 @@
 // The built orvhost as a user or a script starts it: --create from the sample generator's files
 // (reopened through the kernel), --create with missing and broken files, runs without a display,
-// and the real window (--screenshot) with a project, with a project that does not open and
-// without the core plug-in.
+// the real window (--screenshot) with a project, with a project that does not open and
+// without the core plug-in, and the backup picture (--backup) of mapped projects, with the
+// failures a script must be able to rely on (non-zero exit, a message, no file).
 #include <gtest/gtest.h>
 
 #include <OrvKernel64t.h>
@@ -16,6 +17,8 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
+
+#include <functional>
 
 #include <ostream>
 
@@ -273,6 +276,175 @@ TEST_F(HostApp, WithoutTheCorePluginTheWindowStillComesUp)
     EXPECT_TRUE(r.err.contains(QStringLiteral("core.orvplugin"))) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("unavailable"))) << r.err.toStdString();
     EXPECT_FALSE(QImage(shot).isNull());
+}
+
+// ---- --backup ------------------------------------------------------------------------------
+
+// Share of the pixels that are not the backup's background gray (128, 128, 128).
+double paintedShare(const QImage& image)
+{
+    if (image.isNull()) return 0.0;
+    long long painted = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if ((image.pixel(x, y) & 0xffffff) != 0x808080) ++painted;
+    return double(painted) / (double(image.width()) * image.height());
+}
+
+// Share of the pixels in which two pictures of one size differ.
+double differingShare(const QImage& a, const QImage& b)
+{
+    if (a.isNull() || a.size() != b.size()) return 1.0;
+    long long differ = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if ((a.pixel(x, y) & 0xffffff) != (b.pixel(x, y) & 0xffffff)) ++differ;
+    return double(differ) / (double(a.width()) * a.height());
+}
+
+class HostBackup : public HostApp {
+protected:
+    void SetUp() override
+    {
+        if (!kHaveMainFrame) GTEST_SKIP() << "mainwindow/COrvMainFrame.cpp was not in the tree at configure time";
+        HostApp::SetUp();
+    }
+
+    // A project of photo/mesh pairs with every photograph mapped (the meshes a backup paints),
+    // written through the kernel; `change` runs on it before it is saved.
+    QString mappedProject(const QString& name, const QStringList& m, const QStringList& p,
+                          const std::function<void(IZimMM*)>& change = {})
+    {
+        const QString project = path(name);
+        const ref_ptr<IZimMM> mm = zim::getMM();
+        EXPECT_EQ(mm->createProject(project), 0) << mm->lastError().toStdString();
+        for (int i = 0; i < m.size(); ++i) {
+            const int index = mm->addImage(p[i], m[i], QString());
+            EXPECT_GE(index, 0) << mm->lastError().toStdString();
+            mm->setImageMapped(index, true);
+        }
+        if (change) change(mm.get());
+        EXPECT_EQ(mm->saveProject(), 0) << mm->lastError().toStdString();
+        mm->closeProject();
+        return project;
+    }
+
+    // A flat textured grid of 6 x 6 squares in the plane z = 0, with a photograph of the same
+    // name.
+    void writeFlatGrid(const QString& name)
+    {
+        QImage photo(64, 48, QImage::Format_RGB32);
+        photo.fill(QColor(200, 90, 30));
+        ASSERT_TRUE(photo.save(path(name + QStringLiteral(".jpg"))));
+        ASSERT_TRUE(QFile::copy(orvtest::dataPath(QStringLiteral("quad_tex.png")), path(name + QStringLiteral("_tex.png"))));
+        ASSERT_TRUE(orvtest::writeFile(path(name + QStringLiteral(".mtl")),
+                                       "newmtl m\nKd 1 1 1\nmap_Kd " + name.toUtf8() + "_tex.png\n"));
+        const int n = 6;
+        QByteArray obj = "mtllib " + name.toUtf8() + ".mtl\n";
+        for (int y = 0; y <= n; ++y)
+            for (int x = 0; x <= n; ++x)
+                obj += QStringLiteral("v %1 %2 0\nvt %3 %4\n").arg(x).arg(y).arg(double(x) / n).arg(double(y) / n).toUtf8();
+        obj += "usemtl m\n";
+        for (int y = 0; y < n; ++y)
+            for (int x = 0; x < n; ++x) {
+                const int a = y * (n + 1) + x + 1, b = a + 1, c = a + n + 2, d = a + n + 1;
+                obj += QStringLiteral("f %1/%1 %2/%2 %3/%3\nf %1/%1 %3/%3 %4/%4\n").arg(a).arg(b).arg(c).arg(d).toUtf8();
+            }
+        ASSERT_TRUE(orvtest::writeFile(path(name + QStringLiteral(".obj")), obj));
+    }
+
+    static QStringList backupArgs(const QString& project, const QString& out, const QStringList& more = {})
+    {
+        return QStringList{project, QStringLiteral("--backup"), out, QStringLiteral("--size"),
+                           QStringLiteral("160x160")} +
+               more;
+    }
+
+    // A failed run: non-zero exit, the reason on stderr, and no file where the picture was to go.
+    void expectFailure(const ProcessRun& r, const QString& out, const char* reason)
+    {
+        ASSERT_TRUE(r.finished);
+        EXPECT_NE(r.exitCode, 0);
+        EXPECT_TRUE(r.err.contains(QString::fromLatin1(reason))) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QStringLiteral("orvhost: "))) << r.err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(out)) << out.toStdString();
+        EXPECT_TRUE(r.out.trimmed().isEmpty() || !r.out.contains(QStringLiteral("written"))) << r.out.toStdString();
+    }
+};
+
+TEST_F(HostBackup, PictureOfTheSampleFromAboveAndFromBelow)
+{
+    const QString project = mappedProject(QStringLiteral("mapped.orvproj"), meshes.mid(0, 2), photos.mid(0, 2));
+    // From straight above the two fitted tiles fill a good part of the square view.
+    const QString top = path(QStringLiteral("top.png"));
+    ProcessRun r = run(host(), backupArgs(project, top, {QStringLiteral("--view"), QStringLiteral("0")}));
+    ASSERT_TRUE(r.finished);
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QRegularExpressionMatch said =
+        QRegularExpression(QStringLiteral("^orvhost: backup 160x160 of (\\d+) triangles in (\\d+) meshes written to (.+)$"),
+                           QRegularExpression::MultilineOption)
+            .match(r.out);
+    ASSERT_TRUE(said.hasMatch()) << r.out.toStdString();
+    EXPECT_GT(said.captured(1).toInt(), 0);
+    EXPECT_EQ(said.captured(2).toInt(), 2);
+    EXPECT_EQ(said.captured(3).trimmed(), QDir::toNativeSeparators(top));
+    const QImage fromTop(top);
+    ASSERT_FALSE(fromTop.isNull());
+    EXPECT_EQ(fromTop.size(), QSize(160, 160));
+    // A picture that is mostly the gray background would mean little was painted.
+    EXPECT_GT(paintedShare(fromTop), 0.2);
+
+    // From below (nothing culls the back of the terrain) the same tiles make another picture.
+    const QString bottom = path(QStringLiteral("bottom.png"));
+    r = run(host(), backupArgs(project, bottom, {QStringLiteral("--view"), QStringLiteral("1")}));
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QImage fromBelow(bottom);
+    ASSERT_EQ(fromBelow.size(), QSize(160, 160));
+    EXPECT_GT(paintedShare(fromBelow), 0.2);
+    EXPECT_GT(differingShare(fromTop, fromBelow), 0.1);
+}
+
+TEST_F(HostBackup, FailuresSayWhyAndLeaveNoFile)
+{
+    const QString project = mappedProject(QStringLiteral("mapped.orvproj"), meshes.mid(0, 1), photos.mid(0, 1));
+
+    // The output cannot be written: said before any window is made.
+    QString out = path(QStringLiteral("no/such/folder/b.png"));
+    expectFailure(run(host(), backupArgs(project, out)), out, "does not exist");
+    // Below a regular file (which stops root too, unlike permission bits).
+    ASSERT_TRUE(orvtest::writeFile(path(QStringLiteral("afile")), "x"));
+    out = path(QStringLiteral("afile/x.png"));
+    expectFailure(run(host(), backupArgs(project, out)), out, "is not a folder");
+    EXPECT_EQ(orvtest::readFile(path(QStringLiteral("afile"))), QByteArray("x"));
+
+    // Every mapped mesh asleep: nothing to paint.
+    const QString asleep = mappedProject(QStringLiteral("asleep.orvproj"), meshes.mid(1, 1), photos.mid(1, 1),
+                                         [](IZimMM* mm) {
+                                             ref_ptr<IZimMesh> mesh;
+                                             ASSERT_EQ(mm->getMeshAt(mesh, 0), 0);
+                                             ASSERT_EQ(mm->sleepMesh(mesh, nullptr), 0);
+                                         });
+    {
+        const ref_ptr<IZimMM> mm = zim::getMM();
+        ASSERT_EQ(mm->openProject(asleep, nullptr), 0);
+        ASSERT_TRUE(mm->isMeshAsleepById(0)) << "the sleep state was not stored";
+        mm->closeProject();
+    }
+    out = path(QStringLiteral("asleep.png"));
+    expectFailure(run(host(), backupArgs(asleep, out)), out, "asleep");
+
+    // A flat grid seen edge-on from the front: the view holds no triangle of it.
+    writeFlatGrid(QStringLiteral("flat"));
+    const QString flat = mappedProject(QStringLiteral("flat.orvproj"), {path(QStringLiteral("flat.obj"))},
+                                       {path(QStringLiteral("flat.jpg"))});
+    out = path(QStringLiteral("edge.png"));
+    expectFailure(run(host(), backupArgs(flat, out, {QStringLiteral("--view"), QStringLiteral("2")})), out,
+                  "none of the textured meshes");
+    // From above the same grid fills much of the view.
+    out = path(QStringLiteral("above.png"));
+    const ProcessRun above = run(host(), backupArgs(flat, out, {QStringLiteral("--view"), QStringLiteral("0")}));
+    EXPECT_EQ(above.exitCode, 0) << above.err.toStdString();
+    EXPECT_GT(paintedShare(QImage(out)), 0.15);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The host's window with the real main frame and the real core plug-in (loaded from
 // <appdir>/plugins): commands triggered from the menus travel the whole road (action name, frame
 // routing, plug-in manager, plug-in, kernel, frame), files dropped on the window are opened or
-// added, and closing asks about unsaved changes.
+// added, closing asks about unsaved changes, and the Mesh menu's backup tells what it did or why
+// it could not.
 #include <gtest/gtest.h>
 
 #include "CoreCommands.h"
@@ -20,11 +21,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMainWindow>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPointer>
@@ -421,6 +424,52 @@ TEST_F(HostWindowTest, ClosingAsksAboutUnsavedChanges)
     EXPECT_FALSE(frame->isVisible());
     EXPECT_EQ(answers.boxTexts.size(), 2);
     EXPECT_FALSE(mm->isModified());
+}
+
+TEST_F(HostWindowTest, GenerateBackupFromTheMeshMenu)
+{
+    DialogAnswerer answers;
+    ASSERT_NE(action(cmd::GenerateBackup), nullptr);
+    // Nothing to back up: said at once, without a file dialog.
+    action(cmd::GenerateBackup)->trigger();
+    ASSERT_EQ(answers.boxTexts.size(), 1);
+    EXPECT_TRUE(answers.boxTexts[0].contains(QStringLiteral("No project"))) << answers.boxTexts[0].toStdString();
+    EXPECT_TRUE(answers.boxTitles[0].isEmpty());
+
+    ASSERT_TRUE(window->openProject(sampleProject()));
+    action(cmd::SleepAllMeshes)->trigger();
+    action(cmd::GenerateBackup)->trigger();
+    ASSERT_EQ(answers.boxTexts.size(), 2);
+    EXPECT_TRUE(answers.boxTexts[1].contains(QStringLiteral("asleep"))) << answers.boxTexts[1].toStdString();
+    EXPECT_EQ(answers.fileDialogs, 0);
+    action(cmd::WakeAllMeshes)->trigger();
+
+    // The view has drawn once it is on screen.
+    orvUI::IOrv3DViewer* viewer = window->frame()->get3DViewer(0);
+    ASSERT_NE(viewer, nullptr);
+    QElapsedTimer clock;
+    clock.start();
+    while (viewer->drawScene(false) != 0 && clock.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    action(standardViewCommand(0))->trigger();
+
+    // A name typed without a suffix gets the one of the chosen type (PNG).
+    ASSERT_TRUE(QDir().mkpath(path(QStringLiteral("pictures"))));
+    answers.file = path(QStringLiteral("pictures/retouch"));
+    action(cmd::GenerateBackup)->trigger();
+    EXPECT_EQ(answers.fileDialogs, 1);
+    EXPECT_EQ(answers.boxTexts.size(), 2) << answers.boxTexts.join('|').toStdString();
+    const QString written = path(QStringLiteral("pictures/retouch.png"));
+    const QImage picture(written);
+    ASSERT_FALSE(picture.isNull());
+    // The picture has the view's size (which is below the 2048 a side a picture is cut down to).
+    EXPECT_EQ(picture.size(), QSize(viewer->viewWidth(), viewer->viewHeight()));
+    auto* main = qobject_cast<QMainWindow*>(frame);
+    ASSERT_NE(main, nullptr);
+    const QString message = main->statusBar()->currentMessage();
+    EXPECT_TRUE(message.startsWith(QStringLiteral("Backup of "))) << message.toStdString();
+    EXPECT_TRUE(message.endsWith(QStringLiteral("written to ") + QDir::toNativeSeparators(written)))
+        << message.toStdString();
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QRegularExpression>
 
 namespace orvHost {
 
@@ -27,6 +28,28 @@ QString optionName(const QString& arg)
 }
 
 }  // namespace
+
+bool parseStandardView(const QString& text, int* view)
+{
+    static const QRegularExpression digit(QStringLiteral("^[0-5]$"));
+    const QString t = text.trimmed();
+    if (!digit.match(t).hasMatch()) return false;
+    if (view) *view = t.toInt();
+    return true;
+}
+
+bool parseViewSize(const QString& text, QSize* size)
+{
+    // Digits only (no signs, no spaces inside); long runs of digits cannot be a side in range.
+    static const QRegularExpression form(QStringLiteral("^(\\d{1,5})[xX](\\d{1,5})$"));
+    const QRegularExpressionMatch m = form.match(text.trimmed());
+    if (!m.hasMatch()) return false;
+    const int w = m.captured(1).toInt();
+    const int h = m.captured(2).toInt();
+    if (w < MinBackupSide || w > MaxBackupSide || h < MinBackupSide || h > MaxBackupSide) return false;
+    if (size) *size = QSize(w, h);
+    return true;
+}
 
 QStringList expandListOptions(const QStringList& args, const QStringList& listOptions)
 {
@@ -85,7 +108,8 @@ bool parseHostOptions(const QStringList& args, HostOptions* out, QString* error)
     };
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        tr("Shows a project of textured meshes and their photographs, or writes one (--create)."));
+        tr("Shows a project of textured meshes and their photographs, or writes one (--create); --backup saves "
+           "the picture of the textures the 3D view shows."));
     const QCommandLineOption helpOpt = parser.addHelpOption();
     const QCommandLineOption versionOpt = parser.addVersionOption();
     const QCommandLineOption screenshotOpt(QStringLiteral("screenshot"),
@@ -99,7 +123,21 @@ bool parseHostOptions(const QStringList& args, HostOptions* out, QString* error)
                                        tr("PHOTO..."));
     const QCommandLineOption labelsOpt(QStringLiteral("labels"), tr("Labels of the meshes of --create, one per mesh."),
                                        tr("LABEL..."));
-    parser.addOptions({screenshotOpt, createOpt, meshesOpt, photosOpt, labelsOpt});
+    const QCommandLineOption backupOpt(
+        QStringLiteral("backup"),
+        tr("Open PROJECT, save the backup picture of the textures the 3D view shows to FILE and exit."), tr("FILE"));
+    const QCommandLineOption viewOpt(QStringLiteral("view"),
+                                     tr("With --backup: look from standard view N (0 top, 1 bottom, 2 front, 3 back, "
+                                        "4 left, 5 right) at all meshes; by default from where the project opens."),
+                                     tr("N"));
+    const QCommandLineOption sizeOpt(QStringLiteral("size"),
+                                     tr("With --backup: the 3D view's size in pixels (%1 to %2 a side, default %3x%4).")
+                                         .arg(MinBackupSide)
+                                         .arg(MaxBackupSide)
+                                         .arg(DefaultBackupWidth)
+                                         .arg(DefaultBackupHeight),
+                                     tr("WxH"));
+    parser.addOptions({screenshotOpt, backupOpt, viewOpt, sizeOpt, createOpt, meshesOpt, photosOpt, labelsOpt});
     parser.addPositionalArgument(QStringLiteral("project"), tr("Project file to open (.orvproj)."),
                                  tr("[PROJECT]"));
 
@@ -134,6 +172,7 @@ bool parseHostOptions(const QStringList& args, HostOptions* out, QString* error)
             return fail(tr("unexpected argument with --create: %1 (list the files after --meshes and --photos)")
                             .arg(positional.first()));
         if (parser.isSet(screenshotOpt)) return fail(tr("--screenshot cannot be combined with --create"));
+        if (parser.isSet(backupOpt)) return fail(tr("--backup cannot be combined with --create"));
         if (o.meshes.isEmpty()) return fail(tr("--create needs at least one mesh after --meshes"));
         if (o.photos.size() != o.meshes.size())
             return fail(tr("--create pairs mesh i with photo i: %1 meshes but %2 photos")
@@ -153,6 +192,29 @@ bool parseHostOptions(const QStringList& args, HostOptions* out, QString* error)
         o.screenshot = parser.value(screenshotOpt);
         if (o.screenshot.isEmpty()) return fail(tr("--screenshot needs a file name"));
     }
+    if (!parser.isSet(backupOpt)) {
+        if (parser.isSet(viewOpt) || parser.isSet(sizeOpt)) return fail(tr("--view and --size belong to --backup"));
+        *out = o;
+        return true;
+    }
+
+    o.mode = HostMode::Backup;
+    if (parser.isSet(screenshotOpt)) return fail(tr("--backup cannot be combined with --screenshot"));
+    for (const QCommandLineOption* once : {&backupOpt, &viewOpt, &sizeOpt})
+        if (parser.values(*once).size() > 1)
+            return fail(tr("--%1 is given more than once").arg(once->names().first()));
+    o.backup = parser.value(backupOpt);
+    if (o.backup.isEmpty()) return fail(tr("--backup needs a file name"));
+    if (o.project.isEmpty()) return fail(tr("--backup needs a project file to open"));
+    if (parser.isSet(viewOpt) && !parseStandardView(parser.value(viewOpt), &o.view))
+        return fail(tr("--view takes a standard view from 0 to 5 (0 top, 1 bottom, 2 front, 3 back, 4 left, "
+                       "5 right), not \"%1\"")
+                        .arg(parser.value(viewOpt)));
+    if (parser.isSet(sizeOpt) && !parseViewSize(parser.value(sizeOpt), &o.viewSize))
+        return fail(tr("--size takes WIDTHxHEIGHT in pixels with each side from %1 to %2, not \"%3\"")
+                        .arg(MinBackupSide)
+                        .arg(MaxBackupSide)
+                        .arg(parser.value(sizeOpt)));
     *out = o;
     return true;
 }

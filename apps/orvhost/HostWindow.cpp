@@ -1,5 +1,6 @@
 #include "HostWindow.h"
 
+#include <CoreBackup.h>
 #include <CoreCommands.h>
 #include <CoreUi.h>
 
@@ -13,11 +14,13 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImage>
 #include <QPixmap>
 #include <QSaveFile>
 #include <QScreen>
+#include <QThread>
 #include <QWidget>
 
 #include <cstdio>
@@ -151,7 +154,10 @@ void HostWindow::show()
     // Without a window manager (a virtual display) nothing maximises the window: give a picture
     // taken there the size a maximised window would have.
     auto* widget = dynamic_cast<QWidget*>(m_frame);
-    if (g_headless && widget) {
+    if (m_backupSize.isValid() && widget) {
+        // The window takes the size its fixed 3D view needs, nothing more.
+        widget->adjustSize();
+    } else if (g_headless && widget) {
         if (QScreen* screen = widget->screen()) {
             const QRect area = screen->availableGeometry();
             if (widget->width() < area.width() || widget->height() < area.height()) widget->setGeometry(area);
@@ -201,6 +207,90 @@ int HostWindow::saveScreenshot(const QString& path)
     std::printf("%s\n", tr("orvhost: screenshot %1x%2 written to %3")
                             .arg(image.width())
                             .arg(image.height())
+                            .arg(QDir::toNativeSeparators(path))
+                            .toLocal8Bit()
+                            .constData());
+    std::fflush(stdout);
+    return 0;
+}
+
+bool HostWindow::prepareBackupView(const QSize& size, QString* error)
+{
+    orvUI::IOrv3DViewer* viewer = m_frame ? m_frame->get3DViewer(Id3DViewer) : nullptr;
+    auto* view = dynamic_cast<QWidget*>(viewer);
+    if (!view) {
+        if (error) *error = orvCore::backupProblemText(orvCore::BackupProblem::NoViewer, QString());
+        return false;
+    }
+    // Without a window manager nothing lays the window out for us: a fixed-size view alone in
+    // the frame gives the window the size it needs around it.
+    for (int id : {int(IdPhotoDock), int(IdMeshDock)})
+        if (auto* dock = dynamic_cast<QWidget*>(m_frame->getDockWidget(id))) dock->hide();
+    m_frame->showImageViewer(IdImageViewer, false);
+    m_frame->showStatusBar(false);
+    view->setFixedSize(size);
+    m_backupSize = size;
+    return true;
+}
+
+int HostWindow::saveBackup(const QString& path, int view)
+{
+    orvUI::IOrv3DViewer* viewer = m_frame ? m_frame->get3DViewer(Id3DViewer) : nullptr;
+    if (!viewer || !m_backupSize.isValid()) {
+        reporter()(orvCore::backupProblemText(orvCore::BackupProblem::NoViewer, path));
+        return 1;
+    }
+    ref_ptr<orvUI::IOrvViewerMan> vm = orvUI::getVM();
+    ref_ptr<IZimMM> mm = vm ? vm->getModelMan() : zim::getMM();
+    // The project's own problems are told before any waiting for the view.
+    const orvCore::BackupProblem problem = orvCore::backupMeshProblem(mm.get());
+    if (problem != orvCore::BackupProblem::None) {
+        reporter()(orvCore::backupProblemText(problem, path));
+        return 1;
+    }
+
+    // The view is ready once it is on screen at its size and its context draws.
+    auto sizeReached = [&]() {
+        return viewer->viewWidth() == m_backupSize.width() && viewer->viewHeight() == m_backupSize.height();
+    };
+    QElapsedTimer clock;
+    clock.start();
+    bool drawn = false;
+    while (clock.elapsed() < 15000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        if (sizeReached() && viewer->drawScene(false) == 0) {
+            drawn = true;
+            break;
+        }
+        QThread::msleep(20);
+    }
+    if (!sizeReached()) {
+        reporter()(tr("The 3D view could not be made %1x%2 pixels (it is %3x%4); nothing was written.")
+                       .arg(m_backupSize.width())
+                       .arg(m_backupSize.height())
+                       .arg(viewer->viewWidth())
+                       .arg(viewer->viewHeight()));
+        return 1;
+    }
+    if (!drawn) {
+        reporter()(orvCore::backupProblemText(orvCore::BackupProblem::ViewNotDrawn, path));
+        return 1;
+    }
+
+    // The camera fitted to the view's final shape, then turned about the centre.
+    viewer->viewAllMeshes();
+    if (view >= 0 && view <= 5) viewer->setStandardView(view);
+    const orvCore::BackupResult result = orvCore::takeBackup(mm.get(), viewer, path);
+    if (!result.ok) {
+        reporter()(orvCore::backupFailureText(result, path));
+        return 1;
+    }
+    // One line of fixed form, for scripts.
+    std::printf("%s\n", tr("orvhost: backup %1x%2 of %3 triangles in %4 meshes written to %5")
+                            .arg(result.pictureSize.width())
+                            .arg(result.pictureSize.height())
+                            .arg(result.triangles)
+                            .arg(result.meshes)
                             .arg(QDir::toNativeSeparators(path))
                             .toLocal8Bit()
                             .constData());

@@ -5,6 +5,7 @@
 
 #include <IOrvImageViewer.h>
 
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -48,6 +49,14 @@ public:
     // Saves a picture of the window as it is on screen: 0, or 1 (reported) when the file cannot
     // be written.
     int saveScreenshot(const QString& path);
+    // For --backup, before show(): the 3D viewer alone in the window, exactly `size` pixels
+    // (docks, image viewer and status bar hidden). False with *error without a 3D viewer.
+    bool prepareBackupView(const QSize& size, QString* error);
+    // For --backup, once the project is open: waits until the 3D viewer draws at the size it was
+    // given, fits all meshes (and turns to standard view `view` when it is 0..5), takes the
+    // backup into path and prints one line about it. 0, or 1 (reported) on any failure, with no
+    // file left at path.
+    int saveBackup(const QString& path, int view);
     // Ends the tool and drops what plug-ins registered, unloads the plug-ins, closes the project
     // and deletes the main frame.
     void shutDown();
@@ -68,6 +77,7 @@ private:
     CursorPane m_cursorPane;
     int m_corePlugin = -1;
     QStringList m_problems;
+    QSize m_backupSize;  // set by prepareBackupView
 };
 
 }  // namespace orvHost

@@ -1,9 +1,12 @@
 // orvhost: the application a user starts. It shows a project of textured meshes and their
-// photographs in the UI library's main window, or, with --create, writes a project file without
-// any window. See HostOptions.h for the command line.
+// photographs in the UI library's main window; with --backup, saves the backup picture of a
+// project's textures as the 3D view shows them and exits; with --create, writes a project file
+// without any window. See HostOptions.h for the command line.
 #include "HostCreate.h"
 #include "HostOptions.h"
 #include "HostWindow.h"
+
+#include <CoreBackup.h>
 
 #include <QApplication>
 #include <QDir>
@@ -45,20 +48,33 @@ int runCreate(const orvHost::HostOptions& options)
 int runWindow(QApplication& app, const orvHost::HostOptions& options)
 {
     const bool screenshot = !options.screenshot.isEmpty();
-    orvHost::HostWindow window(screenshot);
+    const bool backup = options.mode == orvHost::HostMode::Backup;
+    if (backup) {
+        // A file that cannot be written is said before any window is made.
+        const orvCore::BackupProblem problem = orvCore::backupTargetProblem(options.backup);
+        if (problem != orvCore::BackupProblem::None) {
+            printLine(stderr, QStringLiteral("orvhost: %1").arg(orvCore::backupProblemText(problem, options.backup)));
+            return 1;
+        }
+    }
+    orvHost::HostWindow window(screenshot || backup);
     QString error;
-    if (!window.create(&error)) {
+    if (!window.create(&error) || (backup && !window.prepareBackupView(options.viewSize, &error))) {
         printLine(stderr, QStringLiteral("orvhost: %1").arg(error));
         return 1;
     }
     window.show();
 
     // Once the window is up: the set-up problems, the project, and for --screenshot the picture
-    // after the window has painted.
-    QTimer::singleShot(0, &app, [&window, &options, &app, screenshot]() {
+    // after the window has painted, for --backup the backup picture.
+    QTimer::singleShot(0, &app, [&window, &options, &app, screenshot, backup]() {
         window.reportSetupProblems();
         bool opened = true;
         if (!options.project.isEmpty()) opened = window.openProject(options.project);
+        if (backup) {
+            app.exit(opened ? window.saveBackup(options.backup, options.view) : 1);
+            return;
+        }
         if (!screenshot) return;
         QTimer::singleShot(400, &app, [&window, &options, &app, opened]() {
             const int rc = window.saveScreenshot(options.screenshot);
@@ -117,6 +133,7 @@ int main(int argc, char** argv)
     case orvHost::HostMode::Create:
         return runCreate(options);
     case orvHost::HostMode::Window:
+    case orvHost::HostMode::Backup:
         break;
     }
     auto* widgets = qobject_cast<QApplication*>(app.get());

@@ -159,6 +159,11 @@ QVector<MenuGroup> coreMenus(int pluginIndex)
                                    tr("Free the memory of every mesh; the meshes stay in the project"), QString(),
                                    kMenu, p),
                            separator(kMenu),
+                           command(tr("Generate backup..."), QString(), cmd::GenerateBackup,
+                                   tr("Save a picture of the textures the 3D view shows now, with the visible "
+                                      "triangles"),
+                                   QString(), kMenu, p),
+                           separator(kMenu),
                            command(tr("Project s&ummary..."), QString(), cmd::ProjectSummary,
                                    tr("Counts of the project's photographs and meshes"), QString(), kMenu, p),
                        }));

@@ -37,6 +37,7 @@ inline const QString OverlayMore = QStringLiteral("ViewOverlayMore");
 inline const QString OverlayLess = QStringLiteral("ViewOverlayLess");
 inline const QString WakeAllMeshes = QStringLiteral("MeshWakeAll");
 inline const QString SleepAllMeshes = QStringLiteral("MeshSleepAll");
+inline const QString GenerateBackup = QStringLiteral("MeshGenerateBackup");
 inline const QString ProjectSummary = QStringLiteral("MeshProjectSummary");
 inline const QString About = QStringLiteral("HelpAbout");
 }  // namespace cmd

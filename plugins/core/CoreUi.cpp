@@ -1,5 +1,6 @@
 #include "CoreUi.h"
 
+#include "CoreBackup.h"
 #include "CoreCommands.h"
 
 #include <IOrv3DViewer.h>
@@ -14,8 +15,10 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHash>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QStatusBar>
 #include <QWidget>
 
 #include <memory>
@@ -299,6 +302,70 @@ int sleepOrWake(bool wake)
 int commandWakeAll(const QString&, bool) { return sleepOrWake(true); }
 int commandSleepAll(const QString&, bool) { return sleepOrWake(false); }
 
+// The save dialog's filters and the suffix each one gives a name typed without one.
+struct PictureFilter {
+    const char* text;
+    const char* suffix;
+};
+const PictureFilter kPictureFilters[] = {
+    {QT_TRANSLATE_NOOP("orvCore", "PNG images (*.png)"), "png"},
+    {QT_TRANSLATE_NOOP("orvCore", "JPEG images (*.jpg *.jpeg)"), "jpg"},
+    {QT_TRANSLATE_NOOP("orvCore", "BMP images (*.bmp)"), "bmp"},
+    {QT_TRANSLATE_NOOP("orvCore", "TIFF images (*.tif *.tiff)"), "tif"},
+};
+
+int commandGenerateBackup(const QString&, bool)
+{
+    const Reporter report = warningBoxes();
+    ref_ptr<IZimMM> mm = model();
+    // What the host can tell before anything is asked: no file dialog for a backup that
+    // cannot be taken.
+    const BackupProblem meshes = backupMeshProblem(mm.get());
+    if (meshes != BackupProblem::None) {
+        report(backupProblemText(meshes, QString()));
+        return -1;
+    }
+    orvUI::IOrv3DViewer* viewer = viewer3D();
+    if (!viewer) {
+        report(backupProblemText(BackupProblem::NoViewer, QString()));
+        return -1;
+    }
+    // A hidden view has no depth of its own to read.
+    IOrvMainFrame* frame = mainFrame();
+    if (frame && !frame->is3DViewerVisible(0)) {
+        report(backupProblemText(BackupProblem::ViewNotDrawn, QString()));
+        return -1;
+    }
+
+    QStringList filters;
+    for (const PictureFilter& f : kPictureFilters) filters << tr(f.text);
+    QString selected = filters.first();
+    QWidget* parent = frameWidget();
+    const QString chosen = QFileDialog::getSaveFileName(parent, tr("Generate Backup"),
+                                                        suggestedBackupPath(mm->projectPath()),
+                                                        filters.join(QStringLiteral(";;")), &selected);
+    if (chosen.isEmpty()) return 0;
+    QString path = chosen;
+    if (QFileInfo(chosen).suffix().isEmpty()) {
+        const int at = filters.indexOf(selected);
+        path = chosen + QLatin1Char('.') + QLatin1String(kPictureFilters[at < 0 ? 0 : at].suffix);
+    }
+    // The dialog asked about replacing the name it was given, not the one with the suffix added.
+    if (path != chosen && QFileInfo::exists(path) &&
+        QMessageBox::question(parent, QString(), tr("%1 already exists.\nDo you want to replace it?").arg(native(path)),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+        return 0;
+
+    const BackupResult result = takeBackup(mm.get(), viewer, path);
+    if (!result.ok) {
+        report(backupFailureText(result, path));
+        return -1;
+    }
+    if (auto* window = qobject_cast<QMainWindow*>(parent))
+        window->statusBar()->showMessage(backupDoneText(result, path), 20000);
+    return 0;
+}
+
 int commandProjectSummary(const QString&, bool)
 {
     QMessageBox::information(frameWidget(), tr("Project summary"), summaryText(projectCounts(model().get())));
@@ -346,6 +413,7 @@ const QHash<QString, CommandFn>& commandTable()
         {cmd::OverlayLess, &commandOverlayLess},
         {cmd::WakeAllMeshes, &commandWakeAll},
         {cmd::SleepAllMeshes, &commandSleepAll},
+        {cmd::GenerateBackup, &commandGenerateBackup},
         {cmd::ProjectSummary, &commandProjectSummary},
         {cmd::About, &commandAbout},
     };

@@ -1,0 +1,196 @@
+#include "CoreBackup.h"
+
+#include "CoreCommands.h"
+
+#include <IOrv3DViewer.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QMap>
+#include <QSet>
+
+namespace orvCore {
+
+namespace {
+
+QString tr(const char* text) { return CoreText::tr(text); }
+QString native(const QString& path) { return QDir::toNativeSeparators(path); }
+
+// The nearest folder at or above `folder` that is there (a file counts as there).
+QFileInfo nearestExisting(const QString& folder)
+{
+    QString at = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    while (!QFileInfo::exists(at)) {
+        const QString up = QFileInfo(at).absolutePath();
+        if (up == at) break;
+        at = up;
+    }
+    return QFileInfo(at);
+}
+
+}  // namespace
+
+BackupProblem backupMeshProblem(IZimMM* mm)
+{
+    if (!mm || !mm->isProjectOpen()) return BackupProblem::NoProject;
+    ref_ptr<MeshArray> backup;
+    if (mm->getBackupMeshArray(backup) == 0 && backup)
+        for (int i = 0; i < backup->meshCount(); ++i)
+            if (backup->meshAt(i)) return BackupProblem::None;
+    const int images = mm->imageCount();
+    if (images <= 0) return BackupProblem::NoMeshes;
+    for (int i = 0; i < images; ++i)
+        if (mm->isImageMapped(i)) return BackupProblem::AllAsleep;
+    return BackupProblem::NoneMapped;
+}
+
+QByteArray backupFormat(const QString& path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    QByteArray format;
+    if (suffix.isEmpty() || suffix == QLatin1String("png"))
+        format = "png";
+    else if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg"))
+        format = "jpeg";
+    else if (suffix == QLatin1String("tif") || suffix == QLatin1String("tiff"))
+        format = "tiff";
+    else
+        format = suffix.toLatin1();
+    return QImageWriter::supportedImageFormats().contains(format) ? format : QByteArray();
+}
+
+BackupProblem backupTargetProblem(const QString& path)
+{
+    if (path.trimmed().isEmpty()) return BackupProblem::NoFileName;
+    const QFileInfo target(path);
+    if (target.isDir()) return BackupProblem::TargetIsFolder;
+    const QFileInfo folder(target.absolutePath());
+    if (!folder.exists()) {
+        // A file somewhere above stops the path as surely as a missing folder, but says more.
+        const QFileInfo above = nearestExisting(folder.absoluteFilePath());
+        return above.exists() && !above.isDir() ? BackupProblem::FolderIsFile : BackupProblem::FolderMissing;
+    }
+    if (!folder.isDir()) return BackupProblem::FolderIsFile;
+    if (!folder.isWritable() || (target.exists() && !target.isWritable())) return BackupProblem::FolderNotWritable;
+    if (backupFormat(path).isEmpty()) return BackupProblem::UnknownFormat;
+    return BackupProblem::None;
+}
+
+QString suggestedBackupPath(const QString& projectPath)
+{
+    if (projectPath.isEmpty()) return QDir(QDir::homePath()).filePath(QStringLiteral("backup.png"));
+    const QFileInfo project(projectPath);
+    return QDir(project.absolutePath()).filePath(project.completeBaseName() + QStringLiteral("-backup.png"));
+}
+
+int backupMeshCount(const QVector<ref_ptr<TqTriangleIndex>>& triangles)
+{
+    QSet<long> meshes;
+    for (const ref_ptr<TqTriangleIndex>& t : triangles)
+        if (t) meshes.insert(t->meshIndex);
+    return meshes.size();
+}
+
+BackupResult takeBackup(IZimMM* mm, orvUI::IOrv3DViewer* viewer, const QString& path)
+{
+    BackupResult result;
+    auto fail = [&](BackupProblem problem) {
+        result.ok = false;
+        result.problem = problem;
+        return result;
+    };
+    BackupProblem problem = backupMeshProblem(mm);
+    if (problem != BackupProblem::None) return fail(problem);
+    problem = backupTargetProblem(path);
+    if (problem != BackupProblem::None) return fail(problem);
+    if (!viewer) return fail(BackupProblem::NoViewer);
+    // The viewer reads what its last drawing left in the depth buffer: draw the current view.
+    if (viewer->drawScene(false) != 0) return fail(BackupProblem::ViewNotDrawn);
+
+    QVector<ref_ptr<TqTriangleIndex>> triangles;
+    QMap<int, ref_ptr<IZimImage>> textures;
+    SeamEdgeMap seams;
+    const bool ok = viewer->generateBackupInformation(path, triangles, textures, seams);
+    result.triangles = triangles.size();
+    result.meshes = backupMeshCount(triangles);
+    if (!ok) {
+        result.detail = viewer->lastBackupError();
+        return fail(triangles.isEmpty() ? BackupProblem::NothingVisible : BackupProblem::NotWritten);
+    }
+    // Success is only what can be read back.
+    QImageReader reader(path);
+    result.pictureSize = reader.size();
+    if (!QFileInfo(path).isFile() || !result.pictureSize.isValid()) return fail(BackupProblem::NotWritten);
+    if (result.triangles == 0) {
+        // A picture of nothing but the background is of no use to anyone: it goes.
+        QFile::remove(path);
+        return fail(BackupProblem::NothingVisible);
+    }
+    result.ok = true;
+    return result;
+}
+
+QString backupProblemText(BackupProblem problem, const QString& path)
+{
+    const QString file = native(path);
+    const QString folder = native(QFileInfo(path).absolutePath());
+    switch (problem) {
+    case BackupProblem::None:
+        return QString();
+    case BackupProblem::NoProject:
+        return tr("No project is open. Open a project with textured meshes first.");
+    case BackupProblem::NoMeshes:
+        return tr("The project has no meshes: there is nothing to take a backup of.");
+    case BackupProblem::NoneMapped:
+        return tr("None of the project's photographs is mapped onto its mesh: a backup is taken of the textures "
+                  "of mapped meshes only.");
+    case BackupProblem::AllAsleep:
+        return tr("Every mesh whose photograph is mapped is asleep. Wake the meshes (Mesh > Wake all meshes) and "
+                  "try again.");
+    case BackupProblem::NoFileName:
+        return tr("No file was given for the backup picture.");
+    case BackupProblem::TargetIsFolder:
+        return tr("%1 is a folder: give the backup picture a file name.").arg(file);
+    case BackupProblem::FolderMissing:
+        return tr("The backup picture %1 cannot be written: the folder %2 does not exist.").arg(file, folder);
+    case BackupProblem::FolderIsFile:
+        return tr("The backup picture %1 cannot be written: %2 is not a folder.").arg(file, folder);
+    case BackupProblem::FolderNotWritable:
+        return tr("The backup picture %1 cannot be written: there is no permission to write there.").arg(file);
+    case BackupProblem::UnknownFormat:
+        return tr("The backup picture %1 cannot be written: there is no image format for the suffix \"%2\" (use "
+                  "PNG, JPEG, BMP or TIFF).")
+            .arg(file, QFileInfo(path).suffix());
+    case BackupProblem::NoViewer:
+        return tr("There is no 3D view to take the backup from.");
+    case BackupProblem::ViewNotDrawn:
+        return tr("The 3D view could not be drawn: show the 3D view and try again.");
+    case BackupProblem::NothingVisible:
+        return tr("The 3D view shows none of the textured meshes: turn the view toward them (View > Fit all "
+                  "meshes) and try again. Nothing was written.");
+    case BackupProblem::NotWritten:
+        return tr("The backup picture %1 could not be written.").arg(file);
+    }
+    return QString();
+}
+
+QString backupFailureText(const BackupResult& result, const QString& path)
+{
+    if (result.problem == BackupProblem::NotWritten && !result.detail.trimmed().isEmpty()) return result.detail;
+    return backupProblemText(result.problem, path);
+}
+
+QString backupDoneText(const BackupResult& result, const QString& path)
+{
+    const QString file = native(path);
+    const QString meshes = result.meshes == 1 ? tr("1 mesh") : tr("%1 meshes").arg(result.meshes);
+    return result.triangles == 1 ? tr("Backup of 1 visible triangle in %1 written to %2").arg(meshes, file)
+                                 : tr("Backup of %1 visible triangles in %2 written to %3")
+                                       .arg(result.triangles)
+                                       .arg(meshes, file);
+}
+
+}  // namespace orvCore
