@@ -3,10 +3,8 @@
 // textured render of the same scene plus one glReadPixels of the colour buffer, in the same
 // context and the same run. Run under xvfb-run -s "-screen 0 1920x1200x24". The time of each
 // phase is reported as a counter (milliseconds per backup); BM_Backup/N/1 paints on one thread.
-#include "COrv3DViewer.h"
 #include "OrvUIElements64t.h"
-#include "SampleGenerator.h"
-#include "SampleProject.h"
+#include "ViewerBench.h"
 
 #include <GL/gl.h>
 #include <benchmark/benchmark.h>
@@ -24,43 +22,13 @@
 
 namespace {
 
-struct Scene {
-    std::unique_ptr<QTemporaryDir> dir;
-    QString projectPath;
-    bool ok = false;
-};
-
-std::map<int, Scene> g_scenes;
 orvUI::COrv3DViewer* g_viewer = nullptr;
 int g_open = -1;
-
-Scene& sceneFor(int triangles)
-{
-    Scene& scene = g_scenes[triangles];
-    if (scene.dir) return scene;
-    scene.dir = std::make_unique<QTemporaryDir>();
-    orvsample::SampleOptions options;
-    options.outDir = scene.dir->path() + "/sample";
-    options.tiles = 16;
-    options.trianglesTotal = triangles;
-    options.photoSize = QSize(800, 600);
-    options.textureSize = 1024;
-    const orvsample::SampleResult result = orvsample::generateSample(options);
-    if (!result.ok) {
-        std::fprintf(stderr, "sample: %s\n", qPrintable(result.error));
-        return scene;
-    }
-    scene.projectPath = scene.dir->path() + "/sample.orvproj";
-    const orvsample::ProjectSummary summary = orvsample::buildSampleProject(result.manifestPath, scene.projectPath);
-    scene.ok = summary.ok;
-    if (!summary.ok) std::fprintf(stderr, "project: %s\n", qPrintable(summary.error));
-    return scene;
-}
 
 bool openScene(int triangles)
 {
     if (g_open == triangles) return true;
-    Scene& scene = sceneFor(triangles);
+    orvbench::Scene& scene = orvbench::sampleScene(triangles, 16, QSize(800, 600), 1024);
     if (!scene.ok || zim::getMM()->openProject(scene.projectPath, nullptr) != 0) return false;
     g_open = triangles;
     // From above, where nearly every triangle of the terrain is seen: the most work.
@@ -99,7 +67,7 @@ void BM_Backup(benchmark::State& state)
         state.SkipWithError("no sample project");
         return;
     }
-    const QString path = g_scenes[int(state.range(0))].dir->path() + "/backup.png";
+    const QString path = orvbench::sampleScene(int(state.range(0)), 16, QSize(800, 600), 1024).dir->path() + "/backup.png";
     orvUI::BackupTimings timings;
     long recorded = 0;
     int runs = 0;
@@ -157,21 +125,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "no main frame\n");
         return 1;
     }
-    auto viewer = std::make_unique<orvUI::COrv3DViewer>();
-    viewer->resize(1920, 1080);
-    viewer->show();
-    QElapsedTimer waited;
-    waited.start();
-    while (!viewer->isValid() || !viewer->windowHandle() || !viewer->windowHandle()->isExposed()) {
-        if (waited.elapsed() > 5000) break;
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    if (!viewer->windowHandle() || !viewer->windowHandle()->isExposed()) {
-        std::fprintf(stderr, "the viewer window was not exposed (run under xvfb-run)\n");
-        return 1;
-    }
-    if (viewer->width() != 1920 || viewer->height() != 1080)
-        std::fprintf(stderr, "note: the view is %d x %d, not 1920 x 1080\n", viewer->width(), viewer->height());
+    std::unique_ptr<orvUI::COrv3DViewer> viewer = orvbench::showViewer(1920, 1080);
+    if (!viewer) return 1;
     g_viewer = viewer.get();
     benchmark::RunSpecifiedBenchmarks();
     zim::getMM()->closeProject();

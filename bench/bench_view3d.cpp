@@ -2,10 +2,8 @@
 // screen path) of a sample project at 1,000, 100,000 and 1,000,000 triangles, against the
 // kernel's bare scene-item draw of the same meshes in the same context and the same run. The
 // viewer is a shown 1280 x 960 window (run under xvfb-run); every frame ends with glFinish.
-#include "COrv3DViewer.h"
 #include "OrvUIElements64t.h"
-#include "SampleGenerator.h"
-#include "SampleProject.h"
+#include "ViewerBench.h"
 
 #include <GL/gl.h>
 #include <benchmark/benchmark.h>
@@ -21,43 +19,13 @@
 
 namespace {
 
-struct Scene {
-    std::unique_ptr<QTemporaryDir> dir;
-    QString projectPath;
-    bool ok = false;
-};
-
-std::map<int, Scene> g_scenes;
 orvUI::COrv3DViewer* g_viewer = nullptr;
 int g_open = -1;
-
-Scene& sceneFor(int triangles)
-{
-    Scene& scene = g_scenes[triangles];
-    if (scene.dir) return scene;
-    scene.dir = std::make_unique<QTemporaryDir>();
-    orvsample::SampleOptions options;
-    options.outDir = scene.dir->path() + "/sample";
-    options.tiles = 4;
-    options.trianglesTotal = triangles;
-    options.photoSize = QSize(1600, 1200);
-    options.textureSize = 1024;
-    const orvsample::SampleResult result = orvsample::generateSample(options);
-    if (!result.ok) {
-        std::fprintf(stderr, "sample: %s\n", qPrintable(result.error));
-        return scene;
-    }
-    scene.projectPath = scene.dir->path() + "/sample.orvproj";
-    const orvsample::ProjectSummary summary = orvsample::buildSampleProject(result.manifestPath, scene.projectPath);
-    scene.ok = summary.ok;
-    if (!summary.ok) std::fprintf(stderr, "project: %s\n", qPrintable(summary.error));
-    return scene;
-}
 
 bool openScene(int triangles)
 {
     if (g_open == triangles) return true;
-    Scene& scene = sceneFor(triangles);
+    orvbench::Scene& scene = orvbench::sampleScene(triangles, 4, QSize(1600, 1200), 1024);
     if (!scene.ok || zim::getMM()->openProject(scene.projectPath, nullptr) != 0) return false;
     g_open = triangles;
     zim::getMM()->setCurrentImageIndex(0);
@@ -110,19 +78,8 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
-    auto viewer = std::make_unique<orvUI::COrv3DViewer>();
-    viewer->resize(1280, 960);
-    viewer->show();
-    QElapsedTimer waited;
-    waited.start();
-    while (!viewer->isValid() || !viewer->windowHandle() || !viewer->windowHandle()->isExposed()) {
-        if (waited.elapsed() > 5000) break;
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    if (!viewer->windowHandle() || !viewer->windowHandle()->isExposed()) {
-        std::fprintf(stderr, "the viewer window was not exposed (run under xvfb-run)\n");
-        return 1;
-    }
+    std::unique_ptr<orvUI::COrv3DViewer> viewer = orvbench::showViewer(1280, 960);
+    if (!viewer) return 1;
     g_viewer = viewer.get();
     benchmark::RunSpecifiedBenchmarks();
     zim::getMM()->closeProject();

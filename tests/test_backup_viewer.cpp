@@ -2,6 +2,7 @@
 // normal render of the same view, hidden triangles, seam edges between two meshes, the progress
 // it reports, and the ways it fails without writing a picture.
 #include "COrv3DViewer.h"
+#include "CaptureLayer.h"
 #include "IOrvDrawLayer.h"
 #include "OrvUIElements64t.h"
 
@@ -26,26 +27,6 @@ using namespace orvUI;
 
 namespace {
 
-// Reads the colour buffer while a frame is drawn, before the buffer swap (rows bottom-up).
-class CaptureLayer : public IOrvDrawLayer {
-public:
-    int drawLayer(int, ref_ptr<IZimDisplay> display) override
-    {
-        width = display->displayWidth();
-        height = display->displayHeight();
-        pixels.assign(std::size_t(width) * height * 4, 0);
-        glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
-        return 0;
-    }
-    QColor at(int x, int y) const
-    {
-        const unsigned char* p = &pixels[(std::size_t(y) * width + x) * 4];
-        return QColor(p[0], p[1], p[2]);
-    }
-    int width = 0, height = 0;
-    std::vector<unsigned char> pixels;
-};
 
 // Records every progress call as text; checks that pushes and pops pair up.
 class RecordingProgress : public IZimProgress {

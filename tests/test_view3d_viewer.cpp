@@ -2,6 +2,7 @@
 // pixels, the photo overlay's blend, the draw order of layers, camera input, tool dispatch, the
 // centre pick, the plug-in menu and bad scenes.
 #include "COrv3DViewer.h"
+#include "CaptureLayer.h"
 #include "IOrvDrawLayer.h"
 #include "OrvUIElements64t.h"
 
@@ -104,27 +105,6 @@ private:
     float m_r, m_g, m_b;
 };
 
-// Reads the colour buffer while the frame is being drawn (before the buffer swap).
-class CaptureLayer : public IOrvDrawLayer {
-public:
-    int drawLayer(int, ref_ptr<IZimDisplay> display) override
-    {
-        width = display->displayWidth();
-        height = display->displayHeight();
-        pixels.assign(std::size_t(width) * height * 4, 0);
-        glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
-        ++frames;
-        return 0;
-    }
-    QColor at(int x, int y) const
-    {
-        const unsigned char* p = &pixels[(std::size_t(y) * width + x) * 4];
-        return QColor(p[0], p[1], p[2]);
-    }
-    int width = 0, height = 0, frames = 0;
-    std::vector<unsigned char> pixels;
-};
 
 bool near(const QColor& c, int r, int g, int b, int tolerance = 12)
 {
