@@ -1,7 +1,7 @@
 #include "TexturePainter.h"
 
 #include "ProgressSteps.h"
-#include "ZimMatrix.h"
+#include "ViewMath.h"
 
 #include <omp.h>
 
@@ -65,39 +65,6 @@ void fillBackupGray(IZimImage* image)
             p[0] = p[1] = p[2] = 128;
             plane.mark(x, y) = 0;
         }
-}
-
-namespace {
-
-// The affine solve on the stack; quiet keeps the singular message back.
-bool affineMap(const XPnt2f screen[3], const XPnt2f texture[3], float out[6], bool quiet)
-{
-    float a[9];
-    for (int i = 0; i < 3; ++i) {
-        a[i * 3 + 0] = screen[i].x;
-        a[i * 3 + 1] = screen[i].y;
-        a[i * 3 + 2] = 1.0f;
-    }
-    int pivotRow[3], pivotCol[3];
-    if (!zim::gaussJordanInvert<3>(a, 3, pivotRow, pivotCol, quiet)) return false;
-    // The same sums, in the same order, as the matrix product.
-    for (int i = 0; i < 3; ++i) {
-        float u = 0.0f, v = 0.0f;
-        for (int k = 0; k < 3; ++k) {
-            u += a[i * 3 + k] * texture[k].x;
-            v += a[i * 3 + k] * texture[k].y;
-        }
-        out[i * 2] = u;
-        out[i * 2 + 1] = v;
-    }
-    return true;
-}
-
-}  // namespace
-
-bool screenToTextureAffine(const XPnt2f screen[3], const XPnt2f texture[3], float out[6])
-{
-    return affineMap(screen, texture, out, false);
 }
 
 void fillImageGaps(IZimImage* image, int passes)
@@ -211,17 +178,21 @@ struct Prepared {
     XPnt2f screen[3];
     XPnt2f texture[3];
     float m[6];
-    bool degenerate = false;
     int x0 = 0, x1 = 0, y0 = 0, y1 = 0;  // scan window, ends excluded
 };
 
-}  // namespace
-
-struct TexturePainter::MeshImages {
+// What one run of records of a mesh paints with.
+struct MeshImages {
     const IZimImage* texture = nullptr;
     const IZimImage* alpha = nullptr;
     PixelPlane previous;
 };
+
+// Paints the records from..to (exclusive, walking down) into plane on `threads` threads.
+void paintRun(const TriangleRecords& records, int from, int to, const MeshImages& images, const PixelPlane& plane,
+              int threads);
+
+}  // namespace
 
 TexturePainter::TexturePainter(const ref_ptr<IZimImage>& backup, const TextureImageMap& textures, AlphaSource alphaOf)
     : m_backup(backup), m_textures(textures), m_alphaOf(std::move(alphaOf))
@@ -253,7 +224,7 @@ bool TexturePainter::paintRecords(const TriangleRecords& records, IZimProgress* 
                 if (!previous || !images.previous.attach(previous.get())) return false;
                 images.alpha = alpha.get();
             }
-            if (!paintRun(records, r, end, images)) return false;
+            paintRun(records, r, end, images, plane, m_threads);
         }
         for (int k = r; k > end; --k) pStep(progress, 1.0 / count);
         r = end;
@@ -261,17 +232,18 @@ bool TexturePainter::paintRecords(const TriangleRecords& records, IZimProgress* 
     return true;
 }
 
-bool TexturePainter::paintRun(const TriangleRecords& records, int from, int to, const MeshImages& images)
+namespace {
+
+void paintRun(const TriangleRecords& records, int from, int to, const MeshImages& images, const PixelPlane& plane,
+              int threads)
 {
-    PixelPlane plane;
-    if (!plane.attach(m_backup.get())) return false;
     const int W = plane.width, H = plane.height;
     const IZimImage* texture = images.texture;
     const IZimImage* alpha = images.alpha;
     const float tw = float(texture->imageWidth()), th = float(texture->imageHeight());
     const BilinearSampler textureSampler(texture);
     const std::unique_ptr<BilinearSampler> alphaSampler(alpha ? new BilinearSampler(alpha) : nullptr);
-    const int nt = std::max(1, std::min(m_threads > 0 ? m_threads : omp_get_max_threads(), H));
+    const int nt = std::max(1, std::min(threads > 0 ? threads : omp_get_max_threads(), H));
     auto bandStart = [H, nt](int t) { return int((long long)H * t / nt); };
 
     // The records each band of rows needs, in walk order: every row a record can write (its scan
@@ -368,7 +340,7 @@ bool TexturePainter::paintRun(const TriangleRecords& records, int from, int to, 
             const bool owner = ownerRow >= band0 && ownerRow < band1;
             const int ya = std::max(g.y0, band0), yb = std::min(g.y1, band1);
             if (!owner && (ya >= yb || g.x0 >= g.x1)) continue;
-            if (!affineMap(g.screen, g.texture, g.m, !owner)) continue;
+            if (!screenToTextureAffine(g.screen, g.texture, g.m, !owner)) continue;
             if (ya >= yb || g.x0 >= g.x1) continue;
 
             // Inside tests once per lattice point of the window grown by one; a pixel is covered
@@ -406,7 +378,8 @@ bool TexturePainter::paintRun(const TriangleRecords& records, int from, int to, 
             }
         }
     }
-    return true;
 }
+
+}  // namespace
 
 }  // namespace orvUI

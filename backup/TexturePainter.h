@@ -24,12 +24,6 @@ QSize backupImageSize(int width, int height);
 // Colour (128, 128, 128) and mark 0 in every pixel, in parallel over columns.
 void fillBackupGray(IZimImage* image);
 
-// The affine map from the screen triangle to the texture triangle, as 3 x 2 floats row by row
-// (u = m[0] x + m[2] y + m[4], v = m[1] x + m[3] y + m[5]): Gauss-Jordan inversion with full
-// pivoting of the rows (x, y, 1), times the rows (u, v). False ("invert is not availble!" on
-// standard output) when the screen points lie on one line.
-bool screenToTextureAffine(const XPnt2f screen[3], const XPnt2f texture[3], float out[6]);
-
 // Closes gaps: `passes` times, every unmarked pixel with a marked neighbour in its 3 x 3 block
 // takes the neighbours' average colour and mark 255. Marks change only between passes, so each
 // pass grows the painted area by one pixel in all eight directions.
@@ -98,9 +92,6 @@ public:
     void setThreads(int threads) { m_threads = threads; }
 
 private:
-    struct MeshImages;
-    bool paintRun(const TriangleRecords& records, int from, int to, const MeshImages& images);
-
     ref_ptr<IZimImage> m_backup;
     const TextureImageMap& m_textures;
     AlphaSource m_alphaOf;

@@ -94,7 +94,7 @@ void depthSamplePixels(const double win[3][3], int width, int height, int qx[3],
     }
 }
 
-void depthAtCornerPixels(const double win[3][3], const int px[3], const int py[3], double out[3])
+void depthAtPixels(const double win[3][3], const int px[3], const int py[3], double out[3])
 {
     // Window depth is affine in window x and y over a flat triangle.
     const double ax = win[1][0] - win[0][0], ay = win[1][1] - win[0][1], az = win[1][2] - win[0][2];
@@ -273,7 +273,7 @@ void refineVisibleTriangles(const SelectionView& view, const ref_ptr<IZimTrackBa
             int qx[3], qy[3];
             depthSamplePixels(win, W, H, qx, qy);
             double z[3];
-            depthAtCornerPixels(win, qx, qy, z);
+            depthAtPixels(win, qx, qy, z);
             const float d[3] = {view.depth[std::size_t(qy[0]) * W + qx[0]], view.depth[std::size_t(qy[1]) * W + qx[1]],
                                 view.depth[std::size_t(qy[2]) * W + qx[2]]};
             if (!passesDepthTest(z, d)) {

@@ -54,7 +54,7 @@ void depthSamplePixels(const double win[3][3], int width, int height, int qx[3],
 // through its three window points win[k] = (x, y, depth): what the depth buffer holds there when
 // the triangle is the surface seen. A triangle too thin to have a plane gives its corners'
 // depths.
-void depthAtCornerPixels(const double win[3][3], const int px[3], const int py[3], double out[3]);
+void depthAtPixels(const double win[3][3], const int px[3], const int py[3], double out[3]);
 
 // The depth test: the three corners' window depths against the depth buffer, both scaled by
 // 10000; hidden when the absolute value of the summed signed differences exceeds 0.4.

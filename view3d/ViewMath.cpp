@@ -170,20 +170,37 @@ Qt::CursorShape cursorForDrag(bool pickPending, int dragMode)
     }
 }
 
+bool screenToTextureAffine(const XPnt2f source[3], const XPnt2f target[3], float out[6], bool quiet)
+{
+    float a[9];
+    for (int i = 0; i < 3; ++i) {
+        a[i * 3 + 0] = source[i].x;
+        a[i * 3 + 1] = source[i].y;
+        a[i * 3 + 2] = 1.0f;
+    }
+    int pivotRow[3], pivotCol[3];
+    if (!zim::gaussJordanInvert<3>(a, 3, pivotRow, pivotCol, quiet)) return false;
+    // The same sums, in the same order, as the matrix product.
+    for (int i = 0; i < 3; ++i) {
+        float u = 0.0f, v = 0.0f;
+        for (int k = 0; k < 3; ++k) {
+            u += a[i * 3 + k] * target[k].x;
+            v += a[i * 3 + k] * target[k].y;
+        }
+        out[i * 2] = u;
+        out[i * 2 + 1] = v;
+    }
+    return true;
+}
+
 bool computeScreenToTexture(const XPnt2f* source, const XPnt2f* target, zim::matrix<float>& out)
 {
-    if (!source || !target) return false;
-    zim::matrix<float> m(3, 3);
-    zim::matrix<float> t(3, 2);
-    for (int i = 0; i < 3; ++i) {
-        m(i, 0) = source[i].x;
-        m(i, 1) = source[i].y;
-        m(i, 2) = 1.0f;
-        t(i, 0) = target[i].x;
-        t(i, 1) = target[i].y;
-    }
-    if (!m.invert()) return false;
-    out = m * t;
+    float m[6];
+    if (!source || !target || !screenToTextureAffine(source, target, m)) return false;
+    zim::matrix<float> result(3, 2);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 2; ++j) result(i, j) = m[i * 2 + j];
+    out = result;
     return true;
 }
 

@@ -50,5 +50,9 @@ Qt::CursorShape cursorForDrag(bool pickPending, int dragMode);
 // (texture): out becomes the 3 x 2 matrix with (x, y, 1) * out = mapped point. False, and out
 // untouched, when the source points are collinear.
 bool computeScreenToTexture(const XPnt2f* source, const XPnt2f* target, zim::matrix<float>& out);
+// The same map on the stack, as 3 x 2 floats row by row (u = m[0] x + m[2] y + m[4],
+// v = m[1] x + m[3] y + m[5]), for the painting's hot path. quiet keeps the singular message
+// ("invert is not availble!") back.
+bool screenToTextureAffine(const XPnt2f source[3], const XPnt2f target[3], float out[6], bool quiet = false);
 
 }  // namespace orvUI
