@@ -217,6 +217,7 @@ const int* COrvViewerMan::getRectValues() { return m_rectValues; }
 
 int COrvViewerMan::clearUndo()
 {
+    ++m_clearCount;
     m_undoStack.clear();
     m_redoStack.clear();
     return 0;
@@ -224,29 +225,38 @@ int COrvViewerMan::clearUndo()
 
 int COrvViewerMan::pushUndo(ref_ptr<IZimUndoStep> step)
 {
+    ++m_pushCount;
     m_redoStack.clear();
     if (m_undoStack.size() >= std::size_t(MaxUndoSteps)) m_undoStack.erase(m_undoStack.begin());
     m_undoStack.push_back(std::move(step));
     return 0;
 }
 
+// A step may reach the manager while it runs (push a step of its own, clear the stacks, reset
+// the views), so it leaves its stack before it runs and the local reference keeps it alive.
 int COrvViewerMan::undo()
 {
     if (m_undoStack.empty()) return OrvNothingToDo;
-    ref_ptr<IZimUndoStep> step = m_undoStack.back();
-    if (step) step->undo();
+    ref_ptr<IZimUndoStep> step = std::move(m_undoStack.back());
     m_undoStack.pop_back();
-    m_redoStack.push_back(std::move(step));
+    const unsigned pushes = m_pushCount;
+    const unsigned clears = m_clearCount;
+    if (step) step->undo();
+    // A step pushed meanwhile is the newest action, after which nothing can be redone; a clear
+    // forgets the whole history, this step included.
+    if (m_pushCount == pushes && m_clearCount == clears) m_redoStack.push_back(std::move(step));
     return 0;
 }
 
 int COrvViewerMan::redo()
 {
     if (m_redoStack.empty()) return OrvNothingToDo;
-    ref_ptr<IZimUndoStep> step = m_redoStack.back();
-    if (step) step->redo();
-    m_undoStack.push_back(step);
+    ref_ptr<IZimUndoStep> step = std::move(m_redoStack.back());
     m_redoStack.pop_back();
+    const unsigned clears = m_clearCount;
+    if (step) step->redo();
+    // Done again, so it can be undone again, unless the history was cleared meanwhile.
+    if (m_clearCount == clears) m_undoStack.push_back(std::move(step));
     return 0;
 }
 

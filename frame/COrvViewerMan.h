@@ -134,6 +134,10 @@ private:
     std::map<int, ref_ptr<ZimReferenced>> m_objects;
     std::vector<ref_ptr<IZimUndoStep>> m_undoStack;
     std::vector<ref_ptr<IZimUndoStep>> m_redoStack;
+    // Counted up by every push and every clear, so that undo and redo see when the step they
+    // run rewrote the history itself.
+    unsigned m_pushCount = 0;
+    unsigned m_clearCount = 0;
     PointDumpFile m_dump;
     ref_ptr<IZimTool> m_curTool;
     int m_intValue = 0;

@@ -166,6 +166,109 @@ TEST(ViewerMan, UndoKeepsTheNewestTwentyAndRedoReplaysInOrder)
     }
 }
 
+// A step that reaches the manager while it runs: on undo, on redo or both it pushes a step of
+// its own, clears the stacks or resets the views.
+class ReentrantStep : public IZimUndoStep {
+public:
+    enum Action { Push, Clear, Reset };
+    ReentrantStep(COrvViewerMan* vm, Action action, bool onUndo, bool onRedo, std::vector<std::string>* log,
+                  int* alive)
+        : m_vm(vm), m_action(action), m_onUndo(onUndo), m_onRedo(onRedo), m_log(log), m_alive(alive)
+    {
+        ++*m_alive;
+    }
+    int undo() override
+    {
+        m_log->push_back("uS");
+        if (m_onUndo) act("U");
+        return 0;
+    }
+    int redo() override
+    {
+        m_log->push_back("rS");
+        if (m_onRedo) act("R");
+        return 0;
+    }
+
+protected:
+    ~ReentrantStep() override { --*m_alive; }
+
+private:
+    void act(const std::string& name)
+    {
+        switch (m_action) {
+        case Push: m_vm->pushUndo(new LoggingStep(name, m_log, m_alive)); break;
+        case Clear: m_vm->clearUndo(); break;
+        case Reset: m_vm->resetViews(); break;
+        }
+    }
+    COrvViewerMan* m_vm;
+    Action m_action;
+    bool m_onUndo, m_onRedo;
+    std::vector<std::string>* m_log;
+    int* m_alive;
+};
+
+TEST(ViewerMan, StepsThatReenterTheManagerLeaveConsistentStacks)
+{
+    std::vector<std::string> log;
+    int alive = 0;
+    {
+        ref_ptr<COrvViewerMan> vm = newManager();
+        // Undo pushes: the pushed step is the newest action; nothing is left to redo.
+        vm->pushUndo(new LoggingStep("A", &log, &alive));
+        vm->pushUndo(new ReentrantStep(vm.get(), ReentrantStep::Push, true, false, &log, &alive));
+        EXPECT_EQ(vm->undo(), 0);
+        EXPECT_FALSE(vm->canRedo());
+        EXPECT_EQ(vm->redo(), 1);
+        EXPECT_EQ(vm->undo(), 0);
+        EXPECT_EQ(vm->undo(), 0);
+        EXPECT_EQ(vm->undo(), 1);
+        EXPECT_EQ(log, (std::vector<std::string>{"uS", "uU", "uA"}));
+        EXPECT_EQ(alive, 2);  // U and A wait on the redo stack; S is gone
+
+        // Redo pushes: both the pushed step and the redone one can be undone afterwards.
+        vm->clearUndo();
+        log.clear();
+        vm->pushUndo(new ReentrantStep(vm.get(), ReentrantStep::Push, false, true, &log, &alive));
+        EXPECT_EQ(vm->undo(), 0);
+        ASSERT_TRUE(vm->canRedo());
+        EXPECT_EQ(vm->redo(), 0);
+        EXPECT_FALSE(vm->canRedo());
+        EXPECT_EQ(vm->redo(), 1);
+        EXPECT_EQ(vm->undo(), 0);
+        EXPECT_EQ(vm->undo(), 0);
+        EXPECT_EQ(vm->undo(), 1);
+        EXPECT_EQ(log, (std::vector<std::string>{"uS", "rS", "uS", "uR"}));
+
+        // Clearing or resetting during undo or redo forgets the whole history, the running step
+        // included, and the step itself lives until it has returned.
+        for (ReentrantStep::Action action : {ReentrantStep::Clear, ReentrantStep::Reset}) {
+            vm->clearUndo();
+            EXPECT_EQ(alive, 0);
+            log.clear();
+            vm->pushUndo(new LoggingStep("A", &log, &alive));
+            vm->pushUndo(new ReentrantStep(vm.get(), action, true, true, &log, &alive));
+            EXPECT_EQ(vm->undo(), 0);
+            EXPECT_FALSE(vm->canUndo());
+            EXPECT_FALSE(vm->canRedo());
+            EXPECT_EQ(alive, 0);
+
+            vm->pushUndo(new ReentrantStep(vm.get(), action, false, true, &log, &alive));
+            vm->pushUndo(new LoggingStep("B", &log, &alive));
+            EXPECT_EQ(vm->undo(), 0);
+            EXPECT_EQ(vm->undo(), 0);
+            EXPECT_EQ(vm->redo(), 0);
+            EXPECT_FALSE(vm->canUndo());
+            EXPECT_FALSE(vm->canRedo());
+            EXPECT_EQ(vm->redo(), 1);
+            EXPECT_EQ(log, (std::vector<std::string>{"uS", "uB", "uS", "rS"}));
+            EXPECT_EQ(alive, 0);
+        }
+    }
+    EXPECT_EQ(alive, 0);
+}
+
 class Counted : public ZimReferenced {
 public:
     explicit Counted(int* alive) : m_alive(alive) { ++*m_alive; }
