@@ -305,8 +305,12 @@ bool COrvMainFrame::isActionChecked(QString name)
 void COrvMainFrame::addToActionGroup(QString group, QString actionName)
 {
     QActionGroup*& actionGroup = m_actionGroups[group];
-    // Parented to the frame so that it goes with it.
-    if (!actionGroup) actionGroup = new QActionGroup(this);
+    // Parented to the frame so that it goes with it. Not exclusive: setGroupChecked decides
+    // every member's state itself, and with one named action off all the others are on.
+    if (!actionGroup) {
+        actionGroup = new QActionGroup(this);
+        actionGroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::None);
+    }
     if (QAction* action = m_actionsByName.value(actionName)) actionGroup->addAction(action);
 }
 

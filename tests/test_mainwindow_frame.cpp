@@ -459,20 +459,34 @@ TEST_F(MainFrameTest, SubMenuGoesBeforeFileSaveAndIsReplaced)
 TEST_F(MainFrameTest, GroupCheckedTogglesTheNamedActionAgainstTheOthers)
 {
     frame->setCommonItems({}, {group(0, "Mode", {item({"Move", "move___0", ActionItemInMenu, true}),
-                                                 item({"Paint", "paint___0", ActionItemInMenu, true})})});
+                                                 item({"Paint", "paint___0", ActionItemInMenu, true}),
+                                                 item({"Erase", "erase___0", ActionItemInMenu, true})})});
     frame->addToActionGroup("modes", "move___0");
     frame->addToActionGroup("modes", "paint___0");
+    frame->addToActionGroup("modes", "erase___0");
     frame->addToActionGroup("modes", "unknown");
     QMenu* menu = frame->positionMenus()[0];
     QAction* move = actionNamed(menu, "move___0");
     QAction* paint = actionNamed(menu, "paint___0");
+    QAction* erase = actionNamed(menu, "erase___0");
 
+    // Off for the named one means on for each of the others, however many there are.
     frame->setGroupChecked("modes", "move___0", false);
     EXPECT_FALSE(move->isChecked());
     EXPECT_TRUE(paint->isChecked());
-    frame->setGroupChecked("modes", "move___0", true);
+    EXPECT_TRUE(erase->isChecked());
+    frame->setGroupChecked("modes", "paint___0", true);
+    EXPECT_FALSE(move->isChecked());
+    EXPECT_TRUE(paint->isChecked());
+    EXPECT_FALSE(erase->isChecked());
+    frame->setGroupChecked("modes", "erase___0", false);
     EXPECT_TRUE(move->isChecked());
+    EXPECT_TRUE(paint->isChecked());
+    EXPECT_FALSE(erase->isChecked());
+    // The user may still switch a member off by clicking it.
+    paint->trigger();
     EXPECT_FALSE(paint->isChecked());
+    EXPECT_TRUE(move->isChecked());
     frame->setGroupChecked("no such group", "move___0", false);
     EXPECT_TRUE(move->isChecked());
 }
