@@ -8,6 +8,7 @@
 #include "OrvCommandName.h"
 #include "OrvFrameLink.h"
 #include "OrvItemAction.h"
+#include "OrvLog.h"
 #include "OrvPluginFiles.h"
 #include "OrvProgress.h"
 #include "OrvTheme.h"
@@ -165,8 +166,11 @@ void COrvMainFrame::setCommonItems(ref_ptr<ZimReferenced> receiver, const QVecto
         const QString name = group->getName();
         const int p = group->getPosition();
         if (p < 0 || p >= kMaxMenuPositions) {
-            qWarning("%s", qUtf8Printable(tr("Menu group \"%1\" has the position %2, outside 0 to %3; it is left out.")
-                                              .arg(name).arg(p).arg(kMaxMenuPositions - 1)));
+            qWarning().noquote()
+                << tr("Menu group \"%1\" has the position %2, outside 0 to %3; it is left out.")
+                       .arg(name)
+                       .arg(p)
+                       .arg(kMaxMenuPositions - 1);
             continue;
         }
         QVector<ref_ptr<IOrvActionItem>> actions;
@@ -332,21 +336,21 @@ void COrvMainFrame::triggeredPlugin(bool bChecked)
     m_lastAction = action;
     if (!action) return;
     const QString name = action->objectName();
-    qDebug().noquote() << name;
+    qCDebug(orvUiLog).noquote() << name;
     const CommandName parsed = parseCommandName(name);
     if (!parsed.hasSeparator) {
-        qDebug().noquote() << tr("Action \"%1\" names no plug-in; nothing is run.").arg(name);
+        qCDebug(orvUiLog).noquote() << tr("Action \"%1\" names no plug-in; nothing is run.").arg(name);
         return;
     }
     if (!m_pluginMan || !parsed.routesTo(m_loadedPlugins.size())) {
-        qDebug().noquote() << tr("Action \"%1\" names no loaded plug-in; nothing is run.").arg(name);
+        qCDebug(orvUiLog).noquote() << tr("Action \"%1\" names no loaded plug-in; nothing is run.").arg(name);
         return;
     }
     // Held here: the command may call back into the frame.
     const ref_ptr<IOrvPluginManager> manager = m_pluginMan;
     const QString path = m_loadedPlugins.at(parsed.pluginIndex);
     if (manager->runPluginCommand(path, parsed.command, name, bChecked) < 0)
-        qWarning("%s", qUtf8Printable(manager->lastError()));
+        qWarning().noquote() << manager->lastError();
 }
 
 // ---- status bar ------------------------------------------------------------------------------
@@ -411,10 +415,10 @@ bool COrvMainFrame::loadPlugins()
                 // Loading twice answers 0 again: the plug-in keeps its one index.
                 if (!m_loadedPlugins.contains(path)) m_loadedPlugins.append(path);
             } else {
-                qWarning("%s", qUtf8Printable(tr("Plug-in %1 was not loaded: %2").arg(path, error)));
+                qWarning().noquote() << tr("Plug-in %1 was not loaded: %2").arg(path, error);
             }
         }
-        qDebug().noquote() << pluginEntryLine(entry);
+        qCDebug(orvUiLog).noquote() << pluginEntryLine(entry);
     }
     return true;
 }
@@ -428,7 +432,7 @@ bool COrvMainFrame::unloadPlugins()
         if (isPluginFile(entry) && QFileInfo::exists(path) && m_pluginMan->unloadPlugin(path) == 0 &&
             !m_loadedPlugins.isEmpty())
             m_loadedPlugins.removeOne(path);
-        qDebug().noquote() << pluginEntryLine(entry);
+        qCDebug(orvUiLog).noquote() << pluginEntryLine(entry);
     }
     return true;
 }
@@ -807,7 +811,7 @@ void COrvMainFrame::dropEvent(QDropEvent* event)
         if (url.isLocalFile()) paths << url.toLocalFile();
     if (paths.isEmpty()) return;
     if (!m_dropHandler) {
-        qDebug().noquote() << tr("Files were dropped but no drop handler is installed.");
+        qCDebug(orvUiLog).noquote() << tr("Files were dropped but no drop handler is installed.");
         return;
     }
     event->acceptProposedAction();

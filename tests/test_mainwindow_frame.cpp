@@ -24,10 +24,12 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPointer>
+#include <QSet>
 #include <QResizeEvent>
 #include <QStatusBar>
 #include <QTimer>
@@ -124,6 +126,13 @@ QAction* actionNamed(const QWidget* widget, const QString& name)
     return nullptr;
 }
 
+// Logging rules in force while it lives, as QT_LOGGING_RULES would set them.
+class LoggingRules {
+public:
+    explicit LoggingRules(const char* rules) { QLoggingCategory::setFilterRules(QString::fromLatin1(rules)); }
+    ~LoggingRules() { QLoggingCategory::setFilterRules(QString()); }
+};
+
 // Collects the messages written while it lives.
 class MessageCapture {
 public:
@@ -135,12 +144,16 @@ public:
     }
     QStringList debug;
     QStringList warnings;
+    QStringList debugCategories;  // of every debug line, in order
 
 private:
-    static void handle(QtMsgType type, const QMessageLogContext&, const QString& message)
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message)
     {
         if (!s_current) return;
-        if (type == QtDebugMsg) s_current->debug << message;
+        if (type == QtDebugMsg) {
+            s_current->debug << message;
+            s_current->debugCategories << QString::fromLatin1(context.category ? context.category : "");
+        }
         if (type == QtWarningMsg) s_current->warnings << message;
     }
     static MessageCapture* s_current;
@@ -182,6 +195,7 @@ protected:
     {
         m_savedMakers = frameMakers();
         frame = std::make_unique<COrvMainFrame>();
+        LoggingRules debugOn("orv.ui.debug=true");
         MessageCapture capture;
         ASSERT_TRUE(frame->initFrame());
         loadMessages = capture;
@@ -277,6 +291,7 @@ TEST_F(MainFrameTest, TriggeredActionsReachTheirPlugin)
     EXPECT_EQ(frame->getLastActionName(), QStringLiteral("stamp___1"));
 
     // Out of range, without separator, without number: remembered, never routed.
+    LoggingRules debugOn("orv.ui.debug=true");
     MessageCapture capture;
     for (const char* name : {"stamp___3", "stamp", "stamp___x"}) {
         actionNamed(menu, name)->trigger();
@@ -291,6 +306,47 @@ TEST_F(MainFrameTest, TriggeredActionsReachTheirPlugin)
     ASSERT_EQ(alpha->commands().size(), 1u);
     EXPECT_EQ(alpha->commands()[0].command, QStringLiteral("first"));
     EXPECT_FALSE(alpha->commands()[0].checked);
+}
+
+// The plug-in lines and command names stay off the console until the logging rules ask for the
+// "orv.ui" category; then they come with the same texts. Warnings are never silenced.
+TEST_F(MainFrameTest, DiagnosticsAreSilentUntilTheRulesAskForThem)
+{
+    frame->setCommonItems({}, {group(0, "Tools", {item({"Bare", "bare"})})});
+    QAction* bare = actionNamed(frame->positionMenus().value(0), "bare");
+    ASSERT_NE(bare, nullptr);
+    auto run = [&](MessageCapture& capture) {
+        COrvMainFrame other;
+        other.initFrame();
+        other.unloadAllPlugins();
+        bare->trigger();
+        return capture.debug;
+    };
+    QStringList silent;
+    QStringList warnings;
+    {
+        MessageCapture capture;
+        silent = run(capture);
+        warnings = capture.warnings;
+    }
+    EXPECT_TRUE(silent.isEmpty()) << silent.join('\n').toStdString();
+    EXPECT_EQ(warnings.size(), 2);  // the two refused plug-in files
+
+    QStringList lines;
+    QStringList categories;
+    {
+        LoggingRules debugOn("orv.ui.debug=true");
+        MessageCapture capture;
+        lines = run(capture);
+        categories = capture.debugCategories;
+    }
+    const int files = QDir(ORV_MW_PLUGIN_DIR).entryList(QDir::Files).size();
+    ASSERT_EQ(lines.size(), 2 * files + 2);
+    EXPECT_EQ(lines.mid(0, files), loadMessages.debug);  // loading, then unloading, one line a file
+    EXPECT_EQ(lines.mid(files, files), loadMessages.debug);
+    EXPECT_EQ(lines[2 * files], QStringLiteral("bare"));
+    EXPECT_EQ(lines[2 * files + 1], QStringLiteral("Action \"bare\" names no plug-in; nothing is run."));
+    EXPECT_EQ(QSet<QString>(categories.begin(), categories.end()), QSet<QString>{QStringLiteral("orv.ui")});
 }
 
 TEST_F(MainFrameTest, UnloadingShiftsTheLaterPluginsDown)
