@@ -2,6 +2,8 @@
 
 #include "CImageThumbViewer.h"
 #include "IOrvViewerMan.h"
+#include "OrvNotice.h"
+#include "OrvStateTips.h"
 #include "OrvUIElements64t.h"
 
 #include <QCoreApplication>
@@ -87,6 +89,21 @@ void CThumbWidget::setImageIndex(int index)
 {
     m_index = index;
     m_name->setText(QString::number(index));
+    updateToolTips();
+}
+
+void CThumbWidget::updateToolTips()
+{
+    // Marked is the mapped look of the tile.
+    setToolTip(StateTips::tile(m_index, m_marked));
+    if (m_ctrlIcon) m_ctrlIcon->setToolTip(StateTips::controlPoints(m_controlPoints));
+    if (m_visIcon) m_visIcon->setToolTip(StateTips::textureIcon(m_asleep, m_textureVisible));
+    if (m_sleepIcon) {
+        QString tip = StateTips::sleepIcon(m_asleep);
+        if (m_asleep && !m_wakeError.isEmpty())
+            tip += QLatin1Char('\n') + StateTips::wakeFailed(m_index, m_wakeError);
+        m_sleepIcon->setToolTip(tip);
+    }
 }
 
 void CThumbWidget::setPicture(const QImage& image)
@@ -122,6 +139,7 @@ void CThumbWidget::setMarked(bool on)
 {
     m_marked = on;
     applyStyles();
+    updateToolTips();
 }
 
 void CThumbWidget::setSelected(bool on)
@@ -140,18 +158,22 @@ void CThumbWidget::setTextureVisible(bool on)
 {
     m_textureVisible = on;
     if (m_visIcon) m_visIcon->setPixmap(on ? m_visPix : m_invisPix);
+    updateToolTips();
 }
 
 void CThumbWidget::setAsleep(bool on)
 {
     m_asleep = on;
+    if (!on) m_wakeError.clear();
     if (m_sleepIcon) m_sleepIcon->setPixmap(on ? m_sleepPix : m_wakePix);
+    updateToolTips();
 }
 
 void CThumbWidget::setControlPoints(bool on)
 {
     m_controlPoints = on;
     if (m_ctrlIcon) m_ctrlIcon->setPixmap(on ? m_ctrlOnPix : m_ctrlOffPix);
+    updateToolTips();
 }
 
 void CThumbWidget::resetStates()
@@ -178,16 +200,24 @@ void CThumbWidget::OnSleepClick()
             ref_ptr<IZimModelItems> items;
             mm->getModelItems(items);
             mm->indexOfMesh(name);
-            mm->sleepMesh(mesh, nullptr);
+            if (mm->sleepMesh(mesh, nullptr) != 0)
+                noticeFailure(this, StateTips::sleepFailed(m_index, mm->lastError()));
         }
         mm->setMeshTextureVisible(mesh, false);
         setAsleep(true);
         setTextureVisible(false);
-    } else {
-        mm->wakeMesh(mm->indexOfMesh(name), nullptr);
+    } else if (mm->wakeMesh(mm->indexOfMesh(name), nullptr) == 0 && !mm->isMeshAsleep(mesh)) {
         mm->setMeshTextureVisible(mesh, true);
         setAsleep(false);
         setTextureVisible(true);
+    } else {
+        // Its file is gone or cannot be read: the mesh stays asleep, and the user hears why.
+        const QString why = mm->lastError();
+        setAsleep(true);
+        setTextureVisible(false);
+        m_wakeError = why.isEmpty() ? tr("unknown reason") : why;
+        updateToolTips();
+        noticeFailure(this, StateTips::wakeFailed(m_index, why));
     }
     if (vm) vm->updateAllViewers();
 }

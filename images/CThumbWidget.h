@@ -42,6 +42,8 @@ public:
     bool isHighlighted() const { return m_highlighted; }
     bool isAsleep() const { return m_asleep; }
     bool hasControlPoints() const { return m_controlPoints; }
+    // Why the last wake-up from this tile failed; empty once the mesh is awake.
+    QString wakeError() const { return m_wakeError; }
 
 public slots:
     void OnVisClick();
@@ -57,6 +59,8 @@ protected:
 
 private:
     void applyStyles();
+    // Tool tips that say each icon's state and what a click does.
+    void updateToolTips();
 
     CImageThumbViewer* m_viewer = nullptr;
     int m_index = -1;
@@ -74,6 +78,7 @@ private:
     bool m_highlighted = false;
     bool m_asleep = true;
     bool m_controlPoints = false;
+    QString m_wakeError;
 };
 
 }  // namespace orvUI

@@ -4,6 +4,8 @@
 #include "IOrvMainFrame.h"
 #include "IOrvViewerMan.h"
 #include "OrvFrameLink.h"
+#include "OrvNotice.h"
+#include "OrvStateTips.h"
 #include "OrvUIElements64t.h"
 #include "ProgressSteps.h"
 
@@ -49,14 +51,12 @@ CMeshPanelItem::CMeshPanelItem(QWidget* parent, int options) : QWidget(parent), 
     if (options & 0x10) {
         m_visButton = new QPushButton(this);
         m_visButton->setFixedSize(16, 16);
-        m_visButton->setToolTip(tr("Visible or Invisible"));
         connect(m_visButton, SIGNAL(clicked()), this, SLOT(onMeshTogVisible()));
         layout->addWidget(m_visButton);
     }
     if (options & 0x100) {
         m_sleepButton = new QPushButton(this);
         m_sleepButton->setFixedSize(16, 16);
-        m_sleepButton->setToolTip(tr("Sleep or Wake"));
         connect(m_sleepButton, SIGNAL(clicked()), this, SLOT(OnMeshTogSleep()));
         layout->addWidget(m_sleepButton);
     }
@@ -75,6 +75,23 @@ void CMeshPanelItem::setMesh(ref_ptr<IZimMesh> mesh)
     m_mesh = mesh;
     ref_ptr<IZimMM> mm = zim::getMM();
     m_index->setText(mm && mesh ? QString::number(mm->indexOfMesh(meshNameOf(mesh))) : QString());
+    updateToolTips();
+}
+
+void CMeshPanelItem::updateToolTips()
+{
+    // The buttons keep their own words first and add the state and what a click does.
+    if (m_visButton)
+        m_visButton->setToolTip(tr("Visible or Invisible") + QLatin1Char('\n') +
+                                StateTips::textureIcon(m_asleep, m_textureVisible));
+    if (m_sleepButton)
+        m_sleepButton->setToolTip(tr("Sleep or Wake") + QLatin1Char('\n') + StateTips::sleepIcon(m_asleep));
+    ref_ptr<IZimMM> mm = zim::getMM();
+    if (!mm || !m_mesh) {
+        setToolTip(QString());
+        return;
+    }
+    setToolTip(StateTips::meshRow(mm->indexOfMesh(meshNameOf(m_mesh)), mm->isMeshMapped(m_mesh)));
 }
 
 QString CMeshPanelItem::indexText() const { return m_index->text(); }
@@ -90,6 +107,7 @@ void CMeshPanelItem::setTextureVisible(bool visible)
     if (m_visButton)
         m_visButton->setIcon(QIcon(m_iconDir + (visible ? QStringLiteral("icons/textureMapVisible.png")
                                                          : QStringLiteral("icons/textureMapInvisible.png"))));
+    updateToolTips();
 }
 
 void CMeshPanelItem::setAsleep(bool asleep)
@@ -98,6 +116,7 @@ void CMeshPanelItem::setAsleep(bool asleep)
     if (m_sleepButton)
         m_sleepButton->setIcon(
             QIcon(m_iconDir + (asleep ? QStringLiteral("icons/sleep.png") : QStringLiteral("icons/wakeup.png"))));
+    updateToolTips();
 }
 
 void CMeshPanelItem::toTile(int op)
@@ -105,7 +124,8 @@ void CMeshPanelItem::toTile(int op)
     ref_ptr<IOrvViewerMan> vm = getVM();
     ref_ptr<IZimMM> mm = zim::getMM();
     if (!vm || !mm) return;
-    if (IOrvImageThumbViewer* thumbs = vm->getThumbViewer()) thumbs->setTileState(mm->indexOfMesh(meshNameOf(m_mesh)), op);
+    if (IOrvImageThumbViewer* thumbs = vm->getThumbViewer())
+        thumbs->setTileState(mm->indexOfMesh(meshNameOf(m_mesh)), op);
 }
 
 void CMeshPanelItem::onMeshTogVisible()
@@ -125,47 +145,48 @@ void CMeshPanelItem::onMeshTogVisible()
     vm->updateAllViewers();
 }
 
+bool CMeshPanelItem::toggleSleep(IZimProgress* progress)
+{
+    ref_ptr<IZimMM> mm = zim::getMM();
+    if (!mm || !m_mesh) return false;
+    const int index = mm->indexOfMesh(meshNameOf(m_mesh));
+    const bool wasAsleep = mm->isMeshAsleep(m_mesh);
+    pText(progress, wasAsleep ? tr("Waking up mesh...") : tr("Sleeping mesh..."));
+    pStep(progress, 0.05);
+    pPush(progress, 0.95);
+    const int rc = wasAsleep ? mm->wakeMesh(index, progress) : mm->sleepMesh(m_mesh, progress);
+    pPop(progress);
+    const bool changed = rc == 0 && mm->isMeshAsleep(m_mesh) != wasAsleep;
+    // A mesh whose file cannot be read stays asleep (one whose geometry would be lost stays
+    // awake): the user hears why, without a box to click away.
+    if (!changed)
+        noticeFailure(this, wasAsleep ? StateTips::wakeFailed(index, mm->lastError())
+                                      : StateTips::sleepFailed(index, mm->lastError()));
+    return changed;
+}
+
+void CMeshPanelItem::showKernelState()
+{
+    ref_ptr<IZimMM> mm = zim::getMM();
+    if (!mm || !m_mesh) return;
+    const bool asleep = mm->isMeshAsleep(m_mesh);
+    const bool visible = !asleep && m_mesh->isMeshTextureVisible();
+    setAsleep(asleep);
+    setTextureVisible(visible);
+    // The image's tile follows what the row shows.
+    if (m_sleepButton) toTile(asleep ? ThumbSleep : ThumbWake);
+    if (m_visButton) toTile(visible ? ThumbTextureOn : ThumbTextureOff);
+}
+
 void CMeshPanelItem::OnMeshTogSleep()
 {
     ref_ptr<IOrvViewerMan> vm = getVM();
-    ref_ptr<IZimMM> mm = zim::getMM();
-    if (!vm || !mm || !m_mesh) return;
-    const int index = mm->indexOfMesh(meshNameOf(m_mesh));
+    if (!vm || !zim::getMM() || !m_mesh) return;
     IOrvMainFrame* frame = vm->getMainFrame();
     std::unique_ptr<IZimProgress> progress(frame ? frame->getProgress() : nullptr);
-    if (!mm->isMeshAsleep(m_mesh)) {
-        pText(progress.get(), tr("Sleeping mesh..."));
-        pStep(progress.get(), 0.05);
-        pPush(progress.get(), 0.95);
-        mm->sleepMesh(m_mesh, progress.get());
-        pPop(progress.get());
-        if (m_sleepButton) {
-            setAsleep(true);
-            toTile(ThumbSleep);
-        }
-        if (m_visButton) {
-            setTextureVisible(false);
-            toTile(ThumbTextureOff);
-        }
-    } else {
-        pText(progress.get(), tr("Waking up mesh..."));
-        pStep(progress.get(), 0.05);
-        pPush(progress.get(), 0.95);
-        const int rc = mm->wakeMesh(index, progress.get());
-        pPop(progress.get());
-        // A mesh whose file cannot be read stays asleep; the row says so.
-        if (rc == 0 && !mm->isMeshAsleep(m_mesh)) {
-            if (m_sleepButton) {
-                setAsleep(false);
-                toTile(ThumbWake);
-            }
-            if (m_visButton) {
-                setTextureVisible(true);
-                toTile(ThumbTextureOn);
-            }
-        }
-    }
+    toggleSleep(progress.get());
     progress.reset();
+    showKernelState();
     vm->updateAllViewers();
 }
 
@@ -299,21 +320,12 @@ void CMeshTabWD::onMeshTogVisible()
 void CMeshTabWD::OnMeshTogSleep()
 {
     ref_ptr<IOrvViewerMan> vm = getVM();
-    ref_ptr<IZimMM> mm = zim::getMM();
-    if (!vm || !mm) return;
+    if (!vm || !zim::getMM()) return;
     for (QTreeWidgetItem* item : selectedItems()) {
         auto* r = qobject_cast<CMeshPanelItem*>(itemWidget(item, 0));
         if (!r || !r->getMesh()) continue;
-        ref_ptr<IZimMesh> mesh = r->getMesh();
-        if (!mm->isMeshAsleep(mesh)) {
-            mm->sleepMesh(mesh, nullptr);
-            r->setAsleep(true);
-            r->setTextureVisible(false);
-        } else {
-            mm->wakeMesh(mm->indexOfMesh(meshNameOf(mesh)), nullptr);
-            r->setAsleep(false);
-            r->setTextureVisible(true);
-        }
+        r->toggleSleep(nullptr);
+        r->showKernelState();
         vm->updateAllViewers();
     }
 }

@@ -29,6 +29,11 @@ public:
     bool isTextureVisible() const { return m_textureVisible; }
     bool isAsleep() const { return m_asleep; }
     QString indexText() const;
+    // Sets the row's icons, and the tile of its image, to what the kernel says of the mesh.
+    void showKernelState();
+    // Puts the mesh to sleep or wakes it up, as the row's sleep button does, with the main
+    // frame's progress (may be null); a failure is told to the user. True when it changed.
+    bool toggleSleep(IZimProgress* progress);
 
 public slots:
     void onMeshTogVisible();
@@ -36,6 +41,8 @@ public slots:
 
 private:
     void toTile(int op);
+    // Tool tips that say the mesh's state and what each button does.
+    void updateToolTips();
 
     ref_ptr<IZimMesh> m_mesh;
     int m_options = 0;

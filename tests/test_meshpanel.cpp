@@ -7,7 +7,14 @@
 #include "OrvUIElements64t.h"
 #include "test_images_support.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMainWindow>
+#include <QPushButton>
 #include <QSplitter>
+#include <QStatusBar>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -126,6 +133,118 @@ TEST_F(MeshPanel, SleepAndWakeFromARowReachTheKernelAndTheTile)
     EXPECT_TRUE(row->isTextureVisible());
     EXPECT_FALSE(tile->isAsleep());
     EXPECT_TRUE(tile->isTextureVisible());
+}
+
+}  // namespace
+
+namespace {
+
+// Collects the warning lines written while it lives.
+class WarningCapture {
+public:
+    WarningCapture() { s_current = this, m_previous = qInstallMessageHandler(&WarningCapture::handle); }
+    ~WarningCapture()
+    {
+        qInstallMessageHandler(m_previous);
+        s_current = nullptr;
+    }
+    QStringList lines;
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext&, const QString& message)
+    {
+        if (s_current && type == QtWarningMsg) s_current->lines << message;
+    }
+    static WarningCapture* s_current;
+    QtMessageHandler m_previous = nullptr;
+};
+WarningCapture* WarningCapture::s_current = nullptr;
+
+QString sleepTipOf(CMeshPanelItem* row)
+{
+    const QList<QPushButton*> buttons = row->findChildren<QPushButton*>();
+    return buttons.isEmpty() ? QString() : buttons.last()->toolTip();
+}
+
+// A mesh whose file went away cannot be woken: from a row, from the list or from its tile it
+// stays asleep everywhere, and the user is told why, on the status bar while the window is on
+// screen and on the console otherwise, never in a box.
+TEST_F(MeshPanel, AWakeUpThatFailsLeavesTheMeshAsleepAndSaysWhy)
+{
+    ref_ptr<LongArray> ids = zim::newLongArray();
+    for (long i = 0; i < 6; ++i) ids->append(i);
+    thumbs->loadThumbnails(ids, nullptr);
+    thumbs->getImageTree()->loadTree();
+    thumbs->getImageTree()->updateImageLists();
+    const QString tex = QStringLiteral("Texture Mesh");
+    CMeshTabWD* list = panel->addMeshList(tex, 0x111);
+    panel->rebuildMeshList(tex);
+    CMeshPanelItem* row = list->row(mesh(3));
+    CThumbWidget* tile = thumbs->tile(3);
+    ASSERT_TRUE(row && tile);
+    EXPECT_TRUE(row->toolTip().contains(QStringLiteral("Mesh 3, mapped")));
+    EXPECT_TRUE(sleepTipOf(row).startsWith(QStringLiteral("Sleep or Wake\n")));
+    EXPECT_TRUE(sleepTipOf(row).contains(QStringLiteral("Awake")));
+
+    row->OnMeshTogSleep();
+    ASSERT_TRUE(mm->isMeshAsleep(mesh(3)));
+    EXPECT_TRUE(sleepTipOf(row).contains(QStringLiteral("Asleep")));
+    const QString obj = project.meshes[3];
+    const QString kept = obj + QStringLiteral(".kept");
+    ASSERT_TRUE(QFile::rename(obj, kept));
+
+    auto expectAsleep = [&](const char* where) {
+        EXPECT_TRUE(mm->isMeshAsleep(mesh(3))) << where;
+        EXPECT_TRUE(row->isAsleep()) << where;
+        EXPECT_FALSE(row->isTextureVisible()) << where;
+        EXPECT_TRUE(tile->isAsleep()) << where;
+        EXPECT_FALSE(tile->isTextureVisible()) << where;
+    };
+    // No window on screen: a console line.
+    {
+        WarningCapture capture;
+        QStringList boxes = imgtest::catchWarnings([&] { row->OnMeshTogSleep(); });
+        EXPECT_TRUE(boxes.isEmpty());
+        expectAsleep("row");
+        ASSERT_EQ(capture.lines.filter(QStringLiteral("Mesh 3 could not be woken up")).size(), 1)
+            << capture.lines.join('\n').toStdString();
+        EXPECT_TRUE(capture.lines.filter(QStringLiteral("could not be woken up")).first().contains(
+            QFileInfo(obj).fileName()));
+
+        capture.lines.clear();
+        boxes = imgtest::catchWarnings([&] { tile->OnSleepClick(); });
+        EXPECT_TRUE(boxes.isEmpty());
+        expectAsleep("tile");
+        EXPECT_EQ(capture.lines.filter(QStringLiteral("Mesh 3 could not be woken up")).size(), 1);
+        EXPECT_FALSE(tile->wakeError().isEmpty());
+        const QList<QLabel*> icons = tile->findChildren<QLabel*>();
+        bool told = false;
+        for (QLabel* icon : icons) told = told || icon->toolTip().contains(tile->wakeError());
+        EXPECT_TRUE(told);
+    }
+    // The window on screen: its status bar says it.
+    auto* window = dynamic_cast<QMainWindow*>(getVM()->getMainFrame());
+    ASSERT_TRUE(window);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    window->statusBar()->clearMessage();
+    list->clearSelection();
+    for (int i = 0; i < list->rowCount(); ++i)
+        if (list->rowAt(i) == row) list->topLevelItem(i)->setSelected(true);
+    const QStringList boxes = imgtest::catchWarnings([&] { list->OnMeshTogSleep(); });
+    EXPECT_TRUE(boxes.isEmpty());
+    expectAsleep("list");
+    EXPECT_TRUE(window->statusBar()->currentMessage().startsWith(QStringLiteral("Mesh 3 could not be woken up")));
+    window->hide();
+
+    // With its file back the mesh wakes, and the tile forgets the failure.
+    ASSERT_TRUE(QFile::rename(kept, obj));
+    tile->OnSleepClick();
+    EXPECT_FALSE(mm->isMeshAsleep(mesh(3)));
+    EXPECT_FALSE(tile->isAsleep());
+    EXPECT_TRUE(tile->wakeError().isEmpty());
+    panel->refreshMeshList(tex);
+    EXPECT_FALSE(row->isAsleep());
 }
 
 }  // namespace
