@@ -242,7 +242,8 @@ int CImageThumbViewer::clearThumbnails()
     m_loaded.clear();
     m_leading.clear();
     m_anchor = -1;
-    m_lists = nullptr;
+    m_lists = ImageLists();
+    m_listsSource = nullptr;
     m_tree->clearTree();
     // A new set of photos: what could not be read is told again.
     m_unreadable.clear();
@@ -367,15 +368,23 @@ int CImageThumbViewer::buildLeadingGroup(bool mappedOnly)
         mesh->meshName(name);
         const int index = mm->indexOfMesh(name);
         if (index < 0) continue;
-        if (mappedOnly && (!m_lists || !m_lists->mapped.contains(index))) continue;
+        if (mappedOnly && (!m_listsSource || !m_lists.mapped.contains(index))) continue;
         m_leading.push_back(index);
     }
     return 0;
 }
 
+void CImageThumbViewer::forgetImageLists(const ImageLists* lists)
+{
+    if (!lists || lists != m_listsSource) return;
+    if (lists != m_tree->getImageLists() && m_tree->updateImageLists() == 0) return;
+    setImageLists(nullptr);
+}
+
 int CImageThumbViewer::setImageLists(const ImageLists* lists)
 {
-    m_lists = lists;
+    m_listsSource = lists;
+    m_lists = lists ? *lists : ImageLists();
     const int all = lists ? lists->all.size() : 0;
     const int mapped = lists ? lists->mapped.size() : 0;
     const int unmapped = lists ? lists->unmapped.size() : 0;

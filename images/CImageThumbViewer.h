@@ -2,6 +2,7 @@
 #pragma once
 
 #include "IOrvImageThumbViewer.h"
+#include "IOrvImageTree.h"
 #include "OrvPluginMenu.h"
 
 #include <IOrvViewerMan.h>
@@ -79,6 +80,11 @@ public:
     void onTileDoubleClick(int id, bool leftButton);
     // Moves the single selection: key 0 up, 1 down, 2 left, 3 right.
     void moveSelection(int key);
+    // Called by a tree that goes away: when the lists shown are its own, the viewer shows the
+    // lists of its own tree again (or none without a project).
+    void forgetImageLists(const ImageLists* lists);
+    // The lists shown, null for none.
+    const ImageLists* shownImageLists() const { return m_listsSource ? &m_lists : nullptr; }
 
 public slots:
     void triggeredPlugin(bool);
@@ -121,7 +127,10 @@ private:
     COrvImageTree* m_tree = nullptr;
     QCheckBox* m_check = nullptr;
     QLabel* m_countLabel = nullptr;
-    const ImageLists* m_lists = nullptr;
+    // A copy of the lists last received (the tree that made them may go first) and where they
+    // came from; no lists at all while m_listsSource is null.
+    ImageLists m_lists;
+    const ImageLists* m_listsSource = nullptr;
     int m_dropKind = 0;
     int m_dropId = 0;
     QStringList m_unreadable;

@@ -1,5 +1,6 @@
 #include "COrvImageTree.h"
 
+#include "CImageThumbViewer.h"
 #include "CThumbWidget.h"
 #include "IOrvImageThumbViewer.h"
 #include "IOrvMainFrame.h"
@@ -70,6 +71,9 @@ COrvImageTree::COrvImageTree(QWidget* /*parent*/)
 
 COrvImageTree::~COrvImageTree()
 {
+    // A viewer showing this tree's lists must not keep them once the tree is gone. (While the
+    // viewer itself is being destroyed, and takes its own tree with it, the cast fails.)
+    if (auto* viewer = qobject_cast<CImageThumbViewer*>(m_listsReceiver.data())) viewer->forgetImageLists(&m_lists);
     // Items go before the maps that name them; nothing may look them up while the widget dies.
     blockSignals(true);
     clear();
@@ -164,7 +168,9 @@ void COrvImageTree::slotRemoveAction()
         warn(tr("Cannot remove root folder!"));
         return;
     }
-    if (!m_lists.all.isEmpty()) {
+    // Asked of the folders themselves, not of the lists shown: the lists may not follow the
+    // selection (or the images of sub-folders) and an image must never lose its folder.
+    if (!m_lists.all.isEmpty() || holdsImages(item)) {
         warn(tr("There are images in the folder, you can't remove this folder!"));
         return;
     }
@@ -253,11 +259,41 @@ bool COrvImageTree::belongs(int imageId, QTreeWidgetItem* item)
     return false;
 }
 
+bool COrvImageTree::holdsImages(QTreeWidgetItem* folder) const
+{
+    if (!folder) return false;
+    // Images not yet in the table belong to folder 1.
+    QList<int> images;
+    ref_ptr<IntArray> ids;
+    if (m_store) m_store->getImageIds(ids);
+    if (ids)
+        for (int i = 0; i < ids->size(); ++i) images.append(ids->at(i));
+    else
+        images = m_imageFolders.keys();
+    for (int id : images) {
+        for (QTreeWidgetItem* walk = m_folderItems.value(m_imageFolders.value(id, 1), nullptr); walk;
+             walk = walk->parent())
+            if (walk == folder) return true;
+    }
+    return false;
+}
+
 const ImageLists* COrvImageTree::getImageLists() { return &m_lists; }
 
 int COrvImageTree::updateImageLists()
 {
     if (!m_state) return -1;
+    computeImageLists();
+    if (m_mm) m_mm->setModified(true);
+    if (IOrvImageThumbViewer* viewer = thumbViewer()) {
+        m_listsReceiver = m_thumbWidget;
+        viewer->setImageLists(&m_lists);
+    }
+    return 0;
+}
+
+void COrvImageTree::computeImageLists()
+{
     m_lists.all.clear();
     m_lists.mapped.clear();
     m_lists.unmapped.clear();
@@ -277,9 +313,6 @@ int COrvImageTree::updateImageLists()
             }
         }
     }
-    if (m_mm) m_mm->setModified(true);
-    if (IOrvImageThumbViewer* viewer = thumbViewer()) viewer->setImageLists(&m_lists);
-    return 0;
 }
 
 bool COrvImageTree::moveImagesToFolder(ref_ptr<LongArray> images, int folderId)
@@ -522,6 +555,8 @@ int COrvImageTree::loadTree()
         buildDefaultTree();
         m_keepStored = present;
     }
+    // The selection changed while signals were blocked: the lists follow it now.
+    computeImageLists();
     blockSignals(blocked);
     return 0;
 }

@@ -85,6 +85,10 @@ private:
     void forgetTree();
     bool readStoredTree(ImageTreeData* data, bool* present);
     bool belongs(int imageId, QTreeWidgetItem* item);
+    // Fills the lists for the selection without handing them on.
+    void computeImageLists();
+    // True when an image of the project is in the folder or in one of its sub-folders.
+    bool holdsImages(QTreeWidgetItem* folder) const;
     void eraseFolder(QTreeWidgetItem* item);
     void reorder(int which);
     int dragKind(const QDropEvent* event) const;
@@ -108,6 +112,8 @@ private:
     ImageLists m_lists;
     bool m_showImagesInChild = true;
     QPointer<QWidget> m_ownerWidget;
+    // The viewer that was last handed this tree's lists; told when the tree goes.
+    QPointer<QWidget> m_listsReceiver;
     bool m_keepStored = false;
 };
 

@@ -1,7 +1,10 @@
 // The image tree: its stored form through a real project file, the damaged-data fallback, the
 // folder commands and the image lists.
+#include "CImageThumbViewer.h"
 #include "COrvImageTree.h"
+#include "IOrvMainFrame.h"
 #include "ImageTreeBlob.h"
+#include "OrvUIElements64t.h"
 #include "test_images_support.h"
 
 #include <QFile>
@@ -10,6 +13,7 @@
 #include <QtEndian>
 
 #include <cstring>
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -400,6 +404,56 @@ TEST_F(ImageTree, ImageListsFollowSelectionAndShowImagesInChild)
     EXPECT_EQ(tree.imageFolders().value(4), 1);
     tree.selectImageFolder(3);
     EXPECT_EQ(tree.getSelectedFolderId(), sub);
+}
+
+// The free-standing tree the viewer manager makes: its lists are right from the load on, a
+// folder that holds images (itself or below) is never removed, and once it is gone the
+// thumbnail viewer shows its own tree's lists again.
+TEST_F(ImageTree, ATreeFromTheManagerKnowsItsImagesAndLeavesNoListsBehind)
+{
+    IOrvMainFrame* frame = getVM()->getMainFrame();
+    ASSERT_TRUE(frame);
+    frame->createThumbViewer(255);
+    auto* thumbs = dynamic_cast<CImageThumbViewer*>(getVM()->getThumbViewer());
+    ASSERT_TRUE(thumbs);
+    thumbs->resize(300, 800);
+    ASSERT_EQ(thumbs->loadThumbnails(ids({0, 1, 2, 3, 4}), nullptr), 0);
+    IOrvImageTree* own = thumbs->getImageTree();
+    own->loadTree();
+    own->updateImageLists();
+    const std::string everything = "Total:5 Mapping:0 UnMapping:5";
+    EXPECT_EQ(thumbs->countText().toStdString(), everything);
+
+    std::unique_ptr<COrvImageTree> tree(dynamic_cast<COrvImageTree*>(getVM()->createImageTree()));
+    ASSERT_TRUE(tree);
+    EXPECT_EQ(tree->getSelectedFolderId(), 1);
+    EXPECT_EQ(tree->getImageLists()->all, (QList<int>{0, 1, 2, 3, 4}));
+    QStringList w = catchWarnings([&] { tree->slotRemoveAction(); });
+    EXPECT_EQ(w, QStringList{"There are images in the folder, you can't remove this folder!"});
+    ASSERT_TRUE(tree->folderItem(1));
+    EXPECT_EQ(tree->imageFolders().size(), 5);
+
+    // A holds an image only in its sub-folder C; with sub-folders' images not shown, A's own
+    // list is empty, yet A stays.
+    const int a = addFolder(*tree, 0, QStringLiteral("A"));
+    const int c = addFolder(*tree, a, QStringLiteral("C"));
+    ASSERT_TRUE(tree->moveImagesToFolder(ids({2}), c));
+    EXPECT_EQ(thumbs->countText().toStdString(), "Total:1 Mapping:0 UnMapping:1");
+    tree->setShowImagesInChild(false);
+    tree->clearSelection();
+    tree->folderItem(a)->setSelected(true);
+    EXPECT_TRUE(tree->getImageLists()->all.isEmpty());
+    w = catchWarnings([&] { tree->slotRemoveAction(); });
+    EXPECT_EQ(w, QStringList{"There are images in the folder, you can't remove this folder!"});
+    EXPECT_TRUE(tree->folderItem(a) && tree->folderItem(c));
+    EXPECT_EQ(tree->imageFolders().value(2), c);
+    EXPECT_EQ(thumbs->countText().toStdString(), "Total:0 Mapping:0 UnMapping:0");
+
+    tree.reset();
+    EXPECT_EQ(thumbs->countText().toStdString(), everything);
+    EXPECT_EQ(thumbs->shownImageLists()->all, own->getImageLists()->all);
+    thumbs->buildLeadingGroup(true);
+    thumbs->clearThumbnails();
 }
 
 TEST(ImageTreeNoProject, CommandsAskForAProject)
