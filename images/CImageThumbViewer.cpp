@@ -771,7 +771,9 @@ void CImageThumbViewer::cbStateChanged(int /*state*/) { m_tree->setShowImagesInC
 int CImageThumbViewer::setPluginItems(ref_ptr<IOrvCommonItem> group)
 {
     if (!group) return -1;
-    delete m_menu;
+    // The old menu may be the one running (a command of it can set new items): it goes once
+    // control is back in the event loop.
+    m_menu->deleteLater();
     m_menu = new QMenu(group->getName(), m_scroll);
     m_pluginCallbacks.clear();
     QVector<ref_ptr<IOrvActionItem>> items;

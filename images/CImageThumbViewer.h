@@ -83,8 +83,9 @@ public:
     // Called by a tree that goes away: when the lists shown are its own, the viewer shows the
     // lists of its own tree again (or none without a project).
     void forgetImageLists(const ImageLists* lists);
-    // The lists shown, null for none.
+    // The lists shown (null for none) and the menu its context-menu event opens.
     const ImageLists* shownImageLists() const { return m_listsSource ? &m_lists : nullptr; }
+    QMenu* contextMenu() const { return m_menu; }
 
 public slots:
     void triggeredPlugin(bool);

@@ -3,11 +3,17 @@
 #include "CImageThumbViewer.h"
 #include "COrvImageTree.h"
 #include "CThumbWidget.h"
+#include "OrvUIElements64t.h"
 #include "ThumbGrid.h"
 #include "test_images_support.h"
 
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QFile>
+#include <QMenu>
+#include <QPointer>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -212,6 +218,58 @@ TEST_F(ThumbViewer, DragsEndingOnFoldersAndTiles)
     zim::getMM()->getImageEntry(e3, 3);
     zim::getMM()->getImageEntry(e1, 1);
     EXPECT_LT(e3->order(), e1->order());
+}
+
+// A command of the thumbnail menu that gives the viewer new plug-in items.
+CImageThumbViewer* g_viewer = nullptr;
+ref_ptr<IOrvCommonItem> g_group;
+int g_calls = 0;
+bool g_runningMenuLived = false;
+void replaceItems(const QString&, bool)
+{
+    ++g_calls;
+    QPointer<QMenu> running = g_viewer->contextMenu();
+    g_viewer->setPluginItems(g_group);
+    g_runningMenuLived = !running.isNull();
+}
+
+TEST_F(ThumbViewer, PluginItemsReplacedByACommandOfTheRunningMenu)
+{
+    _ActionItemInfo_ info;
+    info.text = QStringLiteral("Again");
+    info.name = QStringLiteral("again");
+    info.flags = ActionItemInMenu | ActionItemLast;
+    info.userData = reinterpret_cast<quint64>(&replaceItems);
+    _CommonItemInfo_ common;
+    common.name = QStringLiteral("Thumbs");
+    g_group = newCommonItem(common, {newActionItem(info, 0)});
+    g_viewer = viewer.get();
+    g_calls = 0;
+    ASSERT_EQ(viewer->setPluginItems(g_group), 0);
+    QPointer<QMenu> first = viewer->contextMenu();
+    viewer->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(viewer.get()));
+
+    // Picked from the open menu with the keyboard, as a user does.
+    QTimer::singleShot(0, [] {
+        if (auto* popup = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            QTest::keyClick(popup, Qt::Key_Down);
+            QTest::keyClick(popup, Qt::Key_Return);
+        }
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10));
+    QCoreApplication::sendEvent(viewer.get(), &event);
+    EXPECT_EQ(g_calls, 1);
+    EXPECT_TRUE(g_runningMenuLived);
+    ASSERT_NE(viewer->contextMenu(), first.data());
+    EXPECT_EQ(viewer->contextMenu()->title(), QStringLiteral("Thumbs"));
+    ASSERT_EQ(viewer->contextMenu()->actions().size(), 1);
+    EXPECT_EQ(viewer->contextMenu()->actions().first()->objectName(), QStringLiteral("again"));
+    // The old menu goes once control is back in the event loop.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(first.isNull());
+    g_group.reset();
+    g_viewer = nullptr;
 }
 
 TEST(ThumbViewerBadInput, MissingPhotosGetNoTileAndAreNamedOnce)
