@@ -1099,17 +1099,32 @@ struct RayTriangle {
     }
 };
 
-QRgb bilinear(const QImage& image, double x, double y)
+// The pixels of an RGB32 picture, read without going through QImage for every sample.
+struct Pixels {
+    const uchar* bits = nullptr;
+    qsizetype stride = 0;
+    int width = 0, height = 0;
+
+    Pixels() = default;
+    explicit Pixels(const QImage& image)
+        : bits(image.constBits()), stride(image.bytesPerLine()), width(image.width()), height(image.height())
+    {
+    }
+    const QRgb* row(int y) const { return reinterpret_cast<const QRgb*>(bits + stride * y); }
+};
+
+// Bilinear sample at (x, y), pixel (i, j) being centred on (i, j); clamped to the picture.
+inline QRgb bilinear(const Pixels& image, double x, double y)
 {
-    const int w = image.width(), h = image.height();
+    const int w = image.width, h = image.height;
     x = std::clamp(x, 0.0, w - 1.0);
     y = std::clamp(y, 0.0, h - 1.0);
     const int x0 = int(x), y0 = int(y);
     const int x1 = std::min(x0 + 1, w - 1), y1 = std::min(y0 + 1, h - 1);
     const double fx = x - x0, fy = y - y0;
     const double w00 = (1 - fx) * (1 - fy), w10 = fx * (1 - fy), w01 = (1 - fx) * fy, w11 = fx * fy;
-    const QRgb* r0 = reinterpret_cast<const QRgb*>(image.constScanLine(y0));
-    const QRgb* r1 = reinterpret_cast<const QRgb*>(image.constScanLine(y1));
+    const QRgb* r0 = image.row(y0);
+    const QRgb* r1 = image.row(y1);
     const QRgb p00 = r0[x0], p10 = r0[x1], p01 = r1[x0], p11 = r1[x1];
     int c[3];
     for (int k = 0; k < 3; ++k) {
@@ -1122,9 +1137,9 @@ QRgb bilinear(const QImage& image, double x, double y)
 }
 
 // Texture colour at texture position (s, t); texel (i, j) is centred on s = (i + 0.5) / width.
-QRgb textureColour(const QImage& texture, double s, double t)
+inline QRgb textureColour(const Pixels& texture, double s, double t)
 {
-    return bilinear(texture, s * texture.width() - 0.5, (1.0 - t) * texture.height() - 0.5);
+    return bilinear(texture, s * texture.width - 0.5, (1.0 - t) * texture.height - 0.5);
 }
 
 // Sky along the camera-space ray (x, y, 1): deep blue overhead to a pale horizon; rays that
@@ -1154,7 +1169,7 @@ QImage shadeCanvas(const Canvas& c, const Scene& scene, const PhotoCamera& cam)
         QRgb* row = reinterpret_cast<QRgb*>(image.scanLine(b));
         const double y = (b + 0.5 + c.oy - cam.cy) / cam.focal;
         qint32 lastId = -1;
-        const SceneTile* tile = nullptr;
+        Pixels texture;
         RayTriangle tri{XPnt3d(), XPnt3d(), XPnt3d()};
         QPointF tc[3];
         for (int a = 0; a < c.width; ++a) {
@@ -1167,7 +1182,8 @@ QImage shadeCanvas(const Canvas& c, const Scene& scene, const PhotoCamera& cam)
             if (id != lastId) {
                 // Neighbouring pixels mostly show the same triangle: set it up once.
                 lastId = id;
-                tile = &scene.tiles[std::size_t(id / tpt)];
+                const SceneTile* tile = &scene.tiles[std::size_t(id / tpt)];
+                texture = Pixels(tile->texture);
                 int v[3];
                 scene.corners(id % tpt, v);
                 tri = RayTriangle(tile->camera[std::size_t(v[0])], tile->camera[std::size_t(v[1])],
@@ -1177,7 +1193,7 @@ QImage shadeCanvas(const Canvas& c, const Scene& scene, const PhotoCamera& cam)
             double w[3];
             tri.weights(XPnt3d(x, y, 1.0), w);
             const QPointF st = tc[0] * w[0] + tc[1] * w[1] + tc[2] * w[2];
-            row[a] = textureColour(tile->texture, st.x(), st.y());
+            row[a] = textureColour(texture, st.x(), st.y());
         }
     }
     return image;
@@ -1188,12 +1204,13 @@ QImage distortCanvas(const QImage& canvasImage, const Canvas& c, const PhotoCame
 {
     QImage photo(cam.width, cam.height, QImage::Format_RGB32);
     if (photo.isNull()) return photo;
+    const Pixels source(canvasImage);
     for (int j = 0; j < cam.height; ++j) {
         QRgb* row = reinterpret_cast<QRgb*>(photo.scanLine(j));
         for (int i = 0; i < cam.width; ++i) {
             double x, y;
             undistortPixel(cam, i + 0.5, j + 0.5, &x, &y);
-            row[i] = bilinear(canvasImage, x - c.ox - 0.5, y - c.oy - 0.5);
+            row[i] = bilinear(source, x - c.ox - 0.5, y - c.oy - 0.5);
         }
     }
     return photo;
