@@ -71,7 +71,7 @@ protected:
         sampleOk = r.finished && r.exitCode == 0;
         for (int i = 0; i < 3; ++i) {
             meshes << QStringLiteral("%1/meshes/tile_%2.obj").arg(sampleDir->path()).arg(i, 3, 10, QLatin1Char('0'));
-            photos << QStringLiteral("%1/photos/photo_%2.jpg").arg(sampleDir->path()).arg(i, 3, 10, QLatin1Char('0'));
+            photos << QStringLiteral("%1/photos/tile_%2.jpg").arg(sampleDir->path()).arg(i, 3, 10, QLatin1Char('0'));
         }
     }
     static void TearDownTestSuite()

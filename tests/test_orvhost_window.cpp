@@ -291,7 +291,7 @@ TEST_F(HostWindowTest, OpenPhotoShowsItAndTheStatusBarFollowsTheCursor)
 
     // A photograph of the project: shown by its index and made current.
     DialogAnswerer answers;
-    answers.file = path(QStringLiteral("sample/photos/photo_001.jpg"));
+    answers.file = path(QStringLiteral("sample/photos/tile_001.jpg"));
     action(cmd::OpenPhoto)->trigger();
     EXPECT_EQ(answers.fileDialogs, 1);
     EXPECT_EQ(viewer->getImageId().index, 1);
@@ -339,7 +339,7 @@ TEST_F(HostWindowTest, UnreadablePhotosAreToldOnceWhenTheProjectOpens)
 {
     const QString project = sampleProject();
     // One photograph damaged after the project was written, its reduced copy gone with the cache.
-    ASSERT_TRUE(orvtest::writeFile(path(QStringLiteral("sample/photos/photo_001.jpg")), QByteArray(4096, 'x')));
+    ASSERT_TRUE(orvtest::writeFile(path(QStringLiteral("sample/photos/tile_001.jpg")), QByteArray(4096, 'x')));
     QDir(path(QStringLiteral("sample/sample.orvcache"))).removeRecursively();
     DialogAnswerer answers;
     answers.file = project;
@@ -347,10 +347,10 @@ TEST_F(HostWindowTest, UnreadablePhotosAreToldOnceWhenTheProjectOpens)
     ASSERT_EQ(mm->imageCount(), 2);
     QStringList about;
     for (const QString& text : answers.boxTexts)
-        if (text.contains(QStringLiteral("photo_001.jpg"))) about << text;
+        if (text.contains(QStringLiteral("tile_001.jpg"))) about << text;
     ASSERT_EQ(about.size(), 1) << answers.boxTexts.join('|').toStdString();
     EXPECT_TRUE(about[0].contains(QStringLiteral("could not be read"))) << about[0].toStdString();
-    EXPECT_FALSE(about[0].contains(QStringLiteral("photo_000.jpg")));
+    EXPECT_FALSE(about[0].contains(QStringLiteral("tile_000.jpg")));
 }
 
 TEST_F(HostWindowTest, ViewMenuDrivesTheCamera)

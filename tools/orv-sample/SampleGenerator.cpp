@@ -9,7 +9,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
@@ -19,6 +18,7 @@
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
+#include <functional>
 #include <cstdio>
 #include <limits>
 #include <mutex>
@@ -83,7 +83,8 @@ QColor scaled(const QColor& c, double f)
 }
 
 QString tileName(int tile) { return QStringLiteral("tile_%1").arg(tile, 3, 10, QLatin1Char('0')); }
-QString photoName(int tile) { return QStringLiteral("photo_%1.jpg").arg(tile, 3, 10, QLatin1Char('0')); }
+// A photo is named after the mesh it shows, so that tools pairing photos with meshes by name find it.
+QString photoName(int tile) { return tileName(tile) + QStringLiteral(".jpg"); }
 
 }  // namespace
 
@@ -335,44 +336,80 @@ void SampleTerrain::placeBuildings()
     m_firstBuilding[std::size_t(m_tiles)] = int(m_buildings.size());
 }
 
-// ---- photo geometry ----------------------------------------------------------------------------
+// ---- cameras -------------------------------------------------------------------------------------
 
-PhotoView photoView(int index, quint32 seed, int textureSize, const QSize& photoSize)
+XPnt3d PhotoCamera::toCamera(const XPnt3d& p) const
 {
-    PhotoView view;
-    SampleRng rng(seed, 0x50484f54u + quint64(index));
-    const double W = photoSize.width(), H = photoSize.height(), T = textureSize;
-    const double horizonY = H * rng.range(0.20, 0.32);
-    const double roll = rng.range(-3.0, 3.0);
-    const double farY = horizonY + H * rng.range(0.03, 0.07);
-    const double farW = W * rng.range(0.40, 0.60), farCx = W * (0.5 + rng.range(-0.08, 0.08));
-    const double nearY = H * rng.range(0.98, 1.03);
-    const double nearW = W * rng.range(1.02, 1.25), nearCx = W * (0.5 + rng.range(-0.06, 0.06));
-    view.tint = rng.range(-1.0, 1.0);
-    view.brightness = rng.range(0.9, 1.1);
-
-    QTransform rollT;
-    rollT.translate(W * 0.5, H * 0.5);
-    rollT.rotate(roll);
-    rollT.translate(-W * 0.5, -H * 0.5);
-    const QPolygonF dst =
-        rollT.map(QPolygonF({QPointF(farCx - farW * 0.5, farY), QPointF(farCx + farW * 0.5, farY),
-                             QPointF(nearCx + nearW * 0.5, nearY), QPointF(nearCx - nearW * 0.5, nearY)}));
-    // Which edge of the tile faces away from the camera turns with the photo index.
-    const QPointF corners[4] = {QPointF(0, 0), QPointF(T, 0), QPointF(T, T), QPointF(0, T)};
-    QPolygonF src;
-    view.farEdge = index % 4;
-    for (int k = 0; k < 4; ++k) src << corners[(k + view.farEdge) % 4];
-    view.valid = QTransform::quadToQuad(src, dst, view.textureToPhoto);
-    view.horizonLeft = rollT.map(QPointF(-W * 0.5, horizonY));
-    view.horizonRight = rollT.map(QPointF(W * 1.5, horizonY));
-    return view;
+    return {R[0] * p.x + R[1] * p.y + R[2] * p.z + t[0], R[3] * p.x + R[4] * p.y + R[5] * p.z + t[1],
+            R[6] * p.x + R[7] * p.y + R[8] * p.z + t[2]};
 }
 
-QPointF photoUv(const PhotoView& view, double s, double t, int textureSize, const QSize& photoSize)
+bool PhotoCamera::project(const XPnt3d& world, double* px, double* py) const
 {
-    const QPointF p = view.textureToPhoto.map(QPointF(s * textureSize, (1.0 - t) * textureSize));
-    return {p.x() / photoSize.width(), 1.0 - p.y() / photoSize.height()};
+    const XPnt3d c = toCamera(world);
+    if (!(c.z > 1e-9)) return false;
+    const double x = c.x / c.z, y = c.y / c.z;
+    const double r2 = x * x + y * y;
+    const double d = 1.0 + k1 * r2 + k2 * r2 * r2;
+    *px = focal * x * d + cx;
+    *py = focal * y * d + cy;
+    return true;
+}
+
+double undistortRadius(double rd, double k1, double k2)
+{
+    double r = rd;
+    for (int i = 0; i < 40; ++i) {
+        const double r2 = r * r;
+        const double slope = 1.0 + 3.0 * k1 * r2 + 5.0 * k2 * r2 * r2;
+        if (slope <= 1e-6) break;
+        const double step = (r * (1.0 + k1 * r2 + k2 * r2 * r2) - rd) / slope;
+        r -= step;
+        if (std::abs(step) <= 1e-15 * std::max(1.0, r)) break;
+    }
+    return r;
+}
+
+PhotoCamera photoCamera(const SampleTerrain& terrain, int tile, const SampleOptions& o)
+{
+    // Every number is drawn whatever the options, so changing one option leaves the rest alike.
+    SampleRng rng(terrain.seed(), 0x43414d00u + quint64(tile));
+    const double focalFactor = rng.range(0.7, 1.3);
+    const double tilt = rng.range(20.0, 60.0) * kPi / 180.0;
+    const double azimuth = rng.range(0.0, 2.0 * kPi);
+    const double roll = rng.range(-3.0, 3.0) * kPi / 180.0;
+    const double fill = rng.range(0.75, 0.95);
+    const double aimS = 0.5 + rng.range(-0.08, 0.08), aimT = 0.5 + rng.range(-0.08, 0.08);
+    const double ppAngle = rng.range(0.0, 2.0 * kPi);
+
+    PhotoCamera cam;
+    cam.width = o.photoSize.width();
+    cam.height = o.photoSize.height();
+    cam.focal = focalFactor * cam.width;
+    cam.cx = cam.width * (0.5 + o.ppOffset * std::cos(ppAngle));
+    cam.cy = cam.height * (0.5 + o.ppOffset * std::sin(ppAngle));
+    cam.k1 = o.k1;
+    cam.k2 = o.k2;
+
+    // The tile's width fills `fill` of the photo's width at the aimed point.
+    const XPnt3d target = terrain.surfacePoint(tile, aimS, aimT);
+    const double distance = cam.focal * kTileSize / (fill * cam.width);
+    const XPnt3d back(std::sin(tilt) * std::cos(azimuth), std::sin(tilt) * std::sin(azimuth), std::cos(tilt));
+    cam.eye = target + back * distance;
+    const XPnt3d forward = -back;
+    XPnt3d right = forward.cross(XPnt3d(0, 0, 1));
+    right.normalize();
+    const XPnt3d down = forward.cross(right);
+    const double cr = std::cos(roll), sr = std::sin(roll);
+    const XPnt3d x = right * cr + down * sr, y = down * cr - right * sr;
+    const XPnt3d rows[3] = {x, y, forward};
+    for (int r = 0; r < 3; ++r) {
+        cam.R[3 * r] = rows[r].x;
+        cam.R[3 * r + 1] = rows[r].y;
+        cam.R[3 * r + 2] = rows[r].z;
+        cam.t[r] = -rows[r].dot(cam.eye);
+    }
+    return cam;
 }
 
 // ---- validation --------------------------------------------------------------------------------
@@ -404,6 +441,33 @@ QString validateOptions(const SampleOptions& o)
             .arg(kMinTextureSize)
             .arg(kMaxTextureSize)
             .arg(o.textureSize);
+    if (o.marks < kMinMarks || o.marks > kMaxMarks)
+        return tr("marks must be between %1 and %2 per photo (got %3)").arg(kMinMarks).arg(kMaxMarks).arg(o.marks);
+    if (!(o.markNoise >= 0 && o.markNoise <= kMaxMarkNoise))
+        return tr("mark noise must be between 0 and %1 pixels (got %2)").arg(kMaxMarkNoise).arg(o.markNoise);
+    if (!(o.ppOffset >= 0 && o.ppOffset <= kMaxPpOffset))
+        return tr("principal point offset must be between 0 and %1 (got %2)").arg(kMaxPpOffset).arg(o.ppOffset);
+    if (!(std::abs(o.k1) <= kMaxDistortion && std::abs(o.k2) <= kMaxDistortion))
+        return tr("distortion coefficients must be between -%1 and %1 (got %2,%3)")
+            .arg(kMaxDistortion)
+            .arg(o.k1)
+            .arg(o.k2);
+    if (o.k1 != 0 || o.k2 != 0) {
+        // The widest photo corner of the shortest focal length: the lens must not fold the
+        // picture before it, nor need a field of view much wider than the photo's own.
+        const double rdMax = (0.5 + o.ppOffset) * std::hypot(1.0, double(p.height()) / p.width()) / 0.7;
+        bool usable = false;
+        for (int k = 1; k <= 4000; ++k) {
+            const double r = rdMax * 1.6 * k / 4000.0, r2 = r * r;
+            if (1.0 + 3.0 * o.k1 * r2 + 5.0 * o.k2 * r2 * r2 < 0.1) break;
+            if (r * (1.0 + o.k1 * r2 + o.k2 * r2 * r2) >= rdMax * 1.02) {
+                usable = true;
+                break;
+            }
+        }
+        if (!usable)
+            return tr("distortion %1,%2 is too strong for a %3x%4 photo").arg(o.k1).arg(o.k2).arg(p.width()).arg(p.height());
+    }
     return QString();
 }
 
@@ -849,205 +913,538 @@ QImage renderGround(const SampleTerrain& terrain, const Enve2d& area, int width,
     return image;
 }
 
-// ---- photo -------------------------------------------------------------------------------------
+// ---- rendering -----------------------------------------------------------------------------------
 
-// `surroundings` is a ground picture of the tile and the eight cells around it (the tile in the
-// middle); it fills the ground beside and in front of the tile where the view allows.
-QImage renderPhoto(const QImage& texture, const QImage& surroundings, const PhotoView& view, const QSize& size,
-                   int index, quint32 seed)
+// Tiles farther than this from the eye are left out of a photo: beyond them the photo shows sky.
+constexpr double kViewDistance = 8 * kTileSize;
+// Surfaces closer to the eye than this are cut away.
+constexpr double kNearPlane = 0.05;
+
+// What a photo sees of one tile: its vertices in world and camera coordinates and its texture.
+struct SceneTile {
+    int tile = 0;
+    std::vector<XPnt3d> world;
+    std::vector<XPnt3d> camera;
+    QImage texture;  // RGB32
+};
+
+struct Scene {
+    int quadsX = 1, quadsY = 1;
+    std::vector<SceneTile> tiles;
+
+    int trianglesPerTile() const { return 2 * quadsX * quadsY; }
+    // Vertex indices of triangle `local` of a tile: the quads split as in the OBJ.
+    void corners(int local, int (&v)[3]) const
+    {
+        const int q = local / 2, i = q % quadsX, j = q / quadsX;
+        const int a = j * (quadsX + 1) + i, b = a + 1, c = a + quadsX + 2, d = a + quadsX + 1;
+        v[0] = a;
+        v[1] = local % 2 == 0 ? b : c;
+        v[2] = local % 2 == 0 ? c : d;
+    }
+    QPointF texCoord(int v) const
+    {
+        return {double(v % (quadsX + 1)) / quadsX, double(v / (quadsX + 1)) / quadsY};
+    }
+};
+
+// The undistorted picture a photo is resampled from: canvas pixel (a, b) is centred on the
+// undistorted photo position (a + 0.5 + ox, b + 0.5 + oy). Without distortion it is the photo.
+struct Canvas {
+    int width = 0, height = 0;
+    double ox = 0, oy = 0;
+    std::vector<float> invDepth;  // 1 / z_cam of the nearest surface, 0 where there is none
+    std::vector<qint32> id;       // slot * trianglesPerTile + triangle, -1 where there is none
+};
+
+// Undistorted photo position of a photo position.
+void undistortPixel(const PhotoCamera& cam, double px, double py, double* ux, double* uy)
 {
-    QImage photo(size, QImage::Format_RGB32);
-    if (photo.isNull()) return photo;
-    const double W = size.width(), H = size.height(), T = texture.width();
-    QPainter p(&photo);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    const double xd = (px - cam.cx) / cam.focal, yd = (py - cam.cy) / cam.focal;
+    const double rd = std::hypot(xd, yd);
+    if (rd == 0 || (cam.k1 == 0 && cam.k2 == 0)) {
+        *ux = px, *uy = py;
+        return;
+    }
+    const double scale = undistortRadius(rd, cam.k1, cam.k2) / rd;
+    *ux = cam.cx + cam.focal * xd * scale;
+    *uy = cam.cy + cam.focal * yd * scale;
+}
 
-    const QPointF hl = view.horizonLeft, hr = view.horizonRight;
-    QPointF along = hr - hl;
-    along /= std::hypot(along.x(), along.y());
-    const QPointF down(-along.y(), along.x());  // toward the ground
-    const QPointF mid = (hl + hr) * 0.5;
-
-    // Sky: deep blue overhead to a pale horizon.
-    QLinearGradient sky(mid - down * (H * 0.45), mid);
-    sky.setColorAt(0.0, QColor(86, 132, 196));
-    sky.setColorAt(0.7, QColor(160, 190, 222));
-    sky.setColorAt(1.0, QColor(214, 224, 232));
-    p.fillRect(photo.rect(), sky);
-
-    // Distant land: a hazy band with a soft ridge line of far hills.
-    const double reach = W + H;
-    QPainterPath land;
-    SampleRng hills(seed, 0x48494c4cu + quint64(index));
-    const quint32 hillSeed = hills.next();
-    const int steps = 96;
+// Sizes the canvas so that it covers every undistorted position of the photo.
+void setUpCanvas(Canvas& c, const PhotoCamera& cam)
+{
+    const int W = cam.width, H = cam.height;
+    if (cam.k1 == 0 && cam.k2 == 0) {
+        c.width = W, c.height = H, c.ox = c.oy = 0;
+        return;
+    }
+    double minX = 0, maxX = W, minY = 0, maxY = H;
+    auto take = [&](double px, double py) {
+        double x, y;
+        undistortPixel(cam, px, py, &x, &y);
+        minX = std::min(minX, x), maxX = std::max(maxX, x), minY = std::min(minY, y), maxY = std::max(maxY, y);
+    };
+    const int steps = 512;
     for (int k = 0; k <= steps; ++k) {
-        const QPointF base = hl + (hr - hl) * (double(k) / steps);
-        const double bump = H * (0.012 + 0.018 * (fractalNoise(k / 14.0, 0.5, hillSeed, 3) + 1.0) * 0.5);
-        const QPointF pt = base - down * bump;
-        if (k == 0)
-            land.moveTo(pt);
-        else
-            land.lineTo(pt);
+        const double fx = double(W) * k / steps, fy = double(H) * k / steps;
+        take(fx, 0), take(fx, H), take(0, fy), take(W, fy);
     }
-    land.lineTo(hr + down * reach);
-    land.lineTo(hl + down * reach);
-    land.closeSubpath();
-    QLinearGradient landG(mid - down * (H * 0.03), mid + down * (H * 0.12));
-    landG.setColorAt(0.0, QColor(138, 152, 166));
-    landG.setColorAt(0.35, QColor(120, 138, 104));
-    landG.setColorAt(1.0, QColor(96, 118, 70));
-    p.fillPath(land, landG);
+    c.ox = std::floor(minX) - 2;
+    c.oy = std::floor(minY) - 2;
+    c.width = int(std::ceil(maxX) + 2 - c.ox);
+    c.height = int(std::ceil(maxY) + 2 - c.oy);
+}
 
-    // The ground around the tile: as far to the sides as one tile and a little in front, cut
-    // back where that would reach behind the camera.
-    const QPointF corners[4] = {QPointF(0, 0), QPointF(T, 0), QPointF(T, T), QPointF(0, T)};
-    QPointF src[4];
-    for (int k = 0; k < 4; ++k) src[k] = corners[(k + view.farEdge) % 4];
-    const QTransform& M = view.textureToPhoto;
-    auto depth = [&](const QPointF& q) { return M.m13() * q.x() + M.m23() * q.y() + M.m33(); };
-    double tileDepth = std::numeric_limits<double>::max();
-    for (const QPointF& q : src) tileDepth = std::min(tileDepth, depth(q));
-    const QPointF side = src[1] - src[0], ahead = src[3] - src[0];
-    for (const double ext : {1.0, 0.6, 0.3}) {
-        const QPointF ring[4] = {src[0] - side * ext, src[1] + side * ext, src[2] + side * ext + ahead * (ext * 0.5),
-                                 src[3] - side * ext + ahead * (ext * 0.5)};
-        bool safe = tileDepth > 0;
-        for (const QPointF& q : ring) safe = safe && depth(q) > 0.2 * tileDepth;
-        if (!safe) continue;
-        QPainterPath clip;
-        clip.addPolygon(M.map(QPolygonF({ring[0], ring[1], ring[2], ring[3], ring[0]})));
-        p.save();
-        p.setClipPath(clip);
-        const double k = 3.0 * T / surroundings.width();
-        p.setTransform(QTransform(k, 0, 0, k, -T, -T) * M);
-        p.drawImage(QPointF(0, 0), surroundings);
-        p.restore();
-        break;
+struct ScreenVertex {
+    double x, y, z;  // canvas position and camera depth
+};
+
+// An edge function evaluated the same way from both triangles that share the edge (from its
+// lower endpoint), so that a pixel centre on a shared edge belongs to exactly one of them.
+struct Edge {
+    double px, py, dx, dy, sign;
+    double value(double x, double y) const { return sign * (dx * (y - py) - dy * (x - px)); }
+};
+
+Edge makeEdge(const ScreenVertex& a, const ScreenVertex& b)
+{
+    const bool forward = a.x < b.x || (a.x == b.x && a.y < b.y);
+    const ScreenVertex& p = forward ? a : b;
+    const ScreenVertex& q = forward ? b : a;
+    return {p.x, p.y, q.x - p.x, q.y - p.y, forward ? 1.0 : -1.0};
+}
+
+void rasterTriangle(Canvas& c, const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2, qint32 id)
+{
+    const double area = (v1.x - v0.x) * (v2.y - v0.y) - (v1.y - v0.y) * (v2.x - v0.x);
+    if (!std::isfinite(area) || area == 0) return;
+    const double g = area > 0 ? 1.0 : -1.0;
+    const Edge e[3] = {makeEdge(v1, v2), makeEdge(v2, v0), makeEdge(v0, v1)};
+    const bool ownsTie[3] = {g * e[0].sign > 0, g * e[1].sign > 0, g * e[2].sign > 0};
+    const double minX = std::min({v0.x, v1.x, v2.x}), maxX = std::max({v0.x, v1.x, v2.x});
+    const double minY = std::min({v0.y, v1.y, v2.y}), maxY = std::max({v0.y, v1.y, v2.y});
+    const int a0 = int(std::clamp(std::ceil(minX - 0.5), 0.0, double(c.width)));
+    const int a1 = int(std::clamp(std::floor(maxX - 0.5), -1.0, double(c.width - 1)));
+    const int b0 = int(std::clamp(std::ceil(minY - 0.5), 0.0, double(c.height)));
+    const int b1 = int(std::clamp(std::floor(maxY - 0.5), -1.0, double(c.height - 1)));
+    if (a0 > a1 || b0 > b1) return;
+    const double iz[3] = {1.0 / v0.z, 1.0 / v1.z, 1.0 / v2.z};
+    const double invArea = 1.0 / std::abs(area);
+    for (int b = b0; b <= b1; ++b) {
+        const double y = b + 0.5;
+        const std::size_t row = std::size_t(b) * std::size_t(c.width);
+        for (int a = a0; a <= a1; ++a) {
+            const double x = a + 0.5;
+            double w[3];
+            bool inside = true;
+            for (int k = 0; k < 3 && inside; ++k) {
+                w[k] = g * e[k].value(x, y);
+                inside = w[k] > 0 || (w[k] == 0 && ownsTie[k]);
+            }
+            if (!inside) continue;
+            const float depth = float((w[0] * iz[0] + w[1] * iz[1] + w[2] * iz[2]) * invArea);
+            const std::size_t at = row + std::size_t(a);
+            if (depth > c.invDepth[at]) {
+                c.invDepth[at] = depth;
+                c.id[at] = id;
+            }
+        }
     }
+}
 
-    // The tile itself.
-    p.save();
-    p.setTransform(M);
-    p.drawImage(QPointF(0, 0), texture);
-    p.restore();
-
-    // Aerial haze fading out toward the camera.
-    QLinearGradient haze(mid, mid + down * (H * 0.32));
-    haze.setColorAt(0.0, QColor(200, 212, 224, 120));
-    haze.setColorAt(1.0, QColor(200, 212, 224, 0));
-    QPainterPath below;
-    below.moveTo(hl);
-    below.lineTo(hr);
-    below.lineTo(hr + down * reach);
-    below.lineTo(hl + down * reach);
-    below.closeSubpath();
-    p.fillPath(below, haze);
-
-    // White balance and exposure of this shot.
-    p.setCompositionMode(QPainter::CompositionMode_Multiply);
-    const double t = view.tint;
-    const QColor tint =
-        t >= 0 ? QColor(255, int(255 - 22 * t), int(255 - 44 * t)) : QColor(int(255 + 36 * t), int(255 + 18 * t), 255);
-    p.fillRect(photo.rect(), tint);
-    if (view.brightness < 1.0) {
-        const int g = std::clamp(int(255 * view.brightness), 0, 255);
-        p.fillRect(photo.rect(), QColor(g, g, g));
-    } else if (view.brightness > 1.0) {
-        p.setCompositionMode(QPainter::CompositionMode_Screen);
-        const int g = std::clamp(int(255 * (view.brightness - 1.0) * 1.5), 0, 255);
-        p.fillRect(photo.rect(), QColor(g, g, g));
+// Cuts a camera-space triangle at the near plane and rasterises what is left.
+void rasterCameraTriangle(Canvas& c, const PhotoCamera& cam, const XPnt3d (&p)[3], qint32 id)
+{
+    XPnt3d poly[4];
+    int n = 0;
+    for (int k = 0; k < 3; ++k) {
+        const XPnt3d& a = p[k];
+        const XPnt3d& b = p[(k + 1) % 3];
+        const bool inA = a.z >= kNearPlane, inB = b.z >= kNearPlane;
+        if (inA) poly[n++] = a;
+        if (inA != inB) poly[n++] = a + (b - a) * ((kNearPlane - a.z) / (b.z - a.z));
     }
+    if (n < 3) return;
+    ScreenVertex s[4];
+    for (int k = 0; k < n; ++k)
+        s[k] = {cam.focal * poly[k].x / poly[k].z + cam.cx - c.ox, cam.focal * poly[k].y / poly[k].z + cam.cy - c.oy,
+                poly[k].z};
+    for (int k = 1; k + 1 < n; ++k) rasterTriangle(c, s[0], s[k], s[k + 1], id);
+}
 
-    // Lens vignette.
-    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    QRadialGradient vignette(QPointF(W * 0.5, H * 0.5), std::hypot(W, H) * 0.5);
-    vignette.setColorAt(0.0, QColor(0, 0, 0, 0));
-    vignette.setColorAt(0.6, QColor(0, 0, 0, 0));
-    vignette.setColorAt(1.0, QColor(0, 0, 0, 105));
-    p.fillRect(photo.rect(), vignette);
-    p.end();
+// A triangle set up for rays from the eye: where the ray along `dir` (camera coordinates)
+// meets its plane, as weights of its corners, clamped into the triangle.
+struct RayTriangle {
+    XPnt3d e1, e2, tv, qv;
+
+    RayTriangle(const XPnt3d& a, const XPnt3d& b, const XPnt3d& c) : e1(b - a), e2(c - a), tv(-a), qv(tv.cross(e1)) {}
+
+    void weights(const XPnt3d& dir, double (&w)[3]) const
+    {
+        const XPnt3d pv = dir.cross(e2);
+        const double det = e1.dot(pv);
+        double u = 1.0 / 3.0, v = 1.0 / 3.0;
+        if (std::abs(det) > 1e-300) {
+            u = tv.dot(pv) / det;
+            v = dir.dot(qv) / det;
+        }
+        u = std::clamp(u, 0.0, 1.0);
+        v = std::clamp(v, 0.0, 1.0);
+        if (u + v > 1.0) {
+            const double k = 1.0 / (u + v);
+            u *= k, v *= k;
+        }
+        w[0] = 1.0 - u - v, w[1] = u, w[2] = v;
+    }
+};
+
+// The pixels of an RGB32 picture, read without going through QImage for every sample.
+struct Pixels {
+    const uchar* bits = nullptr;
+    qsizetype stride = 0;
+    int width = 0, height = 0;
+
+    Pixels() = default;
+    explicit Pixels(const QImage& image)
+        : bits(image.constBits()), stride(image.bytesPerLine()), width(image.width()), height(image.height())
+    {
+    }
+    const QRgb* row(int y) const { return reinterpret_cast<const QRgb*>(bits + stride * y); }
+};
+
+// Bilinear sample at (x, y), pixel (i, j) being centred on (i, j); clamped to the picture.
+inline QRgb bilinear(const Pixels& image, double x, double y)
+{
+    const int w = image.width, h = image.height;
+    x = std::clamp(x, 0.0, w - 1.0);
+    y = std::clamp(y, 0.0, h - 1.0);
+    const int x0 = int(x), y0 = int(y);
+    const int x1 = std::min(x0 + 1, w - 1), y1 = std::min(y0 + 1, h - 1);
+    const double fx = x - x0, fy = y - y0;
+    const double w00 = (1 - fx) * (1 - fy), w10 = fx * (1 - fy), w01 = (1 - fx) * fy, w11 = fx * fy;
+    const QRgb* r0 = image.row(y0);
+    const QRgb* r1 = image.row(y1);
+    const QRgb p00 = r0[x0], p10 = r0[x1], p01 = r1[x0], p11 = r1[x1];
+    int c[3];
+    for (int k = 0; k < 3; ++k) {
+        const int shift = 16 - 8 * k;
+        const double v = w00 * ((p00 >> shift) & 0xff) + w10 * ((p10 >> shift) & 0xff) +
+                         w01 * ((p01 >> shift) & 0xff) + w11 * ((p11 >> shift) & 0xff);
+        c[k] = std::min(255, int(v + 0.5));
+    }
+    return qRgb(c[0], c[1], c[2]);
+}
+
+// Texture colour at texture position (s, t); texel (i, j) is centred on s = (i + 0.5) / width.
+inline QRgb textureColour(const Pixels& texture, double s, double t)
+{
+    return bilinear(texture, s * texture.width - 0.5, (1.0 - t) * texture.height - 0.5);
+}
+
+// Sky along the camera-space ray (x, y, 1): deep blue overhead to a pale horizon; rays that
+// miss the tiles below the horizon end in the same haze.
+QRgb skyColour(const PhotoCamera& cam, double x, double y)
+{
+    const double wx = cam.R[0] * x + cam.R[3] * y + cam.R[6];
+    const double wy = cam.R[1] * x + cam.R[4] * y + cam.R[7];
+    const double wz = cam.R[2] * x + cam.R[5] * y + cam.R[8];
+    const double up = wz / std::sqrt(wx * wx + wy * wy + wz * wz);
+    const double k = up > 0 ? std::min(1.0, 1.4 * std::sqrt(up)) : 0.0;
+    const double dim = up < 0 ? 1.0 + 0.25 * up : 1.0;
+    auto ch = [&](double horizon, double zenith) {
+        return std::clamp(int(std::floor((horizon + (zenith - horizon) * k) * dim + 0.5)), 0, 255);
+    };
+    return qRgb(ch(214, 86), ch(224, 132), ch(232, 196));
+}
+
+// The colour of every canvas pixel: the texture where a triangle covers its centre, sampled at
+// the exact ray-triangle hit, else sky.
+QImage shadeCanvas(const Canvas& c, const Scene& scene, const PhotoCamera& cam)
+{
+    QImage image(c.width, c.height, QImage::Format_RGB32);
+    if (image.isNull()) return image;
+    const int tpt = scene.trianglesPerTile();
+    for (int b = 0; b < c.height; ++b) {
+        QRgb* row = reinterpret_cast<QRgb*>(image.scanLine(b));
+        const double y = (b + 0.5 + c.oy - cam.cy) / cam.focal;
+        qint32 lastId = -1;
+        Pixels texture;
+        RayTriangle tri{XPnt3d(), XPnt3d(), XPnt3d()};
+        QPointF tc[3];
+        for (int a = 0; a < c.width; ++a) {
+            const double x = (a + 0.5 + c.ox - cam.cx) / cam.focal;
+            const qint32 id = c.id[std::size_t(b) * std::size_t(c.width) + std::size_t(a)];
+            if (id < 0) {
+                row[a] = skyColour(cam, x, y);
+                continue;
+            }
+            if (id != lastId) {
+                // Neighbouring pixels mostly show the same triangle: set it up once.
+                lastId = id;
+                const SceneTile* tile = &scene.tiles[std::size_t(id / tpt)];
+                texture = Pixels(tile->texture);
+                int v[3];
+                scene.corners(id % tpt, v);
+                tri = RayTriangle(tile->camera[std::size_t(v[0])], tile->camera[std::size_t(v[1])],
+                                  tile->camera[std::size_t(v[2])]);
+                for (int k = 0; k < 3; ++k) tc[k] = scene.texCoord(v[k]);
+            }
+            double w[3];
+            tri.weights(XPnt3d(x, y, 1.0), w);
+            const QPointF st = tc[0] * w[0] + tc[1] * w[1] + tc[2] * w[2];
+            row[a] = textureColour(texture, st.x(), st.y());
+        }
+    }
+    return image;
+}
+
+// The photo through the lens: every photo pixel takes the canvas colour at its undistorted place.
+QImage distortCanvas(const QImage& canvasImage, const Canvas& c, const PhotoCamera& cam)
+{
+    QImage photo(cam.width, cam.height, QImage::Format_RGB32);
+    if (photo.isNull()) return photo;
+    const Pixels source(canvasImage);
+    for (int j = 0; j < cam.height; ++j) {
+        QRgb* row = reinterpret_cast<QRgb*>(photo.scanLine(j));
+        for (int i = 0; i < cam.width; ++i) {
+            double x, y;
+            undistortPixel(cam, i + 0.5, j + 0.5, &x, &y);
+            row[i] = bilinear(source, x - c.ox - 0.5, y - c.oy - 0.5);
+        }
+    }
     return photo;
+}
+
+// What a camera adds: a slight blur, vignetting, this shot's exposure and white balance, and
+// sensor noise; all drawn from the seed.
+void applyPhotoEffects(QImage& photo, quint32 seed, int tile)
+{
+    SampleRng rng(seed, 0x45464600u + quint64(tile));
+    const double exposure = rng.range(0.88, 1.12);
+    const double gain[3] = {exposure * rng.range(0.93, 1.07), exposure, exposure * rng.range(0.93, 1.07)};
+    const double vignette = rng.range(0.15, 0.3);
+    const quint32 noiseSeed = rng.next();
+    const int W = photo.width(), H = photo.height();
+    if (W < 1 || H < 1) return;
+
+    // The blur is a 3 x 3 binomial kernel: rows of horizontal sums (1 2 1) of the sharp picture,
+    // three at a time, combined vertically (1 2 1).
+    std::vector<int> sums(std::size_t(3) * std::size_t(W) * 3);
+    auto horizontal = [&](int y, int* out) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(photo.constScanLine(y));
+        for (int x = 0; x < W; ++x) {
+            const QRgb l = row[std::max(0, x - 1)], m = row[x], r = row[std::min(W - 1, x + 1)];
+            for (int k = 0; k < 3; ++k) {
+                const int shift = 16 - 8 * k;
+                out[3 * x + k] = int((l >> shift) & 0xff) + 2 * int((m >> shift) & 0xff) + int((r >> shift) & 0xff);
+            }
+        }
+    };
+    int* above = sums.data();
+    int* here = above + 3 * W;
+    int* below = here + 3 * W;
+    horizontal(0, here);
+    std::copy(here, here + 3 * W, above);
+    const double cx = W * 0.5, cy = H * 0.5, norm = 1.0 / (cx * cx + cy * cy);
+    for (int y = 0; y < H; ++y) {
+        horizontal(std::min(H - 1, y + 1), below);  // the row below is read before row y is written
+        QRgb* out = reinterpret_cast<QRgb*>(photo.scanLine(y));
+        const double dy = y + 0.5 - cy;
+        for (int x = 0; x < W; ++x) {
+            const double dx = x + 0.5 - cx;
+            const double fall = (1.0 - vignette * (dx * dx + dy * dy) * norm) / 16.0;
+            const quint32 h1 = mix32(quint32(x) * 0x9e3779b1u ^ mix32(quint32(y) * 0x85ebca77u ^ noiseSeed));
+            const quint32 h2 = mix32(h1 ^ 0x68e31da4u);
+            const int noise[3] = {int(h1 & 0xff) + int((h1 >> 8) & 0xff) - 255,
+                                  int((h1 >> 16) & 0xff) + int((h1 >> 24) & 0xff) - 255,
+                                  int(h2 & 0xff) + int((h2 >> 8) & 0xff) - 255};
+            int c[3];
+            for (int k = 0; k < 3; ++k) {
+                const int sum = above[3 * x + k] + 2 * here[3 * x + k] + below[3 * x + k];
+                const double v = sum * gain[k] * fall + noise[k] * (4.0 / 255.0);
+                c[k] = int(std::clamp(v, 0.0, 255.0) + 0.5);
+            }
+            out[x] = qRgb(c[0], c[1], c[2]);
+        }
+        std::swap(above, here);
+        std::swap(here, below);
+    }
+}
+
+// Area-averaged copy of a square texture, at most `size` pixels a side, for tiles seen from afar.
+QImage reduceTexture(const QImage& src, int size)
+{
+    const int T = src.width();
+    if (T <= size) return src;
+    QImage out(size, size, QImage::Format_RGB32);
+    if (out.isNull()) return out;
+    for (int y = 0; y < size; ++y) {
+        const int y0 = y * T / size, y1 = (y + 1) * T / size;
+        QRgb* row = reinterpret_cast<QRgb*>(out.scanLine(y));
+        for (int x = 0; x < size; ++x) {
+            const int x0 = x * T / size, x1 = (x + 1) * T / size;
+            long sum[3] = {0, 0, 0};
+            for (int sy = y0; sy < y1; ++sy) {
+                const QRgb* s = reinterpret_cast<const QRgb*>(src.constScanLine(sy));
+                for (int sx = x0; sx < x1; ++sx) sum[0] += qRed(s[sx]), sum[1] += qGreen(s[sx]), sum[2] += qBlue(s[sx]);
+            }
+            const long n = long(y1 - y0) * long(x1 - x0);
+            row[x] = qRgb(int((sum[0] + n / 2) / n), int((sum[1] + n / 2) / n), int((sum[2] + n / 2) / n));
+        }
+    }
+    return out;
 }
 
 // ---- marks ---------------------------------------------------------------------------------------
 
 struct Mark {
     QString kind;
-    QPointF uv;
+    QPointF uv;       // as clicked
+    QPointF uvExact;  // true projection
     XPnt3d point;
     QPointF st;
 };
 
-std::vector<Mark> makeMarks(const SampleTerrain& terrain, int tile, const PhotoView& view, int textureSize,
-                            const QSize& photoSize)
+std::vector<Mark> makeMarks(const SampleTerrain& terrain, int tile, const Scene& scene, int ownSlot,
+                            const Canvas& canvas, const PhotoCamera& cam, const SampleOptions& o, QString* error)
 {
     SampleRng rng(terrain.seed(), 0x4d41524bu + quint64(tile));
-    const int count = 5 + rng.below(4);
+    const int count = o.marks;
     std::vector<QString> kinds(std::size_t(count), QStringLiteral("point"));
     kinds[0] = QStringLiteral("track");
     kinds[1] = QStringLiteral("selected");
     kinds[2] = QStringLiteral("control");
     for (int k = count - 1; k > 0; --k) std::swap(kinds[std::size_t(k)], kinds[std::size_t(rng.below(k + 1))]);
 
+    const double W = cam.width, H = cam.height;
     const double margin = 0.04;
-    const double spacing = 0.06;
-    auto inFrame = [&](const QPointF& uv) {
-        return uv.x() > margin && uv.x() < 1 - margin && uv.y() > margin && uv.y() < 1 - margin;
+    auto inFrame = [&](double px, double py) {
+        return px > margin * W && px < (1 - margin) * W && py > margin * H && py < (1 - margin) * H;
     };
     std::vector<Mark> marks;
-    auto spaced = [&](const QPointF& uv, double minDist) {
-        for (const Mark& m : marks)
-            if (std::hypot(m.uv.x() - uv.x(), m.uv.y() - uv.y()) < minDist) return false;
+    std::vector<QPointF> placed;  // true pixel positions
+    auto spaced = [&](double px, double py, double minDist) {
+        for (const QPointF& q : placed)
+            if (std::hypot(q.x() - px, q.y() - py) < minDist) return false;
         return true;
     };
-    const std::vector<const Building*> buildings = terrain.tileBuildings(tile);
-    const Enve2d area = terrain.tileArea(tile);
-    for (const QString& kind : kinds) {
-        QPointF st(-1, -1), uv;
-        // Control points sit on a roof corner when the tile has a building in view: a spot that
-        // is easy to find again in the photo and on the mesh.
-        if (kind == QLatin1String("control") && !buildings.empty()) {
-            const Building* bd = buildings[std::size_t(rng.below(int(buildings.size())))];
-            const int corner = rng.below(4);
-            const double x = corner & 1 ? bd->footprint.maxX : bd->footprint.minX;
-            const double y = corner & 2 ? bd->footprint.maxY : bd->footprint.minY;
-            const QPointF cand((x - area.minX) / kTileSize, (y - area.minY) / kTileSize);
-            const QPointF cuv = photoUv(view, cand.x(), cand.y(), textureSize, photoSize);
-            if (inFrame(cuv) && spaced(cuv, spacing * 0.5)) st = cand, uv = cuv;
-        }
-        for (int attempt = 0; attempt < 400 && st.x() < 0; ++attempt) {
-            const QPointF cand(rng.range(0.05, 0.95), rng.range(0.05, 0.95));
-            const QPointF cuv = photoUv(view, cand.x(), cand.y(), textureSize, photoSize);
-            if (inFrame(cuv) && spaced(cuv, attempt < 300 ? spacing : 0.0)) st = cand, uv = cuv;
-        }
-        if (st.x() < 0) {
-            st = QPointF(0.5, 0.5);  // the middle of the tile is always in the middle of the frame
-            uv = photoUv(view, st.x(), st.y(), textureSize, photoSize);
-        }
+    // Nothing nearer to the eye covers the point: the z-buffer at its pixel lies no closer than it.
+    auto visible = [&](const XPnt3d& world) {
+        const XPnt3d c = cam.toCamera(world);
+        if (c.z < kNearPlane) return false;
+        const double a = std::floor(cam.focal * c.x / c.z + cam.cx - canvas.ox);
+        const double b = std::floor(cam.focal * c.y / c.z + cam.cy - canvas.oy);
+        if (a < 0 || b < 0 || a >= canvas.width || b >= canvas.height) return false;
+        const float iz = canvas.invDepth[std::size_t(b) * std::size_t(canvas.width) + std::size_t(a)];
+        return iz <= 0 || c.z <= 1.0 / iz + 1e-3 * c.z + 0.05;
+    };
+    const int tpt = scene.trianglesPerTile();
+    const SceneTile& own = scene.tiles[std::size_t(ownSlot)];
+    const double spacing = 0.5 * std::sqrt(W * H / count);
+
+    auto accept = [&](const QString& kind, const XPnt3d& point, const QPointF& st, double minDist) {
+        double px, py;
+        if (!cam.project(point, &px, &py) || !inFrame(px, py) || !spaced(px, py, minDist) || !visible(point))
+            return false;
+        // Click noise, drawn whatever sigma is so that the marks stay where they are.
+        const double u1 = 1.0 - rng.unit(), u2 = rng.unit();
+        const double r = o.markNoise * std::sqrt(-2.0 * std::log(u1));
+        const double nx = r * std::cos(2.0 * kPi * u2), ny = r * std::sin(2.0 * kPi * u2);
         Mark m;
         m.kind = kind;
+        m.uvExact = QPointF(px / W, 1.0 - py / H);
+        m.uv = QPointF((px + nx) / W, 1.0 - (py + ny) / H);
+        m.point = point;
         m.st = st;
-        m.uv = uv;
-        m.point = terrain.surfacePoint(tile, st.x(), st.y());
         marks.push_back(m);
+        placed.emplace_back(px, py);
+        return true;
+    };
+    // The surface of the photo's own tile seen at a photo position, if any.
+    auto tryPosition = [&](const QString& kind, double px, double py, double minDist) {
+        double ux, uy;
+        undistortPixel(cam, px, py, &ux, &uy);
+        const double a = std::floor(ux - canvas.ox), b = std::floor(uy - canvas.oy);
+        if (a < 0 || b < 0 || a >= canvas.width || b >= canvas.height) return false;
+        const qint32 id = canvas.id[std::size_t(b) * std::size_t(canvas.width) + std::size_t(a)];
+        if (id < 0 || id / tpt != ownSlot) return false;
+        int v[3];
+        scene.corners(id % tpt, v);
+        double w[3];
+        const XPnt3d dir((ux - cam.cx) / cam.focal, (uy - cam.cy) / cam.focal, 1.0);
+        RayTriangle(own.camera[std::size_t(v[0])], own.camera[std::size_t(v[1])], own.camera[std::size_t(v[2])])
+            .weights(dir, w);
+        const XPnt3d point = own.world[std::size_t(v[0])] * w[0] + own.world[std::size_t(v[1])] * w[1] +
+                             own.world[std::size_t(v[2])] * w[2];
+        const QPointF st = scene.texCoord(v[0]) * w[0] + scene.texCoord(v[1]) * w[1] + scene.texCoord(v[2]) * w[2];
+        return accept(kind, point, st, minDist);
+    };
+
+    // Candidate cells of a jittered grid over the photo, about two per mark, in random order.
+    const int cols = std::max(2, int(std::lround(std::sqrt(2.0 * count * W / H))));
+    const int rows = std::max(2, int(std::ceil(2.0 * count / cols)));
+    std::vector<int> cells(std::size_t(cols * rows));
+    for (int k = 0; k < cols * rows; ++k) cells[std::size_t(k)] = k;
+    for (int k = cols * rows - 1; k > 0; --k) std::swap(cells[std::size_t(k)], cells[std::size_t(rng.below(k + 1))]);
+    std::size_t nextCell = 0;
+    const double innerW = W * (1 - 2 * margin), innerH = H * (1 - 2 * margin);
+
+    const std::vector<const Building*> buildings = terrain.tileBuildings(tile);
+    const Enve2d area = terrain.tileArea(tile);
+    const double stepX = kTileSize / terrain.quadsX(), stepY = kTileSize / terrain.quadsY();
+    for (const QString& kind : kinds) {
+        bool done = false;
+        // A control mark sits on a roof corner when one is in view: a spot that is easy to find
+        // again in the photo and on the mesh.
+        if (kind == QLatin1String("control") && !buildings.empty()) {
+            const int firstBuilding = rng.below(int(buildings.size())), firstCorner = rng.below(4);
+            for (int n = 0; n < int(buildings.size()) * 4 && !done; ++n) {
+                const Building* bd = buildings[std::size_t((firstBuilding + n / 4) % int(buildings.size()))];
+                const int corner = (firstCorner + n) % 4;
+                const double x = corner & 1 ? bd->footprint.maxX : bd->footprint.minX;
+                const double y = corner & 2 ? bd->footprint.maxY : bd->footprint.minY;
+                const int i = int(std::lround((x - area.minX) / stepX)), j = int(std::lround((y - area.minY) / stepY));
+                const int v = j * (terrain.quadsX() + 1) + i;
+                done = accept(kind, own.world[std::size_t(v)], scene.texCoord(v), spacing * 0.5);
+            }
+        }
+        while (!done && nextCell < cells.size()) {
+            const int cell = cells[nextCell++];
+            for (int attempt = 0; attempt < 8 && !done; ++attempt) {
+                const double px = margin * W + innerW * ((cell % cols) + rng.unit()) / cols;
+                const double py = margin * H + innerH * ((cell / cols) + rng.unit()) / rows;
+                done = tryPosition(kind, px, py, spacing);
+            }
+        }
+        for (int attempt = 0; attempt < 4000 && !done; ++attempt) {
+            const double px = margin * W + innerW * rng.unit(), py = margin * H + innerH * rng.unit();
+            done = tryPosition(kind, px, py, spacing * std::max(0.0, 1.0 - attempt / 2000.0));
+        }
+        if (!done) {
+            *error = tr("photo %1 shows too little of its tile for %2 marks").arg(tile).arg(count);
+            return {};
+        }
     }
     return marks;
 }
 
-// ---- one tile ----------------------------------------------------------------------------------
+// ---- one tile ------------------------------------------------------------------------------------
 
+// A tile's mesh and texture on disk, and what its neighbours' photos need of it.
 struct TileOutput {
     bool done = false;
     QString error;
     Enve3d box;
-    std::vector<Mark> marks;
+    QImage reduced;  // small copy of the texture for photos that see the tile from afar
+    QImage full;     // the texture, kept when all of them fit in memory
     qint64 bytes = 0;
 };
 
+constexpr int kReducedTexture = 128;
+
 TileOutput makeTile(const SampleTerrain& terrain, int tile, const SampleOptions& o, const QDir& meshDir,
-                    const QDir& photoDir)
+                    bool keepTexture)
 {
     TileOutput out;
     const QString name = tileName(tile);
@@ -1071,37 +1468,123 @@ TileOutput makeTile(const SampleTerrain& terrain, int tile, const SampleOptions&
     out.bytes += mtl.size();
 
     const QString texPath = meshDir.filePath(name + QStringLiteral(".png"));
-    const Enve2d area = terrain.tileArea(tile);
-    const QImage texture = renderGround(terrain, area, o.textureSize, o.textureSize, tile);
+    const QImage texture = renderGround(terrain, terrain.tileArea(tile), o.textureSize, o.textureSize, tile);
     if (texture.isNull()) {
         out.error = tr("not enough memory for a %1x%1 texture").arg(o.textureSize);
         return out;
     }
     if (!writeImage(texPath, texture, "png", -1, &out.error)) return out;
     out.bytes += QFileInfo(texPath).size();
+    out.reduced = reduceTexture(texture, kReducedTexture);
+    if (keepTexture) out.full = texture;
+    out.done = true;
+    return out;
+}
 
-    const PhotoView view = photoView(tile, o.seed, o.textureSize, o.photoSize);
-    if (!view.valid) {
-        out.error = tr("the view of photo %1 cannot be set up").arg(tile);
+// ---- one photo -----------------------------------------------------------------------------------
+
+struct PhotoOutput {
+    bool done = false;
+    QString error;
+    PhotoCamera camera;
+    std::vector<Mark> marks;
+    qint64 bytes = 0;
+};
+
+PhotoOutput makePhoto(const SampleTerrain& terrain, int tile, const SampleOptions& o,
+                      const std::vector<TileOutput>& tiles, const QDir& meshDir, const QString& photoPath)
+{
+    PhotoOutput out;
+    out.camera = photoCamera(terrain, tile, o);
+    const PhotoCamera& cam = out.camera;
+    Canvas canvas;
+    setUpCanvas(canvas, cam);
+    const std::size_t pixels = std::size_t(canvas.width) * std::size_t(canvas.height);
+    canvas.invDepth.assign(pixels, 0.0f);
+    canvas.id.assign(pixels, -1);
+
+    // The tiles in view: a tile is left out when its box lies wholly outside one side of the
+    // canvas's pyramid of sight, behind the near plane or beyond the view distance.
+    Scene scene;
+    scene.quadsX = terrain.quadsX();
+    scene.quadsY = terrain.quadsY();
+    int ownSlot = -1;
+    const double left = cam.cx - canvas.ox, right = canvas.width - left;
+    const double top = cam.cy - canvas.oy, bottom = canvas.height - top;
+    for (int k = 0; k < terrain.tileCount(); ++k) {
+        const Enve3d& box = tiles[std::size_t(k)].box;
+        int out6[6] = {0, 0, 0, 0, 0, 0};
+        for (int c = 0; c < 8; ++c) {
+            const XPnt3d p = cam.toCamera(
+                XPnt3d(c & 1 ? box.maxX : box.minX, c & 2 ? box.maxY : box.minY, c & 4 ? box.maxZ : box.minZ));
+            out6[0] += p.z < kNearPlane;
+            out6[1] += cam.focal * p.x + left * p.z < 0;
+            out6[2] += right * p.z - cam.focal * p.x < 0;
+            out6[3] += cam.focal * p.y + top * p.z < 0;
+            out6[4] += bottom * p.z - cam.focal * p.y < 0;
+        }
+        const XPnt3d nearest(std::clamp(cam.eye.x, box.minX, box.maxX), std::clamp(cam.eye.y, box.minY, box.maxY),
+                             std::clamp(cam.eye.z, box.minZ, box.maxZ));
+        const double distance = nearest.dist(cam.eye);
+        if (distance > kViewDistance || std::find(out6, out6 + 5, 8) != out6 + 5) continue;
+
+        SceneTile st;
+        st.tile = k;
+        const int n = terrain.verticesPerTile();
+        st.world.reserve(std::size_t(n));
+        st.camera.reserve(std::size_t(n));
+        for (int j = 0; j <= scene.quadsY; ++j)
+            for (int i = 0; i <= scene.quadsX; ++i) {
+                st.world.push_back(terrain.vertex(k, i, j));
+                st.camera.push_back(cam.toCamera(st.world.back()));
+            }
+        // The full texture where the photo could show more than the small copy holds.
+        const TileOutput& t = tiles[std::size_t(k)];
+        const double across = cam.focal * kTileSize / std::max(1.0, distance);
+        if (k != tile && across <= 1.5 * t.reduced.width()) {
+            st.texture = t.reduced;
+        } else if (!t.full.isNull()) {
+            st.texture = t.full;
+        } else {
+            const QString path = meshDir.filePath(tileName(k) + QStringLiteral(".png"));
+            st.texture = QImage(path).convertToFormat(QImage::Format_RGB32);
+            if (st.texture.isNull()) {
+                out.error = tr("cannot read %1").arg(QDir::toNativeSeparators(path));
+                return out;
+            }
+        }
+        if (k == tile) ownSlot = int(scene.tiles.size());
+        scene.tiles.push_back(std::move(st));
+    }
+    if (ownSlot < 0) {
+        out.error = tr("the camera of photo %1 does not see its tile").arg(tile);
         return out;
     }
-    const QString photoPath = photoDir.filePath(photoName(tile));
-    {
-        const int around = 3 * std::clamp(o.textureSize / 2, 64, 320);
-        const QImage surroundings = renderGround(
-            terrain, Enve2d(area.minX - kTileSize, area.maxX + kTileSize, area.minY - kTileSize, area.maxY + kTileSize),
-            around, around, -1);
-        const QImage photo =
-            surroundings.isNull() ? QImage() : renderPhoto(texture, surroundings, view, o.photoSize, tile, o.seed);
-        if (photo.isNull()) {
-            out.error = tr("not enough memory for a %1x%2 photo").arg(o.photoSize.width()).arg(o.photoSize.height());
-            return out;
+
+    const int tpt = scene.trianglesPerTile();
+    for (std::size_t slot = 0; slot < scene.tiles.size(); ++slot) {
+        const SceneTile& st = scene.tiles[slot];
+        for (int l = 0; l < tpt; ++l) {
+            int v[3];
+            scene.corners(l, v);
+            const XPnt3d p[3] = {st.camera[std::size_t(v[0])], st.camera[std::size_t(v[1])],
+                                 st.camera[std::size_t(v[2])]};
+            rasterCameraTriangle(canvas, cam, p, qint32(slot) * tpt + l);
         }
-        if (!writeImage(photoPath, photo, "jpeg", 85, &out.error)) return out;
     }
+    QImage photo = shadeCanvas(canvas, scene, cam);
+    if (!photo.isNull() && (cam.k1 != 0 || cam.k2 != 0)) photo = distortCanvas(photo, canvas, cam);
+    if (photo.isNull()) {
+        out.error = tr("not enough memory for a %1x%2 photo").arg(cam.width).arg(cam.height);
+        return out;
+    }
+    if (o.photoEffects) applyPhotoEffects(photo, o.seed, tile);
+    if (!writeImage(photoPath, photo, "jpeg", 85, &out.error)) return out;
     out.bytes += QFileInfo(photoPath).size();
-    out.marks = makeMarks(terrain, tile, view, o.textureSize, o.photoSize);
-    out.done = true;
+    photo = QImage();
+
+    out.marks = makeMarks(terrain, tile, scene, ownSlot, canvas, cam, o, &out.error);
+    out.done = out.error.isEmpty();
     return out;
 }
 
@@ -1110,6 +1593,60 @@ QJsonArray jsonArray(std::initializer_list<double> values)
     QJsonArray a;
     for (double v : values) a.append(v);
     return a;
+}
+
+// Runs job(0 .. n - 1) on up to `workers` threads and calls `finished` on the caller's thread
+// after each job that ended well. A job that fails stops the jobs not yet started.
+void runJobs(int n, int workers, const std::function<bool(int)>& job, const std::function<void(int)>& finished)
+{
+    std::atomic<int> nextJob{0};
+    std::atomic<bool> failed{false};
+    std::mutex mutex;
+    std::condition_variable changed;
+    int done = 0;
+    int running = workers;
+    auto work = [&]() {
+        for (;;) {
+            const int k = nextJob.fetch_add(1);
+            if (k >= n || failed.load()) break;
+            if (!job(k)) failed.store(true);
+            std::lock_guard<std::mutex> lock(mutex);
+            ++done;
+            changed.notify_all();
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        --running;
+        changed.notify_all();
+    };
+    std::vector<std::thread> pool;
+    for (int w = 0; w < workers; ++w) {
+        try {
+            pool.emplace_back(work);
+        } catch (const std::system_error&) {
+            std::lock_guard<std::mutex> lock(mutex);
+            running -= workers - w;
+            break;
+        }
+    }
+    if (pool.empty()) {  // no thread could be started: do the work here
+        running = 1;
+        work();
+    }
+    {
+        int reported = 0;
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            changed.wait(lock, [&] { return done != reported || running == 0; });
+            const int now = done;
+            const bool over = running == 0;
+            lock.unlock();
+            if (finished && now != reported && !failed.load()) finished(now);
+            reported = now;
+            lock.lock();
+            if (over) break;
+        }
+    }
+    for (std::thread& t : pool) t.join();
 }
 
 }  // namespace
@@ -1153,85 +1690,71 @@ SampleResult generateSample(const SampleOptions& options, const SampleProgress& 
     const SampleTerrain terrain(options.tiles, options.trianglesTotal, options.seed);
     const QDir meshDir(out.filePath(QStringLiteral("meshes")));
     const QDir photoDir(out.filePath(QStringLiteral("photos")));
-
-    // Tiles are independent of each other: render them on a few threads, as many as the cores
-    // and the pixel memory of one tile at a time allow.
     const int n = options.tiles;
-    std::vector<TileOutput> tiles(static_cast<std::size_t>(n));
-    const double tileBytes = 4.0 * options.textureSize * options.textureSize +
-                             4.0 * options.photoSize.width() * options.photoSize.height() +
-                             80.0 * terrain.verticesPerTile() + 40.0 * terrain.trianglesPerTile();
-    const int byMemory = std::max(1, int(1.5e9 / tileBytes));
     const int cores = std::max(1, int(std::thread::hardware_concurrency()));
-    const int workers = std::clamp(std::min(cores, byMemory), 1, std::min(n, 8));
+    const double textureBytes = 4.0 * options.textureSize * options.textureSize;
 
-    std::atomic<int> nextTile{0};
-    std::atomic<bool> failed{false};
-    std::mutex mutex;
-    std::condition_variable changed;
-    int finished = 0;
-    int running = workers;
-    auto work = [&]() {
-        for (;;) {
-            const int tile = nextTile.fetch_add(1);
-            if (tile >= n || failed.load()) break;
-            TileOutput t;
-            try {
-                t = makeTile(terrain, tile, options, meshDir, photoDir);
-            } catch (const std::bad_alloc&) {
-                t = TileOutput();
-                t.error = tr("not enough memory for tile %1").arg(tile);
-            }
-            if (!t.done) failed.store(true);
-            std::lock_guard<std::mutex> lock(mutex);
-            tiles[std::size_t(tile)] = std::move(t);
-            ++finished;
-            changed.notify_all();
-        }
-        std::lock_guard<std::mutex> lock(mutex);
-        --running;
-        changed.notify_all();
-    };
-    std::vector<std::thread> pool;
-    for (int w = 0; w < workers; ++w) {
-        try {
-            pool.emplace_back(work);
-        } catch (const std::system_error&) {
-            std::lock_guard<std::mutex> lock(mutex);
-            running -= workers - w;
-            break;
-        }
-    }
-    if (pool.empty()) {  // no thread could be started: do the work here
-        running = 1;
-        work();
-    }
+    // First every mesh and texture (each photo shows its neighbours too), on a few threads, as
+    // many as the cores and the memory of one tile at a time allow.
+    std::vector<TileOutput> tiles(static_cast<std::size_t>(n));
     {
-        // This thread only reports progress, so the callback always runs on the caller's thread.
-        int reported = 0;
-        std::unique_lock<std::mutex> lock(mutex);
-        for (;;) {
-            changed.wait(lock, [&] { return finished != reported || running == 0; });
-            const int now = finished;
-            const bool over = running == 0;
-            lock.unlock();
-            if (progress && now != reported && !failed.load()) progress(now, n);
-            reported = now;
-            lock.lock();
-            if (over) break;
-        }
+        const bool keep = textureBytes * n <= 256e6;
+        const double tileBytes = 2.0 * textureBytes + 80.0 * terrain.verticesPerTile() + 40.0 * terrain.trianglesPerTile();
+        const int workers = std::clamp(std::min(cores, int(1.5e9 / tileBytes)), 1, std::min(n, 8));
+        runJobs(
+            n, workers,
+            [&](int tile) {
+                TileOutput t;
+                try {
+                    t = makeTile(terrain, tile, options, meshDir, keep);
+                } catch (const std::bad_alloc&) {
+                    t = TileOutput();
+                    t.error = tr("not enough memory for tile %1").arg(tile);
+                }
+                const bool ok = t.done;
+                tiles[std::size_t(tile)] = std::move(t);
+                return ok;
+            },
+            {});
     }
-    for (std::thread& t : pool) t.join();
-
     for (int tile = 0; tile < n; ++tile) {
-        if (!tiles[std::size_t(tile)].error.isEmpty()) {
-            result.error = tiles[std::size_t(tile)].error;
+        const TileOutput& t = tiles[std::size_t(tile)];
+        if (!t.error.isEmpty() || !t.done) {
+            result.error = t.error.isEmpty() ? tr("tile %1 was not written").arg(tile) : t.error;
             return result;
         }
     }
+
+    // Then the photos, one per tile.
+    std::vector<PhotoOutput> photoOut(static_cast<std::size_t>(n));
+    {
+        const double photoPixels = double(options.photoSize.width()) * options.photoSize.height();
+        const double canvasScale = options.k1 != 0 || options.k2 != 0 ? 2.6 : 1.0;
+        const double photoBytes = photoPixels * (12.0 * canvasScale + 8.0) + 9.0 * textureBytes +
+                                  100.0 * terrain.verticesPerTile() * std::min(n, 9);
+        const int workers = std::clamp(std::min(cores, int(1.5e9 / photoBytes)), 1, std::min(n, 8));
+        runJobs(
+            n, workers,
+            [&](int tile) {
+                PhotoOutput p;
+                try {
+                    p = makePhoto(terrain, tile, options, tiles, meshDir, photoDir.filePath(photoName(tile)));
+                } catch (const std::bad_alloc&) {
+                    p = PhotoOutput();
+                    p.error = tr("not enough memory for photo %1").arg(tile);
+                }
+                const bool ok = p.done;
+                photoOut[std::size_t(tile)] = std::move(p);
+                return ok;
+            },
+            [&](int done) {
+                if (progress) progress(done, n);
+            });
+    }
     for (int tile = 0; tile < n; ++tile) {
-        if (!tiles[std::size_t(tile)].done) {
-            result.error = tr("tile %1 was not written").arg(tile);
+        const PhotoOutput& p = photoOut[std::size_t(tile)];
+        if (!p.error.isEmpty() || !p.done) {
+            result.error = p.error.isEmpty() ? tr("photo %1 was not written").arg(tile) : p.error;
             return result;
         }
     }
@@ -1241,6 +1764,7 @@ SampleResult generateSample(const SampleOptions& options, const SampleProgress& 
     int nextId = 1;
     for (int tile = 0; tile < n; ++tile) {
         const TileOutput& t = tiles[std::size_t(tile)];
+        const PhotoOutput& p = photoOut[std::size_t(tile)];
         const QString name = tileName(tile);
         QJsonObject m;
         m.insert(QStringLiteral("obj"), QStringLiteral("meshes/%1.obj").arg(name));
@@ -1255,20 +1779,33 @@ SampleResult generateSample(const SampleOptions& options, const SampleProgress& 
         meshes.append(m);
 
         QJsonArray marks;
-        for (const Mark& mk : t.marks) {
+        for (const Mark& mk : p.marks) {
             QJsonObject o;
             o.insert(QStringLiteral("id"), nextId++);
             o.insert(QStringLiteral("kind"), mk.kind);
             o.insert(QStringLiteral("uv"), jsonArray({mk.uv.x(), mk.uv.y()}));
+            o.insert(QStringLiteral("uvExact"), jsonArray({mk.uvExact.x(), mk.uvExact.y()}));
             o.insert(QStringLiteral("point"), jsonArray({mk.point.x, mk.point.y, mk.point.z}));
             o.insert(QStringLiteral("uv2"), jsonArray({mk.st.x(), mk.st.y()}));
             marks.append(o);
         }
+        const PhotoCamera& c = p.camera;
+        QJsonObject camera;
+        camera.insert(QStringLiteral("model"), QStringLiteral("pinhole"));
+        camera.insert(QStringLiteral("K"), QJsonArray({jsonArray({c.focal, 0, c.cx}), jsonArray({0, c.focal, c.cy}),
+                                                       jsonArray({0, 0, 1})}));
+        camera.insert(QStringLiteral("distortion"), jsonArray({c.k1, c.k2}));
+        QJsonArray rotation;
+        for (double v : c.R) rotation.append(v);
+        camera.insert(QStringLiteral("R"), rotation);
+        camera.insert(QStringLiteral("t"), jsonArray({c.t[0], c.t[1], c.t[2]}));
+        camera.insert(QStringLiteral("eye"), jsonArray({c.eye.x, c.eye.y, c.eye.z}));
         QJsonObject ph;
         ph.insert(QStringLiteral("path"), QStringLiteral("photos/%1").arg(photoName(tile)));
         ph.insert(QStringLiteral("mesh"), tile);
         ph.insert(QStringLiteral("width"), options.photoSize.width());
         ph.insert(QStringLiteral("height"), options.photoSize.height());
+        ph.insert(QStringLiteral("camera"), camera);
         ph.insert(QStringLiteral("marks"), marks);
         photos.append(ph);
 
@@ -1276,15 +1813,30 @@ SampleResult generateSample(const SampleOptions& options, const SampleProgress& 
         result.otherFiles << meshDir.filePath(name + QStringLiteral(".mtl"))
                           << meshDir.filePath(name + QStringLiteral(".png"));
         result.photoFiles << photoDir.filePath(photoName(tile));
-        result.marks += int(t.marks.size());
-        result.bytesWritten += t.bytes;
+        result.marks += int(p.marks.size());
+        result.bytesWritten += t.bytes + p.bytes;
     }
+    QJsonObject conventions;
+    conventions.insert(QStringLiteral("world"), QStringLiteral("metres; x east, y north, z up"));
+    conventions.insert(QStringLiteral("camera"),
+                       QStringLiteral("x_cam = R * X + t; the camera looks along +z_cam, x_cam right, y_cam down; "
+                                      "eye = -R^T * t"));
+    conventions.insert(QStringLiteral("projection"),
+                       QStringLiteral("(x, y) = (x_cam / z_cam, y_cam / z_cam); d = 1 + k1 * r^2 + k2 * r^4, "
+                                      "r^2 = x^2 + y^2; pixel = (f * x * d + cx, f * y * d + cy)"));
+    conventions.insert(QStringLiteral("pixel"),
+                       QStringLiteral("origin at the top-left corner of the photo, y down; pixel (i, j) covers "
+                                      "[i, i + 1) x [j, j + 1)"));
+    conventions.insert(QStringLiteral("uv"), QStringLiteral("photo position (u, v) is pixel (u * width, (1 - v) * height)"));
     QJsonObject root;
     root.insert(QStringLiteral("format"), QStringLiteral("orv-sample"));
-    root.insert(QStringLiteral("version"), 1);
+    root.insert(QStringLiteral("version"), 2);
     root.insert(QStringLiteral("seed"), double(options.seed));
     root.insert(QStringLiteral("tiles"), n);
     root.insert(QStringLiteral("triangles"), n * terrain.trianglesPerTile());
+    root.insert(QStringLiteral("conventions"), conventions);
+    root.insert(QStringLiteral("markNoise"), options.markNoise);
+    root.insert(QStringLiteral("photoEffects"), options.photoEffects);
     root.insert(QStringLiteral("meshes"), meshes);
     root.insert(QStringLiteral("photos"), photos);
     const QByteArray json = QJsonDocument(root).toJson(QJsonDocument::Indented);

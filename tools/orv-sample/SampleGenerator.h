@@ -1,5 +1,5 @@
 // Deterministic sample project generator: textured terrain tiles with buildings, one perspective
-// photo of each tile and marks on the photos, all derived from one seed.
+// photo of each tile taken by a pinhole camera, and marks on the photos, all derived from one seed.
 //
 // World coordinates are metres: x east, y north, z up. Tiles are squares of kTileSize metres
 // laid out on a near-square grid of ceil(sqrt(N)) columns, tile k in column k % columns and row
@@ -17,36 +17,69 @@
 //
 //   manifest.json
 //   meshes/tile_NNN.obj   tile_NNN.mtl   tile_NNN.png      (NNN = tile index, 3 digits or more)
-//   photos/photo_NNN.jpg                                    (photo NNN shows tile NNN)
+//   photos/tile_NNN.jpg                                     (the photo of tile NNN, named after
+//                                                            its mesh)
 //
 // The OBJ of an odd-numbered tile lists its texture coordinates in reverse vertex order, so its
 // faces carry texture indices that differ from the vertex indices ("texIndices": true); even
 // tiles use the vertex index for both.
 //
+// Photos. Each photo is a perspective render of the whole textured scene (every tile in view,
+// buildings hiding what is behind them; rays that hit no tile show sky) through its own camera,
+// which looks at its tile obliquely, 20 to 60 degrees off vertical, from about a tile's width
+// away. The render samples each pixel at its centre, z-buffered, with perspective-correct
+// texture coordinates and bilinear texture samples, in double arithmetic only, so a seed gives
+// the same bytes every time. Unless photo effects are off, each photo then gets its own exposure
+// and white-balance gain (within 20 %), vignetting, a slight blur and sensor noise.
+//
+// Camera model (the same for every photo; the numbers are in the manifest):
+//   - a world point X goes to camera coordinates x_cam = R * X + t; the camera looks along +z_cam,
+//     x_cam points right in the photo and y_cam down; the eye is at -R^T * t;
+//   - normalised position (x, y) = (x_cam / z_cam, y_cam / z_cam), radial distortion
+//     d = 1 + k1 * r^2 + k2 * r^4 with r^2 = x^2 + y^2;
+//   - photo pixel position (px, py) = (f * x * d + cx, f * y * d + cy), that is
+//     K = [[f, 0, cx], [0, f, cy], [0, 0, 1]] with square pixels; the origin is the top-left
+//     corner of the photo, y runs down, pixel (i, j) covers [i, i + 1) x [j, j + 1);
+//   - a mark's photo position (u, v) is at pixel position (u * W, (1 - v) * H) of a W x H photo.
+// By default the principal point (cx, cy) is the centre (W / 2, H / 2) and k1 = k2 = 0.
+//
 // manifest.json (every path relative to the folder holding the manifest):
 //
-//   format     "orv-sample"
-//   version    1
-//   seed       the seed the project was made from
-//   tiles      number of tiles (= number of meshes = number of photos)
-//   triangles  triangles of all tiles together
-//   meshes     one object per tile, in tile order:
-//                obj, mtl, texture   paths of the OBJ, its material library and its texture
-//                label               the OBJ object name, "tile_NNN"
-//                triangles, vertices counts of this tile
-//                texIndices          true when the faces carry separate texture indices
-//                box                 [minx, maxx, miny, maxy, minz, maxz] of its vertices
-//   photos     one object per tile, in tile order:
-//                path                the JPEG
-//                mesh                index into "meshes" of the tile it shows
-//                width, height       pixel size
-//                marks               5 to 8 objects:
-//                  id      positive, unique across the whole project
-//                  kind    "point", "track", "selected" or "control" (one of each of the last
-//                          three per photo, the rest "point")
-//                  uv      [u, v] position in the photo, 0..1, origin at the bottom-left, v up
-//                  point   [x, y, z] world position, on the tile's mesh surface
-//                  uv2     [s, t] texture coordinate of the same spot on the tile's texture
+//   format      "orv-sample"
+//   version     2
+//   seed        the seed the project was made from
+//   tiles       number of tiles (= number of meshes = number of photos)
+//   triangles   triangles of all tiles together
+//   conventions texts stating the camera model above
+//   markNoise   standard deviation of the click noise on mark positions, photo pixels
+//   photoEffects  false when the photos are exact renders
+//   meshes      one object per tile, in tile order:
+//                 obj, mtl, texture   paths of the OBJ, its material library and its texture
+//                 label               the OBJ object name, "tile_NNN"
+//                 triangles, vertices counts of this tile
+//                 texIndices          true when the faces carry separate texture indices
+//                 box                 [minx, maxx, miny, maxy, minz, maxz] of its vertices
+//   photos      one object per tile, in tile order:
+//                 path                the JPEG
+//                 mesh                index into "meshes" of the tile it shows
+//                 width, height       pixel size
+//                 camera              the true camera of the photo:
+//                   model        "pinhole"
+//                   K            [[f, 0, cx], [0, f, cy], [0, 0, 1]]
+//                   distortion   [k1, k2]
+//                   R            world to camera rotation, 9 numbers row by row
+//                   t            [tx, ty, tz]
+//                   eye          [x, y, z] world position of the camera
+//                 marks               as many as asked for (at least 6) objects:
+//                   id       positive, unique across the whole project
+//                   kind     "point", "track", "selected" or "control" (one of each of the last
+//                            three per photo, the rest "point"; the control mark sits on a roof
+//                            corner when one of the tile's buildings shows one)
+//                   uv       [u, v] position in the photo as clicked: the true position plus
+//                            click noise; 0..1, origin at the bottom-left, v up
+//                   uvExact  [u, v] the true position, the projection of point
+//                   point    [x, y, z] world position, on the tile's mesh surface and visible
+//                   uv2      [s, t] texture coordinate of the same spot on the tile's texture
 #pragma once
 
 #include <QColor>
@@ -54,7 +87,6 @@
 #include <QSize>
 #include <QString>
 #include <QStringList>
-#include <QTransform>
 #include <functional>
 #include <vector>
 
@@ -72,6 +104,11 @@ struct SampleOptions {
     QSize photoSize{4000, 3000};
     int textureSize = 1024;
     quint32 seed = 1;
+    int marks = 12;             // marks per photo
+    double markNoise = 0.5;     // click noise, standard deviation in photo pixels
+    double ppOffset = 0.0;      // principal point away from the centre, fraction of the photo size
+    double k1 = 0.0, k2 = 0.0;  // radial lens distortion
+    bool photoEffects = true;   // exposure, white balance, vignetting, blur and sensor noise
 };
 
 // Accepted ranges of the options.
@@ -79,6 +116,10 @@ constexpr int kMinTiles = 1, kMaxTiles = 4096;
 constexpr int kMinTriangles = 200, kMaxTriangles = 4000000;
 constexpr int kMinPhotoSide = 64, kMaxPhotoSide = 20000;
 constexpr int kMinTextureSize = 64, kMaxTextureSize = 8192;
+constexpr int kMinMarks = 6, kMaxMarks = 500;
+constexpr double kMaxMarkNoise = 20.0;
+constexpr double kMaxPpOffset = 0.2;
+constexpr double kMaxDistortion = 1.0;
 
 struct SampleResult {
     bool ok = false;
@@ -197,22 +238,25 @@ private:
     std::vector<int> m_firstBuilding;  // per tile, index into m_buildings; tiles + 1 entries
 };
 
-// How photo `index` looks at its tile: the texture square (image pixel coordinates, y down) is
-// mapped onto a trapezoid below a slightly rolled horizon.
-struct PhotoView {
-    QTransform textureToPhoto;  // texture pixels -> photo pixels (y down)
-    QPointF horizonLeft;        // the horizon line, in photo pixels
-    QPointF horizonRight;
-    int farEdge = 0;  // texture edge facing away: 0 top (north), 1 right, 2 bottom, 3 left
-    double tint = 0;  // -1 cool .. 1 warm
-    double brightness = 1;
-    bool valid = false;
+// The true camera of a photo (see the camera model above).
+struct PhotoCamera {
+    int width = 0, height = 0;
+    double focal = 0;  // pixels
+    double cx = 0, cy = 0;
+    double k1 = 0, k2 = 0;
+    double R[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};  // world to camera, row-major
+    double t[3] = {0, 0, 0};
+    XPnt3d eye;
+
+    XPnt3d toCamera(const XPnt3d& world) const;
+    // Photo pixel position of a world point; false when it is not in front of the camera.
+    bool project(const XPnt3d& world, double* px, double* py) const;
 };
 
-PhotoView photoView(int index, quint32 seed, int textureSize, const QSize& photoSize);
+// The camera of the photo of `tile`.
+PhotoCamera photoCamera(const SampleTerrain& terrain, int tile, const SampleOptions& options);
 
-// Photo position of texture position (s, t) through view.textureToPhoto, as u, v in 0..1 with
-// the origin at the bottom-left of the photo and v up.
-QPointF photoUv(const PhotoView& view, double s, double t, int textureSize, const QSize& photoSize);
+// Undistorted normalised radius whose distorted radius is rd (k1, k2 as in the camera model).
+double undistortRadius(double rd, double k1, double k2);
 
 }  // namespace orvsample

@@ -33,7 +33,7 @@ XPnt2d point2(const QJsonValue& v)
 
 }  // namespace
 
-ProjectSummary buildSampleProject(const QString& manifestPath, const QString& projectPath)
+ProjectSummary buildSampleProject(const QString& manifestPath, const QString& projectPath, int unmapped)
 {
     ProjectSummary result;
     result.path = QFileInfo(projectPath).absoluteFilePath();
@@ -52,6 +52,9 @@ ProjectSummary buildSampleProject(const QString& manifestPath, const QString& pr
     const QDir base = QFileInfo(manifestPath).absoluteDir();
     const QJsonArray meshes = root.value(QStringLiteral("meshes")).toArray();
     const QJsonArray photos = root.value(QStringLiteral("photos")).toArray();
+
+    if (unmapped < 0 || unmapped > photos.size())
+        return fail(tr("cannot leave %1 of %2 photos unmapped").arg(unmapped).arg(photos.size()));
 
     // The project describes the files just written: an older one goes first, as the manifest did.
     if (QFileInfo::exists(result.path) && !QFile::remove(result.path))
@@ -74,7 +77,7 @@ ProjectSummary buildSampleProject(const QString& manifestPath, const QString& pr
                                        base.filePath(mesh.value(QStringLiteral("obj")).toString()),
                                        mesh.value(QStringLiteral("label")).toString());
         if (index < 0) return failClosing(mm->lastError());
-        mm->setImageMapped(index, true);
+        mm->setImageMapped(index, i < photos.size() - unmapped);
         ref_ptr<IZimMesh> m;
         mm->getMeshAt(m, index);
         mm->setMeshTextureVisible(m, true);
@@ -116,10 +119,13 @@ ProjectSummary buildSampleProject(const QString& manifestPath, const QString& pr
             for (int k = 0; k < 4; ++k) result.marks += record->getMarks(k)->count();
         ref_ptr<IZimMesh> m;
         if (mm->getMeshAt(m, i) == 0) result.triangles += m->meshTriangleCount();
+        if (mm->isImageMapped(i)) ++result.mapped;
     }
     mm->closeProject();
     if (result.marks != marksWritten)
         return fail(tr("the project holds %1 marks instead of %2").arg(result.marks).arg(marksWritten));
+    if (result.mapped != result.images - unmapped)
+        return fail(tr("the project holds %1 mapped photos instead of %2").arg(result.mapped).arg(result.images - unmapped));
     result.ok = true;
     return result;
 }

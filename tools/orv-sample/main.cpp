@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QLocale>
 #include <QRegularExpression>
+#include <cmath>
 #include <cstdio>
 #include <limits>
 
@@ -39,6 +40,15 @@ bool parseInt(const QString& text, qint64 lo, qint64 hi, qint64* out)
     return true;
 }
 
+bool parseNumber(const QString& text, double* out)
+{
+    bool ok = false;
+    const double v = QLocale::c().toDouble(text.trimmed(), &ok);
+    if (!ok || !std::isfinite(v)) return false;
+    *out = v;
+    return true;
+}
+
 QString humanBytes(qint64 bytes)
 {
     if (bytes < 1024) return tr("%1 bytes").arg(bytes);
@@ -58,8 +68,8 @@ int main(int argc, char** argv)
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        tr("Writes a deterministic sample project: textured terrain tiles (OBJ, MTL, PNG), one photo of "
-           "each tile with marks, and manifest.json."));
+        tr("Writes a deterministic sample project: textured terrain tiles (OBJ, MTL, PNG), one perspective "
+           "photo of each tile with its true camera and marks, and manifest.json."));
     parser.addHelpOption();
     const orvsample::SampleOptions defaults;
     const QCommandLineOption outOpt(QStringLiteral("out"), tr("Output folder (default: sample)."), tr("DIR"),
@@ -88,7 +98,32 @@ int main(int argc, char** argv)
     const QCommandLineOption quietOpt(QStringLiteral("quiet"), tr("Print nothing but errors."));
     const QCommandLineOption noProjectOpt(QStringLiteral("no-project"),
                                           tr("Write the files and the manifest only, no sample.orvproj."));
-    parser.addOptions({outOpt, tilesOpt, trianglesOpt, photoOpt, textureOpt, seedOpt, quietOpt, noProjectOpt});
+    const QCommandLineOption marksOpt(QStringLiteral("marks"),
+                                      tr("Marks per photo, %1 to %2 (default: %3).")
+                                          .arg(orvsample::kMinMarks)
+                                          .arg(orvsample::kMaxMarks)
+                                          .arg(defaults.marks),
+                                      tr("N"));
+    const QCommandLineOption markNoiseOpt(
+        QStringLiteral("mark-noise"),
+        tr("Click noise of the marks, standard deviation in photo pixels (default: %1; 0 for exact marks).")
+            .arg(defaults.markNoise),
+        tr("S"));
+    const QCommandLineOption ppOpt(QStringLiteral("pp-offset"),
+                                   tr("Moves the principal point away from the photo centre by this fraction of "
+                                      "the photo size, 0 to %1 (default: 0).")
+                                       .arg(orvsample::kMaxPpOffset),
+                                   tr("F"));
+    const QCommandLineOption distortionOpt(QStringLiteral("distortion"),
+                                           tr("Radial lens distortion k1,k2 (default: 0,0)."), tr("K1,K2"));
+    const QCommandLineOption noEffectsOpt(
+        QStringLiteral("no-photo-effects"),
+        tr("Exact renders: no exposure or white-balance change, vignetting, blur or sensor noise."));
+    const QCommandLineOption unmappedOpt(
+        QStringLiteral("unmapped"),
+        tr("Leaves the last N photos of the project unmapped, for a user to map (default: 0)."), tr("N"));
+    parser.addOptions({outOpt, tilesOpt, trianglesOpt, photoOpt, textureOpt, seedOpt, marksOpt, markNoiseOpt, ppOpt,
+                       distortionOpt, noEffectsOpt, unmappedOpt, quietOpt, noProjectOpt});
     if (!parser.parse(QCoreApplication::arguments())) return fail(parser.errorText());
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) parser.showHelp(0);
     if (!parser.positionalArguments().isEmpty())
@@ -127,18 +162,51 @@ int main(int argc, char** argv)
             return fail(tr("--seed needs a whole number from 0 to 4294967295, not \"%1\"").arg(parser.value(seedOpt)));
         options.seed = quint32(v);
     }
+    if (parser.isSet(marksOpt)) {
+        if (!parseInt(parser.value(marksOpt), intMin, intMax, &v))
+            return fail(tr("--marks needs a whole number, not \"%1\"").arg(parser.value(marksOpt)));
+        options.marks = int(v);
+    }
+    double number = 0;
+    if (parser.isSet(markNoiseOpt)) {
+        if (!parseNumber(parser.value(markNoiseOpt), &number))
+            return fail(tr("--mark-noise needs a number, not \"%1\"").arg(parser.value(markNoiseOpt)));
+        options.markNoise = number;
+    }
+    if (parser.isSet(ppOpt)) {
+        if (!parseNumber(parser.value(ppOpt), &number))
+            return fail(tr("--pp-offset needs a number, not \"%1\"").arg(parser.value(ppOpt)));
+        options.ppOffset = number;
+    }
+    if (parser.isSet(distortionOpt)) {
+        const QStringList parts = parser.value(distortionOpt).split(QLatin1Char(','));
+        double k1 = 0, k2 = 0;
+        if (parts.size() != 2 || !parseNumber(parts[0], &k1) || !parseNumber(parts[1], &k2))
+            return fail(tr("--distortion needs K1,K2, e.g. -0.05,0.01, not \"%1\"").arg(parser.value(distortionOpt)));
+        options.k1 = k1;
+        options.k2 = k2;
+    }
+    options.photoEffects = !parser.isSet(noEffectsOpt);
+    int unmapped = 0;
+    if (parser.isSet(unmappedOpt)) {
+        if (!parseInt(parser.value(unmappedOpt), 0, intMax, &v))
+            return fail(tr("--unmapped needs a whole number from 0, not \"%1\"").arg(parser.value(unmappedOpt)));
+        unmapped = int(v);
+        if (unmapped > options.tiles)
+            return fail(tr("--unmapped %1 is more than the %2 photos").arg(unmapped).arg(options.tiles));
+    }
     const bool quiet = parser.isSet(quietOpt);
 
     orvsample::SampleProgress progress;
     if (!quiet && options.tiles > 1) {
-        progress = [](int done, int total) { printLine(stdout, tr("  tile %1 of %2 written").arg(done).arg(total)); };
+        progress = [](int done, int total) { printLine(stdout, tr("  photo %1 of %2 written").arg(done).arg(total)); };
     }
     const orvsample::SampleResult result = orvsample::generateSample(options, progress);
     if (!result.ok) return fail(result.error);
     orvsample::ProjectSummary project;
     if (!parser.isSet(noProjectOpt)) {
         const QString path = QFileInfo(result.manifestPath).absoluteDir().filePath(QStringLiteral("sample.orvproj"));
-        project = orvsample::buildSampleProject(result.manifestPath, path);
+        project = orvsample::buildSampleProject(result.manifestPath, path, unmapped);
         if (!project.ok) return fail(project.error);
     }
 
@@ -158,9 +226,11 @@ int main(int argc, char** argv)
         printLine(stdout, tr("  size:       %1 in %2 files").arg(humanBytes(result.bytesWritten)).arg(files));
         printLine(stdout, tr("  manifest:   %1").arg(QDir::toNativeSeparators(result.manifestPath)));
         if (project.ok)
-            printLine(stdout, tr("  project:    %1 (%2 images with %3 marks, %4 triangles, reopened and checked)")
+            printLine(stdout, tr("  project:    %1 (%2 images, %3 of them mapped, with %4 marks, %5 triangles, "
+                                 "reopened and checked)")
                                   .arg(QDir::toNativeSeparators(project.path))
                                   .arg(project.images)
+                                  .arg(project.mapped)
                                   .arg(project.marks)
                                   .arg(project.triangles));
     }
