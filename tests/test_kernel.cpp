@@ -13,7 +13,9 @@
 #include <QPainter>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <cstring>
 #include <ostream>
 
@@ -434,6 +436,14 @@ TEST_F(Kernel, BlobsFillOrReportShortBuffers)
     EXPECT_EQ(mm->writeProjectData(QString(), k, data, 4), -1);
     EXPECT_EQ(mm->writeProjectData(g, k, data, -1), -1);
     EXPECT_FALSE(mm->readProjectData(g, k, nullptr, 4, &out));
+
+    // Names whose characters belong to the caller (a plug-in's string literal, unloaded with
+    // the plug-in) are copied: the blob is still found after they are gone.
+    QChar name[3] = {QLatin1Char('c'), QLatin1Char('a'), QLatin1Char('m')};
+    ASSERT_EQ(mm->writeProjectData(QString::fromRawData(name, 3), QString::fromRawData(name, 3), data, 2), 0);
+    std::fill(std::begin(name), std::end(name), QLatin1Char('x'));
+    EXPECT_TRUE(mm->readProjectData(QStringLiteral("cam"), QStringLiteral("cam"), buf, 2, &out));
+    EXPECT_EQ(out, 2);
     mm->closeProject();
     EXPECT_EQ(mm->writeProjectData(g, k, data, 4), -1);
     EXPECT_FALSE(read(k, 4));

@@ -954,11 +954,12 @@ int ModelManager::writeProjectData(const QString& group, const QString& key, con
     if (!m_project || group.isEmpty() || key.isEmpty() || size < 0 || (!bytes && size > 0)) return -1;
     const QByteArray data = size > 0 ? QByteArray(static_cast<const char*>(bytes), size) : QByteArray();
     auto& blobs = m_project->data.blobs;
-    const auto key2 = qMakePair(group, key);
-    const auto it = blobs.constFind(key2);
+    const auto it = blobs.constFind(qMakePair(group, key));
     // Views write their state often; the same bytes again change nothing.
     if (it != blobs.constEnd() && *it == data) return 0;
-    blobs.insert(key2, data);
+    // The names are copied: a QStringLiteral of a plug-in points into the plug-in's code, which
+    // may be unloaded while the project is still open.
+    blobs.insert(qMakePair(QString(group.constData(), group.size()), QString(key.constData(), key.size())), data);
     m_project->changed = true;
     return 0;
 }

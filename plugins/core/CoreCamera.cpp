@@ -50,13 +50,13 @@ bool close(double a, double b)
 
 const QString& CameraRecord::group()
 {
-    static const QString name = QStringLiteral("orvhost");
+    static const QString name = QString::fromLatin1("orvhost");
     return name;
 }
 
 const QString& CameraRecord::key()
 {
-    static const QString name = QStringLiteral("camera");
+    static const QString name = QString::fromLatin1("camera");
     return name;
 }
 
