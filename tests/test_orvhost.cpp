@@ -542,7 +542,7 @@ TEST_F(HostProject, CountsTitleAndSleepWake)
     EXPECT_EQ(c.awake, 2);
     EXPECT_EQ(c.mapped, 1);
     EXPECT_EQ(c.triangles, 4);
-    EXPECT_EQ(frameTitle(c), CoreText::productName() + QStringLiteral(" \u2014 site"));
+    EXPECT_EQ(frameTitle(c), CoreText::productName() + QStringLiteral(" \u2014 site[*]"));
     EXPECT_EQ(statusText(PaneImages, c), QStringLiteral("2 photos"));
     EXPECT_EQ(statusText(PaneMeshes, c), QStringLiteral("2 meshes"));
 
