@@ -16,3 +16,6 @@ add_dependencies(test_orvhost_window core orv-sample)
 if(EXISTS "${PROJECT_SOURCE_DIR}/mainwindow/COrvMainFrame.cpp")
   target_compile_definitions(test_orvhost_window PRIVATE ORV_HAVE_MAIN_FRAME=1)
 endif()
+
+# The camera record the host stores with a project.
+orv_add_gtest(test_orvhost_camera SOURCES test_orvhost_camera.cpp LIBS orv_core_logic)

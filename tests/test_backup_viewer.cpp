@@ -92,13 +92,15 @@ protected:
     }
 
     // A textured quad mesh named `name`: OBJ vertex lines, faces (1-based v/vt), with the
-    // texture tex_<name>.png unless it is to be missing.
+    // texture tex_<name>.png unless it is to be missing; without `textured` its material names
+    // no texture.
     void addMesh(const QString& name, const QByteArray& vertices, const QByteArray& faces, int blue,
-                 bool textureThere = true, bool mapped = true)
+                 bool textureThere = true, bool textured = true)
     {
         const QString d = m_dir.path();
         if (textureThere) writeTexture(d + "/tex_" + name + ".png", blue);
-        writeFile(d + "/" + name + ".mtl", "newmtl m\nmap_Kd tex_" + name.toUtf8() + ".png\n");
+        writeFile(d + "/" + name + ".mtl",
+                  textured ? "newmtl m\nmap_Kd tex_" + name.toUtf8() + ".png\n" : QByteArray("newmtl m\nKd 1 1 1\n"));
         writeFile(d + "/" + name + ".obj", "mtllib " + name.toUtf8() + ".mtl\n" + vertices + "usemtl m\n" + faces);
         QImage photo(64, 48, QImage::Format_RGB888);
         photo.fill(Qt::darkGray);
@@ -109,7 +111,7 @@ protected:
         }
         const int index = m_mm->addImage(d + "/" + name + ".png", d + "/" + name + ".obj", name);
         ASSERT_GE(index, 0) << qPrintable(m_mm->lastError());
-        ASSERT_EQ(m_mm->setImageMapped(index, mapped), 0);
+        ASSERT_EQ(m_mm->setImageMapped(index, true), 0);
     }
     // Mesh "a": x 0..10, y 0..10 at z; its right edge has vertex indices (1, 2).
     void addQuadA(double z = 0, bool textureThere = true)
@@ -130,7 +132,7 @@ protected:
                     " 0 " + zs + "\nv " + r + " 10 " + zs + "\nvt 0 0\nvt 0 0\nvt 0 1\nvt 0 0\nvt 1 0\nvt 1 1\n",
                 "f 2/2 5/5 6/6\nf 2/2 6/6 3/3\n", 200);
     }
-    // An unmapped plane (not backed up, but drawn) from (x0, y0) to (x1, y1) at z: behind a
+    // A plane without a texture (not backed up, but drawn) from (x0, y0) to (x1, y1) at z: behind a
     // mesh it gives the pixels around the mesh's outline a depth close to the mesh's.
     void addBackdrop(const QString& name, double x0, double y0, double x1, double y1, double z)
     {

@@ -13,7 +13,9 @@
 #include <QPainter>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <cstring>
 #include <ostream>
 
@@ -78,15 +80,20 @@ protected:
     }
 
     // A two-triangle quad OBJ with a material and a texture; `texture` is saved as the map_Kd.
-    QString mesh(const QString& rel, const QImage& texture = QImage(), const QString& mapD = QString())
+    // Without `textured` the material has a colour only.
+    QString mesh(const QString& rel, const QImage& texture = QImage(), const QString& mapD = QString(),
+                 bool textured = true)
     {
         const QFileInfo info(path(rel));
         QDir().mkpath(info.absolutePath());
         const QString base = info.completeBaseName();
         QImage tex = texture.isNull() ? QImage(8, 4, QImage::Format_RGB32) : texture;
         if (texture.isNull()) tex.fill(Qt::red);
-        EXPECT_TRUE(tex.save(info.absolutePath() + QStringLiteral("/%1_tex.png").arg(base)));
-        QString mtl = QStringLiteral("newmtl m\nKd 1 1 1\nmap_Kd %1_tex.png\n").arg(base);
+        if (textured) {
+            EXPECT_TRUE(tex.save(info.absolutePath() + QStringLiteral("/%1_tex.png").arg(base)));
+        }
+        QString mtl = textured ? QStringLiteral("newmtl m\nKd 1 1 1\nmap_Kd %1_tex.png\n").arg(base)
+                               : QStringLiteral("newmtl m\nKd 1 1 1\n");
         if (!mapD.isEmpty()) mtl += QStringLiteral("map_d %1\n").arg(mapD);
         EXPECT_TRUE(orvtest::writeFile(info.absolutePath() + QStringLiteral("/%1.mtl").arg(base), mtl.toUtf8()));
         const QString obj = QStringLiteral(
@@ -271,6 +278,81 @@ TEST_F(Kernel, ChangesStayInMemoryUntilSaveAndFailedSavesLeaveTheFileWhole)
     EXPECT_EQ(mm->imageCount(), 2);
 }
 
+TEST_F(Kernel, ModifiedMeansASaveWouldWriteSomethingElse)
+{
+    const QString file = makeProject(3);
+    EXPECT_TRUE(mm->isModified());  // images added since the file was made
+    const QString g = QStringLiteral("host"), k = QStringLiteral("view");
+    ASSERT_EQ(mm->writeProjectData(g, k, "one", 3), 0);
+    ASSERT_EQ(mm->saveProject(), 0);
+    mm->closeProject();
+    ASSERT_EQ(mm->openProject(file, nullptr), 0);
+    EXPECT_FALSE(mm->isModified());
+
+    // Views say "modified" after loading their state or moving the camera: nothing differs.
+    ASSERT_EQ(mm->setModified(true), 0);
+    EXPECT_FALSE(mm->isModified());
+    ASSERT_EQ(mm->writeProjectData(g, k, "one", 3), 0);  // the same bytes again
+    EXPECT_FALSE(mm->isModified());
+    EXPECT_EQ(mm->setCurrentImageIndex(2), 0);  // which photo is shown is no change alone
+    EXPECT_FALSE(mm->isModified());
+
+    // A real change, and the same change undone by hand.
+    ASSERT_EQ(mm->setImageMapped(1, true), 0);
+    EXPECT_TRUE(mm->isModified());
+    ASSERT_EQ(mm->setImageMapped(1, false), 0);
+    EXPECT_FALSE(mm->isModified());
+    ASSERT_EQ(mm->writeProjectData(g, k, "two", 3), 0);
+    EXPECT_TRUE(mm->isModified());
+    ASSERT_EQ(mm->writeProjectData(g, k, "one", 3), 0);
+    EXPECT_FALSE(mm->isModified());
+    ref_ptr<MarkArray> marks(new MarkArray());
+    marks->append(mark(0.5, 0.5, 1, 2, 3, 4));
+    ASSERT_EQ(mm->setImageMarks(0, ZimMarkControl, marks), 0);
+    EXPECT_TRUE(mm->isModified());
+    ASSERT_EQ(mm->setImageMarks(0, ZimMarkControl, nullptr), 0);
+    EXPECT_FALSE(mm->isModified());
+    ASSERT_EQ(mm->sleepMesh(meshAt(2), nullptr), 0);
+    EXPECT_TRUE(mm->isModified());
+    ASSERT_EQ(mm->wakeMesh(2, nullptr), 0);
+    EXPECT_FALSE(mm->isModified());
+
+    // A mesh moved in the order array without telling anyone is a change; moved back it is not.
+    ref_ptr<MeshArray> order;
+    ASSERT_EQ(mm->getMeshOrder(order), 0);
+    ASSERT_EQ(order->removeMeshAt(0), 0);
+    order->appendMesh(meshAt(0));
+    EXPECT_TRUE(mm->isModified());
+    ASSERT_EQ(mm->reorderImage(0, 0, 1), 0);
+    EXPECT_FALSE(mm->isModified());
+
+    // setModified(false) takes the project as it is for the saved one.
+    ASSERT_EQ(mm->setMode(ZimModeBrowse), 0);
+    EXPECT_TRUE(mm->isModified());
+    ASSERT_EQ(mm->setModified(false), 0);
+    EXPECT_FALSE(mm->isModified());
+    ASSERT_EQ(mm->setMode(ZimModeMeshes), 0);
+    EXPECT_TRUE(mm->isModified());
+
+    // A save is the new reference; what it wrote opens unmodified.
+    ASSERT_EQ(mm->writeProjectData(g, k, "three", 5), 0);
+    ASSERT_EQ(mm->saveProject(), 0);
+    EXPECT_FALSE(mm->isModified());
+    ASSERT_EQ(mm->writeProjectData(g, k, "one", 3), 0);
+    EXPECT_TRUE(mm->isModified());
+    const QString copy = path(QStringLiteral("copy.orvproj"));
+    ASSERT_EQ(mm->saveProjectAs(copy), 0);
+    EXPECT_FALSE(mm->isModified());
+    mm->closeProject();
+    EXPECT_FALSE(mm->isModified());
+    EXPECT_EQ(mm->setModified(true), -1);
+    ASSERT_EQ(mm->openProject(file, nullptr), 0);
+    EXPECT_FALSE(mm->isModified());
+    char back[5] = {};
+    EXPECT_TRUE(mm->readProjectData(g, k, back, 5, nullptr));
+    EXPECT_EQ(QByteArray(back, 5), QByteArray("three"));
+}
+
 TEST_F(Kernel, CorruptTruncatedAndForeignFilesAreRefused)
 {
     const QString good = makeProject(1);
@@ -354,6 +436,14 @@ TEST_F(Kernel, BlobsFillOrReportShortBuffers)
     EXPECT_EQ(mm->writeProjectData(QString(), k, data, 4), -1);
     EXPECT_EQ(mm->writeProjectData(g, k, data, -1), -1);
     EXPECT_FALSE(mm->readProjectData(g, k, nullptr, 4, &out));
+
+    // Names whose characters belong to the caller (a plug-in's string literal, unloaded with
+    // the plug-in) are copied: the blob is still found after they are gone.
+    QChar name[3] = {QLatin1Char('c'), QLatin1Char('a'), QLatin1Char('m')};
+    ASSERT_EQ(mm->writeProjectData(QString::fromRawData(name, 3), QString::fromRawData(name, 3), data, 2), 0);
+    std::fill(std::begin(name), std::end(name), QLatin1Char('x'));
+    EXPECT_TRUE(mm->readProjectData(QStringLiteral("cam"), QStringLiteral("cam"), buf, 2, &out));
+    EXPECT_EQ(out, 2);
     mm->closeProject();
     EXPECT_EQ(mm->writeProjectData(g, k, data, 4), -1);
     EXPECT_FALSE(read(k, 4));
@@ -406,20 +496,41 @@ TEST_F(Kernel, SleepAndWakeKeepTheMeshObjectAndItsGeometry)
 
 TEST_F(Kernel, MeshListsAreDisjointCompleteAndFollowTheOrder)
 {
-    makeProject(4);
+    // Textured meshes 0 to 2, mesh 3 without a texture. Being mapped (the photo registered)
+    // decides neither list: the backup list holds the awake textured meshes.
+    makeProject(3);
+    ASSERT_EQ(mm->addImage(photo(QStringLiteral("photos/photo_3.jpg"), 320, 200),
+                           mesh(QStringLiteral("meshes/mesh_3.obj"), QImage(), QString(), false), QString()),
+              3);
     mm->setImageMapped(0, true);
-    mm->setImageMapped(2, true);
     mm->setImageMapped(3, true);
-    ASSERT_EQ(mm->sleepMesh(meshAt(3), nullptr), 0);
+    ASSERT_EQ(mm->sleepMesh(meshAt(2), nullptr), 0);
     ref_ptr<MeshArray> order, bare, backup;
     ASSERT_EQ(mm->getMeshOrder(order), 0);
     ASSERT_EQ(mm->getMeshArray(bare), 0);
     ASSERT_EQ(mm->getBackupMeshArray(backup), 0);
     EXPECT_EQ(list(order),
               QVector<const IZimMesh*>({meshAt(0).get(), meshAt(1).get(), meshAt(2).get(), meshAt(3).get()}));
-    EXPECT_EQ(list(bare), QVector<const IZimMesh*>({meshAt(1).get()}));
-    EXPECT_EQ(list(backup), QVector<const IZimMesh*>({meshAt(0).get(), meshAt(2).get()}));
+    EXPECT_EQ(list(bare), QVector<const IZimMesh*>({meshAt(3).get()}));
+    EXPECT_EQ(list(backup), QVector<const IZimMesh*>({meshAt(0).get(), meshAt(1).get()}));
+    EXPECT_TRUE(mm->isImageMapped(0) && !mm->isImageMapped(1) && mm->isImageMapped(3));
+    EXPECT_TRUE(mm->isMeshMapped(meshAt(3)) && !mm->isMeshMapped(meshAt(1)));
     EXPECT_EQ(mm->sceneItemCount(), 4);
+
+    // Waking the textured mesh puts it back in the backup list, in project order; a texture
+    // given in memory makes a mesh a textured one.
+    ASSERT_EQ(mm->wakeMesh(2, nullptr), 0);
+    QImage red(4, 4, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    ASSERT_TRUE(red.save(path(QStringLiteral("red.png"))));
+    meshAt(3)->setMeshTextureImage(zim::loadZimImage(path(QStringLiteral("red.png"))));
+    ASSERT_EQ(mm->getMeshArray(bare), 0);
+    ASSERT_EQ(mm->getBackupMeshArray(backup), 0);
+    EXPECT_TRUE(list(bare).isEmpty());
+    EXPECT_EQ(list(backup), list(order));
+    meshAt(3)->setMeshTextureImage(nullptr);
+    ASSERT_EQ(mm->getMeshArray(bare), 0);
+    EXPECT_EQ(list(bare), QVector<const IZimMesh*>({meshAt(3).get()}));
 
     // Names: mesh names and texture names both resolve; a repeated base name is made unique.
     const int dup = mm->addImage(photo(QStringLiteral("x/photo_9.jpg"), 64, 64), mesh(QStringLiteral("x/mesh_1.obj")),
@@ -572,9 +683,9 @@ TEST_F(Kernel, MissingFilesAreReportedAndTheirImagesAnswerNothing)
     EXPECT_FALSE(store()->hasMeshData(1));
     EXPECT_TRUE(mm->isMeshAsleepById(1));
     EXPECT_EQ(mm->wakeMesh(1, nullptr), -1);
-    ref_ptr<MeshArray> bare;
-    mm->getMeshArray(bare);
-    EXPECT_EQ(list(bare), QVector<const IZimMesh*>({meshAt(0).get(), meshAt(2).get()}));
+    ref_ptr<MeshArray> textured;
+    mm->getBackupMeshArray(textured);
+    EXPECT_EQ(list(textured), QVector<const IZimMesh*>({meshAt(0).get(), meshAt(2).get()}));
     ref_ptr<IZimImageEntry> e;
     ASSERT_EQ(mm->getImageEntry(e, 1), 0);
     EXPECT_FALSE(e->hasMeshFile());

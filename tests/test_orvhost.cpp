@@ -459,7 +459,9 @@ protected:
     QString path(const QString& rel) const { return QDir(tmp.path()).filePath(rel); }
 
     // A photo and a textured quad mesh of the same base name in `folder`.
-    PhotoMeshPair pair(const QString& folder, const QString& name)
+    // A photo and a quad mesh of that name; without `textured` the mesh's material has a colour
+    // only.
+    PhotoMeshPair pair(const QString& folder, const QString& name, bool textured = true)
     {
         const QString dir = path(folder);
         QDir().mkpath(dir);
@@ -468,7 +470,8 @@ protected:
         EXPECT_TRUE(img.save(dir + QLatin1Char('/') + name + QStringLiteral(".jpg")));
         EXPECT_TRUE(QFile::copy(orvtest::dataPath(QStringLiteral("quad_tex.png")),
                                 dir + QLatin1Char('/') + name + QStringLiteral("_tex.png")));
-        const QByteArray mtl = "newmtl m\nKd 1 1 1\nmap_Kd " + name.toUtf8() + "_tex.png\n";
+        const QByteArray mtl =
+            textured ? "newmtl m\nKd 1 1 1\nmap_Kd " + name.toUtf8() + "_tex.png\n" : QByteArray("newmtl m\nKd 1 1 1\n");
         EXPECT_TRUE(orvtest::writeFile(dir + QLatin1Char('/') + name + QStringLiteral(".mtl"), mtl));
         const QByteArray obj = "mtllib " + name.toUtf8() +
                                ".mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\n"
@@ -539,7 +542,7 @@ TEST_F(HostProject, CountsTitleAndSleepWake)
     EXPECT_EQ(c.awake, 2);
     EXPECT_EQ(c.mapped, 1);
     EXPECT_EQ(c.triangles, 4);
-    EXPECT_EQ(frameTitle(c), CoreText::productName() + QStringLiteral(" \u2014 site"));
+    EXPECT_EQ(frameTitle(c), CoreText::productName() + QStringLiteral(" \u2014 site[*]"));
     EXPECT_EQ(statusText(PaneImages, c), QStringLiteral("2 photos"));
     EXPECT_EQ(statusText(PaneMeshes, c), QStringLiteral("2 meshes"));
 
@@ -595,14 +598,19 @@ TEST_F(HostProject, BackupNamesWhyTheProjectHasNothingToBackUp)
     ASSERT_EQ(mm->createProject(path(QStringLiteral("site.orvproj"))), 0);
     EXPECT_EQ(backupMeshProblem(mm.get()), BackupProblem::NoMeshes);
 
-    const PhotoMeshPair a = pair(QStringLiteral("m"), QStringLiteral("a"));
-    const PhotoMeshPair b = pair(QStringLiteral("m"), QStringLiteral("b"));
-    ASSERT_EQ(addPairs(mm.get(), {a, b}, nullptr).added.size(), 2);
-    // Awake meshes, but no photograph mapped.
-    EXPECT_EQ(backupMeshProblem(mm.get()), BackupProblem::NoneMapped);
+    // An awake mesh without a texture, even with its photograph mapped: nothing to paint.
+    const PhotoMeshPair a = pair(QStringLiteral("m"), QStringLiteral("a"), false);
+    ASSERT_EQ(addPairs(mm.get(), {a}, nullptr).added.size(), 1);
+    mm->setImageMapped(0, true);
+    EXPECT_EQ(backupMeshProblem(mm.get()), BackupProblem::NoneTextured);
 
-    // The mapped mesh asleep, the unmapped one awake: still nothing to paint.
-    mm->setImageMapped(1, true);
+    // A textured mesh just added (its photograph not mapped yet) can be backed up.
+    const PhotoMeshPair b = pair(QStringLiteral("m"), QStringLiteral("b"));
+    ASSERT_EQ(addPairs(mm.get(), {b}, nullptr).added.size(), 1);
+    EXPECT_FALSE(mm->isImageMapped(1));
+    EXPECT_EQ(backupMeshProblem(mm.get()), BackupProblem::None);
+
+    // The textured mesh asleep, the plain one awake: nothing to paint until it wakes.
     ref_ptr<IZimMesh> mesh;
     ASSERT_EQ(mm->getMeshAt(mesh, 1), 0);
     ASSERT_EQ(mm->sleepMesh(mesh, nullptr), 0);
@@ -612,7 +620,7 @@ TEST_F(HostProject, BackupNamesWhyTheProjectHasNothingToBackUp)
 
     // Each reason is told as what it is.
     EXPECT_TRUE(backupProblemText(BackupProblem::AllAsleep, QString()).contains(QStringLiteral("asleep")));
-    EXPECT_TRUE(backupProblemText(BackupProblem::NoneMapped, QString()).contains(QStringLiteral("mapped")));
+    EXPECT_TRUE(backupProblemText(BackupProblem::NoneTextured, QString()).contains(QStringLiteral("texture")));
     EXPECT_TRUE(backupProblemText(BackupProblem::NoMeshes, QString()).contains(QStringLiteral("no meshes")));
     EXPECT_TRUE(backupProblemText(BackupProblem::NoProject, QString()).contains(QStringLiteral("No project")));
 

@@ -404,6 +404,23 @@ TEST_F(HostBackup, PictureOfTheSampleFromAboveAndFromBelow)
     EXPECT_GT(differingShare(fromTop, fromBelow), 0.1);
 }
 
+TEST_F(HostBackup, AProjectJustCreatedFromTexturedMeshesTakesABackup)
+{
+    // No photograph is mapped yet: the textures are there all the same.
+    const QString project = path(QStringLiteral("fresh.orvproj"));
+    ProcessRun r = run(host(), createArgs(project, meshes.mid(0, 1), photos.mid(0, 1)));
+    ASSERT_TRUE(r.finished);
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QString out = path(QStringLiteral("fresh.png"));
+    r = run(host(), backupArgs(project, out, {QStringLiteral("--view"), QStringLiteral("0")}));
+    ASSERT_TRUE(r.finished);
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("in 1 meshes written to"))) << r.out.toStdString();
+    const QImage picture(out);
+    ASSERT_EQ(picture.size(), QSize(160, 160));
+    EXPECT_GT(paintedShare(picture), 0.1);
+}
+
 TEST_F(HostBackup, FailuresSayWhyAndLeaveNoFile)
 {
     const QString project = mappedProject(QStringLiteral("mapped.orvproj"), meshes.mid(0, 1), photos.mid(0, 1));

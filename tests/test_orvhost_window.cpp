@@ -5,10 +5,14 @@
 // it could not.
 #include <gtest/gtest.h>
 
+#include "CoreCamera.h"
 #include "CoreCommands.h"
+#include "CoreUi.h"
 #include "HostWindow.h"
 
 #include <IOrv3DViewer.h>
+#include <IOrvImageThumbViewer.h>
+#include <IOrvImageTree.h>
 #include <IOrvImageViewer.h>
 #include <IOrvMainFrame.h>
 #include <OrvKernel64t.h>
@@ -219,7 +223,8 @@ TEST_F(HostWindowTest, CommandsFromTheMenusChangeTheWindowAndTheProject)
     const QString project = sampleProject();
     ASSERT_TRUE(window->openProject(project));
     EXPECT_EQ(mm->imageCount(), 2);
-    EXPECT_EQ(frame->windowTitle(), CoreText::productName() + QStringLiteral(" \u2014 sample"));
+    EXPECT_EQ(frame->windowTitle(), CoreText::productName() + QStringLiteral(" \u2014 sample[*]"));
+    EXPECT_FALSE(frame->isWindowModified());
     EXPECT_TRUE(statusTexts().contains(QStringLiteral("Project: sample")));
     EXPECT_TRUE(statusTexts().contains(QStringLiteral("2 photos")));
     // The first photograph is the current one.
@@ -278,7 +283,8 @@ TEST_F(HostWindowTest, CommandsFromTheMenusChangeTheWindowAndTheProject)
     EXPECT_EQ(mm->projectPath(), QFileInfo(path(QStringLiteral("fresh.orvproj"))).absoluteFilePath());
     EXPECT_EQ(mm->imageCount(), 0);
     EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("fresh.orvproj"))));
-    EXPECT_EQ(frame->windowTitle(), CoreText::productName() + QStringLiteral(" — fresh"));
+    EXPECT_EQ(frame->windowTitle(), CoreText::productName() + QStringLiteral(" — fresh[*]"));
+    EXPECT_FALSE(frame->isWindowModified());
     EXPECT_TRUE(statusTexts().contains(QStringLiteral("0 photos")));
 }
 
@@ -407,7 +413,8 @@ TEST_F(HostWindowTest, ClosingAsksAboutUnsavedChanges)
 {
     const QString project = sampleProject();
     ASSERT_TRUE(window->openProject(project));
-    mm->setModified(true);
+    // A real change: the second photograph registered.
+    ASSERT_EQ(mm->setImageMapped(1, !mm->isImageMapped(1)), 0);
 
     DialogAnswerer answers;
     answers.button = QMessageBox::Cancel;
@@ -424,6 +431,105 @@ TEST_F(HostWindowTest, ClosingAsksAboutUnsavedChanges)
     EXPECT_FALSE(frame->isVisible());
     EXPECT_EQ(answers.boxTexts.size(), 2);
     EXPECT_FALSE(mm->isModified());
+}
+
+TEST_F(HostWindowTest, OpeningAndQuittingAsksNothing)
+{
+    ASSERT_TRUE(window->openProject(sampleProject()));
+    // What the views do on their own: the tree loaded, the camera fitted, each saying so.
+    mm->setModified(true);
+    orvCore::refreshModifiedMark();
+    EXPECT_FALSE(mm->isModified());
+    EXPECT_FALSE(frame->isWindowModified());
+
+    DialogAnswerer answers;
+    action(cmd::Quit)->trigger();
+    for (int i = 0; i < 100 && frame->isVisible(); ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_FALSE(frame->isVisible());
+    EXPECT_TRUE(answers.boxTexts.isEmpty()) << answers.boxTexts.join('|').toStdString();
+}
+
+TEST_F(HostWindowTest, TheCameraIsKeptWithTheProject)
+{
+    const QString project = sampleProject();
+    ASSERT_TRUE(window->openProject(project));
+    orvUI::IOrv3DViewer* viewer = window->frame()->get3DViewer(orvHost::Id3DViewer);
+    ASSERT_NE(viewer, nullptr);
+    // No camera stored: the home view, looking down on the tiles from above.
+    const orvUI::ViewCamera home = viewer->getCamera();
+    EXPECT_GT(home.eye.z, home.center.z);
+    EXPECT_FALSE(mm->isModified());
+
+    // The camera moved as a drag would move it: the project is modified, and says so.
+    orvUI::ViewCamera moved = home;
+    moved.eye = home.center + (home.eye - home.center) * 0.5 + XPnt3d(3.0, 0.0, 0.0);
+    ASSERT_EQ(viewer->setCamera(moved), 0);
+    mm->setModified(true);
+    orvCore::refreshModifiedMark();
+    EXPECT_TRUE(mm->isModified());
+    EXPECT_TRUE(frame->isWindowModified());
+    // Moved back where it was: nothing to save again.
+    ASSERT_EQ(viewer->setCamera(home), 0);
+    orvCore::refreshModifiedMark();
+    EXPECT_FALSE(mm->isModified());
+    EXPECT_FALSE(frame->isWindowModified());
+
+    ASSERT_EQ(viewer->setCamera(moved), 0);
+    const orvUI::ViewCamera shown = viewer->getCamera();
+    action(cmd::Save)->trigger();
+    EXPECT_FALSE(mm->isModified());
+    EXPECT_FALSE(frame->isWindowModified());
+
+    // Reopened: the stored camera comes back, and the project is not modified by it.
+    ASSERT_EQ(viewer->setCamera(home), 0);
+    ASSERT_TRUE(window->openProject(project));
+    EXPECT_TRUE(orvCore::CameraRecord::sameView(viewer->getCamera(), shown));
+    EXPECT_FALSE(mm->isModified());
+
+    // A stored record that cannot be used: the home view, and the project opens all the same.
+    const QByteArray broken = orvCore::CameraRecord::encode(shown).left(50);
+    ASSERT_EQ(mm->writeProjectData(orvCore::CameraRecord::group(), orvCore::CameraRecord::key(), broken.constData(),
+                                   broken.size()),
+              0);
+    ASSERT_EQ(mm->saveProject(), 0);
+    ASSERT_TRUE(window->openProject(project));
+    EXPECT_TRUE(orvCore::CameraRecord::sameView(viewer->getCamera(), home));
+    EXPECT_FALSE(mm->isModified());
+}
+
+TEST_F(HostWindowTest, ARenamedFolderIsSavedAndComesBack)
+{
+    const QString project = sampleProject();
+    ASSERT_TRUE(window->openProject(project));
+    orvUI::IOrvImageThumbViewer* thumbs = window->frame()->getThumbViewer(orvHost::IdThumbViewer);
+    ASSERT_NE(thumbs, nullptr);
+    orvUI::IOrvImageTree* tree = thumbs->getImageTree();
+    ASSERT_NE(tree, nullptr);
+    QList<QTreeWidgetItem*> items = tree->findItems(QStringLiteral("Default"), Qt::MatchExactly | Qt::MatchRecursive);
+    ASSERT_EQ(items.size(), 1);
+    // As the tree's editor leaves it: the text changed, the model told.
+    items.first()->setText(0, QStringLiteral("Roofs"));
+    mm->setModified(true);
+    orvCore::refreshModifiedMark();
+    EXPECT_TRUE(mm->isModified());
+
+    action(cmd::Save)->trigger();
+    EXPECT_FALSE(mm->isModified());
+    ASSERT_TRUE(window->openProject(project));
+    tree = thumbs->getImageTree();
+    EXPECT_EQ(tree->findItems(QStringLiteral("Roofs"), Qt::MatchExactly | Qt::MatchRecursive).size(), 1);
+    EXPECT_TRUE(tree->findItems(QStringLiteral("Default"), Qt::MatchExactly | Qt::MatchRecursive).isEmpty());
+    EXPECT_FALSE(mm->isModified());
+
+    // Renamed again and closed: closing asks, and saving from the question keeps the name.
+    tree->findItems(QStringLiteral("Roofs"), Qt::MatchExactly | Qt::MatchRecursive).first()->setText(0, QStringLiteral("Walls"));
+    DialogAnswerer answers;
+    answers.button = QMessageBox::Save;
+    frame->close();
+    ASSERT_EQ(answers.boxTexts.size(), 1);
+    EXPECT_FALSE(mm->isModified());
+    ASSERT_TRUE(window->openProject(project));
+    EXPECT_EQ(thumbs->getImageTree()->findItems(QStringLiteral("Walls"), Qt::MatchExactly | Qt::MatchRecursive).size(), 1);
 }
 
 TEST_F(HostWindowTest, GenerateBackupFromTheMeshMenu)

@@ -21,6 +21,7 @@
 #include <QSaveFile>
 #include <QScreen>
 #include <QThread>
+#include <QTimer>
 #include <QWidget>
 
 #include <cstdio>
@@ -144,6 +145,20 @@ bool HostWindow::create(QString* error)
     m_frame->setKeyHandler(Qt::Key_Escape, &onEscape);
     m_frame->setDropHandler(&onDrop);
     m_frame->setCloseHandler(&onClose);
+
+    // Camera drags tell nobody but the kernel: the modified mark is looked at twice a second
+    // (cheap while nothing changed).
+    if (auto* widget = dynamic_cast<QWidget*>(m_frame)) {
+        m_markTimer = new QTimer(widget);
+        m_markTimer->setInterval(500);
+        QObject::connect(m_markTimer, &QTimer::timeout, [] {
+            try {
+                orvCore::refreshModifiedMark();
+            } catch (...) {
+            }
+        });
+        m_markTimer->start();
+    }
     return true;
 }
 
@@ -313,6 +328,8 @@ void HostWindow::shutDown()
     if (!m_frame) return;
     IOrvMainFrame* frame = m_frame;
     m_frame = nullptr;
+    if (m_markTimer) m_markTimer->stop();
+    m_markTimer = nullptr;
     if (orvUI::IOrvImageViewer* viewer = frame->getImageViewer(IdImageViewer)) viewer->removeCoordListener(&m_cursorPane);
     m_cursorPane.frame = nullptr;
     ref_ptr<orvUI::IOrvViewerMan> vm = orvUI::getVM();

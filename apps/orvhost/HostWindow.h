@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 
+class QTimer;
+
 namespace orvUI {
 class IOrvMainFrame;
 }
@@ -78,6 +80,8 @@ private:
     int m_corePlugin = -1;
     QStringList m_problems;
     QSize m_backupSize;  // set by prepareBackupView
+    // Keeps the title's modified mark up to date with changes no command reports (camera moves).
+    QTimer* m_markTimer = nullptr;
 };
 
 }  // namespace orvHost

@@ -326,7 +326,9 @@ protected:
 // The model manager: one per process (zim::getMM()).
 //
 // The open project is held in memory: every change (writeProjectData included) changes the
-// model and marks it modified; only saveProject and saveProjectAs write the file. A save writes
+// model; only saveProject and saveProjectAs write the file. The project counts as modified when
+// what a save would write differs from what was opened or last saved (isModified), so a change
+// undone by hand leaves it unmodified again. A save writes
 // the whole project in one transaction into a temporary file beside the target and then renames
 // it over the target, so a save that fails leaves the previous file as it was. For tests, the
 // environment variable ORV_KERNEL_SAVE_FAULT makes saves fail on purpose: "write" half-way
@@ -340,15 +342,22 @@ protected:
 //    included. The array is the model's own: a caller may move a mesh in it (remove it and
 //    append it again) and the project order follows; meshes removed and not put back are
 //    appended at the end again.
-//  - getBackupMeshArray: the awake meshes (geometry in memory) whose image is mapped, in
-//    project order: the textured meshes a backup paints.
-//  - getMeshArray: the other awake meshes (image not mapped), in project order.
-//  The two awake lists are new arrays on every call and never share a mesh.
+//  - getBackupMeshArray: the awake meshes (geometry in memory) that have a texture (their
+//    material names a texture file, or a texture image was given with setMeshTextureImage), in
+//    project order: the textured meshes a backup paints, whether or not their photograph is
+//    mapped (registered) yet.
+//  - getMeshArray: the other awake meshes (without a texture), in project order.
+//  The two awake lists are new arrays on every call and never share a mesh; together they are
+//  every awake mesh. Whether a photograph is mapped is isImageMapped / isMeshMapped.
 // Names: a mesh is named after its OBJ file and its texture after the texture file (base names
 // without suffix); a name already used by a mesh or texture of an earlier image gets "~2",
 // "~3", ... so that indexOfMesh never confuses two images.
 class ORV_KERNEL_EXPORT IZimMM : public ZimReferenced {
 public:
+    // true: something may have changed (views call it after changing what they store, or after
+    // a camera move); the next isModified compares what a save would write with the opened or
+    // saved project. false: the project as it is now counts as the saved one (as after a save)
+    // without writing it. 0; -1 without a project.
     virtual int setModified(bool modified) = 0;
     // The project state; -1 and null when no project is open.
     virtual int getState(ref_ptr<IZimTqState>& out) = 0;
@@ -399,6 +408,7 @@ public:
     // Asleep: put to sleep, or its geometry could not be loaded. False for an unknown mesh.
     virtual bool isMeshAsleep(const ref_ptr<IZimMesh>& mesh) = 0;
     virtual bool isMeshAsleepById(int index) = 0;
+    // Mapped: the image's photograph is registered onto its mesh (setImageMapped).
     virtual bool isMeshMapped(const ref_ptr<IZimMesh>& mesh) = 0;
     virtual bool isImageMapped(int index) = 0;
     // Reads the mesh's geometry again (texture on the next use) and shows its texture. 0 (also
@@ -442,6 +452,11 @@ public:
     virtual int saveProjectAs(const QString& path) = 0;
     // 0; 1 when no project was open. Unsaved changes are dropped.
     virtual int closeProject() = 0;
+    // True when a save would write something other than what was opened or last saved (or
+    // declared saved with setModified(false)): the images and their states, marks, order,
+    // groups, screen path, working mode and blobs. Which image is current is written with the
+    // project but alone is no change. False without a project. Cheap while nothing changed;
+    // after a change it digests the rows and blobs once (never mesh geometry).
     virtual bool isModified() = 0;
     // Absolute path of the project file, empty without a project.
     virtual QString projectPath() = 0;

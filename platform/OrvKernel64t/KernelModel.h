@@ -40,7 +40,12 @@ struct OpenProject {
     QVector<ImageRuntime> rt;  // by image index
     ref_ptr<MeshArray> order;  // the array getMeshOrder hands out
     QHash<const IZimMesh*, int> byMesh;
-    bool modified = false;
+    // Whether the project differs from what was opened or last saved is decided by comparing
+    // digests (changeDigest): savedDigest is the one of the opened or saved state; `changed`
+    // says something may have changed since `differs` was last worked out.
+    QByteArray savedDigest;
+    bool changed = false;
+    bool differs = false;
     QStringList missing;
     ImageLevels levels;
     // Made once per project (they hold only the generation, never the project).
@@ -117,8 +122,8 @@ public:
     bool validIndex(const OpenProject* p, int index) const { return p && index >= 0 && index < p->rt.size(); }
     int indexOf(const IZimMesh* mesh);
     void syncOrder(OpenProject& p);
-    // The awake, loaded meshes whose image is mapped (or not), in project order.
-    int awakeMeshes(ref_ptr<MeshArray>& out, bool mapped);
+    // The awake, loaded meshes that have a texture (or not), in project order.
+    int awakeMeshes(ref_ptr<MeshArray>& out, bool textured);
     QSize photoSize(OpenProject& p, int index);
     // Level 1 of an image (null when there is none); `cached` tells whether it is the mesh's own.
     ref_ptr<IZimImage> texture(OpenProject& p, int index, bool* cached);
@@ -142,6 +147,8 @@ private:
     void rebuildOrderArray(OpenProject& p);
     QString cacheFolderFor(const QString& projectPath) const;
     void forgetAlpha(ImageRuntime& r);
+    // The project as it is now counts as the opened or saved one.
+    void markSaved(OpenProject& p);
 
     std::unique_ptr<OpenProject> m_project;
     quint64 m_generation = 0;

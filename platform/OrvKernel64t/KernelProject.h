@@ -68,6 +68,11 @@ struct ProjectData {
     int currentImage = -1;
 };
 
+// A digest of what a save writes of the project, beside the current image: equal digests mean
+// that saving would change nothing but which image is current. Paths enter as they are held, so
+// two digests compare for the same project file. Reads the rows and blobs, never mesh geometry.
+QByteArray changeDigest(const ProjectData& data);
+
 // Reads a project file into *out (replaced only on success). On failure *error says why, naming
 // the file: missing, not an SQLite database, another program's database, a newer schema,
 // damaged or inconsistent.

@@ -179,13 +179,14 @@ QString absolutePath(const QDir& base, const QString& stored)
 
 QString saveFault() { return qEnvironmentVariable("ORV_KERNEL_SAVE_FAULT"); }
 
-// A digest of everything the file holds, as it is stored (paths relative to `base`). SQLite
-// checks the structure of its pages but not the values in them; the digest, kept in the settings,
-// finds a value that changed on disk. Numbers that SQLite cannot keep as they are (NaN and the
-// infinities become NULL, -0 becomes 0) enter in the form they come back in.
-QString contentDigest(const ProjectData& d, const QDir& base)
+// A digest of the project's values. With `base`, paths enter relative to it, as the file stores
+// them; without, as they are held (absolute). The current image enters only when asked for.
+// Numbers that SQLite cannot keep as they are (NaN and the infinities become NULL, -0 becomes 0)
+// enter in the form they come back in.
+QByteArray projectDigest(const ProjectData& d, const QDir* base, bool withCurrentImage)
 {
     QCryptographicHash hash(QCryptographicHash::Sha1);
+    const auto stored = [base](const QString& path) { return base ? relativePath(*base, path) : path; };
     const auto addInt = [&](qint64 v) {
         const qint64 le = qToLittleEndian(v);
         hash.addData(reinterpret_cast<const char*>(&le), sizeof le);
@@ -208,19 +209,19 @@ QString contentDigest(const ProjectData& d, const QDir& base)
     const auto addText = [&](const QString& t) { addBytes(t.toUtf8()); };
 
     addReal(double(d.mode));
-    addInt(d.currentImage);
+    if (withCurrentImage) addInt(d.currentImage);
     addInt(d.images.size());
     QVector<int> position(d.images.size(), -1);
     for (int p = 0; p < d.order.size(); ++p) position[d.order[p]] = p;
     for (int i = 0; i < d.images.size(); ++i) {
         const ImageData& im = d.images[i];
         addInt(position[i]);
-        for (const QString* path : {&im.photoPath, &im.meshPath}) addText(relativePath(base, *path));
+        for (const QString* path : {&im.photoPath, &im.meshPath}) addText(stored(*path));
         addText(im.label);
         addInt(im.mapped);
         addInt(im.textureVisible);
         addInt(im.asleep);
-        for (const QString* path : {&im.texturePath, &im.alphaPath}) addText(relativePath(base, *path));
+        for (const QString* path : {&im.texturePath, &im.alphaPath}) addText(stored(*path));
         for (const auto& marks : im.marks) {
             addInt(marks.size());
             for (const MarkRecord& r : marks) {
@@ -248,7 +249,15 @@ QString contentDigest(const ProjectData& d, const QDir& base)
         addText(it.key().second);
         addBytes(it.value());
     }
-    return QString::fromLatin1(hash.result().toHex());
+    return hash.result();
+}
+
+// A digest of everything the file holds, as it is stored (paths relative to `base`). SQLite
+// checks the structure of its pages but not the values in them; the digest, kept in the settings,
+// finds a value that changed on disk.
+QString contentDigest(const ProjectData& d, const QDir& base)
+{
+    return QString::fromLatin1(projectDigest(d, &base, true).toHex());
 }
 
 // Everything but the schema, inside the open transaction.
@@ -497,6 +506,8 @@ bool readRows(Db& db, const QDir& base, ProjectData* out, QString* why)
 }
 
 }  // namespace
+
+QByteArray changeDigest(const ProjectData& data) { return projectDigest(data, nullptr, false); }
 
 bool readProjectFile(const QString& path, ProjectData* out, QString* error)
 {

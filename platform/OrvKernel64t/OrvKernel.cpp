@@ -187,6 +187,7 @@ void ModelManager::install(std::unique_ptr<OpenProject> project)
     m_project = std::move(project);
     OpenProject& p = *m_project;
     rebuildOrderArray(p);
+    markSaved(p);
     if (p.data.currentImage >= 0) p.levels.pin(p.data.currentImage);
     QList<PhotoKey> keys;
     for (const ImageData& im : qAsConst(p.data.images)) keys.append(photoKey(im.photoPath));
@@ -262,7 +263,7 @@ void ModelManager::syncOrder(OpenProject& p)
         if (!seen[index]) order.append(index);
     if (order != p.data.order) {
         p.data.order = order;
-        p.modified = true;
+        p.changed = true;
     }
     rebuildOrderArray(p);
 }
@@ -379,7 +380,7 @@ int ModelManager::saveProject()
     syncOrder(*m_project);
     QString error;
     if (!writeProjectFile(m_project->data, m_project->path, &error)) return fail(error);
-    m_project->modified = false;
+    markSaved(*m_project);
     m_error.clear();
     return 0;
 }
@@ -393,7 +394,7 @@ int ModelManager::saveProjectAs(const QString& path)
     QString error;
     if (!writeProjectFile(m_project->data, target, &error)) return fail(error);
     m_project->path = target;
-    m_project->modified = false;
+    markSaved(*m_project);
     m_project->levels.setCacheFolder(cacheFolderFor(target));
     m_error.clear();
     return 0;
@@ -407,12 +408,35 @@ int ModelManager::closeProject()
     return 0;
 }
 
-bool ModelManager::isModified() { return m_project && m_project->modified; }
+void ModelManager::markSaved(OpenProject& p)
+{
+    p.savedDigest = changeDigest(p.data);
+    p.changed = false;
+    p.differs = false;
+}
+
+bool ModelManager::isModified()
+{
+    if (!m_project) return false;
+    OpenProject& p = *m_project;
+    // A mesh moved in the order array is a change the next save writes.
+    syncOrder(p);
+    if (p.changed) {
+        p.differs = changeDigest(p.data) != p.savedDigest;
+        p.changed = false;
+    }
+    return p.differs;
+}
 
 int ModelManager::setModified(bool modified)
 {
     if (!m_project) return -1;
-    m_project->modified = modified;
+    if (modified) {
+        m_project->changed = true;
+    } else {
+        syncOrder(*m_project);
+        markSaved(*m_project);
+    }
     return 0;
 }
 
@@ -481,7 +505,7 @@ int ModelManager::addImage(const QString& photoPath, const QString& meshPath, co
     r.item = makeSceneItem(p.generation, index, r.mesh);
     p.order->appendMesh(r.mesh);
     p.levels.schedule(index, photo);
-    p.modified = true;
+    p.changed = true;
     m_error.clear();
     return index;
 }
@@ -523,7 +547,7 @@ int ModelManager::reorderImage(int id, int mode, int target)
     const int at = mode == 0 ? t : mode == 1 ? t + 1 : (from < to ? t + 1 : t);
     order.insert(at, id);
     rebuildOrderArray(*p);
-    p->modified = true;
+    p->changed = true;
     return 0;
 }
 
@@ -531,7 +555,7 @@ int ModelManager::setImageMapped(int index, bool mapped)
 {
     if (!validIndex(m_project.get(), index)) return -1;
     m_project->data.images[index].mapped = mapped;
-    m_project->modified = true;
+    m_project->changed = true;
     return 0;
 }
 
@@ -552,7 +576,7 @@ int ModelManager::setImageMarks(int index, int kind, const ref_ptr<MarkArray>& m
         for (const MarkRecord& r : *marks) list.append(r);
     }
     ++m_project->rt[index].marksVersion;
-    m_project->modified = true;
+    m_project->changed = true;
     return 0;
 }
 
@@ -709,7 +733,7 @@ int ModelManager::getMeshOrder(ref_ptr<MeshArray>& out)
     return 0;
 }
 
-int ModelManager::awakeMeshes(ref_ptr<MeshArray>& out, bool mapped)
+int ModelManager::awakeMeshes(ref_ptr<MeshArray>& out, bool textured)
 {
     out.reset();
     if (!m_project) return -1;
@@ -717,8 +741,9 @@ int ModelManager::awakeMeshes(ref_ptr<MeshArray>& out, bool mapped)
     out = newMeshArray();
     for (int index : qAsConst(m_project->data.order)) {
         const ImageRuntime& r = m_project->rt[index];
-        const auto& image = m_project->data.images[index];
-        if (!image.asleep && r.mesh->isLoaded() && image.mapped == mapped) out->appendMesh(r.mesh);
+        if (m_project->data.images[index].asleep || !r.mesh->isLoaded()) continue;
+        const bool hasTexture = !r.mesh->meshTexturePath().isEmpty() || r.mesh->textureInMemory();
+        if (hasTexture == textured) out->appendMesh(r.mesh);
     }
     return 0;
 }
@@ -747,7 +772,7 @@ int ModelManager::setMeshTextureVisible(const ref_ptr<IZimMesh>& mesh, bool visi
     if (index < 0) return -1;
     if (isMeshAsleepById(index)) return 0;
     ImageData& im = m_project->data.images[index];
-    if (im.textureVisible != visible) m_project->modified = true;
+    if (im.textureVisible != visible) m_project->changed = true;
     im.textureVisible = visible;
     m_project->rt[index].mesh->setMeshTextureVisible(visible);
     return 1;
@@ -786,7 +811,7 @@ int ModelManager::sleepMesh(const ref_ptr<IZimMesh>& mesh, IZimProgress* progres
     range.step(1.0);
     im.asleep = true;
     im.textureVisible = false;
-    m_project->modified = true;
+    m_project->changed = true;
     return 0;
 }
 
@@ -821,13 +846,14 @@ int ModelManager::wakeMesh(int index, IZimProgress* progress)
     releaseMeshGpuData(r.mesh.get());
     forgetAlpha(r);
     r.meshFound = true;
+    // The material may name other files than the ones stored.
     im.texturePath = r.mesh->meshTexturePath();
     im.alphaPath = r.mesh->meshAlphaTexturePath();
     if (im.asleep) {
         im.asleep = false;
         im.textureVisible = true;
-        m_project->modified = true;
     }
+    m_project->changed = true;
     r.mesh->setMeshTextureVisible(im.textureVisible);
     m_project->missing.removeAll(native(im.meshPath));
     range.step(0.1);
@@ -867,7 +893,7 @@ int ModelManager::setScreenPath(const ref_ptr<Pnt2dArray>& points)
         for (const XPnt2d& pt : *points) path.append(pt);
     m_project->data.screenPath = path;
     m_project->screenPath = newScreenPath(path);
-    m_project->modified = true;
+    m_project->changed = true;
     return 0;
 }
 
@@ -875,7 +901,7 @@ int ModelManager::setMode(float mode)
 {
     if (!m_project || !std::isfinite(mode)) return -1;
     m_project->data.mode = mode;
-    m_project->modified = true;
+    m_project->changed = true;
     return 0;
 }
 
@@ -906,7 +932,7 @@ int ModelManager::setGroup(const QString& name, const ref_ptr<IntArray>& indices
         *it = group;
     else
         groups.append(group);
-    m_project->modified = true;
+    m_project->changed = true;
     return 0;
 }
 
@@ -917,7 +943,7 @@ int ModelManager::removeGroup(const QString& name)
     auto it = std::find_if(groups.begin(), groups.end(), [&](const GroupData& g) { return g.name == name; });
     if (it == groups.end()) return -1;
     groups.erase(it);
-    m_project->modified = true;
+    m_project->changed = true;
     return 0;
 }
 
@@ -926,9 +952,15 @@ int ModelManager::removeGroup(const QString& name)
 int ModelManager::writeProjectData(const QString& group, const QString& key, const void* bytes, int size)
 {
     if (!m_project || group.isEmpty() || key.isEmpty() || size < 0 || (!bytes && size > 0)) return -1;
-    m_project->data.blobs.insert(qMakePair(group, key),
-                                 size > 0 ? QByteArray(static_cast<const char*>(bytes), size) : QByteArray());
-    m_project->modified = true;
+    const QByteArray data = size > 0 ? QByteArray(static_cast<const char*>(bytes), size) : QByteArray();
+    auto& blobs = m_project->data.blobs;
+    const auto it = blobs.constFind(qMakePair(group, key));
+    // Views write their state often; the same bytes again change nothing.
+    if (it != blobs.constEnd() && *it == data) return 0;
+    // The names are copied: a QStringLiteral of a plug-in points into the plug-in's code, which
+    // may be unloaded while the project is still open.
+    blobs.insert(qMakePair(QString(group.constData(), group.size()), QString(key.constData(), key.size())), data);
+    m_project->changed = true;
     return 0;
 }
 

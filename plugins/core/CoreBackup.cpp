@@ -42,9 +42,12 @@ BackupProblem backupMeshProblem(IZimMM* mm)
             if (backup->meshAt(i)) return BackupProblem::None;
     const int images = mm->imageCount();
     if (images <= 0) return BackupProblem::NoMeshes;
-    for (int i = 0; i < images; ++i)
-        if (mm->isImageMapped(i)) return BackupProblem::AllAsleep;
-    return BackupProblem::NoneMapped;
+    // A textured mesh that is not in the backup list is asleep (or its OBJ could not be read).
+    for (int i = 0; i < images; ++i) {
+        ref_ptr<IZimMesh> mesh;
+        if (mm->getMeshAt(mesh, i) == 0 && mesh && !mesh->meshTexturePath().isEmpty()) return BackupProblem::AllAsleep;
+    }
+    return BackupProblem::NoneTextured;
 }
 
 QByteArray backupFormat(const QString& path)
@@ -144,12 +147,10 @@ QString backupProblemText(BackupProblem problem, const QString& path)
         return tr("No project is open. Open a project with textured meshes first.");
     case BackupProblem::NoMeshes:
         return tr("The project has no meshes: there is nothing to take a backup of.");
-    case BackupProblem::NoneMapped:
-        return tr("None of the project's photographs is mapped onto its mesh: a backup is taken of the textures "
-                  "of mapped meshes only.");
+    case BackupProblem::NoneTextured:
+        return tr("None of the project's meshes has a texture: a backup is a picture of the meshes' textures.");
     case BackupProblem::AllAsleep:
-        return tr("Every mesh whose photograph is mapped is asleep. Wake the meshes (Mesh > Wake all meshes) and "
-                  "try again.");
+        return tr("Every mesh with a texture is asleep. Wake the meshes (Mesh > Wake all meshes) and try again.");
     case BackupProblem::NoFileName:
         return tr("No file was given for the backup picture.");
     case BackupProblem::TargetIsFolder:

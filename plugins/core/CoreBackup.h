@@ -1,6 +1,6 @@
 // The backup of the textures the 3D view shows, as the Mesh menu command and the host's
 // --backup run take it: the reasons a backup cannot be taken that are known before trying (no
-// project, no awake mapped mesh, a picture path that cannot be written, no 3D view), the call on
+// project, no awake textured mesh, a picture path that cannot be written, no 3D view), the call on
 // the 3D viewer, and the texts the user is told afterwards.
 //
 // The checks need no window; takeBackup needs a 3D viewer that is shown (its GL context is
@@ -25,8 +25,8 @@ enum class BackupProblem {
     // the project
     NoProject,
     NoMeshes,
-    NoneMapped,  // no photograph of the project is mapped onto its mesh
-    AllAsleep,   // every mesh whose photograph is mapped is asleep
+    NoneTextured,  // no mesh of the project has a texture
+    AllAsleep,     // every mesh with a texture is asleep
     // the picture's path
     NoFileName,
     TargetIsFolder,
@@ -41,8 +41,8 @@ enum class BackupProblem {
     NotWritten,      // the picture could not be written
 };
 
-// What keeps the open project from a backup: None when at least one awake mesh has its
-// photograph mapped (the backup paints those only).
+// What keeps the open project from a backup: None when at least one awake mesh has a texture
+// (the backup paints those only, whether or not their photographs are mapped yet).
 BackupProblem backupMeshProblem(IZimMM* mm);
 
 // The image format the picture at path is written in ("png" for a name without a suffix);

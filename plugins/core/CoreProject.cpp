@@ -114,7 +114,8 @@ QString statusText(int pane, const ProjectCounts& c)
 QString frameTitle(const ProjectCounts& c)
 {
     const QString product = CoreText::productName();
-    return c.open ? tr("%1 \u2014 %2").arg(product, c.name) : product;
+    // "[*]" is where the window shows its modified mark.
+    return c.open ? tr("%1 \u2014 %2[*]").arg(product, c.name) : product;
 }
 
 QString summaryText(const ProjectCounts& c)

@@ -67,7 +67,8 @@ QVector<int> statusPanes();
 // The image coordinates under the cursor of the image viewer (pixels, origin bottom-left).
 QString cursorText(double x, double y);
 QString statusText(int pane, const ProjectCounts& counts);
-// "OrvUIElements — <project name>", or the product name alone without a project.
+// "OrvUIElements — <project name>[*]" (the window puts its modified mark at "[*]"), or the
+// product name alone without a project.
 QString frameTitle(const ProjectCounts& counts);
 // The text of the project summary.
 QString summaryText(const ProjectCounts& counts);

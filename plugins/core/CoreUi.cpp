@@ -1,6 +1,7 @@
 #include "CoreUi.h"
 
 #include "CoreBackup.h"
+#include "CoreCamera.h"
 #include "CoreCommands.h"
 
 #include <IOrv3DViewer.h>
@@ -20,6 +21,7 @@
 #include <QMetaObject>
 #include <QStatusBar>
 #include <QWidget>
+#include <QtDebug>
 
 #include <memory>
 
@@ -39,6 +41,28 @@ ref_ptr<IZimMM> model()
     if (ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan())
         if (ref_ptr<IZimMM> mm = vm->getModelMan()) return mm;
     return zim::getMM();
+}
+
+// Set on the main frame while its views show the open project (camera restored): before that
+// the 3D view's camera belongs to no project and is not stored. A property of the frame, as the
+// host and the core plug-in each have their own copy of this code.
+const char* const kViewStateReady = "orvViewStateReady";
+// The camera record the open project was opened with (as stored right after opening).
+const char* const kOpenedCamera = "orvOpenedCamera";
+
+void setViewStateReady(bool ready)
+{
+    if (QWidget* frame = frameWidget()) frame->setProperty(kViewStateReady, ready);
+}
+
+// The camera record stored with the open project; empty when there is none.
+QByteArray storedCamera(IZimMM* mm)
+{
+    int size = -1;
+    mm->readProjectData(CameraRecord::group(), CameraRecord::key(), nullptr, 0, &size);
+    QByteArray stored(qMax(size, 0), '\0');
+    if (size > 0) mm->readProjectData(CameraRecord::group(), CameraRecord::key(), stored.data(), size, nullptr);
+    return stored;
 }
 
 // A progress dialog of the frame for one piece of work; it closes when the work is done.
@@ -126,10 +150,12 @@ int commandNew(const QString&, bool)
     const Reporter report = warningBoxes();
     if (!settleUnsavedChanges(report)) return 0;
     ref_ptr<IZimMM> mm = model();
+    setViewStateReady(false);
     if (ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan()) vm->resetViews();
     QString error;
     const int rc = createProjectReplacing(mm.get(), path, &error);
     populateViews();
+    settleOpenedProject(rc == 0);
     if (rc != 0) {
         report(tr("The project %1 could not be created.\n%2").arg(native(path), error));
         return -1;
@@ -444,6 +470,80 @@ void refreshFrameState()
     const ProjectCounts counts = projectCounts(model().get());
     for (int pane : statusPanes()) frame->setStatusBarText(pane, statusText(pane, counts));
     frame->setFrameTitle(frameTitle(counts));
+    refreshModifiedMark();
+}
+
+void storeViewState()
+{
+    ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
+    ref_ptr<IZimMM> mm = model();
+    if (!vm || !mm || !mm->isProjectOpen()) return;
+    // The tree writes nothing while it holds no project's folders.
+    if (orvUI::IOrvImageThumbViewer* thumbs = vm->getThumbViewer())
+        if (orvUI::IOrvImageTree* tree = thumbs->getImageTree()) tree->saveTree();
+    QWidget* frame = frameWidget();
+    orvUI::IOrv3DViewer* viewer = vm->get3DViewer();
+    if (!viewer || !frame || !frame->property(kViewStateReady).toBool()) return;
+    const QByteArray stored = storedCamera(mm.get());
+    const orvUI::ViewCamera current = viewer->getCamera();
+    // Back on the view the project opened with: its very bytes, so that the project is as it was.
+    const QByteArray opened = frame->property(kOpenedCamera).toByteArray();
+    orvUI::ViewCamera openedCamera;
+    QByteArray record;
+    if (CameraRecord::decode(opened, &openedCamera, nullptr) && CameraRecord::sameView(openedCamera, current))
+        record = opened;
+    else
+        record = CameraRecord::recordToStore(stored, current);
+    if (!record.isEmpty() && record != stored)
+        mm->writeProjectData(CameraRecord::group(), CameraRecord::key(), record.constData(), record.size());
+}
+
+void settleOpenedProject(bool opened)
+{
+    ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
+    ref_ptr<IZimMM> mm = model();
+    if (!vm || !mm) return;
+    orvUI::IOrv3DViewer* viewer = vm->get3DViewer();
+    if (viewer && mm->isProjectOpen()) {
+        int size = -1;
+        mm->readProjectData(CameraRecord::group(), CameraRecord::key(), nullptr, 0, &size);
+        bool restored = false;
+        if (size >= 0) {
+            const QByteArray stored = storedCamera(mm.get());
+            orvUI::ViewCamera camera;
+            QString why;
+            if (!CameraRecord::decode(stored, &camera, &why))
+                qWarning().noquote() << QStringLiteral("The 3D view's camera stored in the project cannot be used (%1); "
+                                                       "showing the home view instead.")
+                                            .arg(why);
+            else if (viewer->setCamera(camera) != 0)
+                qWarning().noquote() << QStringLiteral("The 3D view refused the camera stored in the project; showing "
+                                                       "the home view instead.");
+            else
+                restored = true;
+        }
+        if (!restored) viewer->viewHome();
+    }
+    setViewStateReady(true);
+    // The folders and camera the views show now are the project as it was opened.
+    QWidget* frame = frameWidget();
+    if (opened && frame) frame->setProperty(kOpenedCamera, QByteArray());
+    storeViewState();
+    if (opened && mm->isProjectOpen()) {
+        if (frame) frame->setProperty(kOpenedCamera, storedCamera(mm.get()));
+        mm->setModified(false);
+    }
+    vm->updateAllViewers();
+    refreshModifiedMark();
+}
+
+void refreshModifiedMark()
+{
+    QWidget* frame = frameWidget();
+    if (!frame) return;
+    storeViewState();
+    ref_ptr<IZimMM> mm = model();
+    frame->setWindowModified(mm && mm->isProjectOpen() && mm->isModified());
 }
 
 void populateViews()
@@ -533,6 +633,7 @@ bool openProjectFile(const QString& path, const Reporter& report)
 {
     ref_ptr<IZimMM> mm = model();
     if (!mm || path.isEmpty()) return false;
+    setViewStateReady(false);
     if (ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan()) vm->resetViews();
     int rc = -1;
     {
@@ -542,6 +643,7 @@ bool openProjectFile(const QString& path, const Reporter& report)
     const QString error = mm->lastError();
     // A project that does not open leaves the one before open: the views show whichever it is.
     populateViews();
+    settleOpenedProject(rc == 0);
     if (rc != 0) {
         report(tr("The project %1 could not be opened.\n%2").arg(native(path), error));
         return false;
@@ -566,7 +668,9 @@ bool openProjectFile(const QString& path, const Reporter& report)
 bool settleUnsavedChanges(const Reporter& report)
 {
     ref_ptr<IZimMM> mm = model();
-    if (!mm || !mm->isProjectOpen() || !mm->isModified()) return true;
+    if (!mm || !mm->isProjectOpen()) return true;
+    storeViewState();
+    if (!mm->isModified()) return true;
     const QString name = QFileInfo(mm->projectPath()).completeBaseName();
     const QMessageBox::StandardButton answer = QMessageBox::question(
         frameWidget(), QString(), tr("The project %1 has unsaved changes.\nDo you want to save them?").arg(name),
@@ -583,6 +687,8 @@ bool saveProject(const Reporter& report)
         return false;
     }
     if (mm->projectPath().isEmpty()) return saveProjectAs(report);
+    // The folders and the camera are written with the rest.
+    storeViewState();
     const bool ok = mm->saveProject() == 0;
     if (!ok) report(tr("The project could not be saved.\n%1").arg(mm->lastError()));
     refreshFrameState();
@@ -606,6 +712,7 @@ bool saveProjectAs(const Reporter& report)
         QMessageBox::question(parent, QString(), tr("%1 already exists.\nDo you want to replace it?").arg(native(path)),
                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
         return false;
+    storeViewState();
     const bool ok = mm->saveProjectAs(path) == 0;
     if (!ok) report(tr("The project could not be saved as %1.\n%2").arg(native(path), mm->lastError()));
     refreshFrameState();
@@ -650,7 +757,10 @@ void handleDroppedFiles(const QStringList& paths, const Reporter& report)
 int runCoreCommand(const QString& command, const QString& objectName, bool checked)
 {
     const CommandFn fn = commandTable().value(command, nullptr);
-    return fn ? fn(objectName, checked) : 1;
+    if (!fn) return 1;
+    const int rc = fn(objectName, checked);
+    refreshModifiedMark();
+    return rc;
 }
 
 bool isCoreCommand(const QString& command) { return commandTable().contains(command); }

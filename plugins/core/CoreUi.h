@@ -37,8 +37,21 @@ QWidget* frameWidget();
 inline const QString TextureMeshList = QStringLiteral("Texture Mesh");
 inline const QString BareMeshList = QStringLiteral("Bare Mesh");
 
-// Status panes and title from the kernel's project.
+// Status panes and title from the kernel's project, with the title's modified mark.
 void refreshFrameState();
+
+// What the views keep with the project, brought into the kernel's model: the image tree's
+// folders (saveTree) and the 3D view's camera, written only when it differs from the stored one.
+// Called before a save and before asking whether the project is modified. The camera is left
+// alone while a project is being opened and its views filled (settleOpenedProject ends that).
+void storeViewState();
+// After a project was opened or made and its views filled: the 3D view takes the camera stored
+// with the project, or its home view when there is none or it cannot be used (said in a log
+// line). With `opened`, the project as the views now show it counts as unmodified; without (the
+// project asked for did not open and the one before stays), its modified state is kept.
+void settleOpenedProject(bool opened);
+// The title's modified mark follows the project (after storeViewState).
+void refreshModifiedMark();
 // Fills the views from the open project (thumbnails, mesh lists, camera), then redraws them
 // and updates the status panes and title.
 void populateViews();
