@@ -23,6 +23,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QKeySequence>
+#include <QMap>
 #include <QSet>
 #include <QTemporaryDir>
 
@@ -159,6 +160,120 @@ TEST_F(Pairing, DroppedFilesPairWithEachOtherFirst)
     const PairingResult twice = pairDropped({wallMesh, wall});
     ASSERT_EQ(twice.pairs.size(), 1);
     EXPECT_TRUE(twice.unmatched.isEmpty());
+}
+
+TEST_F(Pairing, AMeshsOwnTextureIsNeverItsPhotograph)
+{
+    // As the sample lays it out: meshes/tile_000.obj with its material and texture beside it,
+    // the photograph of the same name in photos/.
+    const QString mesh = touch(QStringLiteral("s/meshes/tile_000.obj"));
+    ASSERT_TRUE(orvtest::writeFile(mesh, "mtllib tile_000.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 0 1\n"
+                                         "usemtl tile\nf 1/1 2/2 3/3\n"));
+    ASSERT_TRUE(orvtest::writeFile(QDir(tmp.path()).filePath(QStringLiteral("s/meshes/tile_000.mtl")),
+                                   "newmtl tile\nKd 1 1 1\nmap_Kd tile_000.png\n"));
+    const QString texture = touch(QStringLiteral("s/meshes/tile_000.png"));
+    const QString photo = touch(QStringLiteral("s/photos/tile_000.jpg"));
+
+    EXPECT_EQ(meshTextureFiles(mesh), QStringList{texture});
+    EXPECT_TRUE(isTextureOfMesh(texture, mesh));
+    EXPECT_FALSE(isTextureOfMesh(photo, mesh));
+    EXPECT_EQ(photoForMesh(mesh), photo);
+    const PairingResult m = pairMeshes({mesh});
+    ASSERT_EQ(m.pairs.size(), 1);
+    EXPECT_EQ(m.pairs[0], (PhotoMeshPair{photo, mesh}));
+    // The texture given as a photo finds no mesh: its only candidate wears it.
+    EXPECT_TRUE(meshForPhoto(texture).isEmpty());
+    EXPECT_EQ(pairPhotos({texture, photo}).unmatched, QStringList{texture});
+    // The mesh folder dropped whole: the texture goes with its mesh, the photo is found on disk.
+    const PairingResult d = pairDropped({mesh, texture});
+    ASSERT_EQ(d.pairs.size(), 1);
+    EXPECT_EQ(d.pairs[0], (PhotoMeshPair{photo, mesh}));
+    EXPECT_EQ(d.ignored, QStringList{texture});
+    EXPECT_TRUE(d.unmatched.isEmpty());
+
+    // Without a photograph anywhere the texture is still not taken.
+    const QString bare = touch(QStringLiteral("t/bare.obj"));
+    ASSERT_TRUE(orvtest::writeFile(bare, "mtllib bare.mtl\nv 0 0 0\n"));
+    ASSERT_TRUE(orvtest::writeFile(QDir(tmp.path()).filePath(QStringLiteral("t/bare.mtl")), "map_Kd bare.jpg\n"));
+    touch(QStringLiteral("t/bare.jpg"));
+    EXPECT_TRUE(photoForMesh(bare).isEmpty());
+    EXPECT_EQ(pairMeshes({bare}).unmatched, QStringList{bare});
+}
+
+TEST_F(Pairing, TexturesAreReadFromEveryMaterialStatement)
+{
+    // Libraries named anywhere in the OBJ (one late, past the first block the file is read in,
+    // its line cut by the block's end), several on one line; map options, backslashes, names
+    // with spaces and the other texture statements.
+    const QString mesh = QDir(tmp.path()).filePath(QStringLiteral("m/site.obj"));
+    QByteArray obj = "# site\nmtllib one.mtl two.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+    const int block = 4 << 20;
+    obj += '#' + QByteArray(block - obj.size() - 6, 'x') + '\n';
+    obj += "  mtllib late.mtl\nf 1 2 3\n";
+    ASSERT_TRUE(orvtest::writeFile(mesh, obj));
+    ASSERT_TRUE(orvtest::writeFile(QDir(tmp.path()).filePath(QStringLiteral("m/one.mtl")),
+                                   "newmtl a\nmap_Kd -s 1 1 1 -o 0.5 0.5 -clamp on tex/diffuse map.png\n"
+                                   "map_d alpha.png\n# map_Kd commented.png\nmap_Kd tex/diffuse map.png\n"));
+    ASSERT_TRUE(orvtest::writeFile(QDir(tmp.path()).filePath(QStringLiteral("m/two.mtl")),
+                                   "newmtl b\r\nbump -bm 0.3 sub\\normal.png\r\nKd 1 0 0\r\nnorm n.tga\r\n"));
+    ASSERT_TRUE(orvtest::writeFile(QDir(tmp.path()).filePath(QStringLiteral("m/late.mtl")), "map_Ka ../shared/LATE.JPG\n"));
+    const QString m = QFileInfo(mesh).absolutePath();
+    EXPECT_EQ(meshTextureFiles(mesh),
+              (QStringList{m + QStringLiteral("/tex/diffuse map.png"), m + QStringLiteral("/alpha.png"),
+                           m + QStringLiteral("/sub/normal.png"), m + QStringLiteral("/n.tga"),
+                           QDir::cleanPath(m + QStringLiteral("/../shared/LATE.JPG"))}));
+    // A name written in another case than the file has still means that file.
+    const QString late = touch(QStringLiteral("shared/late.jpg"));
+    EXPECT_TRUE(isTextureOfMesh(late, mesh));
+    EXPECT_FALSE(isTextureOfMesh(touch(QStringLiteral("shared/other.jpg")), mesh));
+
+    // No library, or one that is not there: no textures.
+    EXPECT_TRUE(meshTextureFiles(touch(QStringLiteral("m/plain.obj"))).isEmpty());
+    const QString lost = QDir(tmp.path()).filePath(QStringLiteral("m/lost.obj"));
+    ASSERT_TRUE(orvtest::writeFile(lost, "mtllib gone.mtl\nv 0 0 0\n"));
+    EXPECT_TRUE(meshTextureFiles(lost).isEmpty());
+}
+
+TEST_F(Pairing, APhotoWithoutAMeshOfItsNameAsksForOne)
+{
+    const QString a = touch(QStringLiteral("p/a.jpg"));
+    const QString am = touch(QStringLiteral("p/a.obj"));
+    const QString x = touch(QStringLiteral("p/x.jpg"));
+    const QString y = touch(QStringLiteral("p/y.jpg"));
+    const QString xm = touch(QStringLiteral("m/house.obj"));
+    const QString notMesh = touch(QStringLiteral("m/notes.txt"));
+    // A mesh that wears y as its texture cannot have y as its photograph.
+    const QString wearer = QDir(tmp.path()).filePath(QStringLiteral("m/wearer.obj"));
+    ASSERT_TRUE(orvtest::writeFile(wearer, "mtllib wearer.mtl\nv 0 0 0\n"));
+    ASSERT_TRUE(orvtest::writeFile(QDir(tmp.path()).filePath(QStringLiteral("m/wearer.mtl")), "map_Kd ../p/y.jpg\n"));
+
+    struct Ask {
+        QString photo, problem;
+    };
+    QVector<Ask> asked;
+    QMap<QString, QStringList> answers = {{x, {notMesh, am, xm}}, {y, {wearer, QString()}}};
+    const PairingResult r = pairPhotos({a, x, y, x}, [&](const QString& photo, const QString& problem) {
+        asked.append({photo, problem});
+        return answers[photo].isEmpty() ? QString() : answers[photo].takeFirst();
+    });
+    ASSERT_EQ(r.pairs.size(), 2);
+    EXPECT_EQ(r.pairs[0], (PhotoMeshPair{a, am}));
+    EXPECT_EQ(r.pairs[1], (PhotoMeshPair{x, xm}));
+    EXPECT_EQ(r.skipped, QStringList{y});
+    EXPECT_TRUE(r.unmatched.isEmpty());
+    // Asked again, told why, while a pick cannot be taken; a's own mesh is never asked about.
+    ASSERT_EQ(asked.size(), 5);
+    EXPECT_EQ(asked[0].photo, x);
+    EXPECT_TRUE(asked[0].problem.isEmpty());
+    EXPECT_TRUE(asked[1].problem.contains(QStringLiteral("not an OBJ mesh"))) << asked[1].problem.toStdString();
+    EXPECT_TRUE(asked[2].problem.contains(QStringLiteral("another photograph"))) << asked[2].problem.toStdString();
+    EXPECT_EQ(asked[3].photo, y);
+    EXPECT_TRUE(asked[4].problem.contains(QStringLiteral("texture"))) << asked[4].problem.toStdString();
+
+    // Without a chooser nothing is asked and the photos without a mesh are reported.
+    const PairingResult plain = pairPhotos({a, x});
+    EXPECT_EQ(plain.unmatched, QStringList{x});
+    EXPECT_TRUE(plain.skipped.isEmpty());
 }
 
 // ---- menus -----------------------------------------------------------------------------------
@@ -501,7 +616,7 @@ TEST_F(HostProject, AddPairsFollowsTheProgressConventionAndReportsRefusals)
     EXPECT_EQ(progress.log, QStringLiteral("T S0.01 P0.99 S0.25 S0.25 S0.25 S0.25 O "));
     EXPECT_EQ(progress.depth, 0);
 
-    const QString report = addReport(AddSource::Photos, PairingResult{{}, {QStringLiteral("/w/lone.jpg")}, {}}, out);
+    const QString report = addReport(AddSource::Photos, PairingResult{{}, {QStringLiteral("/w/lone.jpg")}, {}, {}}, out);
     EXPECT_TRUE(report.contains(QStringLiteral("lone.jpg")));
     EXPECT_TRUE(report.contains(QStringLiteral("c.jpg")));
     EXPECT_TRUE(report.contains(out.failed[0].reason));

@@ -64,9 +64,11 @@ public:
         m_timer.start();
     }
     QMessageBox::StandardButton button = QMessageBox::Ok;
+    QStringList files;     // for the next file dialogs, one each, before `file`
     QString file;          // for file dialogs; empty cancels them
     QStringList boxTexts;  // every message box seen
     QStringList boxTitles;
+    QStringList fileDialogTitles;
     int fileDialogs = 0;
 
 private:
@@ -91,6 +93,8 @@ private:
                 box->reject();
         } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
             ++fileDialogs;
+            fileDialogTitles << dialog->windowTitle();
+            const QString file = files.isEmpty() ? this->file : files.takeFirst();
             if (file.isEmpty()) {
                 dialog->reject();
             } else {
@@ -291,7 +295,9 @@ TEST_F(HostWindowTest, OpenPhotoShowsItAndTheStatusBarFollowsTheCursor)
 
     // A photograph of the project: shown by its index and made current.
     DialogAnswerer answers;
-    answers.file = path(QStringLiteral("sample/photos/photo_001.jpg"));
+    ref_ptr<IZimImageEntry> second;
+    ASSERT_EQ(mm->getImageEntry(second, 1), 0);
+    answers.file = second->photoPath();
     action(cmd::OpenPhoto)->trigger();
     EXPECT_EQ(answers.fileDialogs, 1);
     EXPECT_EQ(viewer->getImageId().index, 1);
@@ -338,8 +344,16 @@ TEST_F(HostWindowTest, OpenPhotoShowsItAndTheStatusBarFollowsTheCursor)
 TEST_F(HostWindowTest, UnreadablePhotosAreToldOnceWhenTheProjectOpens)
 {
     const QString project = sampleProject();
+    QStringList photos;
+    ASSERT_EQ(mm->openProject(project, nullptr), 0);
+    for (int i = 0; i < 2; ++i) {
+        ref_ptr<IZimImageEntry> entry;
+        ASSERT_EQ(mm->getImageEntry(entry, i), 0);
+        photos << QFileInfo(entry->photoPath()).absoluteFilePath();
+    }
+    mm->closeProject();
     // One photograph damaged after the project was written, its reduced copy gone with the cache.
-    ASSERT_TRUE(orvtest::writeFile(path(QStringLiteral("sample/photos/photo_001.jpg")), QByteArray(4096, 'x')));
+    ASSERT_TRUE(orvtest::writeFile(photos[1], QByteArray(4096, 'x')));
     QDir(path(QStringLiteral("sample/sample.orvcache"))).removeRecursively();
     DialogAnswerer answers;
     answers.file = project;
@@ -347,10 +361,40 @@ TEST_F(HostWindowTest, UnreadablePhotosAreToldOnceWhenTheProjectOpens)
     ASSERT_EQ(mm->imageCount(), 2);
     QStringList about;
     for (const QString& text : answers.boxTexts)
-        if (text.contains(QStringLiteral("photo_001.jpg"))) about << text;
+        if (text.contains(QFileInfo(photos[1]).fileName())) about << text;
     ASSERT_EQ(about.size(), 1) << answers.boxTexts.join('|').toStdString();
     EXPECT_TRUE(about[0].contains(QStringLiteral("could not be read"))) << about[0].toStdString();
-    EXPECT_FALSE(about[0].contains(QStringLiteral("photo_000.jpg")));
+    EXPECT_FALSE(about[0].contains(QFileInfo(photos[0]).fileName()));
+}
+
+TEST_F(HostWindowTest, AddPhotosAsksForTheMeshOfAPhotoNamedOtherwise)
+{
+    ASSERT_TRUE(window->openProject(sampleProject()));
+    ASSERT_EQ(mm->imageCount(), 2);
+    // A photograph named by the camera, its mesh by the survey.
+    writePair(QStringLiteral("site"), QStringLiteral("annex"));
+    ASSERT_TRUE(QFile::rename(path(QStringLiteral("site/annex.jpg")), path(QStringLiteral("site/DSC_0001.jpg"))));
+    writePair(QStringLiteral("site"), QStringLiteral("DSC_0002"));
+    ASSERT_TRUE(QFile::remove(path(QStringLiteral("site/DSC_0002.obj"))));
+
+    DialogAnswerer answers;
+    answers.files = QStringList{path(QStringLiteral("site/DSC_0001.jpg")), path(QStringLiteral("site/annex.obj"))};
+    action(cmd::AddPhotos)->trigger();
+    ASSERT_EQ(answers.fileDialogs, 2);
+    EXPECT_EQ(answers.fileDialogTitles[1], QStringLiteral("Choose the mesh of DSC_0001.jpg"));
+    EXPECT_TRUE(answers.boxTexts.isEmpty()) << answers.boxTexts.join('|').toStdString();
+    ASSERT_EQ(mm->imageCount(), 3);
+    ref_ptr<IZimImageEntry> added;
+    ASSERT_EQ(mm->getImageEntry(added, 2), 0);
+    EXPECT_EQ(QFileInfo(added->meshPath()).fileName(), QStringLiteral("annex.obj"));
+    EXPECT_TRUE(statusTexts().contains(QStringLiteral("3 photos"))) << statusTexts().join('|').toStdString();
+
+    // Cancelling the mesh's dialog skips that photo, without a message.
+    answers.files = QStringList{path(QStringLiteral("site/DSC_0002.jpg"))};
+    action(cmd::AddPhotos)->trigger();
+    EXPECT_EQ(answers.fileDialogs, 4);
+    EXPECT_EQ(mm->imageCount(), 3);
+    EXPECT_TRUE(answers.boxTexts.isEmpty()) << answers.boxTexts.join('|').toStdString();
 }
 
 TEST_F(HostWindowTest, ViewMenuDrivesTheCamera)

@@ -159,6 +159,17 @@ int commandOpenPhoto(const QString&, bool)
     return openPhotoFile(path, warningBoxes()) ? 0 : -1;
 }
 
+// Where the dialog for a photo's mesh starts: the folder of the last mesh picked, else the
+// "meshes" folder beside the photo's folder, else the photo's folder.
+QString meshDialogFolder(const QString& photo, const QString& lastPicked)
+{
+    if (!lastPicked.isEmpty()) return QFileInfo(lastPicked).absolutePath();
+    QDir dir = QFileInfo(photo).absoluteDir();
+    const QString photoFolder = dir.absolutePath();
+    if (dir.cdUp() && dir.cd(QStringLiteral("meshes"))) return dir.absolutePath();
+    return photoFolder;
+}
+
 int commandAddPhotos(const QString&, bool)
 {
     const Reporter report = warningBoxes();
@@ -166,7 +177,18 @@ int commandAddPhotos(const QString&, bool)
     const QStringList photos = orvUI::fileDlgImgs();
     if (photos.isEmpty()) return 0;
     rememberFolder(photos.first());
-    return addFiles(AddSource::Photos, pairPhotos(photos), report) < 0 ? -1 : 0;
+    // A photo named differently from its mesh: the user points at the mesh; cancel skips it.
+    QString lastPicked;
+    const MeshChooser choose = [&lastPicked](const QString& photo, const QString& problem) {
+        QWidget* parent = frameWidget();
+        if (!problem.isEmpty()) QMessageBox::warning(parent, QString(), problem);
+        const QString mesh = QFileDialog::getOpenFileName(
+            parent, tr("Choose the mesh of %1").arg(QFileInfo(photo).fileName()),
+            meshDialogFolder(photo, lastPicked), tr("OBJ meshes (*.obj *.OBJ)"));
+        if (!mesh.isEmpty()) lastPicked = mesh;
+        return mesh;
+    };
+    return addFiles(AddSource::Photos, pairPhotos(photos, choose), report) < 0 ? -1 : 0;
 }
 
 int commandAddMeshes(const QString&, bool)
