@@ -1,6 +1,7 @@
 // The 3D viewer's arithmetic without GL: the shared float matrix, its product and inversion, the
 // screen-to-texture solve, the photo frame and its photo coordinates, the field-of-view move,
 // the box of all meshes and the standard-view counters.
+#include "OrvViewState.h"
 #include "ViewMath.h"
 #include "ZimMatrix.h"
 
@@ -9,6 +10,9 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <utility>
+#include <vector>
 #include <string>
 
 using namespace orvUI;
@@ -32,6 +36,19 @@ ref_ptr<IZimTrackBall> camera(int w, int h, const XPnt3d& eye, const XPnt3d& cen
     ball->setViewport(w, h);
     EXPECT_EQ(ball->setLookAt(eye, centre, up), 0);
     return ball;
+}
+
+// A mesh of quads, each given by two opposite corners on a plane of constant z.
+ref_ptr<IZimMesh> flatQuad(double x0, double y0, double x1, double y1, double z)
+{
+    ref_ptr<Pnt3fArray> v(new Pnt3fArray());
+    for (const XPnt3d& p : {XPnt3d(x0, y0, z), XPnt3d(x1, y0, z), XPnt3d(x1, y1, z), XPnt3d(x0, y1, z)})
+        v->append(XPnt3f(p));
+    ref_ptr<IntArray> t(new IntArray());
+    for (int i : {0, 1, 2, 0, 2, 3}) t->append(i);
+    ref_ptr<IZimMesh> mesh = zim::newZimMesh();
+    EXPECT_EQ(mesh->setMeshGeometry(v, t, nullptr, nullptr), 0);
+    return mesh;
 }
 
 }  // namespace
@@ -346,4 +363,99 @@ TEST(View3DCamera, StandardViewCountersAndCursors)
     EXPECT_EQ(cursorForDrag(false, ZimDragOrbit), Qt::ClosedHandCursor);
     EXPECT_EQ(cursorForDrag(false, ZimDragZoom), Qt::SizeVerCursor);
     EXPECT_EQ(cursorForDrag(false, ZimDragNone), Qt::ArrowCursor);
+}
+
+TEST(View3DCamera, StoredCamerasAreCheckedBeforeUse)
+{
+    ViewCamera good;
+    good.eye = {0, -10, 10};
+    good.center = {0, 0, 0};
+    good.up = {0, 0, 1};
+    EXPECT_TRUE(isUsableCamera(good));
+    const double nan = std::nan("");
+    const std::vector<std::pair<const char*, std::function<void(ViewCamera&)>>> faults = {
+        {"eye not finite", [nan](ViewCamera& c) { c.eye.x = nan; }},
+        {"centre not finite", [](ViewCamera& c) { c.center.z = HUGE_VAL; }},
+        {"eye on the centre", [](ViewCamera& c) { c.eye = c.center; }},
+        {"up along the line of sight", [](ViewCamera& c) { c.up = (c.center - c.eye) * 3.0; }},
+        {"no up", [](ViewCamera& c) { c.up = {0, 0, 0}; }},
+        {"zero angle", [](ViewCamera& c) { c.fov = 0.0; }},
+        {"angle not finite", [nan](ViewCamera& c) { c.fov = nan; }},
+        {"negative zoom", [](ViewCamera& c) { c.zoom = -1.0; }},
+        {"opacity above 1", [](ViewCamera& c) { c.opacity = 1.5; }},
+        {"opacity not finite", [nan](ViewCamera& c) { c.opacity = nan; }},
+    };
+    for (const auto& fault : faults) {
+        ViewCamera c = good;
+        fault.second(c);
+        EXPECT_FALSE(isUsableCamera(c)) << fault.first;
+    }
+    // An up vector that only leans towards the line of sight is fine.
+    ViewCamera leaning = good;
+    leaning.up = {0, 1, 0.01};
+    EXPECT_TRUE(isUsableCamera(leaning));
+}
+
+TEST(View3DCamera, HomeDirectionLooksNorthAndHalfWayDown)
+{
+    const XPnt3d dir = homeViewDirection();
+    EXPECT_NEAR(dir.length(), 1.0, 1e-12);
+    EXPECT_NEAR(dir.x, 0.0, 1e-12);
+    EXPECT_GT(dir.y, 0.0) << "the eye stands to the south";
+    EXPECT_NEAR(std::asin(-dir.z) * 180.0 / 3.14159265358979323846, 45.0, 1e-9);
+
+    // Near and far from any eye take in every corner of the box.
+    const Enve3d box(-20, 30, 5, 9, -1, 4);
+    for (const XPnt3d& eye : {XPnt3d(5, -100, 80), XPnt3d(0, 7, 2), XPnt3d(1e4, 0, 0)}) {
+        double nearD = 0, farD = 0;
+        ASSERT_TRUE(clipRangeForBox(eye, box, nearD, farD));
+        EXPECT_GT(nearD, 0.0);
+        EXPECT_LT(nearD, farD);
+        for (int i = 0; i < 8; ++i) {
+            const XPnt3d corner(i & 1 ? box.maxX : box.minX, i & 2 ? box.maxY : box.minY, i & 4 ? box.maxZ : box.minZ);
+            EXPECT_LE(eye.dist(corner), farD) << i;
+            if (eye.dist(box.center()) > box.diagonal()) {
+                EXPECT_GE(eye.dist(corner), nearD) << i;
+            }
+        }
+    }
+    double nearD = -1, farD = -1;
+    EXPECT_FALSE(clipRangeForBox({0, 0, 0}, Enve3d(), nearD, farD));
+    EXPECT_EQ(nearD, -1.0);
+}
+
+TEST(View3DPick, TheFrontMeshOnTheLineOfSightWins)
+{
+    // A ground quad, a smaller one above it, and a quad off to the side.
+    const std::vector<ref_ptr<IZimMesh>> meshes = {flatQuad(0, 0, 10, 10, 0), flatQuad(2, 2, 6, 6, 3),
+                                                  flatQuad(20, 0, 30, 10, 0)};
+    const auto down = [&](double x, double y, const QVector<ClipPlaneRecord>* planes = nullptr) {
+        return firstMeshOnSegment({x, y, 50}, {x, y, -50}, meshes, planes);
+    };
+    EXPECT_EQ(down(4, 4), 1);
+    EXPECT_EQ(down(8, 8), 0);
+    EXPECT_EQ(down(25, 5), 2);
+    EXPECT_EQ(down(15, 5), -1);
+    // From below the ground quad is in front; the order in the list does not matter.
+    EXPECT_EQ(firstMeshOnSegment({4, 4, -50}, {4, 4, 50}, meshes, nullptr), 0);
+    const std::vector<ref_ptr<IZimMesh>> reversed = {meshes[2], meshes[1], meshes[0]};
+    EXPECT_EQ(firstMeshOnSegment({4, 4, 50}, {4, 4, -50}, reversed, nullptr), 1);
+    // A slanted line through both quads.
+    EXPECT_EQ(firstMeshOnSegment({0, 0, 6}, {8, 8, -2}, meshes, nullptr), 1);
+    // A segment that ends before the surface meets nothing.
+    EXPECT_EQ(firstMeshOnSegment({4, 4, 50}, {4, 4, 3.5}, meshes, nullptr), -1);
+    // A sleeping mesh is a null entry: the line goes through to the ground.
+    EXPECT_EQ(firstMeshOnSegment({4, 4, 50}, {4, 4, -50}, {meshes[0], nullptr}, nullptr), 0);
+
+    // A clip plane keeping z <= 2 takes the upper quad away; disabled it changes nothing.
+    QVector<ClipPlaneRecord> planes(2);
+    planes[1].equation[2] = -1.0;
+    planes[1].equation[3] = 2.0;
+    EXPECT_EQ(down(4, 4, &planes), 1);
+    planes[1].enabled = true;
+    EXPECT_EQ(down(4, 4, &planes), 0);
+    EXPECT_EQ(down(4, 4), 1);
+
+    // No line, no hit.
+    EXPECT_EQ(firstMeshOnSegment({4, 4, 1}, {4, 4, 1}, meshes, nullptr), -1);
 }

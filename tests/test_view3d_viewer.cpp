@@ -425,3 +425,146 @@ TEST_F(Viewer3D, BadScenesKeepTheViewUsable)
     EXPECT_EQ(m_capture->frames, frames);
     EXPECT_EQ(m_viewer->screenPixelsPerImagePixel(2), 0.0);
 }
+
+TEST_F(Viewer3D, StoredCameraComesBackAsItWasTaken)
+{
+    ViewCamera stored;
+    stored.eye = {-4, -12, 9};
+    stored.center = {5, 5, 0};
+    stored.up = {0, 0.3, 1};
+    stored.fov = 35.0;
+    stored.zoom = 1.5;
+    stored.opacity = 0.3;
+    ASSERT_EQ(m_viewer->setCamera(stored), 0);
+    const ViewCamera got = m_viewer->getCamera();
+    EXPECT_NEAR(got.eye.dist(stored.eye), 0.0, 1e-9);
+    EXPECT_NEAR(got.center.dist(stored.center), 0.0, 1e-9);
+    EXPECT_NEAR(got.up.length(), 1.0, 1e-9);
+    EXPECT_NEAR(got.up.dot(got.center - got.eye), 0.0, 1e-9) << "up is made square to the line of sight";
+    EXPECT_GT(got.up.dot(stored.up), 0.9);
+    EXPECT_EQ(got.fov, 35.0);
+    EXPECT_EQ(got.zoom, 1.5);
+    EXPECT_FLOAT_EQ(float(got.opacity), 0.3f);
+    EXPECT_FLOAT_EQ(m_viewer->getOverlayOpacity(), 0.3f);
+    // The whole quad lies between the near and far planes from there, and is drawn.
+    EXPECT_TRUE(near(pixelOf({2.5, 2.5, 0}), 255, 0, 0)) << text(pixelOf({2.5, 2.5, 0}));
+    EXPECT_TRUE(near(pixelOf({7.5, 7.5, 0}), 255, 255, 255)) << text(pixelOf({7.5, 7.5, 0}));
+
+    // What getCamera gives, setCamera takes back unchanged.
+    ASSERT_EQ(m_viewer->setCamera(got), 0);
+    const ViewCamera again = m_viewer->getCamera();
+    EXPECT_NEAR(again.eye.dist(got.eye), 0.0, 1e-9);
+    EXPECT_NEAR(again.center.dist(got.center), 0.0, 1e-9);
+    EXPECT_NEAR(again.up.dist(got.up), 0.0, 1e-9);
+    EXPECT_EQ(again.fov, got.fov);
+    EXPECT_EQ(again.zoom, got.zoom);
+    EXPECT_EQ(again.opacity, got.opacity);
+
+    // A broken record changes nothing.
+    ViewCamera bad = got;
+    bad.up = got.center - got.eye;
+    EXPECT_EQ(m_viewer->setCamera(bad), -1);
+    bad = got;
+    bad.zoom = 0.0;
+    EXPECT_EQ(m_viewer->setCamera(bad), -1);
+    bad = got;
+    bad.eye = got.center;
+    EXPECT_EQ(m_viewer->setCamera(bad), -1);
+    const ViewCamera after = m_viewer->getCamera();
+    EXPECT_EQ(after.eye, again.eye);
+    EXPECT_EQ(after.zoom, again.zoom);
+}
+
+TEST_F(Viewer3D, ImageIndexAtGivesTheMeshDrawnAtThePixel)
+{
+    // A second mesh, image 1, floating above the middle of the first.
+    const QString d = m_dir.path();
+    writeFile(d + "/top.obj", "v 4 4 2\nv 6 4 2\nv 6 6 2\nv 4 6 2\nf 1 2 3\nf 1 3 4\n");
+    QImage(8, 8, QImage::Format_RGB888).save(d + "/photo2.png");
+    ASSERT_EQ(m_mm->addImage(d + "/photo2.png", d + "/top.obj", "top"), 1) << qPrintable(m_mm->lastError());
+    ASSERT_EQ(m_viewer->drawScene(false), 0);
+    const QColor background = m_capture->at(2, 2);
+
+    // Checked against what was drawn: every pixel of the textured quad is image 0 or 1 (1 in the
+    // middle, where the upper quad hides it), every background pixel is -1.
+    int zeros = 0, ones = 0;
+    for (int y = 5; y < m_viewer->height(); y += 10)
+        for (int x = 5; x < m_viewer->width(); x += 10) {
+            const int index = m_viewer->imageIndexAt(x, y);
+            const bool isBackground = near(m_capture->at(x, y), background.red(), background.green(), background.blue(), 3);
+            // Pixels on a mesh's edge may go either way.
+            const XPnt3d w = m_ball->unproject(x + 0.5, y + 0.5, m_ball->projectToScreen({5, 5, 0}).z);
+            const bool onEdge = std::fabs(w.x) < 0.2 || std::fabs(w.x - 10) < 0.2 || std::fabs(w.y) < 0.2 ||
+                                std::fabs(w.y - 10) < 0.2;
+            if (onEdge) continue;
+            if (isBackground) {
+                EXPECT_EQ(index, -1) << x << "," << y;
+            } else {
+                EXPECT_GE(index, 0) << x << "," << y;
+            }
+            zeros += index == 0;
+            ones += index == 1;
+        }
+    EXPECT_GT(zeros, 50);
+    EXPECT_GT(ones, 4);
+    const QPoint middle = screenOf({5, 5, 2});
+    EXPECT_EQ(m_viewer->imageIndexAt(middle.x(), middle.y()), 1);
+    const QPoint lowerLeft = screenOf({2, 2, 0});
+    EXPECT_EQ(m_viewer->imageIndexAt(lowerLeft.x(), lowerLeft.y()), 0);
+
+    // Outside the view there is nothing.
+    EXPECT_EQ(m_viewer->imageIndexAt(-1, middle.y()), -1);
+    EXPECT_EQ(m_viewer->imageIndexAt(m_viewer->width(), middle.y()), -1);
+
+    // From below the lower quad is in front; the camera of the moment counts.
+    ASSERT_EQ(m_ball->setLookAt({5, 5, -30}, {5, 5, 0}, {0, 1, 0}), 0);
+    const QPoint under = screenOf({5, 5, 0});
+    EXPECT_EQ(m_viewer->imageIndexAt(under.x(), under.y()), 0);
+
+    // A sleeping mesh is not drawn and not picked.
+    ASSERT_EQ(m_ball->setLookAt({5, 5, 30}, {5, 5, 0}, {0, 1, 0}), 0);
+    ref_ptr<IZimMesh> top;
+    ASSERT_EQ(m_mm->getMeshAt(top, 1), 0);
+    ASSERT_EQ(m_mm->sleepMesh(top, nullptr), 0);
+    EXPECT_EQ(m_viewer->imageIndexAt(middle.x(), middle.y()), 0);
+
+    m_mm->closeProject();
+    EXPECT_EQ(m_viewer->imageIndexAt(middle.x(), middle.y()), -1);
+}
+
+TEST_F(Viewer3D, HomeViewLooksDownFromTheSouthOnEveryMesh)
+{
+    // Before anyone sets a camera, a viewer looks the home view's way: a fit shows the quad
+    // from above, not edge-on.
+    COrv3DViewer fresh;
+    const ref_ptr<IZimTrackBall> freshBall = fresh.getDisplay()->getTrackBall();
+    const XPnt3d freshDir = freshBall->getCenterPoint() - freshBall->getEyePoint();
+    EXPECT_LT(freshDir.z, -0.5 * freshDir.length());
+    EXPECT_GT(freshDir.y, 0.5 * freshDir.length());
+
+    ASSERT_EQ(m_viewer->viewHome(), 0);
+    const XPnt3d eye = m_ball->getEyePoint(), centre = m_ball->getCenterPoint();
+    XPnt3d dir = centre - eye;
+    dir.normalize();
+    EXPECT_NEAR(std::asin(-dir.z) * 180.0 / 3.14159265358979323846, 45.0, 1.0);
+    EXPECT_GT(dir.y, 0.5);
+    EXPECT_NEAR(dir.x, 0.0, 1e-9);
+    EXPECT_GT(m_ball->getUpVector().z, 0.5) << "z up on screen";
+    EXPECT_NEAR(centre.dist({5, 5, 0}), 0.0, 1e-9);
+    for (const XPnt3d& corner : {XPnt3d(0, 0, 0), XPnt3d(10, 0, 0), XPnt3d(10, 10, 0), XPnt3d(0, 10, 0)}) {
+        const XPnt3d s = m_ball->projectToScreen(corner);
+        EXPECT_GT(s.x, 0.0);
+        EXPECT_LT(s.x, m_viewer->width());
+        EXPECT_GT(s.y, 0.0);
+        EXPECT_LT(s.y, m_viewer->height());
+        EXPECT_GT(s.z, 0.0);
+        EXPECT_LT(s.z, 1.0);
+    }
+    // It is drawn: the middle of the view shows the quad.
+    EXPECT_EQ(m_viewer->imageIndexAt(m_viewer->width() / 2, m_viewer->height() / 2), 0);
+    EXPECT_FALSE(near(pixelOf({5, 5, 0}), 89, 86, 85, 3));
+
+    m_mm->closeProject();
+    EXPECT_EQ(m_viewer->viewHome(), -1);
+    EXPECT_EQ(m_ball->getEyePoint(), eye);
+}

@@ -92,6 +92,9 @@ COrv3DViewer::COrv3DViewer(QWidget* parent) : CZimGLWidget(QGLFormat(QGL::Sample
     if (display) display->setBackgroundColor(background);
     contextMenu = new QMenu(this);
     setAcceptDrops(false);
+    // Until someone sets a camera the view looks in the home view's direction, so that a fit
+    // to the meshes shows them from above rather than edge-on.
+    if (trackBall) trackBall->setLookAt(homeViewDirection() * -10.0, XPnt3d(0, 0, 0), XPnt3d(0, 0, 1));
     clipPlaneList.reserve(6);
 }
 
@@ -161,6 +164,78 @@ int COrv3DViewer::viewAllMeshes()
     if (!meshes && !backup) return -1;
     trackBall->fitToBox(meshesBox(meshes, backup), true);
     draw();
+    return 0;
+}
+
+Enve3d COrv3DViewer::awakeMeshesBox() const
+{
+    ref_ptr<IZimMM> mm = zim::getMM();
+    if (!mm || !mm->isProjectOpen()) return Enve3d();
+    ref_ptr<MeshArray> meshes;
+    ref_ptr<MeshArray> backup;
+    mm->getMeshArray(meshes);
+    mm->getBackupMeshArray(backup);
+    return meshesBox(meshes, backup);
+}
+
+void COrv3DViewer::setClipRange(double nearDistance, double farDistance)
+{
+    if (!trackBall) return;
+    if (nearDistance < trackBall->getFarDistance()) {
+        trackBall->setNearDistance(nearDistance);
+        trackBall->setFarDistance(farDistance);
+    } else {
+        trackBall->setFarDistance(farDistance);
+        trackBall->setNearDistance(nearDistance);
+    }
+}
+
+int COrv3DViewer::setCamera(const ViewCamera& camera)
+{
+    if (!trackBall || !isUsableCamera(camera)) return -1;
+    if (trackBall->setLookAt(camera.eye, camera.center, camera.up) != 0) return -1;
+    baseFov = float(camera.fov);
+    zoomFactor = float(camera.zoom);
+    overlayOpacity = float(camera.opacity);
+    trackBall->setFieldOfView(double(baseFov / zoomFactor));
+    // The stored camera may stand anywhere: near and far take in the meshes from there.
+    double nearDistance = 0.0, farDistance = 0.0;
+    if (clipRangeForBox(camera.eye, awakeMeshesBox(), nearDistance, farDistance))
+        setClipRange(nearDistance, farDistance);
+    drawScene(false);
+    return 0;
+}
+
+int COrv3DViewer::imageIndexAt(int x, int y)
+{
+    ref_ptr<IZimMM> mm = zim::getMM();
+    if (!mm || !mm->isProjectOpen() || !trackBall) return -1;
+    if (x < 0 || y < 0 || x >= width() || y >= height()) return -1;
+    // The line of sight through the pixel's centre, from the near to the far plane, with the
+    // angle the scene is drawn with.
+    trackBall->setFieldOfView(double(baseFov / zoomFactor));
+    const XPnt3d from = trackBall->unproject(x + 0.5, y + 0.5, 0.0);
+    const XPnt3d to = trackBall->unproject(x + 0.5, y + 0.5, 1.0);
+    // The meshes as the scene draws them: one per image, in image order, sleeping ones not at all.
+    std::vector<ref_ptr<IZimMesh>> meshes(std::size_t(std::max(mm->sceneItemCount(), 0)));
+    for (int i = 0; i < int(meshes.size()); ++i) {
+        ref_ptr<IZimMesh> mesh;
+        if (!mm->isMeshAsleepById(i) && mm->getMeshAt(mesh, i) == 0) meshes[std::size_t(i)] = mesh;
+    }
+    return firstMeshOnSegment(from, to, meshes, useClipPlanes ? &clipPlaneList : nullptr);
+}
+
+int COrv3DViewer::viewHome()
+{
+    if (!trackBall) return -1;
+    const Enve3d box = awakeMeshesBox();
+    if (box.isEmpty()) return -1;
+    const XPnt3d center = box.center();
+    const double distance = std::max(trackBall->getEyePoint().dist(trackBall->getCenterPoint()), 1.0);
+    if (trackBall->setLookAt(center - homeViewDirection() * distance, center, XPnt3d(0, 0, 1)) != 0) return -1;
+    trackBall->setFieldOfView(double(baseFov / zoomFactor));
+    trackBall->fitToBox(box, true);
+    drawScene(false);
     return 0;
 }
 

@@ -97,6 +97,9 @@ public:
     ViewCamera getCamera() override;
     int refreshImageTexture() override;
     QString lastBackupError() override;
+    int setCamera(const ViewCamera& camera) override;
+    int imageIndexAt(int x, int y) override;
+    int viewHome() override;
 
     // ---- CZimGLWidget ----
     void resetDisplay() override;
@@ -152,6 +155,10 @@ private:
     void drawMagnifier();
     void addPluginAction(QMenu* menu, const ref_ptr<IOrvActionItem>& item);
     void applyStandardView(int index);
+    // The box of every awake mesh; empty without a project or meshes.
+    Enve3d awakeMeshesBox() const;
+    // Sets the trackball's near and far distances, in whichever order keeps near below far.
+    void setClipRange(double nearDistance, double farDistance);
     bool pickPending() const;
     QPoint glPos(const QPoint& widgetPos) const;
     QPoint cursorGlPos() const;

@@ -157,6 +157,16 @@ public:
     // Why the last generateBackupInformation failed (empty after a success), for the message a
     // host shows.
     virtual QString lastBackupError() = 0;
+    // Moves the camera to a stored one (eye, center, up, fov, zoom and overlay opacity as getCamera gives them) and
+    // redraws. 0; -1 (nothing changed) for values that are not finite, an eye equal to the center, an up vector
+    // parallel to the view direction, a fov or zoom not above 0, or an opacity outside 0..1.
+    virtual int setCamera(const ViewCamera& camera) = 0;
+    // The image index of the mesh drawn at a GL-oriented pixel (x from the left edge, y up from the bottom edge),
+    // -1 when no mesh is drawn there (or outside the view).
+    virtual int imageIndexAt(int x, int y) = 0;
+    // The home view: looks obliquely down on every awake mesh (from the south, about 45 degrees below the horizon,
+    // z up on screen), all fitted. Redraws. 0; -1 without a project or meshes.
+    virtual int viewHome() = 0;
 
     // Markers set by callers and drawn by the scene.
     XPnt3d redMark;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace orvUI {
 
@@ -118,6 +119,98 @@ Enve3d meshesBox(const ref_ptr<MeshArray>& meshes, const ref_ptr<MeshArray>& bac
         }
     }
     return box;
+}
+
+XPnt3d homeViewDirection()
+{
+    const double c = std::sqrt(0.5);
+    return XPnt3d(0.0, c, -c);
+}
+
+bool isUsableCamera(const ViewCamera& camera)
+{
+    if (!camera.eye.isValid() || !camera.center.isValid() || !camera.up.isValid()) return false;
+    if (!std::isfinite(camera.fov) || !std::isfinite(camera.zoom) || !std::isfinite(camera.opacity)) return false;
+    if (!(camera.fov > 0.0) || !(camera.zoom > 0.0) || !(camera.opacity >= 0.0 && camera.opacity <= 1.0))
+        return false;
+    XPnt3d dir = camera.center - camera.eye;
+    const double length = dir.normalize();
+    if (!(length > 0.0) || !std::isfinite(length)) return false;
+    // The part of up across the line of sight must be left after taking out the part along it.
+    const XPnt3d across = camera.up - dir * camera.up.dot(dir);
+    const double upLength = camera.up.length();
+    return std::isfinite(upLength) && across.length() > 1e-9 * upLength;
+}
+
+bool clipRangeForBox(const XPnt3d& eye, const Enve3d& box, double& nearDistance, double& farDistance)
+{
+    if (box.isEmpty() || !eye.isValid()) return false;
+    const XPnt3d c = box.center();
+    const double radius = std::max(0.5 * box.diagonal(), 1e-6 * std::max(1.0, c.length()));
+    const double d = eye.dist(c);
+    const double farD = d + 1.05 * radius;
+    const double nearD = std::max(d - 1.05 * radius, farD * 1e-3);
+    if (!std::isfinite(nearD) || !std::isfinite(farD) || !(nearD < farD)) return false;
+    nearDistance = nearD;
+    farDistance = farD;
+    return true;
+}
+
+namespace {
+
+// Whether a point is kept by the enabled planes among the first six.
+bool insideClipPlanes(const XPnt3d& p, const QVector<ClipPlaneRecord>* planes)
+{
+    if (!planes) return true;
+    for (int i = 0; i < planes->size() && i < 6; ++i) {
+        const ClipPlaneRecord& plane = planes->at(i);
+        if (!plane.enabled) continue;
+        const double* e = plane.equation;
+        if (e[0] * p.x + e[1] * p.y + e[2] * p.z + e[3] < 0.0) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int firstMeshOnSegment(const XPnt3d& from, const XPnt3d& to, const std::vector<ref_ptr<IZimMesh>>& meshes,
+                       const QVector<ClipPlaneRecord>* clipPlanes)
+{
+    const XPnt3d dir = to - from;
+    if (!from.isValid() || !to.isValid() || !(dir.length() > 0.0)) return -1;
+    int found = -1;
+    double best = std::numeric_limits<double>::infinity();
+    for (std::size_t m = 0; m < meshes.size(); ++m) {
+        const ref_ptr<IZimMesh>& mesh = meshes[m];
+        if (!mesh) continue;
+        const ref_ptr<Pnt3fArray> vertices = mesh->meshVertexSource();
+        const ref_ptr<IntArray> triangles = mesh->meshTriangles();
+        if (!vertices || !triangles) continue;
+        const int vertexCount = vertices->count();
+        for (int t = 0; t + 2 < triangles->count(); t += 3) {
+            const int i0 = triangles->at(t), i1 = triangles->at(t + 1), i2 = triangles->at(t + 2);
+            if (i0 < 0 || i1 < 0 || i2 < 0 || i0 >= vertexCount || i1 >= vertexCount || i2 >= vertexCount) continue;
+            const XPnt3d a(vertices->at(i0)), b(vertices->at(i1)), c(vertices->at(i2));
+            // Moeller-Trumbore, both faces, in segment parameters 0..1.
+            const XPnt3d e1 = b - a, e2 = c - a;
+            const XPnt3d p = dir.cross(e2);
+            const double det = e1.dot(p);
+            if (det == 0.0 || !std::isfinite(det)) continue;
+            const double inv = 1.0 / det;
+            const XPnt3d s = from - a;
+            const double u = s.dot(p) * inv;
+            if (u < 0.0 || u > 1.0) continue;
+            const XPnt3d q = s.cross(e1);
+            const double v = dir.dot(q) * inv;
+            if (v < 0.0 || u + v > 1.0) continue;
+            const double hit = e2.dot(q) * inv;
+            if (hit < 0.0 || hit > 1.0 || hit > best) continue;
+            if (!insideClipPlanes(from + dir * hit, clipPlanes)) continue;
+            best = hit;
+            found = int(m);
+        }
+    }
+    return found;
 }
 
 int nextViewAround(int index)

@@ -6,7 +6,10 @@
 #include "IOrv3DViewer.h"
 #include "ZimMatrix.h"
 
+#include <QVector>
 #include <Qt>
+
+#include <vector>
 
 namespace orvUI {
 
@@ -35,6 +38,27 @@ XPnt3d fovKeepSizeOffset(const XPnt3d& eye, const XPnt3d& center, double d, floa
 
 // Start box of viewAllMeshes widened by every mesh of both arrays (a missing array skipped).
 Enve3d meshesBox(const ref_ptr<MeshArray>& meshes, const ref_ptr<MeshArray>& backup);
+
+// The line of sight of the home view, as a unit vector from the eye towards the centre: from the
+// south (the eye on the -y side) northwards, 45 degrees down from the horizon.
+XPnt3d homeViewDirection();
+
+// Whether a camera record can be shown: every value finite, the eye off the centre, the up
+// vector not along the line of sight, field of view and zoom above 0, opacity within 0..1.
+bool isUsableCamera(const ViewCamera& camera);
+
+// Near and far distances that take in the whole of a box seen from eye (its bounding sphere
+// with a small margin; near stays above a thousandth of far). False for an empty box.
+bool clipRangeForBox(const XPnt3d& eye, const Enve3d& box, double& nearDistance, double& farDistance);
+
+// The mesh seen first along the segment from `from` to `to` (a pixel's line of sight from the
+// near to the far plane): its position in `meshes` (null entries are skipped), -1 when the
+// segment meets none. Both faces of a triangle count. With clip planes given, a hit on the
+// negative side of an enabled plane among the first six (a x + b y + c z + d < 0) is clipped
+// away, as GL does, and the line goes on to what lies behind it. On a tie the later mesh wins,
+// as it does when drawn in order with a less-or-equal depth test.
+int firstMeshOnSegment(const XPnt3d& from, const XPnt3d& to, const std::vector<ref_ptr<IZimMesh>>& meshes,
+                       const QVector<ClipPlaneRecord>* clipPlanes);
 
 // Standard-view counters: around 5 -> 0 -> 4 -> 1 -> 5, over 5 -> 2 -> 4 -> 3 -> 5; any other
 // value stays.
