@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QImage>
 #include <QKeySequence>
 #include <QMap>
@@ -368,6 +369,98 @@ TEST(CoreMenus, StandardViewsAndOverlaySteps)
     EXPECT_FLOAT_EQ(steppedOpacity(0.9f, true), 1.0f);
     EXPECT_FLOAT_EQ(steppedOpacity(0.1f, false), 0.0f);
     EXPECT_FLOAT_EQ(steppedOpacity(std::nanf(""), false), 0.75f);
+}
+
+void contextCallback(const QString&, bool) {}
+
+_ActionItemInfo_ command(const QString& text)
+{
+    _ActionItemInfo_ a;
+    a.text = text;
+    a.flags = orvUI::ActionItemInMenu;
+    return a;
+}
+
+TEST(CoreMenus, EveryMenuGivesEachEntryItsOwnLetter)
+{
+    EXPECT_EQ(mnemonic(QStringLiteral("F&ront view")), QLatin1Char('r'));
+    EXPECT_EQ(mnemonic(QStringLiteral("Salt && &Pepper")), QLatin1Char('p'));
+    EXPECT_TRUE(mnemonic(QStringLiteral("Salt && pepper")).isNull());
+    EXPECT_TRUE(mnemonic(QStringLiteral("Trailing &")).isNull());
+    EXPECT_EQ(duplicateMnemonics({command(QStringLiteral("&Left")), command(QStringLiteral("&Right")),
+                                  command(QStringLiteral("Less &opaque")), command(QStringLiteral("&lower"))}),
+              QStringList{QStringLiteral("&lower")});
+
+    // Every menu of the menu bar, the menu bar's own titles, and the views' context menus.
+    const QVector<MenuGroup> menus = coreMenus(2);
+    QVector<_ActionItemInfo_> titles;
+    for (const MenuGroup& g : menus) {
+        EXPECT_TRUE(duplicateMnemonics(g.actions).isEmpty())
+            << g.info.name.toStdString() << ": " << duplicateMnemonics(g.actions).join(", ").toStdString();
+        for (const _ActionItemInfo_& a : g.actions)
+            if (!(a.flags & orvUI::ActionItemSeparator)) {
+                EXPECT_FALSE(mnemonic(a.text).isNull()) << "no letter marked: " << a.text.toStdString();
+            }
+        titles.append(command(g.info.name));
+    }
+    EXPECT_TRUE(duplicateMnemonics(titles).isEmpty());
+    for (const MenuGroup& g : {viewContextMenu(2, &contextCallback), photoContextMenu(2, &contextCallback)})
+        EXPECT_TRUE(duplicateMnemonics(g.actions).isEmpty())
+            << g.info.name.toStdString() << ": " << duplicateMnemonics(g.actions).join(", ").toStdString();
+}
+
+TEST(CoreMenus, ContextMenusCarryTheViewsCommandsAndTheCallback)
+{
+    const int index = 4;
+    const QVector<MenuGroup> menus = coreMenus(index);
+    QHash<QString, _ActionItemInfo_> inMenus;
+    for (const MenuGroup& g : menus)
+        for (const _ActionItemInfo_& a : g.actions) inMenus.insert(a.name, a);
+
+    const MenuGroup view = viewContextMenu(index, &contextCallback);
+    const MenuGroup photo = photoContextMenu(index, &contextCallback);
+    for (const MenuGroup& g : {view, photo}) {
+        ASSERT_FALSE(g.actions.isEmpty());
+        EXPECT_TRUE(g.actions.last().flags & orvUI::ActionItemLast);
+        for (const _ActionItemInfo_& a : g.actions) {
+            if (a.flags & orvUI::ActionItemSeparator) continue;
+            QString command;
+            int at = -1;
+            ASSERT_TRUE(splitActionName(a.name, &command, &at)) << a.name.toStdString();
+            EXPECT_EQ(at, index);
+            EXPECT_TRUE(isCoreCommand(command)) << command.toStdString();
+            // The views call the callback in the user data; the menu bar keeps the shortcuts,
+            // which the entry only shows after a tab.
+            EXPECT_EQ(a.userData, quint64(reinterpret_cast<quintptr>(&contextCallback))) << command.toStdString();
+            EXPECT_TRUE(a.shortcut.isEmpty()) << command.toStdString();
+            EXPECT_FALSE(a.checkable);
+            const auto there = inMenus.constFind(a.name);
+            if (there != inMenus.constEnd() && !there->shortcut.isEmpty()) {
+                EXPECT_TRUE(a.text.startsWith(there->text + QLatin1Char('\t'))) << a.text.toStdString();
+            }
+        }
+    }
+    const QStringList viewCommands = menuCommands({view});
+    EXPECT_TRUE(viewCommands.contains(cmd::OpenPhotoAtCursor));
+    EXPECT_TRUE(viewCommands.contains(cmd::FitAll));
+    EXPECT_TRUE(viewCommands.contains(cmd::HomeView));
+    for (int i = 0; i < 6; ++i) EXPECT_TRUE(viewCommands.contains(standardViewCommand(i))) << i;
+    EXPECT_TRUE(viewCommands.contains(cmd::ToggleOverlay));
+    EXPECT_TRUE(menuCommands({photo}).contains(cmd::FitPhoto));
+    EXPECT_TRUE(menuCommands({photo}).contains(cmd::ToggleOverlay));
+    EXPECT_TRUE(menuCommands(menus).contains(cmd::FitPhoto));
+    EXPECT_TRUE(menuCommands(menus).contains(cmd::HomeView));
+
+    // The Help menu's controls name both views and every key of the View menu.
+    EXPECT_TRUE(menuCommands({menus[MenuHelp]}).contains(cmd::Controls));
+    const QString controls = controlsText(menus);
+    EXPECT_TRUE(controls.contains(QStringLiteral("Right drag")));
+    EXPECT_TRUE(controls.contains(QStringLiteral("Double click")));
+    for (const _ActionItemInfo_& a : menus[MenuView].actions)
+        if (!a.shortcut.isEmpty()) {
+            EXPECT_TRUE(controls.contains(QKeySequence(a.shortcut).toString(QKeySequence::NativeText).toHtmlEscaped()))
+                << a.shortcut.toStdString();
+        }
 }
 
 TEST(CoreMenus, ActionNamesSplitOnlyWithAnIndex)
