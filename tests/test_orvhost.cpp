@@ -463,6 +463,31 @@ TEST(CoreMenus, ContextMenusCarryTheViewsCommandsAndTheCallback)
         }
 }
 
+TEST(CoreMenus, EveryIconAnEntryNamesIsDrawnAndBesideTheBinaries)
+{
+    QStringList icons{QStringLiteral("icons/orvhost/orvhost.png")};  // the window's
+    QVector<MenuGroup> menus = coreMenus(0);
+    menus << viewContextMenu(0, &contextCallback) << photoContextMenu(0, &contextCallback);
+    for (const MenuGroup& g : menus)
+        for (const _ActionItemInfo_& a : g.actions)
+            if (!a.icon.isEmpty()) icons << a.icon;
+    // The toolbar has a picture for each of its entries.
+    for (const _ActionItemInfo_& a : menus[MenuFile].actions)
+        if ((a.flags & orvUI::ActionItemInToolBar) && !(a.flags & orvUI::ActionItemSeparator)) {
+            EXPECT_FALSE(a.icon.isEmpty()) << a.name.toStdString();
+        }
+    for (const QString& icon : icons) {
+        EXPECT_FALSE(icon.startsWith(QLatin1Char('/'))) << icon.toStdString();
+        const QString source = QStringLiteral(ORV_SOURCE_DIR "/") + icon;
+        const QString built = orvtest::binDir() + QLatin1Char('/') + icon;
+        EXPECT_FALSE(QImage(source).isNull()) << source.toStdString();
+        const QImage image(built);
+        ASSERT_FALSE(image.isNull()) << built.toStdString();
+        EXPECT_GE(image.width(), 16);
+        EXPECT_EQ(image.width(), image.height());
+    }
+}
+
 TEST(CoreMenus, ActionNamesSplitOnlyWithAnIndex)
 {
     QString command = QStringLiteral("unchanged");

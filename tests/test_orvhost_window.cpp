@@ -256,7 +256,10 @@ TEST_F(HostWindowTest, MenusAndToolbarCarryTheCoreCommands)
     QStringList onToolBars;
     for (QToolBar* bar : frame->findChildren<QToolBar*>())
         for (QAction* a : bar->actions())
-            if (!a->isSeparator()) onToolBars << a->objectName();
+            if (!a->isSeparator()) {
+                onToolBars << a->objectName();
+                EXPECT_FALSE(a->icon().isNull()) << a->objectName().toStdString();
+            }
     const int core = window->corePlugin();
     EXPECT_EQ(onToolBars, (QStringList{actionName(cmd::New, core), actionName(cmd::Open, core),
                                        actionName(cmd::AddPhotos, core), actionName(cmd::AddMeshes, core),
