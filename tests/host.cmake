@@ -1,6 +1,9 @@
 # Tests of the host application and its core plug-in: the logic without a window, and the built
 # programs started as a user or a script would.
 orv_add_gtest(test_orvhost SOURCES test_orvhost.cpp LIBS orv_core_logic orvhost_logic OrvKernel64t)
+# Checks that every icon a menu entry names is beside the binaries.
+add_dependencies(test_orvhost orvhost_icons)
+target_compile_definitions(test_orvhost PRIVATE ORV_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 
 orv_add_gtest(test_orvhost_app SOURCES test_orvhost_app.cpp LIBS OrvKernel64t)
 add_dependencies(test_orvhost_app orvhost core orv-sample)

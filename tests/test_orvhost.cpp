@@ -21,8 +21,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QImage>
 #include <QKeySequence>
+#include <QMap>
 #include <QSet>
 #include <QTemporaryDir>
 
@@ -161,6 +163,120 @@ TEST_F(Pairing, DroppedFilesPairWithEachOtherFirst)
     EXPECT_TRUE(twice.unmatched.isEmpty());
 }
 
+TEST_F(Pairing, AMeshsOwnTextureIsNeverItsPhotograph)
+{
+    // As the sample lays it out: meshes/tile_000.obj with its material and texture beside it,
+    // the photograph of the same name in photos/.
+    const QString mesh = touch(QStringLiteral("s/meshes/tile_000.obj"));
+    ASSERT_TRUE(orvtest::writeFile(mesh, "mtllib tile_000.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 0 1\n"
+                                         "usemtl tile\nf 1/1 2/2 3/3\n"));
+    ASSERT_TRUE(orvtest::writeFile(QDir(tmp.path()).filePath(QStringLiteral("s/meshes/tile_000.mtl")),
+                                   "newmtl tile\nKd 1 1 1\nmap_Kd tile_000.png\n"));
+    const QString texture = touch(QStringLiteral("s/meshes/tile_000.png"));
+    const QString photo = touch(QStringLiteral("s/photos/tile_000.jpg"));
+
+    EXPECT_EQ(meshTextureFiles(mesh), QStringList{texture});
+    EXPECT_TRUE(isTextureOfMesh(texture, mesh));
+    EXPECT_FALSE(isTextureOfMesh(photo, mesh));
+    EXPECT_EQ(photoForMesh(mesh), photo);
+    const PairingResult m = pairMeshes({mesh});
+    ASSERT_EQ(m.pairs.size(), 1);
+    EXPECT_EQ(m.pairs[0], (PhotoMeshPair{photo, mesh}));
+    // The texture given as a photo finds no mesh: its only candidate wears it.
+    EXPECT_TRUE(meshForPhoto(texture).isEmpty());
+    EXPECT_EQ(pairPhotos({texture, photo}).unmatched, QStringList{texture});
+    // The mesh folder dropped whole: the texture goes with its mesh, the photo is found on disk.
+    const PairingResult d = pairDropped({mesh, texture});
+    ASSERT_EQ(d.pairs.size(), 1);
+    EXPECT_EQ(d.pairs[0], (PhotoMeshPair{photo, mesh}));
+    EXPECT_EQ(d.ignored, QStringList{texture});
+    EXPECT_TRUE(d.unmatched.isEmpty());
+
+    // Without a photograph anywhere the texture is still not taken.
+    const QString bare = touch(QStringLiteral("t/bare.obj"));
+    ASSERT_TRUE(orvtest::writeFile(bare, "mtllib bare.mtl\nv 0 0 0\n"));
+    ASSERT_TRUE(orvtest::writeFile(QDir(tmp.path()).filePath(QStringLiteral("t/bare.mtl")), "map_Kd bare.jpg\n"));
+    touch(QStringLiteral("t/bare.jpg"));
+    EXPECT_TRUE(photoForMesh(bare).isEmpty());
+    EXPECT_EQ(pairMeshes({bare}).unmatched, QStringList{bare});
+}
+
+TEST_F(Pairing, TexturesAreReadFromEveryMaterialStatement)
+{
+    // Libraries named anywhere in the OBJ (one late, past the first block the file is read in,
+    // its line cut by the block's end), several on one line; map options, backslashes, names
+    // with spaces and the other texture statements.
+    const QString mesh = QDir(tmp.path()).filePath(QStringLiteral("m/site.obj"));
+    QByteArray obj = "# site\nmtllib one.mtl two.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+    const int block = 4 << 20;
+    obj += '#' + QByteArray(block - obj.size() - 6, 'x') + '\n';
+    obj += "  mtllib late.mtl\nf 1 2 3\n";
+    ASSERT_TRUE(orvtest::writeFile(mesh, obj));
+    ASSERT_TRUE(orvtest::writeFile(QDir(tmp.path()).filePath(QStringLiteral("m/one.mtl")),
+                                   "newmtl a\nmap_Kd -s 1 1 1 -o 0.5 0.5 -clamp on tex/diffuse map.png\n"
+                                   "map_d alpha.png\n# map_Kd commented.png\nmap_Kd tex/diffuse map.png\n"));
+    ASSERT_TRUE(orvtest::writeFile(QDir(tmp.path()).filePath(QStringLiteral("m/two.mtl")),
+                                   "newmtl b\r\nbump -bm 0.3 sub\\normal.png\r\nKd 1 0 0\r\nnorm n.tga\r\n"));
+    ASSERT_TRUE(orvtest::writeFile(QDir(tmp.path()).filePath(QStringLiteral("m/late.mtl")), "map_Ka ../shared/LATE.JPG\n"));
+    const QString m = QFileInfo(mesh).absolutePath();
+    EXPECT_EQ(meshTextureFiles(mesh),
+              (QStringList{m + QStringLiteral("/tex/diffuse map.png"), m + QStringLiteral("/alpha.png"),
+                           m + QStringLiteral("/sub/normal.png"), m + QStringLiteral("/n.tga"),
+                           QDir::cleanPath(m + QStringLiteral("/../shared/LATE.JPG"))}));
+    // A name written in another case than the file has still means that file.
+    const QString late = touch(QStringLiteral("shared/late.jpg"));
+    EXPECT_TRUE(isTextureOfMesh(late, mesh));
+    EXPECT_FALSE(isTextureOfMesh(touch(QStringLiteral("shared/other.jpg")), mesh));
+
+    // No library, or one that is not there: no textures.
+    EXPECT_TRUE(meshTextureFiles(touch(QStringLiteral("m/plain.obj"))).isEmpty());
+    const QString lost = QDir(tmp.path()).filePath(QStringLiteral("m/lost.obj"));
+    ASSERT_TRUE(orvtest::writeFile(lost, "mtllib gone.mtl\nv 0 0 0\n"));
+    EXPECT_TRUE(meshTextureFiles(lost).isEmpty());
+}
+
+TEST_F(Pairing, APhotoWithoutAMeshOfItsNameAsksForOne)
+{
+    const QString a = touch(QStringLiteral("p/a.jpg"));
+    const QString am = touch(QStringLiteral("p/a.obj"));
+    const QString x = touch(QStringLiteral("p/x.jpg"));
+    const QString y = touch(QStringLiteral("p/y.jpg"));
+    const QString xm = touch(QStringLiteral("m/house.obj"));
+    const QString notMesh = touch(QStringLiteral("m/notes.txt"));
+    // A mesh that wears y as its texture cannot have y as its photograph.
+    const QString wearer = QDir(tmp.path()).filePath(QStringLiteral("m/wearer.obj"));
+    ASSERT_TRUE(orvtest::writeFile(wearer, "mtllib wearer.mtl\nv 0 0 0\n"));
+    ASSERT_TRUE(orvtest::writeFile(QDir(tmp.path()).filePath(QStringLiteral("m/wearer.mtl")), "map_Kd ../p/y.jpg\n"));
+
+    struct Ask {
+        QString photo, problem;
+    };
+    QVector<Ask> asked;
+    QMap<QString, QStringList> answers = {{x, {notMesh, am, xm}}, {y, {wearer, QString()}}};
+    const PairingResult r = pairPhotos({a, x, y, x}, [&](const QString& photo, const QString& problem) {
+        asked.append({photo, problem});
+        return answers[photo].isEmpty() ? QString() : answers[photo].takeFirst();
+    });
+    ASSERT_EQ(r.pairs.size(), 2);
+    EXPECT_EQ(r.pairs[0], (PhotoMeshPair{a, am}));
+    EXPECT_EQ(r.pairs[1], (PhotoMeshPair{x, xm}));
+    EXPECT_EQ(r.skipped, QStringList{y});
+    EXPECT_TRUE(r.unmatched.isEmpty());
+    // Asked again, told why, while a pick cannot be taken; a's own mesh is never asked about.
+    ASSERT_EQ(asked.size(), 5);
+    EXPECT_EQ(asked[0].photo, x);
+    EXPECT_TRUE(asked[0].problem.isEmpty());
+    EXPECT_TRUE(asked[1].problem.contains(QStringLiteral("not an OBJ mesh"))) << asked[1].problem.toStdString();
+    EXPECT_TRUE(asked[2].problem.contains(QStringLiteral("another photograph"))) << asked[2].problem.toStdString();
+    EXPECT_EQ(asked[3].photo, y);
+    EXPECT_TRUE(asked[4].problem.contains(QStringLiteral("texture"))) << asked[4].problem.toStdString();
+
+    // Without a chooser nothing is asked and the photos without a mesh are reported.
+    const PairingResult plain = pairPhotos({a, x});
+    EXPECT_EQ(plain.unmatched, QStringList{x});
+    EXPECT_TRUE(plain.skipped.isEmpty());
+}
+
 // ---- menus -----------------------------------------------------------------------------------
 
 TEST(CoreMenus, EveryCommandCarriesThePluginIndexAndIsHandled)
@@ -253,6 +369,123 @@ TEST(CoreMenus, StandardViewsAndOverlaySteps)
     EXPECT_FLOAT_EQ(steppedOpacity(0.9f, true), 1.0f);
     EXPECT_FLOAT_EQ(steppedOpacity(0.1f, false), 0.0f);
     EXPECT_FLOAT_EQ(steppedOpacity(std::nanf(""), false), 0.75f);
+}
+
+void contextCallback(const QString&, bool) {}
+
+_ActionItemInfo_ command(const QString& text)
+{
+    _ActionItemInfo_ a;
+    a.text = text;
+    a.flags = orvUI::ActionItemInMenu;
+    return a;
+}
+
+TEST(CoreMenus, EveryMenuGivesEachEntryItsOwnLetter)
+{
+    EXPECT_EQ(mnemonic(QStringLiteral("F&ront view")), QLatin1Char('r'));
+    EXPECT_EQ(mnemonic(QStringLiteral("Salt && &Pepper")), QLatin1Char('p'));
+    EXPECT_TRUE(mnemonic(QStringLiteral("Salt && pepper")).isNull());
+    EXPECT_TRUE(mnemonic(QStringLiteral("Trailing &")).isNull());
+    EXPECT_EQ(duplicateMnemonics({command(QStringLiteral("&Left")), command(QStringLiteral("&Right")),
+                                  command(QStringLiteral("Less &opaque")), command(QStringLiteral("&lower"))}),
+              QStringList{QStringLiteral("&lower")});
+
+    // Every menu of the menu bar, the menu bar's own titles, and the views' context menus.
+    const QVector<MenuGroup> menus = coreMenus(2);
+    QVector<_ActionItemInfo_> titles;
+    for (const MenuGroup& g : menus) {
+        EXPECT_TRUE(duplicateMnemonics(g.actions).isEmpty())
+            << g.info.name.toStdString() << ": " << duplicateMnemonics(g.actions).join(", ").toStdString();
+        for (const _ActionItemInfo_& a : g.actions)
+            if (!(a.flags & orvUI::ActionItemSeparator)) {
+                EXPECT_FALSE(mnemonic(a.text).isNull()) << "no letter marked: " << a.text.toStdString();
+            }
+        titles.append(command(g.info.name));
+    }
+    EXPECT_TRUE(duplicateMnemonics(titles).isEmpty());
+    for (const MenuGroup& g : {viewContextMenu(2, &contextCallback), photoContextMenu(2, &contextCallback)})
+        EXPECT_TRUE(duplicateMnemonics(g.actions).isEmpty())
+            << g.info.name.toStdString() << ": " << duplicateMnemonics(g.actions).join(", ").toStdString();
+}
+
+TEST(CoreMenus, ContextMenusCarryTheViewsCommandsAndTheCallback)
+{
+    const int index = 4;
+    const QVector<MenuGroup> menus = coreMenus(index);
+    QHash<QString, _ActionItemInfo_> inMenus;
+    for (const MenuGroup& g : menus)
+        for (const _ActionItemInfo_& a : g.actions) inMenus.insert(a.name, a);
+
+    const MenuGroup view = viewContextMenu(index, &contextCallback);
+    const MenuGroup photo = photoContextMenu(index, &contextCallback);
+    for (const MenuGroup& g : {view, photo}) {
+        ASSERT_FALSE(g.actions.isEmpty());
+        EXPECT_TRUE(g.actions.last().flags & orvUI::ActionItemLast);
+        for (const _ActionItemInfo_& a : g.actions) {
+            if (a.flags & orvUI::ActionItemSeparator) continue;
+            QString command;
+            int at = -1;
+            ASSERT_TRUE(splitActionName(a.name, &command, &at)) << a.name.toStdString();
+            EXPECT_EQ(at, index);
+            EXPECT_TRUE(isCoreCommand(command)) << command.toStdString();
+            // The views call the callback in the user data; the menu bar keeps the shortcuts,
+            // which the entry only shows after a tab.
+            EXPECT_EQ(a.userData, quint64(reinterpret_cast<quintptr>(&contextCallback))) << command.toStdString();
+            EXPECT_TRUE(a.shortcut.isEmpty()) << command.toStdString();
+            EXPECT_FALSE(a.checkable);
+            const auto there = inMenus.constFind(a.name);
+            if (there != inMenus.constEnd() && !there->shortcut.isEmpty()) {
+                EXPECT_TRUE(a.text.startsWith(there->text + QLatin1Char('\t'))) << a.text.toStdString();
+            }
+        }
+    }
+    const QStringList viewCommands = menuCommands({view});
+    EXPECT_TRUE(viewCommands.contains(cmd::OpenPhotoAtCursor));
+    EXPECT_TRUE(viewCommands.contains(cmd::FitAll));
+    EXPECT_TRUE(viewCommands.contains(cmd::HomeView));
+    for (int i = 0; i < 6; ++i) EXPECT_TRUE(viewCommands.contains(standardViewCommand(i))) << i;
+    EXPECT_TRUE(viewCommands.contains(cmd::ToggleOverlay));
+    EXPECT_TRUE(menuCommands({photo}).contains(cmd::FitPhoto));
+    EXPECT_TRUE(menuCommands({photo}).contains(cmd::ToggleOverlay));
+    EXPECT_TRUE(menuCommands(menus).contains(cmd::FitPhoto));
+    EXPECT_TRUE(menuCommands(menus).contains(cmd::HomeView));
+
+    // The Help menu's controls name both views and every key of the View menu.
+    EXPECT_TRUE(menuCommands({menus[MenuHelp]}).contains(cmd::Controls));
+    const QString controls = controlsText(menus);
+    EXPECT_TRUE(controls.contains(QStringLiteral("Right drag")));
+    EXPECT_TRUE(controls.contains(QStringLiteral("Double click")));
+    for (const _ActionItemInfo_& a : menus[MenuView].actions)
+        if (!a.shortcut.isEmpty()) {
+            EXPECT_TRUE(controls.contains(QKeySequence(a.shortcut).toString(QKeySequence::NativeText).toHtmlEscaped()))
+                << a.shortcut.toStdString();
+        }
+}
+
+TEST(CoreMenus, EveryIconAnEntryNamesIsDrawnAndBesideTheBinaries)
+{
+    QStringList icons{QStringLiteral("icons/orvhost/orvhost.png")};  // the window's
+    QVector<MenuGroup> menus = coreMenus(0);
+    menus << viewContextMenu(0, &contextCallback) << photoContextMenu(0, &contextCallback);
+    for (const MenuGroup& g : menus)
+        for (const _ActionItemInfo_& a : g.actions)
+            if (!a.icon.isEmpty()) icons << a.icon;
+    // The toolbar has a picture for each of its entries.
+    for (const _ActionItemInfo_& a : menus[MenuFile].actions)
+        if ((a.flags & orvUI::ActionItemInToolBar) && !(a.flags & orvUI::ActionItemSeparator)) {
+            EXPECT_FALSE(a.icon.isEmpty()) << a.name.toStdString();
+        }
+    for (const QString& icon : icons) {
+        EXPECT_FALSE(icon.startsWith(QLatin1Char('/'))) << icon.toStdString();
+        const QString source = QStringLiteral(ORV_SOURCE_DIR "/") + icon;
+        const QString built = orvtest::binDir() + QLatin1Char('/') + icon;
+        EXPECT_FALSE(QImage(source).isNull()) << source.toStdString();
+        const QImage image(built);
+        ASSERT_FALSE(image.isNull()) << built.toStdString();
+        EXPECT_GE(image.width(), 16);
+        EXPECT_EQ(image.width(), image.height());
+    }
 }
 
 TEST(CoreMenus, ActionNamesSplitOnlyWithAnIndex)
@@ -504,7 +737,7 @@ TEST_F(HostProject, AddPairsFollowsTheProgressConventionAndReportsRefusals)
     EXPECT_EQ(progress.log, QStringLiteral("T S0.01 P0.99 S0.25 S0.25 S0.25 S0.25 O "));
     EXPECT_EQ(progress.depth, 0);
 
-    const QString report = addReport(AddSource::Photos, PairingResult{{}, {QStringLiteral("/w/lone.jpg")}, {}}, out);
+    const QString report = addReport(AddSource::Photos, PairingResult{{}, {QStringLiteral("/w/lone.jpg")}, {}, {}}, out);
     EXPECT_TRUE(report.contains(QStringLiteral("lone.jpg")));
     EXPECT_TRUE(report.contains(QStringLiteral("c.jpg")));
     EXPECT_TRUE(report.contains(out.failed[0].reason));

@@ -11,6 +11,7 @@
 #include "HostWindow.h"
 
 #include <IOrv3DViewer.h>
+#include <IOrvDockWidget.h>
 #include <IOrvImageThumbViewer.h>
 #include <IOrvImageTree.h>
 #include <IOrvImageViewer.h>
@@ -24,6 +25,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QDockWidget>
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFileDialog>
@@ -41,6 +43,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
+#include <QWheelEvent>
 
 #include <functional>
 #include <ostream>
@@ -68,9 +71,11 @@ public:
         m_timer.start();
     }
     QMessageBox::StandardButton button = QMessageBox::Ok;
+    QStringList files;     // for the next file dialogs, one each, before `file`
     QString file;          // for file dialogs; empty cancels them
     QStringList boxTexts;  // every message box seen
     QStringList boxTitles;
+    QStringList fileDialogTitles;
     int fileDialogs = 0;
 
 private:
@@ -95,6 +100,8 @@ private:
                 box->reject();
         } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
             ++fileDialogs;
+            fileDialogTitles << dialog->windowTitle();
+            const QString file = files.isEmpty() ? this->file : files.takeFirst();
             if (file.isEmpty()) {
                 dialog->reject();
             } else {
@@ -152,9 +159,53 @@ protected:
         return out + QStringLiteral("/sample.orvproj");
     }
 
+    // The menu bar's action of a command (the views' context menus have actions of the same
+    // names).
     QAction* action(const QString& command) const
     {
-        return frame->findChild<QAction*>(actionName(command, window->corePlugin()));
+        for (QAction* a : frame->findChildren<QAction*>(actionName(command, window->corePlugin()))) {
+            bool inView = false;
+            for (QObject* o = a->parent(); o && !inView; o = o->parent())
+                inView = o == viewWidget(true) || o == viewWidget(false);
+            if (!inView) return a;
+        }
+        return nullptr;
+    }
+
+    // The 3D view (or the image viewer) as a widget.
+    QWidget* viewWidget(bool threeD) const
+    {
+        if (!window || !window->frame()) return nullptr;
+        return threeD ? dynamic_cast<QWidget*>(window->frame()->get3DViewer(0))
+                      : dynamic_cast<QWidget*>(window->frame()->getImageViewer(1));
+    }
+
+    // The entry of a view's context menu for a command.
+    QAction* contextAction(bool threeD, const QString& command) const
+    {
+        QWidget* view = viewWidget(threeD);
+        return view ? view->findChild<QAction*>(actionName(command, window->corePlugin())) : nullptr;
+    }
+
+    // Waits until the 3D view has drawn once on screen.
+    void waitFor3DView()
+    {
+        orvUI::IOrv3DViewer* viewer = window->frame()->get3DViewer(0);
+        QElapsedTimer clock;
+        clock.start();
+        while (viewer->drawScene(false) != 0 && clock.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+
+    // A GL-oriented pixel of the 3D view where the mesh of `image` is drawn; (-1, -1) if none.
+    QPoint pixelOf(int image) const
+    {
+        orvUI::IOrv3DViewer* viewer = window->frame()->get3DViewer(0);
+        const int w = viewer->viewWidth(), h = viewer->viewHeight();
+        for (int y = h / 8; y < h; y += h / 8)
+            for (int x = w / 16; x < w; x += w / 16)
+                if (viewer->imageIndexAt(x, y) == image) return QPoint(x, y);
+        return QPoint(-1, -1);
     }
 
     QStringList statusTexts() const
@@ -209,7 +260,10 @@ TEST_F(HostWindowTest, MenusAndToolbarCarryTheCoreCommands)
     QStringList onToolBars;
     for (QToolBar* bar : frame->findChildren<QToolBar*>())
         for (QAction* a : bar->actions())
-            if (!a->isSeparator()) onToolBars << a->objectName();
+            if (!a->isSeparator()) {
+                onToolBars << a->objectName();
+                EXPECT_FALSE(a->icon().isNull()) << a->objectName().toStdString();
+            }
     const int core = window->corePlugin();
     EXPECT_EQ(onToolBars, (QStringList{actionName(cmd::New, core), actionName(cmd::Open, core),
                                        actionName(cmd::AddPhotos, core), actionName(cmd::AddMeshes, core),
@@ -297,7 +351,9 @@ TEST_F(HostWindowTest, OpenPhotoShowsItAndTheStatusBarFollowsTheCursor)
 
     // A photograph of the project: shown by its index and made current.
     DialogAnswerer answers;
-    answers.file = path(QStringLiteral("sample/photos/tile_001.jpg"));
+    ref_ptr<IZimImageEntry> second;
+    ASSERT_EQ(mm->getImageEntry(second, 1), 0);
+    answers.file = second->photoPath();
     action(cmd::OpenPhoto)->trigger();
     EXPECT_EQ(answers.fileDialogs, 1);
     EXPECT_EQ(viewer->getImageId().index, 1);
@@ -344,8 +400,16 @@ TEST_F(HostWindowTest, OpenPhotoShowsItAndTheStatusBarFollowsTheCursor)
 TEST_F(HostWindowTest, UnreadablePhotosAreToldOnceWhenTheProjectOpens)
 {
     const QString project = sampleProject();
+    QStringList photos;
+    ASSERT_EQ(mm->openProject(project, nullptr), 0);
+    for (int i = 0; i < 2; ++i) {
+        ref_ptr<IZimImageEntry> entry;
+        ASSERT_EQ(mm->getImageEntry(entry, i), 0);
+        photos << QFileInfo(entry->photoPath()).absoluteFilePath();
+    }
+    mm->closeProject();
     // One photograph damaged after the project was written, its reduced copy gone with the cache.
-    ASSERT_TRUE(orvtest::writeFile(path(QStringLiteral("sample/photos/tile_001.jpg")), QByteArray(4096, 'x')));
+    ASSERT_TRUE(orvtest::writeFile(photos[1], QByteArray(4096, 'x')));
     QDir(path(QStringLiteral("sample/sample.orvcache"))).removeRecursively();
     DialogAnswerer answers;
     answers.file = project;
@@ -353,10 +417,40 @@ TEST_F(HostWindowTest, UnreadablePhotosAreToldOnceWhenTheProjectOpens)
     ASSERT_EQ(mm->imageCount(), 2);
     QStringList about;
     for (const QString& text : answers.boxTexts)
-        if (text.contains(QStringLiteral("tile_001.jpg"))) about << text;
+        if (text.contains(QFileInfo(photos[1]).fileName())) about << text;
     ASSERT_EQ(about.size(), 1) << answers.boxTexts.join('|').toStdString();
     EXPECT_TRUE(about[0].contains(QStringLiteral("could not be read"))) << about[0].toStdString();
-    EXPECT_FALSE(about[0].contains(QStringLiteral("tile_000.jpg")));
+    EXPECT_FALSE(about[0].contains(QFileInfo(photos[0]).fileName()));
+}
+
+TEST_F(HostWindowTest, AddPhotosAsksForTheMeshOfAPhotoNamedOtherwise)
+{
+    ASSERT_TRUE(window->openProject(sampleProject()));
+    ASSERT_EQ(mm->imageCount(), 2);
+    // A photograph named by the camera, its mesh by the survey.
+    writePair(QStringLiteral("site"), QStringLiteral("annex"));
+    ASSERT_TRUE(QFile::rename(path(QStringLiteral("site/annex.jpg")), path(QStringLiteral("site/DSC_0001.jpg"))));
+    writePair(QStringLiteral("site"), QStringLiteral("DSC_0002"));
+    ASSERT_TRUE(QFile::remove(path(QStringLiteral("site/DSC_0002.obj"))));
+
+    DialogAnswerer answers;
+    answers.files = QStringList{path(QStringLiteral("site/DSC_0001.jpg")), path(QStringLiteral("site/annex.obj"))};
+    action(cmd::AddPhotos)->trigger();
+    ASSERT_EQ(answers.fileDialogs, 2);
+    EXPECT_EQ(answers.fileDialogTitles[1], QStringLiteral("Choose the mesh of DSC_0001.jpg"));
+    EXPECT_TRUE(answers.boxTexts.isEmpty()) << answers.boxTexts.join('|').toStdString();
+    ASSERT_EQ(mm->imageCount(), 3);
+    ref_ptr<IZimImageEntry> added;
+    ASSERT_EQ(mm->getImageEntry(added, 2), 0);
+    EXPECT_EQ(QFileInfo(added->meshPath()).fileName(), QStringLiteral("annex.obj"));
+    EXPECT_TRUE(statusTexts().contains(QStringLiteral("3 photos"))) << statusTexts().join('|').toStdString();
+
+    // Cancelling the mesh's dialog skips that photo, without a message.
+    answers.files = QStringList{path(QStringLiteral("site/DSC_0002.jpg"))};
+    action(cmd::AddPhotos)->trigger();
+    EXPECT_EQ(answers.fileDialogs, 4);
+    EXPECT_EQ(mm->imageCount(), 3);
+    EXPECT_TRUE(answers.boxTexts.isEmpty()) << answers.boxTexts.join('|').toStdString();
 }
 
 TEST_F(HostWindowTest, ViewMenuDrivesTheCamera)
@@ -389,6 +483,179 @@ TEST_F(HostWindowTest, ViewMenuDrivesTheCamera)
     EXPECT_FLOAT_EQ(viewer->getOverlayOpacity(), 1.0f);
     action(cmd::ShowOverlay)->trigger();
     EXPECT_FALSE(viewer->isShowImageOverlay());
+}
+
+TEST_F(HostWindowTest, HomeViewLooksDownAtASlant)
+{
+    ASSERT_TRUE(window->openProject(sampleProject()));
+    orvUI::IOrv3DViewer* viewer = window->frame()->get3DViewer(0);
+    ASSERT_NE(viewer, nullptr);
+    ref_ptr<IZimTrackBall> ball = viewer->getDisplay()->getTrackBall();
+    ASSERT_TRUE(ball);
+    // A project without a stored camera opens on the home view: from above, not straight down.
+    auto slant = [&]() {
+        const XPnt3d eye = ball->getEyePoint(), centre = ball->getCenterPoint();
+        return (eye.z - centre.z) / eye.dist(centre);
+    };
+    EXPECT_GT(slant(), 0.3);
+    EXPECT_LT(slant(), 0.95);
+    const double opened = slant();
+    action(standardViewCommand(0))->trigger();
+    EXPECT_GT(slant(), 0.99);
+    ASSERT_NE(action(cmd::HomeView), nullptr);
+    action(cmd::HomeView)->trigger();
+    EXPECT_NEAR(slant(), opened, 1e-6);
+}
+
+TEST_F(HostWindowTest, RestoreLayoutBringsBackTheHostsDocks)
+{
+    auto* main = qobject_cast<QMainWindow*>(frame);
+    ASSERT_NE(main, nullptr);
+    auto* photos = dynamic_cast<QDockWidget*>(window->frame()->getDockWidget(orvHost::IdPhotoDock));
+    auto* meshes = dynamic_cast<QDockWidget*>(window->frame()->getDockWidget(orvHost::IdMeshDock));
+    ASSERT_NE(photos, nullptr);
+    ASSERT_NE(meshes, nullptr);
+    // The start: photographs left, meshes right, each alone.
+    EXPECT_EQ(main->dockWidgetArea(photos), Qt::LeftDockWidgetArea);
+    EXPECT_EQ(main->dockWidgetArea(meshes), Qt::RightDockWidgetArea);
+    EXPECT_TRUE(main->tabifiedDockWidgets(photos).isEmpty());
+
+    // Moved about: the meshes in a tab beside the photographs, one dock floating, the status bar
+    // hidden.
+    main->tabifyDockWidget(photos, meshes);
+    photos->setFloating(true);
+    action(cmd::ShowStatusBar)->trigger();
+    ASSERT_FALSE(window->frame()->isStatusBarVisible());
+
+    action(cmd::RestoreLayout)->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(photos->isFloating());
+    EXPECT_EQ(main->dockWidgetArea(photos), Qt::LeftDockWidgetArea);
+    EXPECT_EQ(main->dockWidgetArea(meshes), Qt::RightDockWidgetArea);
+    EXPECT_TRUE(main->tabifiedDockWidgets(photos).isEmpty());
+    EXPECT_TRUE(main->tabifiedDockWidgets(meshes).isEmpty());
+    EXPECT_TRUE(photos->isVisible());
+    EXPECT_TRUE(meshes->isVisible());
+    EXPECT_TRUE(window->frame()->isStatusBarVisible());
+    EXPECT_TRUE(action(cmd::ShowStatusBar)->isChecked());
+}
+
+TEST_F(HostWindowTest, StatusBarFollowsMeshesPutToSleepElsewhere)
+{
+    ASSERT_TRUE(window->openProject(sampleProject()));
+    ASSERT_TRUE(statusTexts().contains(QStringLiteral("2 meshes"))) << statusTexts().join('|').toStdString();
+    // As the mesh panel and the tiles do it: straight to the kernel, no core command.
+    ref_ptr<IZimMesh> mesh;
+    ASSERT_EQ(mm->getMeshAt(mesh, 1), 0);
+    ASSERT_EQ(mm->sleepMesh(mesh, nullptr), 0);
+    auto waitForText = [&](const QString& text) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!statusTexts().contains(text) && clock.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        return statusTexts().contains(text);
+    };
+    EXPECT_TRUE(waitForText(QStringLiteral("1 awake, 1 asleep"))) << statusTexts().join('|').toStdString();
+    ASSERT_EQ(mm->wakeMesh(1, nullptr), 0);
+    EXPECT_TRUE(waitForText(QStringLiteral("2 meshes"))) << statusTexts().join('|').toStdString();
+}
+
+TEST_F(HostWindowTest, ContextMenusOfTheViewsRunTheHostsCommands)
+{
+    ASSERT_TRUE(window->openProject(sampleProject()));
+    waitFor3DView();
+    orvUI::IOrv3DViewer* viewer = window->frame()->get3DViewer(0);
+    orvUI::IOrvImageViewer* photo = window->frame()->getImageViewer(1);
+    ASSERT_NE(viewer, nullptr);
+    ASSERT_NE(photo, nullptr);
+    ref_ptr<IZimTrackBall> ball = viewer->getDisplay()->getTrackBall();
+
+    // The 3D view's menu: a standard view, the overlay switched over (the View menu follows).
+    QAction* top = contextAction(true, standardViewCommand(0));
+    ASSERT_NE(top, nullptr);
+    EXPECT_TRUE(top->text().endsWith(QStringLiteral("\tCtrl+1"))) << top->text().toStdString();
+    EXPECT_TRUE(top->shortcut().isEmpty());
+    top->trigger();
+    const XPnt3d eye = ball->getEyePoint(), centre = ball->getCenterPoint();
+    EXPECT_GT(eye.z - centre.z, 0.99 * eye.dist(centre));
+    ASSERT_NE(contextAction(true, cmd::ToggleOverlay), nullptr);
+    const bool overlay = viewer->isShowImageOverlay();
+    contextAction(true, cmd::ToggleOverlay)->trigger();
+    EXPECT_NE(viewer->isShowImageOverlay(), overlay);
+    EXPECT_EQ(action(cmd::ShowOverlay)->isChecked(), !overlay);
+    contextAction(true, cmd::ToggleOverlay)->trigger();
+    EXPECT_EQ(viewer->isShowImageOverlay(), overlay);
+
+    // The photo under the cursor: where the mouse last moved over the 3D view.
+    waitFor3DView();
+    const QPoint over1 = pixelOf(1);
+    ASSERT_GE(over1.x(), 0) << "no pixel of mesh 1 in the top view";
+    QWidget* view = viewWidget(true);
+    QMouseEvent move(QEvent::MouseMove, QPoint(over1.x(), view->height() - over1.y()), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(view, &move);
+    ASSERT_EQ(photo->getImageId().index, 0);
+    ASSERT_NE(contextAction(true, cmd::OpenPhotoAtCursor), nullptr);
+    contextAction(true, cmd::OpenPhotoAtCursor)->trigger();
+    EXPECT_EQ(photo->getImageId().index, 1);
+    EXPECT_EQ(mm->getCurMeshIndex(), 1);
+
+    // The photo view's menu fits the photograph again after a zoom.
+    QWidget* photoView = viewWidget(false);
+    const double fitted = photo->getScale();
+    ASSERT_GT(fitted, 0.0);
+    const QPoint middle(photoView->width() / 2, photoView->height() / 2);
+    QWheelEvent wheel(middle, photoView->mapToGlobal(middle), QPoint(), QPoint(0, 360), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(photoView, &wheel);
+    ASSERT_NE(photo->getScale(), fitted);
+    ASSERT_NE(contextAction(false, cmd::FitPhoto), nullptr);
+    contextAction(false, cmd::FitPhoto)->trigger();
+    EXPECT_DOUBLE_EQ(photo->getScale(), fitted);
+    // The same from the View menu.
+    QCoreApplication::sendEvent(photoView, &wheel);
+    action(cmd::FitPhoto)->trigger();
+    EXPECT_DOUBLE_EQ(photo->getScale(), fitted);
+}
+
+TEST_F(HostWindowTest, DoubleClickIn3DOpensThePhotoOfTheMeshUnderTheCursor)
+{
+    ASSERT_TRUE(window->openProject(sampleProject()));
+    waitFor3DView();
+    action(standardViewCommand(0))->trigger();
+    waitFor3DView();
+    orvUI::IOrvImageViewer* photo = window->frame()->getImageViewer(1);
+    ASSERT_EQ(photo->getImageId().index, 0);
+    const QPoint over1 = pixelOf(1);
+    ASSERT_GE(over1.x(), 0) << "no pixel of mesh 1 in the top view";
+    // The pick the view calls: the image under a pixel, -1 over the background.
+    const long long packed = (static_cast<long long>(over1.y()) << 32) | static_cast<long long>(over1.x());
+    int a = 0, b = 0, c = 0;
+    EXPECT_EQ(orvHost::pickImageAt(packed, &a, &b, &c), 1);
+    const long long corner = (static_cast<long long>(1) << 32) | 1;
+    EXPECT_EQ(orvHost::pickImageAt(corner, &a, &b, &c), -1);
+
+    QWidget* view = viewWidget(true);
+    const QPoint at(over1.x(), view->height() - over1.y());
+    QMouseEvent press(QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QMouseEvent twice(QEvent::MouseButtonDblClick, at, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view, &press);
+    QCoreApplication::sendEvent(view, &release);
+    QCoreApplication::sendEvent(view, &twice);
+    QCoreApplication::sendEvent(view, &release);
+    EXPECT_EQ(photo->getImageId().index, 1);
+}
+
+TEST_F(HostWindowTest, HelpListsTheControls)
+{
+    DialogAnswerer answers;
+    ASSERT_NE(action(cmd::Controls), nullptr);
+    action(cmd::Controls)->trigger();
+    ASSERT_EQ(answers.boxTexts.size(), 1);
+    EXPECT_EQ(answers.boxTitles[0], QStringLiteral("Controls"));
+    EXPECT_TRUE(answers.boxTexts[0].contains(QStringLiteral("Right drag")));
+    EXPECT_TRUE(answers.boxTexts[0].contains(QStringLiteral("Photo view")));
 }
 
 TEST_F(HostWindowTest, DroppedFilesOpenTheProjectOrJoinIt)

@@ -85,6 +85,34 @@ bool onClose(IOrvMainFrame*, QCloseEvent*)
 
 }  // namespace
 
+static_assert(int(IdPhotoDock) == int(orvCore::PhotoDock) && int(IdMeshDock) == int(orvCore::MeshDock),
+              "the host's dock ids are the core layout's");
+
+int pickImageAt(long long packedPos, int* /*out0*/, int* /*out1*/, int* /*out2*/)
+{
+    try {
+        const int x = int(static_cast<qint32>(static_cast<quint32>(packedPos & 0xffffffffLL)));
+        const int y = int(static_cast<qint32>(static_cast<quint32>((static_cast<unsigned long long>(packedPos) >> 32) &
+                                                                  0xffffffffULL)));
+        ref_ptr<orvUI::IOrvViewerMan> vm = orvUI::getVM();
+        orvUI::IOrv3DViewer* viewer = vm ? vm->get3DViewer() : nullptr;
+        return viewer ? viewer->imageIndexAt(x, y) : -1;
+    } catch (...) {
+        return -1;
+    }
+}
+
+void runContextEntry(const QString& name, bool checked)
+{
+    try {
+        QString command;
+        if (orvCore::splitActionName(name, &command, nullptr)) orvCore::runCoreCommand(command, name, checked);
+    } catch (const std::exception& e) {
+        reporter()(tr("The command %1 failed: %2").arg(name, QString::fromLocal8Bit(e.what())));
+    } catch (...) {
+    }
+}
+
 int corePluginIndex(const QStringList& loadedPlugins)
 {
     for (int i = 0; i < loadedPlugins.size(); ++i)
@@ -128,10 +156,25 @@ bool HostWindow::create(QString* error)
         panel->addMeshList(orvCore::TextureMeshList, 0x111);
         panel->addMeshList(orvCore::BareMeshList, 0x111);
     }
-    if (orvUI::IOrvDockWidget* dock = m_frame->createDockWidget(IdPhotoDock, 0, tr("Photographs")))
-        if (thumbs) dock->setContent(thumbs);
-    if (orvUI::IOrvDockWidget* dock = m_frame->createDockWidget(IdMeshDock, 1, tr("Meshes")))
-        if (meshes) dock->setContent(meshes);
+    for (const orvCore::HostDock& d : orvCore::hostDocks()) {
+        const WId content = d.id == IdPhotoDock ? thumbs : d.id == IdMeshDock ? meshes : 0;
+        if (orvUI::IOrvDockWidget* dock = m_frame->createDockWidget(d.id, d.area, d.title))
+            if (content) dock->setContent(content);
+    }
+
+    // The views' context menus, from the host's commands, and the 3D view's double click.
+    const int commands = m_corePlugin >= 0 ? m_corePlugin : 0;
+    if (orvUI::IOrv3DViewer* viewer = m_frame->get3DViewer(Id3DViewer)) {
+        const QVector<ref_ptr<orvUI::IOrvCommonItem>> items =
+            orvCore::makeCommonItems({orvCore::viewContextMenu(commands, &runContextEntry)});
+        if (!items.isEmpty()) viewer->buildPluginMenu(items.first(), items.first());
+        viewer->setPickCallback(&pickImageAt);
+    }
+    if (orvUI::IOrvImageViewer* viewer = m_frame->getImageViewer(IdImageViewer)) {
+        const QVector<ref_ptr<orvUI::IOrvCommonItem>> items =
+            orvCore::makeCommonItems({orvCore::photoContextMenu(commands, &runContextEntry)});
+        if (!items.isEmpty()) viewer->buildContextMenu(items.first());
+    }
 
     m_frame->setStatusBarPanes(orvCore::statusPanes());
     if (orvUI::IOrvImageViewer* viewer = m_frame->getImageViewer(IdImageViewer)) {
@@ -139,6 +182,13 @@ bool HostWindow::create(QString* error)
         viewer->addCoordListener(&m_cursorPane);
     }
     orvCore::refreshFrameState();
+    // Meshes put to sleep or woken from the mesh panel or the tiles, camera drags (which tell
+    // only the kernel) and anything else changed outside the commands reach the status panes
+    // and the title's modified mark within a moment.
+    m_stateTimer = std::make_unique<QTimer>();
+    m_stateTimer->setInterval(500);
+    QObject::connect(m_stateTimer.get(), &QTimer::timeout, []() { orvCore::refreshFrameStateWhenIdle(); });
+    m_stateTimer->start();
 
     // The frame calls the drop and close handlers unconditionally: both are in place before it
     // is shown.
@@ -146,19 +196,6 @@ bool HostWindow::create(QString* error)
     m_frame->setDropHandler(&onDrop);
     m_frame->setCloseHandler(&onClose);
 
-    // Camera drags tell nobody but the kernel: the modified mark is looked at twice a second
-    // (cheap while nothing changed).
-    if (auto* widget = dynamic_cast<QWidget*>(m_frame)) {
-        m_markTimer = new QTimer(widget);
-        m_markTimer->setInterval(500);
-        QObject::connect(m_markTimer, &QTimer::timeout, [] {
-            try {
-                orvCore::refreshModifiedMark();
-            } catch (...) {
-            }
-        });
-        m_markTimer->start();
-    }
     return true;
 }
 
@@ -325,11 +362,10 @@ void HostWindow::CursorPane::onImageChanged(const orvUI::ImageId*, const orvUI::
 
 void HostWindow::shutDown()
 {
+    m_stateTimer.reset();
     if (!m_frame) return;
     IOrvMainFrame* frame = m_frame;
     m_frame = nullptr;
-    if (m_markTimer) m_markTimer->stop();
-    m_markTimer = nullptr;
     if (orvUI::IOrvImageViewer* viewer = frame->getImageViewer(IdImageViewer)) viewer->removeCoordListener(&m_cursorPane);
     m_cursorPane.frame = nullptr;
     ref_ptr<orvUI::IOrvViewerMan> vm = orvUI::getVM();

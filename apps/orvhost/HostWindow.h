@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class QTimer;
 
 namespace orvUI {
@@ -21,7 +23,14 @@ namespace orvHost {
 // "core.orvplugin"); -1 when it is not among them.
 int corePluginIndex(const QStringList& loadedPlugins);
 
-// View and dock ids the host uses.
+// The 3D view's double-click pick: the image index of the mesh drawn at the GL-oriented pixel in
+// packedPos (x in the low 32 bits, y in the high 32 bits), -1 for none; the out-values stay 0.
+int pickImageAt(long long packedPos, int* out0, int* out1, int* out2);
+
+// Runs the core command an entry of the views' context menus names ("<command>___<index>").
+void runContextEntry(const QString& name, bool checked);
+
+// View and dock ids the host uses (the docks' are orvCore::HostDockId).
 enum HostIds {
     Id3DViewer = 0,
     IdImageViewer = 1,
@@ -80,8 +89,8 @@ private:
     int m_corePlugin = -1;
     QStringList m_problems;
     QSize m_backupSize;  // set by prepareBackupView
-    // Keeps the title's modified mark up to date with changes no command reports (camera moves).
-    QTimer* m_markTimer = nullptr;
+    // Keeps the status panes in step with changes the host is not told about.
+    std::unique_ptr<QTimer> m_stateTimer;
 };
 
 }  // namespace orvHost

@@ -5,6 +5,11 @@
 
 #include <OrvUIElements64t.h>
 
+#include <QKeySequence>
+#include <QPair>
+#include <QRegularExpression>
+#include <QSet>
+
 namespace orvCore {
 
 namespace {
@@ -124,6 +129,7 @@ QVector<MenuGroup> coreMenus(int pluginIndex)
             separator(kMenu),
             command(tr("&Quit"), QString(), cmd::Quit, tr("Close the window"), QStringLiteral("Ctrl+Q"), kMenu, p),
         }));
+    // Each menu gives every entry its own marked letter.
     menus.append(group(MenuView, tr("&View"),
                        {
                            toggle(tr("Show &status bar"), cmd::ShowStatusBar, tr("Show or hide the status bar"),
@@ -133,18 +139,24 @@ QVector<MenuGroup> coreMenus(int pluginIndex)
                            separator(kMenu),
                            command(tr("&Fit all meshes"), QString(), cmd::FitAll,
                                    tr("Show every mesh in the 3D view"), QStringLiteral("F"), kMenu, p),
+                           command(tr("&Home view"), QString(), cmd::HomeView,
+                                   tr("Look down on every mesh at a slant, all in view"), QStringLiteral("H"), kMenu, p),
                            command(tr("&Top view"), QString(), standardViewCommand(0), QString(), QStringLiteral("Ctrl+1"), kMenu, p),
                            command(tr("&Bottom view"), QString(), standardViewCommand(1), QString(), QStringLiteral("Ctrl+2"), kMenu, p),
-                           command(tr("F&ront view"), QString(), standardViewCommand(2), QString(), QStringLiteral("Ctrl+3"), kMenu, p),
+                           command(tr("Fro&nt view"), QString(), standardViewCommand(2), QString(), QStringLiteral("Ctrl+3"), kMenu, p),
                            command(tr("B&ack view"), QString(), standardViewCommand(3), QString(), QStringLiteral("Ctrl+4"), kMenu, p),
                            command(tr("&Left view"), QString(), standardViewCommand(4), QString(), QStringLiteral("Ctrl+5"), kMenu, p),
                            command(tr("Ri&ght view"), QString(), standardViewCommand(5), QString(), QStringLiteral("Ctrl+6"), kMenu, p),
+                           separator(kMenu),
+                           command(tr("Fit &photo"), QString(), cmd::FitPhoto,
+                                   tr("Show the whole photograph in the image viewer"), QStringLiteral("Shift+F"), kMenu,
+                                   p),
                            separator(kMenu),
                            toggle(tr("Show photo &overlay"), cmd::ShowOverlay,
                                   tr("Lay the current photograph over the 3D view"), false, p),
                            command(tr("Overlay &more opaque"), QString(), cmd::OverlayMore, QString(),
                                    QStringLiteral("Ctrl+]"), kMenu, p),
-                           command(tr("Overlay &less opaque"), QString(), cmd::OverlayLess, QString(),
+                           command(tr("Overlay l&ess opaque"), QString(), cmd::OverlayLess, QString(),
                                    QStringLiteral("Ctrl+["), kMenu, p),
                            separator(kMenu),
                            command(tr("&Restore layout"), QString(), cmd::RestoreLayout,
@@ -159,7 +171,7 @@ QVector<MenuGroup> coreMenus(int pluginIndex)
                                    tr("Free the memory of every mesh; the meshes stay in the project"), QString(),
                                    kMenu, p),
                            separator(kMenu),
-                           command(tr("Generate backup..."), QString(), cmd::GenerateBackup,
+                           command(tr("Generate &backup..."), QString(), cmd::GenerateBackup,
                                    tr("Save a picture of the textures the 3D view shows now, with the visible "
                                       "triangles"),
                                    QString(), kMenu, p),
@@ -169,6 +181,9 @@ QVector<MenuGroup> coreMenus(int pluginIndex)
                        }));
     menus.append(group(MenuHelp, tr("&Help"),
                        {
+                           command(tr("&Controls..."), QString(), cmd::Controls,
+                                   tr("The mouse and key controls of the 3D view and the photo view"), QString(),
+                                   kMenu, p),
                            command(tr("&About..."), QString(), cmd::About, tr("About this program"), QString(),
                                    kMenu, p),
                        }));
@@ -184,6 +199,148 @@ QStringList menuCommands(const QVector<MenuGroup>& menus)
             if (!(a.flags & orvUI::ActionItemSeparator) && splitActionName(a.name, &name, nullptr)) out << name;
         }
     return out;
+}
+
+namespace {
+
+// The View menu's record of a command, for a context menu: its text with the shortcut shown
+// after a tab, no shortcut of its own, not checkable, the callback as user data.
+orvUI::_ActionItemInfo_ contextEntry(const QVector<MenuGroup>& menus, const QString& name,
+                                     orvUI::OrvItemCallback callback)
+{
+    for (const MenuGroup& g : menus)
+        for (orvUI::_ActionItemInfo_ a : g.actions)
+            if (a.name == name) {
+                if (!a.shortcut.isEmpty())
+                    a.text += QLatin1Char('\t') + QKeySequence(a.shortcut).toString(QKeySequence::NativeText);
+                a.shortcut.clear();
+                a.checkable = false;
+                a.checked = false;
+                a.flags = kMenu;
+                a.userData = quint64(reinterpret_cast<quintptr>(callback));
+                return a;
+            }
+    return {};
+}
+
+orvUI::_ActionItemInfo_ contextCommand(const QString& text, const QString& name, const QString& toolTip,
+                                       int pluginIndex, orvUI::OrvItemCallback callback)
+{
+    orvUI::_ActionItemInfo_ a = command(text, QString(), name, toolTip, QString(), kMenu, pluginIndex);
+    a.userData = quint64(reinterpret_cast<quintptr>(callback));
+    return a;
+}
+
+}  // namespace
+
+MenuGroup viewContextMenu(int pluginIndex, orvUI::OrvItemCallback callback)
+{
+    const int p = pluginIndex;
+    const QVector<MenuGroup> menus = coreMenus(p);
+    auto entry = [&](const QString& command) { return contextEntry(menus, actionName(command, p), callback); };
+    return group(MenuView, tr("3D view"),
+                 {
+                     contextCommand(tr("&Open the photo under the cursor"), cmd::OpenPhotoAtCursor,
+                                    tr("Show the photograph of the mesh under the cursor in the image viewer"), p,
+                                    callback),
+                     separator(kMenu),
+                     entry(cmd::FitAll),
+                     entry(cmd::HomeView),
+                     entry(standardViewCommand(0)),
+                     entry(standardViewCommand(1)),
+                     entry(standardViewCommand(2)),
+                     entry(standardViewCommand(3)),
+                     entry(standardViewCommand(4)),
+                     entry(standardViewCommand(5)),
+                     separator(kMenu),
+                     contextCommand(tr("&Photo overlay on or off"), cmd::ToggleOverlay,
+                                    tr("Lay the current photograph over the 3D view, or take it away"), p, callback),
+                     entry(cmd::OverlayMore),
+                     entry(cmd::OverlayLess),
+                 });
+}
+
+MenuGroup photoContextMenu(int pluginIndex, orvUI::OrvItemCallback callback)
+{
+    const int p = pluginIndex;
+    const QVector<MenuGroup> menus = coreMenus(p);
+    auto entry = [&](const QString& command) { return contextEntry(menus, actionName(command, p), callback); };
+    return group(MenuView, tr("Photo view"),
+                 {
+                     entry(cmd::FitPhoto),
+                     separator(kMenu),
+                     contextCommand(tr("Photo &overlay on or off"), cmd::ToggleOverlay,
+                                    tr("Lay this photograph over the 3D view, or take it away"), p, callback),
+                     entry(cmd::OverlayMore),
+                     entry(cmd::OverlayLess),
+                     separator(kMenu),
+                     entry(cmd::OpenPhoto),
+                 });
+}
+
+QChar mnemonic(const QString& text)
+{
+    for (int i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != QLatin1Char('&')) continue;
+        if (text[i + 1] == QLatin1Char('&')) {
+            ++i;
+            continue;
+        }
+        return text[i + 1].toLower();
+    }
+    return QChar();
+}
+
+QStringList duplicateMnemonics(const QVector<orvUI::_ActionItemInfo_>& actions)
+{
+    QStringList out;
+    QSet<QChar> used;
+    for (const orvUI::_ActionItemInfo_& a : actions) {
+        if (a.flags & orvUI::ActionItemSeparator) continue;
+        const QChar letter = mnemonic(a.text);
+        if (letter.isNull()) continue;
+        if (used.contains(letter)) out << a.text;
+        used.insert(letter);
+    }
+    return out;
+}
+
+QString controlsText(const QVector<MenuGroup>& menus)
+{
+    using Row = QPair<QString, QString>;
+    const QVector<Row> view3d = {
+        {tr("Right drag"), tr("Turn the view about its centre")},
+        {tr("Alt + right drag"), tr("Move nearer or farther")},
+        {tr("Middle drag"), tr("Move the view sideways")},
+        {tr("Wheel"), tr("Zoom in or out at the cursor")},
+        {tr("Right click"), tr("The menu of the 3D view")},
+        {tr("Double click"), tr("Open the photograph of the mesh under the cursor")},
+        {tr("S held, mouse moved"), tr("Turn the view about the point under the cursor")},
+        {tr("Arrow keys, or A, D, W, X"), tr("Move the cursor one pixel")},
+        {tr("Esc"), tr("End the current tool")},
+    };
+    const QVector<Row> photo = {
+        {tr("Wheel"), tr("Zoom in or out at the cursor")},
+        {tr("Middle drag"), tr("Move the photograph")},
+        {tr("Right click"), tr("The menu of the photo view")},
+        {tr("Esc"), tr("End the current tool")},
+    };
+    QVector<Row> keys;
+    for (const MenuGroup& g : menus) {
+        if (g.info.position != MenuView) continue;
+        for (const orvUI::_ActionItemInfo_& a : g.actions)
+            if (!a.shortcut.isEmpty())
+                keys.append({QKeySequence(a.shortcut).toString(QKeySequence::NativeText),
+                             QString(a.text).remove(QRegularExpression(QStringLiteral("&(?!&)")))});
+    }
+    auto table = [](const QString& title, const QVector<Row>& rows) {
+        QString html = QStringLiteral("<h4>%1</h4><table cellspacing=\"2\" cellpadding=\"2\">").arg(title.toHtmlEscaped());
+        for (const Row& r : rows)
+            html += QStringLiteral("<tr><td><b>%1</b></td><td>&nbsp;&nbsp;%2</td></tr>")
+                        .arg(r.first.toHtmlEscaped(), r.second.toHtmlEscaped());
+        return html + QStringLiteral("</table>");
+    };
+    return table(tr("3D view"), view3d) + table(tr("Photo view"), photo) + table(tr("View menu keys"), keys);
 }
 
 QVector<ref_ptr<orvUI::IOrvCommonItem>> makeCommonItems(const QVector<MenuGroup>& menus)

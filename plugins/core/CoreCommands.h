@@ -30,6 +30,10 @@ inline const QString ShowStatusBar = QStringLiteral("ViewStatusBar");
 inline const QString ShowImageViewer = QStringLiteral("ViewImageViewer");
 inline const QString RestoreLayout = QStringLiteral("ViewRestoreLayout");
 inline const QString FitAll = QStringLiteral("ViewFitAll");
+// The oblique view from above with every mesh in view, as a project without a stored camera opens.
+inline const QString HomeView = QStringLiteral("ViewHome");
+// Fits the photograph to the image viewer.
+inline const QString FitPhoto = QStringLiteral("ViewFitPhoto");
 // Standard views 0 to 5: "ViewStandard0" (top) to "ViewStandard5" (right).
 inline const QString StandardView = QStringLiteral("ViewStandard");
 inline const QString ShowOverlay = QStringLiteral("ViewPhotoOverlay");
@@ -40,6 +44,11 @@ inline const QString SleepAllMeshes = QStringLiteral("MeshSleepAll");
 inline const QString GenerateBackup = QStringLiteral("MeshGenerateBackup");
 inline const QString ProjectSummary = QStringLiteral("MeshProjectSummary");
 inline const QString About = QStringLiteral("HelpAbout");
+inline const QString Controls = QStringLiteral("HelpControls");
+// Only in the views' context menus: the overlay switched over from whatever it shows now, and
+// the photograph of the mesh under the cursor opened.
+inline const QString ToggleOverlay = QStringLiteral("ViewToggleOverlay");
+inline const QString OpenPhotoAtCursor = QStringLiteral("ViewOpenPhotoAtCursor");
 }  // namespace cmd
 
 // The command of standard view `index` (0 top, 1 bottom, 2 front, 3 back, 4 left, 5 right), and
@@ -77,6 +86,23 @@ QStringList menuCommands(const QVector<MenuGroup>& menus);
 // The items the main frame builds menus and toolbars from; an entry whose items cannot be made
 // is left out.
 QVector<ref_ptr<orvUI::IOrvCommonItem>> makeCommonItems(const QVector<MenuGroup>& menus);
+
+// The context menus of the 3D view and of the photo view. Their entries carry the command
+// names of the core plug-in at pluginIndex and, as user data, the callback the views call when
+// an entry triggers. Entries the View menu has too show its text and, after a tab, its shortcut
+// (the menu bar's action keeps the shortcut itself).
+MenuGroup viewContextMenu(int pluginIndex, orvUI::OrvItemCallback callback);
+MenuGroup photoContextMenu(int pluginIndex, orvUI::OrvItemCallback callback);
+
+// The letter a menu text marks with '&' (lower case), or a null character for none ("&&" is a
+// plain ampersand).
+QChar mnemonic(const QString& text);
+// The texts of one menu whose marked letters are used by an earlier text too.
+QStringList duplicateMnemonics(const QVector<orvUI::_ActionItemInfo_>& actions);
+
+// The mouse and key controls of both views and the shortcuts of the View menu, as the Help
+// menu's "Controls" box shows them (rich text).
+QString controlsText(const QVector<MenuGroup>& menus);
 
 // Translated texts of the plug-in and the host.
 class CoreText {

@@ -5,6 +5,7 @@
 #include "CoreCommands.h"
 
 #include <IOrv3DViewer.h>
+#include <IOrvDockWidget.h>
 #include <IOrvImageThumbViewer.h>
 #include <IOrvImageViewer.h>
 #include <IOrvMainFrame.h>
@@ -12,7 +13,9 @@
 #include <IOrvMeshPanelViewer.h>
 #include <OrvUIElements64t.h>
 
+#include <QApplication>
 #include <QDir>
+#include <QDockWidget>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHash>
@@ -23,6 +26,7 @@
 #include <QWidget>
 #include <QtDebug>
 
+#include <algorithm>
 #include <memory>
 
 namespace orvCore {
@@ -185,6 +189,17 @@ int commandOpenPhoto(const QString&, bool)
     return openPhotoFile(path, warningBoxes()) ? 0 : -1;
 }
 
+// Where the dialog for a photo's mesh starts: the folder of the last mesh picked, else the
+// "meshes" folder beside the photo's folder, else the photo's folder.
+QString meshDialogFolder(const QString& photo, const QString& lastPicked)
+{
+    if (!lastPicked.isEmpty()) return QFileInfo(lastPicked).absolutePath();
+    QDir dir = QFileInfo(photo).absoluteDir();
+    const QString photoFolder = dir.absolutePath();
+    if (dir.cdUp() && dir.cd(QStringLiteral("meshes"))) return dir.absolutePath();
+    return photoFolder;
+}
+
 int commandAddPhotos(const QString&, bool)
 {
     const Reporter report = warningBoxes();
@@ -192,7 +207,18 @@ int commandAddPhotos(const QString&, bool)
     const QStringList photos = orvUI::fileDlgImgs();
     if (photos.isEmpty()) return 0;
     rememberFolder(photos.first());
-    return addFiles(AddSource::Photos, pairPhotos(photos), report) < 0 ? -1 : 0;
+    // A photo named differently from its mesh: the user points at the mesh; cancel skips it.
+    QString lastPicked;
+    const MeshChooser choose = [&lastPicked](const QString& photo, const QString& problem) {
+        QWidget* parent = frameWidget();
+        if (!problem.isEmpty()) QMessageBox::warning(parent, QString(), problem);
+        const QString mesh = QFileDialog::getOpenFileName(
+            parent, tr("Choose the mesh of %1").arg(QFileInfo(photo).fileName()),
+            meshDialogFolder(photo, lastPicked), tr("OBJ meshes (*.obj *.OBJ)"));
+        if (!mesh.isEmpty()) lastPicked = mesh;
+        return mesh;
+    };
+    return addFiles(AddSource::Photos, pairPhotos(photos, choose), report) < 0 ? -1 : 0;
 }
 
 int commandAddMeshes(const QString&, bool)
@@ -282,7 +308,10 @@ int commandRestoreLayout(const QString& objectName, bool)
 {
     IOrvMainFrame* frame = mainFrame();
     if (!frame) return -1;
+    // The frame shows everything again and docks the panels into one tab group; the host's own
+    // arrangement (photographs left, meshes right) is put back over that.
     frame->restoreDefaultLayout();
+    applyHostDockLayout();
     // The check marks of the view entries follow what is shown now.
     QString command;
     int index = 0;
@@ -292,6 +321,55 @@ int commandRestoreLayout(const QString& objectName, bool)
             frame->setActionCheckedByName(actionName(cmd::ShowImageViewer, index), vm->isImageViewerVisible());
     }
     return 0;
+}
+
+int commandHomeView(const QString&, bool)
+{
+    orvUI::IOrv3DViewer* viewer = viewer3D();
+    if (!viewer) return -1;
+    // Without meshes there is nothing to look at: the camera stays.
+    viewer->viewHome();
+    return 0;
+}
+
+int commandFitPhoto(const QString&, bool)
+{
+    ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
+    orvUI::IOrvImageViewer* viewer = vm ? vm->getImageViewer() : nullptr;
+    if (!viewer) return -1;
+    viewer->fitToWindow();
+    viewer->redraw();
+    return 0;
+}
+
+int commandToggleOverlay(const QString& objectName, bool)
+{
+    orvUI::IOrv3DViewer* viewer = viewer3D();
+    if (!viewer) return -1;
+    const bool on = !viewer->isShowImageOverlay();
+    viewer->setShowImageOverlay(on);
+    // The View menu's entry shows the new state.
+    QString command;
+    int index = 0;
+    if (IOrvMainFrame* frame = mainFrame())
+        if (splitActionName(objectName, &command, &index))
+            frame->setActionCheckedByName(actionName(cmd::ShowOverlay, index), on);
+    return 0;
+}
+
+int commandOpenPhotoAtCursor(const QString&, bool)
+{
+    orvUI::IOrv3DViewer* viewer = viewer3D();
+    if (!viewer) return -1;
+    // Where the mouse last moved over the view: where the menu was asked for.
+    const QPoint at = viewer->getCursorPos();
+    const int index = at.x() == -99999 ? -1 : viewer->imageIndexAt(at.x(), at.y());
+    if (index < 0) {
+        if (auto* window = qobject_cast<QMainWindow*>(frameWidget()))
+            window->statusBar()->showMessage(tr("No mesh is under the cursor."), 5000);
+        return 0;
+    }
+    return showProjectPhoto(index) ? 0 : -1;
 }
 
 int sleepOrWake(bool wake)
@@ -398,6 +476,15 @@ int commandProjectSummary(const QString&, bool)
     return 0;
 }
 
+int commandControls(const QString& objectName, bool)
+{
+    QString command;
+    int index = 0;
+    splitActionName(objectName, &command, &index);
+    QMessageBox::information(frameWidget(), tr("Controls"), controlsText(coreMenus(index)));
+    return 0;
+}
+
 int commandAbout(const QString&, bool)
 {
     const QString product = CoreText::productName();
@@ -428,6 +515,10 @@ const QHash<QString, CommandFn>& commandTable()
         {cmd::ShowImageViewer, &commandShowImageViewer},
         {cmd::RestoreLayout, &commandRestoreLayout},
         {cmd::FitAll, &commandFitAll},
+        {cmd::HomeView, &commandHomeView},
+        {cmd::FitPhoto, &commandFitPhoto},
+        {cmd::ToggleOverlay, &commandToggleOverlay},
+        {cmd::OpenPhotoAtCursor, &commandOpenPhotoAtCursor},
         {standardViewCommand(0), &commandStandardView},
         {standardViewCommand(1), &commandStandardView},
         {standardViewCommand(2), &commandStandardView},
@@ -441,6 +532,7 @@ const QHash<QString, CommandFn>& commandTable()
         {cmd::SleepAllMeshes, &commandSleepAll},
         {cmd::GenerateBackup, &commandGenerateBackup},
         {cmd::ProjectSummary, &commandProjectSummary},
+        {cmd::Controls, &commandControls},
         {cmd::About, &commandAbout},
     };
     return table;
@@ -546,6 +638,31 @@ void refreshModifiedMark()
     frame->setWindowModified(mm && mm->isProjectOpen() && mm->isModified());
 }
 
+namespace {
+const char* const kCommandDepth = "orvCoreCommandDepth";
+
+int commandDepth()
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    return app ? app->property(kCommandDepth).toInt() : 0;
+}
+
+void setCommandDepth(int depth)
+{
+    if (QCoreApplication* app = QCoreApplication::instance()) app->setProperty(kCommandDepth, depth);
+}
+}  // namespace
+
+CommandScope::CommandScope() { setCommandDepth(commandDepth() + 1); }
+CommandScope::~CommandScope() { setCommandDepth(std::max(0, commandDepth() - 1)); }
+bool CommandScope::running() { return commandDepth() > 0; }
+
+void refreshFrameStateWhenIdle()
+{
+    if (CommandScope::running() || QApplication::activeModalWidget() || QApplication::activePopupWidget()) return;
+    refreshFrameState();
+}
+
 void populateViews()
 {
     ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
@@ -569,7 +686,7 @@ void populateViews()
     }
     rebuildMeshLists();
     if (images > 0) {
-        if (orvUI::IOrv3DViewer* viewer = vm->get3DViewer()) viewer->viewAllMeshes();
+        if (orvUI::IOrv3DViewer* viewer = vm->get3DViewer()) viewer->viewHome();
         showFirstPhoto(vm.get(), mm.get());
     }
     vm->updateAllViewers();
@@ -590,7 +707,7 @@ void showAddedImages(const QVector<int>& indices)
         rebuildMeshLists();
         // The first meshes of a project: bring them into view.
         if (orvUI::IOrv3DViewer* viewer = vm->get3DViewer())
-            if (mm->imageCount() == indices.size()) viewer->viewAllMeshes();
+            if (mm->imageCount() == indices.size()) viewer->viewHome();
     }
     vm->updateAllViewers();
     refreshFrameState();
@@ -616,21 +733,29 @@ bool openPhotoFile(const QString& path, const Reporter& report)
         QString stored;
         ref_ptr<IZimImageEntry> entry;
         if (mm->getImageEntry(entry, index) == 0 && entry) stored = entry->photoPath();
-        if (stored.isEmpty() || QFileInfo(stored).canonicalFilePath() == QFileInfo(path).canonicalFilePath()) {
-            if (orvUI::IOrvImageThumbViewer* thumbs = vm->getThumbViewer())
-                thumbs->setTileState(index, orvUI::ThumbCurrent);
-            const orvUI::ImageId id{index, 2};
-            if (!viewer->setImageId(&id)) return false;  // the viewer has said why
-            mm->setCurrentImageIndex(index);
-            vm->updateAllViewers();
-            return true;
-        }
+        if (stored.isEmpty() || QFileInfo(stored).canonicalFilePath() == QFileInfo(path).canonicalFilePath())
+            return showProjectPhoto(index);  // the viewer says why when it cannot
     }
     return viewer->setImageFile(path);
 }
 
+bool showProjectPhoto(int index)
+{
+    ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
+    ref_ptr<IZimMM> mm = model();
+    orvUI::IOrvImageViewer* viewer = vm ? vm->getImageViewer() : nullptr;
+    if (!viewer || !mm || index < 0 || index >= mm->imageCount()) return false;
+    if (orvUI::IOrvImageThumbViewer* thumbs = vm->getThumbViewer()) thumbs->setTileState(index, orvUI::ThumbCurrent);
+    const orvUI::ImageId id{index, 2};
+    if (!viewer->setImageId(&id)) return false;
+    mm->setCurrentImageIndex(index);
+    vm->updateAllViewers();
+    return true;
+}
+
 bool openProjectFile(const QString& path, const Reporter& report)
 {
+    CommandScope scope;
     ref_ptr<IZimMM> mm = model();
     if (!mm || path.isEmpty()) return false;
     setViewStateReady(false);
@@ -738,6 +863,7 @@ int addFiles(AddSource source, const PairingResult& pairing, const Reporter& rep
 
 void handleDroppedFiles(const QStringList& paths, const Reporter& report)
 {
+    CommandScope scope;
     QStringList projects, others;
     for (const QString& p : paths) (isProjectFile(p) ? projects : others) << p;
     if (!projects.isEmpty()) {
@@ -752,14 +878,45 @@ void handleDroppedFiles(const QStringList& paths, const Reporter& report)
     addFiles(AddSource::Dropped, pairDropped(others), report);
 }
 
+// ---- layout ----------------------------------------------------------------------------------
+
+QVector<HostDock> hostDocks()
+{
+    return {{PhotoDock, 0, tr("Photographs")}, {MeshDock, 1, tr("Meshes")}};
+}
+
+void applyHostDockLayout()
+{
+    IOrvMainFrame* frame = mainFrame();
+    auto* window = qobject_cast<QMainWindow*>(frameWidget());
+    if (!frame || !window) return;
+    for (const HostDock& d : hostDocks()) {
+        auto* dock = dynamic_cast<QDockWidget*>(frame->getDockWidget(d.id));
+        if (!dock) continue;
+        const Qt::DockWidgetArea area = d.area == 1   ? Qt::RightDockWidgetArea
+                                        : d.area == 2 ? Qt::BottomDockWidgetArea
+                                                      : Qt::LeftDockWidgetArea;
+        // Taken out and docked again: out of any tab group, alone in its area.
+        window->removeDockWidget(dock);
+        dock->setFloating(false);
+        window->addDockWidget(area, dock);
+        dock->show();
+    }
+}
+
 // ---- dispatch --------------------------------------------------------------------------------
 
 int runCoreCommand(const QString& command, const QString& objectName, bool checked)
 {
     const CommandFn fn = commandTable().value(command, nullptr);
     if (!fn) return 1;
-    const int rc = fn(objectName, checked);
-    refreshModifiedMark();
+    int rc = -1;
+    {
+        CommandScope scope;
+        rc = fn(objectName, checked);
+    }
+    // Whatever the command changed shows in the status panes and title.
+    refreshFrameState();
     return rc;
 }
 

@@ -12,6 +12,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <functional>
 
@@ -52,11 +53,30 @@ void storeViewState();
 void settleOpenedProject(bool opened);
 // The title's modified mark follows the project (after storeViewState).
 void refreshModifiedMark();
+// The same for a timer that keeps the panes in step with changes made elsewhere (sleep and wake
+// from the mesh panel or the tiles): nothing while a command of this file runs or a modal dialog
+// is up, since the project may be half changed then.
+void refreshFrameStateWhenIdle();
+
+// Marks a command running for refreshFrameStateWhenIdle while it lives. The mark is kept on the
+// application object, so every copy of this library (the host's, the plug-in's) sees it.
+class CommandScope {
+public:
+    CommandScope();
+    ~CommandScope();
+    CommandScope(const CommandScope&) = delete;
+    CommandScope& operator=(const CommandScope&) = delete;
+    static bool running();
+};
 // Fills the views from the open project (thumbnails, mesh lists, camera), then redraws them
 // and updates the status panes and title.
 void populateViews();
 // Adds the views' entries for new images, then redraws.
 void showAddedImages(const QVector<int>& indices);
+
+// Shows the project's photograph `index` in the image viewer, fitted, and makes it the current
+// image (its tile too). False when there is no image viewer or the photo cannot be shown.
+bool showProjectPhoto(int index);
 
 // Shows a photograph in the image viewer, fitted: a photo of the open project by its index
 // (it becomes the current image), any other image file as it is. False (reported) when there is
@@ -79,6 +99,18 @@ int addFiles(AddSource source, const PairingResult& pairing, const Reporter& rep
 // Dropped files: the first project file is opened (after the unsaved-changes question), then
 // photos and meshes are paired and added to the project that is open.
 void handleDroppedFiles(const QStringList& paths, const Reporter& report);
+
+// The docks of the host's window and where it puts them: the photographs on the left, the
+// meshes on the right. The window starts so, and View > Restore layout brings it back.
+enum HostDockId { PhotoDock = 0, MeshDock = 1 };
+struct HostDock {
+    int id;
+    unsigned area;  // as IOrvMainFrame::createDockWidget takes it: 0 left, 1 right, 2 bottom
+    QString title;
+};
+QVector<HostDock> hostDocks();
+// Puts every dock of hostDocks() back in its area, docked, shown and in no tab group.
+void applyHostDockLayout();
 
 // The core commands by name: 0 done (or cancelled by the user), -1 failed, 1 not a core
 // command. objectName is the sending action's name ("<command>___<index>").
