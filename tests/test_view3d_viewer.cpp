@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QImage>
 #include <QMenu>
@@ -177,6 +178,36 @@ protected:
         const QPoint p = screenOf(world);
         return m_capture->at(p.x(), p.y());
     }
+    // A menu with one command, as the host builds it.
+    void fillMenu()
+    {
+        _ActionItemInfo_ info;
+        info.text = "Fit";
+        info.name = "fitAction";
+        _CommonItemInfo_ groupInfo;
+        groupInfo.name = "View";
+        ref_ptr<IOrvCommonItem> group = newCommonItem(groupInfo, {newActionItem(info, 0)});
+        ASSERT_EQ(m_viewer->buildPluginMenu(group, group), 0);
+    }
+    // The context-menu request a mouse makes at a widget position (y down).
+    void contextMenuRequest(const QPoint& pos)
+    {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, pos, m_viewer->mapToGlobal(pos));
+        QApplication::sendEvent(m_viewer.get(), &event);
+    }
+    // Whether a popup menu is open now; closes it.
+    static bool takePopup()
+    {
+        QWidget* popup = QApplication::activePopupWidget();
+        if (popup) popup->close();
+        return popup != nullptr;
+    }
+    void sendWheel(const QPoint& pos, const QPoint& angleDelta, Qt::KeyboardModifiers modifiers)
+    {
+        QWheelEvent event(QPointF(pos), QPointF(m_viewer->mapToGlobal(pos)), QPoint(), angleDelta, Qt::NoButton,
+                          modifiers, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(m_viewer.get(), &event);
+    }
     // Sends a mouse event at a widget position (y down).
     void mouse(QEvent::Type type, const QPoint& pos, Qt::MouseButton button, Qt::MouseButtons buttons)
     {
@@ -269,17 +300,28 @@ TEST_F(Viewer3D, DrawLayersComeAfterTheMeshesInOrder)
 TEST_F(Viewer3D, RightDragOrbitsTheEyeAboutAFixedCentre)
 {
     m_viewer->drawScene(false);
+    fillMenu();
     const XPnt3d eye = m_ball->getEyePoint(), centre = m_ball->getCenterPoint();
+    // As X11 delivers it: the press, at once the context-menu request, the moves, the release.
     mouse(QEvent::MouseButtonPress, {150, 250}, Qt::RightButton, Qt::RightButton);
+    contextMenuRequest({150, 250});
+    EXPECT_FALSE(takePopup()) << "no menu in the middle of a press";
     EXPECT_EQ(m_ball->dragMode(), int(ZimDragOrbit));
     EXPECT_EQ(m_viewer->cursor().shape(), Qt::ClosedHandCursor);
     for (int x = 160; x <= 200; x += 10) mouse(QEvent::MouseMove, {x, 240}, Qt::NoButton, Qt::RightButton);
+    EXPECT_GT(m_ball->getEyePoint().dist(eye), 0.1) << "the view follows the drag";
     mouse(QEvent::MouseButtonRelease, {200, 240}, Qt::RightButton, Qt::NoButton);
+    EXPECT_FALSE(takePopup()) << "a drag opens no menu";
     EXPECT_EQ(m_ball->dragMode(), int(ZimDragNone));
     EXPECT_GT(m_ball->getEyePoint().dist(eye), 0.1);
     EXPECT_NEAR(m_ball->getCenterPoint().dist(centre), 0.0, 1e-9);
     EXPECT_NEAR(m_ball->getEyePoint().dist(centre), eye.dist(centre), 1e-6);
     EXPECT_TRUE(m_mm->isModified());
+
+    // The view answers the wheel straight after.
+    const double distance = m_ball->getEyePoint().dist(m_ball->getCenterPoint());
+    sendWheel({150, 250}, QPoint(0, 120), Qt::NoModifier);
+    EXPECT_LT(m_ball->getEyePoint().dist(m_ball->getCenterPoint()), distance);
 
     // A middle drag pans: eye and centre move together.
     mouse(QEvent::MouseButtonPress, {150, 250}, Qt::MiddleButton, Qt::MiddleButton);
@@ -287,6 +329,36 @@ TEST_F(Viewer3D, RightDragOrbitsTheEyeAboutAFixedCentre)
     mouse(QEvent::MouseMove, {170, 250}, Qt::NoButton, Qt::MiddleButton);
     mouse(QEvent::MouseButtonRelease, {170, 250}, Qt::MiddleButton, Qt::NoButton);
     EXPECT_GT(m_ball->getCenterPoint().dist(centre), 0.01);
+}
+
+TEST_F(Viewer3D, RightClickOpensTheMenuAtTheRelease)
+{
+    m_viewer->drawScene(false);
+    const XPnt3d eye = m_ball->getEyePoint();
+    // Without a command in it the menu never opens.
+    mouse(QEvent::MouseButtonPress, {150, 250}, Qt::RightButton, Qt::RightButton);
+    contextMenuRequest({150, 250});
+    mouse(QEvent::MouseButtonRelease, {150, 250}, Qt::RightButton, Qt::NoButton);
+    EXPECT_FALSE(takePopup());
+
+    fillMenu();
+    mouse(QEvent::MouseButtonPress, {150, 250}, Qt::RightButton, Qt::RightButton);
+    contextMenuRequest({150, 250});
+    EXPECT_FALSE(takePopup());
+    // A pixel of shake on the way is still a click, and does not turn the camera.
+    mouse(QEvent::MouseMove, {151, 251}, Qt::NoButton, Qt::RightButton);
+    mouse(QEvent::MouseButtonRelease, {151, 251}, Qt::RightButton, Qt::NoButton);
+    EXPECT_TRUE(takePopup());
+    EXPECT_EQ(m_ball->getEyePoint(), eye);
+    EXPECT_EQ(m_ball->dragMode(), int(ZimDragNone));
+
+    // Where the request comes after the release it opens the menu then.
+    mouse(QEvent::MouseButtonPress, {150, 250}, Qt::RightButton, Qt::RightButton);
+    mouse(QEvent::MouseButtonRelease, {150, 250}, Qt::RightButton, Qt::NoButton);
+    EXPECT_FALSE(takePopup());
+    contextMenuRequest({150, 250});
+    EXPECT_TRUE(takePopup());
+    EXPECT_EQ(m_ball->getEyePoint(), eye);
 }
 
 TEST_F(Viewer3D, WheelNotchKeepsThePointUnderTheCursor)
@@ -304,6 +376,14 @@ TEST_F(Viewer3D, WheelNotchKeepsThePointUnderTheCursor)
     const XPnt3d after = m_ball->projectToScreen(under);
     EXPECT_NEAR(after.x, glX, 1.0);
     EXPECT_NEAR(after.y, glY, 1.0);
+
+    // With Alt held X11 reports the wheel as horizontal: it zooms just the same, both ways.
+    const double before = m_ball->getEyePoint().dist(m_ball->getCenterPoint());
+    sendWheel(widgetPos, QPoint(120, 0), Qt::AltModifier);
+    const double closer = m_ball->getEyePoint().dist(m_ball->getCenterPoint());
+    EXPECT_LT(closer, before * 0.95);
+    sendWheel(widgetPos, QPoint(-120, 0), Qt::AltModifier);
+    EXPECT_NEAR(m_ball->getEyePoint().dist(m_ball->getCenterPoint()), before, 1e-6 * before);
 }
 
 TEST_F(Viewer3D, OtherInputReachesTheToolWithYFromTheBottom)

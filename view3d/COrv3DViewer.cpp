@@ -9,12 +9,14 @@
 #include "OrvItemAction.h"
 #include "OrvUIElements64t.h"
 #include "TexturePainter.h"
+#include "ViewInput.h"
 #include "ViewMath.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
 
 #include <QAction>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
@@ -953,7 +955,8 @@ void COrv3DViewer::mousePressEvent(QMouseEvent* event)
         globeState->pickRequest = 0;
         break;
     case Qt::RightButton:
-        contextArmed = true;
+        // Click or drag is decided by the moves that follow; the camera moves only in a drag.
+        rightButton.press(p);
         if (trackBall) trackBall->beginDrag(flags == ZimKeyAlt ? ZimDragZoom : ZimDragOrbit, p.x(), p.y(), 0);
         break;
     case Qt::MiddleButton:
@@ -981,8 +984,10 @@ void COrv3DViewer::mouseMoveEvent(QMouseEvent* event)
     if (pickPending()) updateCursor();
     bool drag = false;
     if (event->buttons() & Qt::RightButton) {
-        contextArmed = false;
-        if (trackBall->dragMode() == ZimDragNone) {
+        if (!rightButton.isDown()) rightButton.press(p);
+        if (!rightButton.move(p)) {
+            // Still within a click's reach of the press.
+        } else if (trackBall->dragMode() == ZimDragNone) {
             if (has(flags, ZimKeyCtrl)) trackBall->beginDrag(ZimDragPan, p.x(), p.y(), 0);
             trackBall->beginDrag(has(flags, ZimKeyAlt) ? ZimDragZoom : ZimDragOrbit, p.x(), p.y(), 0);
             updateCursor();
@@ -1016,18 +1021,22 @@ void COrv3DViewer::mouseReleaseEvent(QMouseEvent* event)
             return;
         }
         break;
-    case Qt::RightButton:
-        // The press already started the trackball's drag; a click is a press without any move
-        // in between (contextArmed still set), and ends that drag without moving the camera.
-        if (!trackBall || trackBall->dragMode() == ZimDragNone || contextArmed) {
-            if (trackBall && trackBall->dragMode() != ZimDragNone) trackBall->endDrag(p.x(), p.y(), 0);
+    case Qt::RightButton: {
+        // The press started the trackball's drag; a click ends it where it began, without
+        // moving the camera, goes to the tool, and opens the menu asked for in the meantime.
+        const QPoint pressed = rightButton.pressPos();
+        const RightButtonGesture::Release release = rightButton.release(p);
+        if (!trackBall || trackBall->dragMode() == ZimDragNone || release.click) {
+            if (trackBall && trackBall->dragMode() != ZimDragNone) trackBall->endDrag(pressed.x(), pressed.y(), 0);
             toTool([&](IZimTool* t) { t->onRightClick(ZimView3D, flags, p.x(), p.y()); });
+            if (release.openMenu) showContextMenu(event->globalPos());
         } else {
             setModified();
             trackBall->endDrag(p.x(), p.y(), 0);
             drawScene(false);
         }
         break;
+    }
     case Qt::MiddleButton:
         setModified();
         if (trackBall) trackBall->endDrag(p.x(), p.y(), 0);
@@ -1081,8 +1090,8 @@ void COrv3DViewer::wheelEvent(QWheelEvent* event)
     makeCurrent();
     const ZimKey flags = getQtFlag(event);
     const QPoint p = glPos(event->position().toPoint());
-    // 120 a notch, as the vertical wheel reports it.
-    const int delta = event->angleDelta().y();
+    // 120 a notch, on whichever axis the wheel reports it (horizontal with Alt held on X11).
+    const int delta = wheelNotchDelta(event->angleDelta());
     if (!has(flags, ZimKeyCtrl) && !has(flags, ZimKeyShift)) {
         setModified();
         if (trackBall) trackBall->zoomAt(float(delta) / 1200.0f, p.x(), p.y());
@@ -1166,9 +1175,20 @@ void COrv3DViewer::resizeEvent(QResizeEvent* /*event*/)
     resetDisplay();
 }
 
-void COrv3DViewer::contextMenuEvent(QContextMenuEvent* /*event*/)
+void COrv3DViewer::contextMenuEvent(QContextMenuEvent* event)
 {
-    if (contextArmed) contextMenu->exec(QCursor::pos());
+    event->accept();
+    // X11 asks right after the press: the menu waits for the release, which may turn out to
+    // end a drag.
+    if (rightButton.menuRequest(event->reason() == QContextMenuEvent::Mouse) == RightButtonGesture::Request::OpenNow)
+        showContextMenu(event->globalPos());
+}
+
+void COrv3DViewer::showContextMenu(const QPoint& globalPos)
+{
+    // Shown without a nested event loop, so that nothing the mouse does next is swallowed; an
+    // empty menu would pop up as an empty frame.
+    if (menuHasCommands(contextMenu)) contextMenu->popup(globalPos);
 }
 
 void COrv3DViewer::paintGL()

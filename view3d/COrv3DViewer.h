@@ -7,6 +7,7 @@
 #include "CZimGLWidget.h"
 #include "IOrv3DViewer.h"
 #include "OrvViewState.h"
+#include "ViewInput.h"
 #include "ZimMatrix.h"
 
 #include <QHash>
@@ -154,6 +155,8 @@ private:
     void drawImageOverlay();
     void drawMagnifier();
     void addPluginAction(QMenu* menu, const ref_ptr<IOrvActionItem>& item);
+    // Pops the context menu up at a screen position when it offers anything.
+    void showContextMenu(const QPoint& globalPos);
     void applyStandardView(int index);
     // The box of every awake mesh; empty without a project or meshes.
     Enve3d awakeMeshesBox() const;
@@ -188,7 +191,7 @@ private:
     std::int32_t cursorY = -99999;
     XPnt3d cursorPoint;
     QMenu* contextMenu = nullptr;
-    bool contextArmed = false;
+    RightButtonGesture rightButton;
     QSet<IOrvMouseListener*> mouseListeners;
     std::vector<ref_ptr<ZimReferenced>> drawLayers;
     std::map<int, OrvKeyCallback> keyActions;
