@@ -4,6 +4,8 @@
 #include "COrv3DViewer.h"
 #include "CaptureLayer.h"
 #include "IOrvDrawLayer.h"
+#include "IOrvImageViewer.h"
+#include "IOrvMainFrame.h"
 #include "OrvUIElements64t.h"
 
 #include <gtest/gtest.h>
@@ -494,8 +496,17 @@ TEST_F(Viewer3D, BadScenesKeepTheViewUsable)
     EXPECT_TRUE(m_ball->getEyePoint().isValid());
     EXPECT_TRUE(m_ball->getCenterPoint().isValid());
     EXPECT_EQ(m_viewer->drawScene(false), 0);
+    // The photo frame follows the new camera: the photo's middle lies on the line of sight at
+    // the frame's distance for the angle in use, and the scaled point at 0.9 of it.
+    ASSERT_EQ(m_mm->setCurrentImageIndex(0), 0);
+    ASSERT_EQ(m_viewer->updateImageFrame(), 0);
+    const XPnt3d eyeNow = m_ball->getEyePoint();
+    XPnt3d sight = m_ball->getCenterPoint() - eyeNow;
+    sight.normalize();
+    const double frameDistance = 2.4 / std::tan(m_viewer->getCamera().fov * 3.14159265358979323846 / 360.0);
     const double uv[2] = {0.5, 0.5};
-    EXPECT_TRUE(m_viewer->uvToFramePoint(uv, true).isValid());
+    EXPECT_NEAR(m_viewer->uvToFramePoint(uv, false).dist(eyeNow + sight * frameDistance), 0.0, 1e-5);
+    EXPECT_NEAR(m_viewer->uvToFramePoint(uv, true).dist(eyeNow + sight * (0.9 * frameDistance)), 0.0, 1e-5);
 
     // No project: nothing to fit, the scene draws only the background.
     m_mm->closeProject();
@@ -647,4 +658,58 @@ TEST_F(Viewer3D, HomeViewLooksDownFromTheSouthOnEveryMesh)
     m_mm->closeProject();
     EXPECT_EQ(m_viewer->viewHome(), -1);
     EXPECT_EQ(m_ball->getEyePoint(), eye);
+}
+
+TEST_F(Viewer3D, DoubleClickOpensTheImageThePickGives)
+{
+    // The callback answers with the mesh under the click, as a host does with imageIndexAt.
+    static COrv3DViewer* viewer = nullptr;
+    static std::vector<QPoint> asked;
+    viewer = m_viewer.get();
+    asked.clear();
+    m_viewer->setPickCallback([](long long packed, int*, int*, int*) {
+        const QPoint p(int(quint32(packed & 0xffffffffLL)), int(quint32(packed >> 32)));
+        asked.push_back(p);
+        return viewer->imageIndexAt(p.x(), p.y());
+    });
+    IOrvMainFrame* frame = getVM()->getMainFrame();
+    ASSERT_NE(frame, nullptr);
+    ASSERT_NE(frame->createImageViewer(1), nullptr);
+    IOrvImageViewer* photos = getVM()->getImageViewer();
+    ASSERT_NE(photos, nullptr);
+    photos->closeImage();
+    m_viewer->drawScene(false);
+
+    // Over the background: nothing opens.
+    const QPoint corner(3, 3);
+    QTest::mouseDClick(m_viewer.get(), Qt::LeftButton, Qt::NoModifier, corner);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0], QPoint(3, m_viewer->height() - 3));
+    EXPECT_EQ(photos->getImageId().index, -1);
+
+    // Over the quad: image 0, the first of the project, opens.
+    const QPoint onQuad = screenOf({5, 5, 0});
+    const QPoint widgetPos(onQuad.x(), m_viewer->height() - onQuad.y());
+    QTest::mouseDClick(m_viewer.get(), Qt::LeftButton, Qt::NoModifier, widgetPos);
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[1], onQuad);
+    EXPECT_EQ(photos->getImageId().index, 0);
+    m_viewer->setPickCallback(nullptr);
+    frame->removeImageViewer(1);
+}
+
+TEST_F(Viewer3D, PhotoTextureIsMadeOnceTheViewCanTakeIt)
+{
+    ASSERT_EQ(m_mm->setCurrentImageIndex(0), 0);
+    // A view not on screen yet has no context of its own: nothing is uploaded (not into another
+    // view's context either), and the photo is not taken as done.
+    COrv3DViewer later;
+    later.resize(300, 500);
+    EXPECT_EQ(later.refreshImageTexture(), 0);
+    EXPECT_EQ(later.refreshImageTexture(), 0);
+    later.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&later));
+    const int texture = later.refreshImageTexture();
+    EXPECT_GT(texture, 0);
+    EXPECT_EQ(later.refreshImageTexture(), texture);
 }

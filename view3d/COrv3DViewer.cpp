@@ -582,10 +582,14 @@ int COrv3DViewer::refreshImageTexture()
     ref_ptr<IZimImage> image;
     if (!mm || mm->getCurrentImage(image) != 0 || !image) return -1;
     if (image != cachedImage) {
-        cachedImage = image;
-        if (display) display->makeDisplayCurrent();
+        // The texture belongs to this view's context: without it nothing is made now, and the
+        // next call tries again.
+        if (!display || display->makeDisplayCurrent() != 0) return 0;
         if (imageTexture != 0 && glIsTexture(imageTexture)) glDeleteTextures(1, &imageTexture);
-        imageTexture = unsigned(initTexture(image.get(), Enve2d(), false));
+        const long texture = initTexture(image.get(), Enve2d(), false);
+        imageTexture = texture > 0 ? unsigned(texture) : 0u;
+        // Only an upload that worked is kept: a failed one is tried again on the next call.
+        cachedImage = imageTexture != 0 ? image : ref_ptr<IZimImage>();
     }
     return int(imageTexture);
 }
@@ -1066,7 +1070,8 @@ void COrv3DViewer::mouseDoubleClickEvent(QMouseEvent* event)
         const int id = pickCallback(packed, &out0, &out1, &out2);
         ref_ptr<IOrvViewerMan> vm = getVM();
         if (vm) {
-            if (id > 0) {
+            // Image 0 is an image like any other; only a negative result means none.
+            if (id >= 0) {
                 if (IOrvImageViewer* viewer = vm->getImageViewer()) {
                     const ImageId imageId{id, 2};
                     viewer->setImageId(&imageId);
