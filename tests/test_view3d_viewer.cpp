@@ -713,3 +713,45 @@ TEST_F(Viewer3D, PhotoTextureIsMadeOnceTheViewCanTakeIt)
     EXPECT_GT(texture, 0);
     EXPECT_EQ(later.refreshImageTexture(), texture);
 }
+
+TEST_F(Viewer3D, FirstViewIsTheHomeViewUnlessACameraWasSet)
+{
+    // Nobody places the camera: the first frame with meshes shows the home view, all fitted.
+    COrv3DViewer first;
+    first.resize(300, 500);
+    first.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&first));
+    ASSERT_EQ(first.drawScene(false), 0);
+    const ref_ptr<IZimTrackBall> ball = first.getDisplay()->getTrackBall();
+    XPnt3d dir = ball->getCenterPoint() - ball->getEyePoint();
+    dir.normalize();
+    EXPECT_NEAR(dir.dist(XPnt3d(0, std::sqrt(0.5), -std::sqrt(0.5))), 0.0, 1e-9);
+    EXPECT_NEAR(ball->getCenterPoint().dist({5, 5, 0}), 0.0, 1e-9);
+    for (const XPnt3d& corner : {XPnt3d(0, 0, 0), XPnt3d(10, 10, 0)}) {
+        const XPnt3d s = ball->projectToScreen(corner);
+        EXPECT_GT(s.x, 0.0);
+        EXPECT_LT(s.x, first.width());
+        EXPECT_GT(s.y, 0.0);
+        EXPECT_LT(s.y, first.height());
+    }
+    // Later frames leave a moved camera alone.
+    ASSERT_EQ(ball->setLookAt({5, 5, 30}, {5, 5, 0}, {0, 1, 0}), 0);
+    ASSERT_EQ(first.drawScene(false), 0);
+    EXPECT_EQ(ball->getEyePoint(), XPnt3d(5, 5, 30));
+
+    // A camera set before the view is shown stays as it was set.
+    COrv3DViewer second;
+    second.resize(300, 500);
+    ViewCamera stored = m_viewer->getCamera();
+    stored.eye = {20, -10, 12};
+    stored.center = {5, 5, 0};
+    stored.up = {0, 0, 1};
+    ASSERT_EQ(second.setCamera(stored), 0);
+    const ViewCamera set = second.getCamera();
+    second.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&second));
+    ASSERT_EQ(second.drawScene(false), 0);
+    EXPECT_EQ(second.getCamera().eye, set.eye);
+    EXPECT_EQ(second.getCamera().center, set.center);
+    EXPECT_EQ(second.getCamera().up, set.up);
+}

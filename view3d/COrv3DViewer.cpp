@@ -96,7 +96,10 @@ COrv3DViewer::COrv3DViewer(QWidget* parent) : CZimGLWidget(QGLFormat(QGL::Sample
     setAcceptDrops(false);
     // Until someone sets a camera the view looks in the home view's direction, so that a fit
     // to the meshes shows them from above rather than edge-on.
-    if (trackBall) trackBall->setLookAt(homeViewDirection() * -10.0, XPnt3d(0, 0, 0), XPnt3d(0, 0, 1));
+    if (trackBall) {
+        trackBall->setLookAt(homeViewDirection() * -10.0, XPnt3d(0, 0, 0), XPnt3d(0, 0, 1));
+        startCamera = getCamera();
+    }
     clipPlaneList.reserve(6);
 }
 
@@ -196,6 +199,7 @@ int COrv3DViewer::setCamera(const ViewCamera& camera)
 {
     if (!trackBall || !isUsableCamera(camera)) return -1;
     if (trackBall->setLookAt(camera.eye, camera.center, camera.up) != 0) return -1;
+    homePending = false;
     baseFov = float(camera.fov);
     zoomFactor = float(camera.zoom);
     overlayOpacity = float(camera.opacity);
@@ -227,16 +231,29 @@ int COrv3DViewer::imageIndexAt(int x, int y)
     return firstMeshOnSegment(from, to, meshes, useClipPlanes ? &clipPlaneList : nullptr);
 }
 
-int COrv3DViewer::viewHome()
+bool COrv3DViewer::applyHomeView()
 {
-    if (!trackBall) return -1;
+    if (!trackBall) return false;
     const Enve3d box = awakeMeshesBox();
-    if (box.isEmpty()) return -1;
+    if (box.isEmpty()) return false;
     const XPnt3d center = box.center();
     const double distance = std::max(trackBall->getEyePoint().dist(trackBall->getCenterPoint()), 1.0);
-    if (trackBall->setLookAt(center - homeViewDirection() * distance, center, XPnt3d(0, 0, 1)) != 0) return -1;
+    if (trackBall->setLookAt(center - homeViewDirection() * distance, center, XPnt3d(0, 0, 1)) != 0) return false;
     trackBall->setFieldOfView(double(baseFov / zoomFactor));
     trackBall->fitToBox(box, true);
+    return true;
+}
+
+bool COrv3DViewer::cameraUntouched()
+{
+    const ViewCamera now = getCamera();
+    return now.eye == startCamera.eye && now.center == startCamera.center && now.up == startCamera.up;
+}
+
+int COrv3DViewer::viewHome()
+{
+    if (!applyHomeView()) return -1;
+    homePending = false;
     drawScene(false);
     return 0;
 }
@@ -279,6 +296,15 @@ int COrv3DViewer::drawScene(bool /*flag*/)
 {
     // Without an attached context there is nothing to draw into (the widget is not shown yet).
     if (!display || display->beginDraw(0) != 0) return -1;
+    // The first time there are meshes to show and nobody has placed the camera, the view opens
+    // on the home view; a camera set or moved before that is left as it is.
+    if (homePending && !awakeMeshesBox().isEmpty()) {
+        homePending = false;
+        if (cameraUntouched()) {
+            applyHomeView();
+            display->beginDraw(0);
+        }
+    }
     if (ref_ptr<IZimMM> mm = zim::getMM()) mm->onViewRedraw();
     renderScene();
     drawMagnifier();

@@ -158,6 +158,11 @@ private:
     // Pops the context menu up at a screen position when it offers anything.
     void showContextMenu(const QPoint& globalPos);
     void applyStandardView(int index);
+    // Looks down on the awake meshes from the south and fits them; false (nothing changed)
+    // without meshes.
+    bool applyHomeView();
+    // Whether eye, centre and up are still those the viewer started with.
+    bool cameraUntouched();
     // The box of every awake mesh; empty without a project or meshes.
     Enve3d awakeMeshesBox() const;
     // Sets the trackball's near and far distances, in whichever order keeps near below far.
@@ -192,6 +197,10 @@ private:
     XPnt3d cursorPoint;
     QMenu* contextMenu = nullptr;
     RightButtonGesture rightButton;
+    // The camera the viewer starts with, and whether the first view with meshes is still to be
+    // checked for one nobody has set (which then becomes the home view).
+    ViewCamera startCamera;
+    bool homePending = true;
     QSet<IOrvMouseListener*> mouseListeners;
     std::vector<ref_ptr<ZimReferenced>> drawLayers;
     std::map<int, OrvKeyCallback> keyActions;
