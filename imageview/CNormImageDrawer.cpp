@@ -1,6 +1,7 @@
 #include "CNormImageDrawer.h"
 
 #include "OrvUIElements64t.h"
+#include "ViewInput.h"
 
 #include <QCoreApplication>
 #include <QImageReader>
@@ -318,7 +319,8 @@ bool CNormImageDrawer::wheel(QWheelEvent* event)
     if (!event) return false;
     syncWidgetSize();
     const XPnt2d cursor(event->position().x(), event->position().y());
-    if (m_geometry.zoomAt(event->angleDelta().y(), cursor)) noteMotion();
+    // The axis the wheel moved most: with Alt held X11 reports the ordinary wheel as horizontal.
+    if (m_geometry.zoomAt(wheelNotchDelta(event->angleDelta()), cursor)) noteMotion();
     event->accept();
     updateWidget();
     return true;

@@ -5,6 +5,7 @@
 #include "OrvItemAction.h"
 #include "OrvKeyMapping.h"
 #include "OrvUIElements64t.h"
+#include "ViewInput.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -473,10 +474,11 @@ void COrvImageViewer::triggeredPlugin(bool state)
     if (it != m_callbacks.constEnd() && it.value()) it.value()(name, state);
 }
 
-void COrvImageViewer::showContextMenu()
+void COrvImageViewer::showContextMenu(const QPoint& globalPos)
 {
-    // An empty menu would pop up as an empty frame.
-    if (m_contextMenu && !m_contextMenu->isEmpty()) m_contextMenu->exec(QCursor::pos());
+    // Shown without a nested event loop, so that nothing the mouse does next is swallowed; an
+    // empty menu would pop up as an empty frame.
+    if (menuHasCommands(m_contextMenu)) m_contextMenu->popup(globalPos);
 }
 
 // ---- flags and plug-in values -----------------------------------------------------------------
@@ -544,9 +546,7 @@ void COrvImageViewer::mousePressEvent(QMouseEvent* event)
         toTool([&](IZimTool* tool) { tool->onMousePress(ZimViewImage, flags, x, y); });
         event->accept();
     } else if (buttons & Qt::RightButton) {
-        m_rightPressed = true;
-        m_rightDown = true;
-        m_menuPending = false;
+        m_rightButton.press(event->pos());
         event->accept();
     } else if (buttons & Qt::MiddleButton) {
         m_drawer->mousePress(event);
@@ -568,15 +568,12 @@ void COrvImageViewer::mouseReleaseEvent(QMouseEvent* event)
         m_drawer->mouseRelease(event);
         break;
     case Qt::RightButton: {
-        m_rightDown = false;
+        const RightButtonGesture::Release release = m_rightButton.release(event->pos());
         if (currentTool())
             toTool([&](IZimTool* tool) { tool->onRightClick(ZimViewImage, flags, x, y); });
         else
             QWidget::mouseReleaseEvent(event);
-        if (m_menuPending) {
-            m_menuPending = false;
-            if (m_rightPressed) showContextMenu();
-        }
+        if (release.openMenu) showContextMenu(event->globalPos());
         break;
     }
     default:
@@ -611,7 +608,7 @@ void COrvImageViewer::mouseMoveEvent(QMouseEvent* event)
         m_lastCursor = event->pos();
     } else if (buttons & Qt::RightButton) {
         // A right drag is not a click: no context menu at the release.
-        m_rightPressed = false;
+        m_rightButton.move(event->pos());
         toTool(move);
     } else {
         toTool(move);
@@ -661,13 +658,10 @@ void COrvImageViewer::keyReleaseEvent(QKeyEvent* event)
 void COrvImageViewer::contextMenuEvent(QContextMenuEvent* event)
 {
     event->accept();
-    if (!m_rightPressed) return;
-    // Where the request comes with the press, the menu waits for the release.
-    if (event->reason() == QContextMenuEvent::Mouse && m_rightDown) {
-        m_menuPending = true;
-        return;
-    }
-    showContextMenu();
+    // Where the request comes with the press (X11), the menu waits for the release.
+    if (m_rightButton.menuRequest(event->reason() == QContextMenuEvent::Mouse) ==
+        RightButtonGesture::Request::OpenNow)
+        showContextMenu(event->globalPos());
 }
 
 }  // namespace orvUI

@@ -8,6 +8,7 @@
 #include "CNormImageDrawer.h"
 #include "IOrvActionItem.h"
 #include "IOrvImageViewer.h"
+#include "ViewInput.h"
 
 #include <QMap>
 #include <QPoint>
@@ -108,7 +109,8 @@ private:
     int notifySelMarkCount();
     // A warning box over the window the viewer is in (the main frame): empty title, OK only.
     void warn(const QString& text);
-    void showContextMenu();
+    // Pops the context menu up at a screen position when it offers anything.
+    void showContextMenu(const QPoint& globalPos);
     void drawRectLayers();
 
     QPoint m_lastCursor;
@@ -123,11 +125,9 @@ private:
     QMap<int, long long> m_pluginFlags;
     QMap<int, long long> m_pluginChecks;
     QMap<QString, OrvItemCallback> m_callbacks;
-    bool m_rightPressed = false;
-    // The right button is down now; a context-menu request that comes with the press (as on
-    // X11) waits for the release, so that a right drag can still cancel it.
-    bool m_rightDown = false;
-    bool m_menuPending = false;
+    // Click or drag of the right button; a context-menu request that comes with the press (as
+    // on X11) waits for the release, so that a right drag can still cancel it.
+    RightButtonGesture m_rightButton;
 };
 
 }  // namespace orvUI

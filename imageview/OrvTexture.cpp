@@ -52,8 +52,12 @@ long initTexture(IZimImage* image, Enve2d /*area: the whole image is uploaded*/,
     }
     if (source->imageWidth() != w || source->imageHeight() != h || !source->imageData(0)) return 0;
 
+    // Errors left by earlier calls must not be taken for the upload's own.
+    for (int i = 0; i < 32 && glGetError() != GL_NO_ERROR; ++i) {
+    }
     GLuint name = 0;
     glGenTextures(1, &name);
+    if (name == 0) return 0;
     glBindTexture(GL_TEXTURE_2D, name);
     // The rows are read as they are stored (4-byte aligned, no skips), whatever the caller set.
     glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
@@ -85,6 +89,11 @@ long initTexture(IZimImage* image, Enve2d /*area: the whole image is uploaded*/,
         source->imageSwapChannels();
     }
     glPopClientAttrib();
+    // A texture GL could not take (out of memory, a size beyond its limit) is no texture.
+    if (glGetError() != GL_NO_ERROR) {
+        glDeleteTextures(1, &name);
+        return 0;
+    }
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     return long(name);

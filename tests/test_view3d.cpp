@@ -1,7 +1,9 @@
 // The 3D viewer's arithmetic without GL: the shared float matrix, its product and inversion, the
 // screen-to-texture solve, the photo frame and its photo coordinates, the field-of-view move,
-// the box of all meshes and the standard-view counters.
+// the box of all meshes, the standard-view counters, stored cameras, the home view, the mesh
+// under a pixel, and the input decisions both views share.
 #include "OrvViewState.h"
+#include "ViewInput.h"
 #include "ViewMath.h"
 #include "ZimMatrix.h"
 
@@ -458,4 +460,87 @@ TEST(View3DPick, TheFrontMeshOnTheLineOfSightWins)
 
     // No line, no hit.
     EXPECT_EQ(firstMeshOnSegment({4, 4, 1}, {4, 4, 1}, meshes, nullptr), -1);
+}
+
+TEST(View3DInput, RightButtonClicksAndDragsInEveryEventOrder)
+{
+    using Request = RightButtonGesture::Request;
+    RightButtonGesture g;
+    const QPoint at(100, 100);
+
+    // X11: the request comes right after the press and waits for the release.
+    g.press(at);
+    EXPECT_EQ(g.menuRequest(true), Request::AtRelease);
+    RightButtonGesture::Release r = g.release(at);
+    EXPECT_TRUE(r.click);
+    EXPECT_TRUE(r.openMenu);
+    EXPECT_EQ(g.menuRequest(true), Request::Ignore) << "the click has had its menu";
+
+    // X11 with a drag: moves past the drag distance make it a drag, at the release no menu.
+    g.press(at);
+    EXPECT_EQ(g.menuRequest(true), Request::AtRelease);
+    EXPECT_FALSE(g.move(at + QPoint(2, 1)));
+    EXPECT_TRUE(g.move(at + QPoint(3, 1)));
+    EXPECT_TRUE(g.move(at)) << "once a drag, always a drag";
+    r = g.release(at);
+    EXPECT_FALSE(r.click);
+    EXPECT_FALSE(r.openMenu);
+    EXPECT_EQ(g.menuRequest(true), Request::Ignore);
+
+    // A request during a drag is dropped as well.
+    g.press(at);
+    g.move(at + QPoint(0, 20));
+    EXPECT_EQ(g.menuRequest(true), Request::Ignore);
+    EXPECT_FALSE(g.release(at + QPoint(0, 20)).openMenu);
+
+    // A click that only shakes a little is still a click.
+    g.press(at);
+    EXPECT_EQ(g.menuRequest(true), Request::AtRelease);
+    EXPECT_FALSE(g.move(at + QPoint(-1, 1)));
+    r = g.release(at + QPoint(1, -1));
+    EXPECT_TRUE(r.click);
+    EXPECT_TRUE(r.openMenu);
+
+    // Other systems: the request comes after the release, once.
+    g.press(at);
+    r = g.release(at);
+    EXPECT_TRUE(r.click);
+    EXPECT_FALSE(r.openMenu);
+    EXPECT_EQ(g.menuRequest(true), Request::OpenNow);
+    EXPECT_EQ(g.menuRequest(true), Request::Ignore);
+    // ... and not after a drag that ended without any request.
+    g.press(at);
+    r = g.release(at + QPoint(40, 0));
+    EXPECT_FALSE(r.click);
+    EXPECT_EQ(g.menuRequest(true), Request::Ignore);
+
+    // The keyboard's menu key opens the menu, except in the middle of a press.
+    EXPECT_EQ(g.menuRequest(false), Request::OpenNow);
+    g.press(at);
+    EXPECT_EQ(g.menuRequest(false), Request::Ignore);
+    EXPECT_TRUE(g.isDown());
+    g.release(at);
+    EXPECT_FALSE(g.isDown());
+
+    // A release or a move without a press decides nothing.
+    RightButtonGesture fresh;
+    EXPECT_FALSE(fresh.move(at + QPoint(50, 50)));
+    r = fresh.release(at);
+    EXPECT_FALSE(r.click);
+    EXPECT_FALSE(r.openMenu);
+    EXPECT_EQ(fresh.menuRequest(true), Request::Ignore);
+}
+
+TEST(View3DInput, WheelDeltaFollowsTheAxisThatMovedMost)
+{
+    EXPECT_EQ(wheelNotchDelta(QPoint(0, 120)), 120);
+    EXPECT_EQ(wheelNotchDelta(QPoint(0, -240)), -240);
+    // Alt held on X11: the ordinary wheel arrives as a horizontal one.
+    EXPECT_EQ(wheelNotchDelta(QPoint(120, 0)), 120);
+    EXPECT_EQ(wheelNotchDelta(QPoint(-120, 0)), -120);
+    EXPECT_EQ(wheelNotchDelta(QPoint(-30, 90)), 90);
+    EXPECT_EQ(wheelNotchDelta(QPoint(-90, 30)), -90);
+    // A tie goes to the vertical axis.
+    EXPECT_EQ(wheelNotchDelta(QPoint(60, -60)), -60);
+    EXPECT_EQ(wheelNotchDelta(QPoint(0, 0)), 0);
 }

@@ -4,6 +4,8 @@
 #include "COrv3DViewer.h"
 #include "CaptureLayer.h"
 #include "IOrvDrawLayer.h"
+#include "IOrvImageViewer.h"
+#include "IOrvMainFrame.h"
 #include "OrvUIElements64t.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +14,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QImage>
 #include <QMenu>
@@ -177,6 +180,36 @@ protected:
         const QPoint p = screenOf(world);
         return m_capture->at(p.x(), p.y());
     }
+    // A menu with one command, as the host builds it.
+    void fillMenu()
+    {
+        _ActionItemInfo_ info;
+        info.text = "Fit";
+        info.name = "fitAction";
+        _CommonItemInfo_ groupInfo;
+        groupInfo.name = "View";
+        ref_ptr<IOrvCommonItem> group = newCommonItem(groupInfo, {newActionItem(info, 0)});
+        ASSERT_EQ(m_viewer->buildPluginMenu(group, group), 0);
+    }
+    // The context-menu request a mouse makes at a widget position (y down).
+    void contextMenuRequest(const QPoint& pos)
+    {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, pos, m_viewer->mapToGlobal(pos));
+        QApplication::sendEvent(m_viewer.get(), &event);
+    }
+    // Whether a popup menu is open now; closes it.
+    static bool takePopup()
+    {
+        QWidget* popup = QApplication::activePopupWidget();
+        if (popup) popup->close();
+        return popup != nullptr;
+    }
+    void sendWheel(const QPoint& pos, const QPoint& angleDelta, Qt::KeyboardModifiers modifiers)
+    {
+        QWheelEvent event(QPointF(pos), QPointF(m_viewer->mapToGlobal(pos)), QPoint(), angleDelta, Qt::NoButton,
+                          modifiers, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(m_viewer.get(), &event);
+    }
     // Sends a mouse event at a widget position (y down).
     void mouse(QEvent::Type type, const QPoint& pos, Qt::MouseButton button, Qt::MouseButtons buttons)
     {
@@ -270,12 +303,18 @@ TEST_F(Viewer3D, RightDragOrbitsTheEyeAboutAFixedCentre)
 {
     m_viewer->drawScene(false);
     ASSERT_EQ(m_mm->setModified(false), 0);  // the project as it is counts as saved
+    fillMenu();
     const XPnt3d eye = m_ball->getEyePoint(), centre = m_ball->getCenterPoint();
+    // As X11 delivers it: the press, at once the context-menu request, the moves, the release.
     mouse(QEvent::MouseButtonPress, {150, 250}, Qt::RightButton, Qt::RightButton);
+    contextMenuRequest({150, 250});
+    EXPECT_FALSE(takePopup()) << "no menu in the middle of a press";
     EXPECT_EQ(m_ball->dragMode(), int(ZimDragOrbit));
     EXPECT_EQ(m_viewer->cursor().shape(), Qt::ClosedHandCursor);
     for (int x = 160; x <= 200; x += 10) mouse(QEvent::MouseMove, {x, 240}, Qt::NoButton, Qt::RightButton);
+    EXPECT_GT(m_ball->getEyePoint().dist(eye), 0.1) << "the view follows the drag";
     mouse(QEvent::MouseButtonRelease, {200, 240}, Qt::RightButton, Qt::NoButton);
+    EXPECT_FALSE(takePopup()) << "a drag opens no menu";
     EXPECT_EQ(m_ball->dragMode(), int(ZimDragNone));
     EXPECT_GT(m_ball->getEyePoint().dist(eye), 0.1);
     EXPECT_NEAR(m_ball->getCenterPoint().dist(centre), 0.0, 1e-9);
@@ -284,12 +323,47 @@ TEST_F(Viewer3D, RightDragOrbitsTheEyeAboutAFixedCentre)
     // is unchanged by the drag.
     EXPECT_FALSE(m_mm->isModified());
 
+    // The view answers the wheel straight after.
+    const double distance = m_ball->getEyePoint().dist(m_ball->getCenterPoint());
+    sendWheel({150, 250}, QPoint(0, 120), Qt::NoModifier);
+    EXPECT_LT(m_ball->getEyePoint().dist(m_ball->getCenterPoint()), distance);
+
     // A middle drag pans: eye and centre move together.
     mouse(QEvent::MouseButtonPress, {150, 250}, Qt::MiddleButton, Qt::MiddleButton);
     EXPECT_EQ(m_viewer->cursor().shape(), Qt::SizeAllCursor);
     mouse(QEvent::MouseMove, {170, 250}, Qt::NoButton, Qt::MiddleButton);
     mouse(QEvent::MouseButtonRelease, {170, 250}, Qt::MiddleButton, Qt::NoButton);
     EXPECT_GT(m_ball->getCenterPoint().dist(centre), 0.01);
+}
+
+TEST_F(Viewer3D, RightClickOpensTheMenuAtTheRelease)
+{
+    m_viewer->drawScene(false);
+    const XPnt3d eye = m_ball->getEyePoint();
+    // Without a command in it the menu never opens.
+    mouse(QEvent::MouseButtonPress, {150, 250}, Qt::RightButton, Qt::RightButton);
+    contextMenuRequest({150, 250});
+    mouse(QEvent::MouseButtonRelease, {150, 250}, Qt::RightButton, Qt::NoButton);
+    EXPECT_FALSE(takePopup());
+
+    fillMenu();
+    mouse(QEvent::MouseButtonPress, {150, 250}, Qt::RightButton, Qt::RightButton);
+    contextMenuRequest({150, 250});
+    EXPECT_FALSE(takePopup());
+    // A pixel of shake on the way is still a click, and does not turn the camera.
+    mouse(QEvent::MouseMove, {151, 251}, Qt::NoButton, Qt::RightButton);
+    mouse(QEvent::MouseButtonRelease, {151, 251}, Qt::RightButton, Qt::NoButton);
+    EXPECT_TRUE(takePopup());
+    EXPECT_EQ(m_ball->getEyePoint(), eye);
+    EXPECT_EQ(m_ball->dragMode(), int(ZimDragNone));
+
+    // Where the request comes after the release it opens the menu then.
+    mouse(QEvent::MouseButtonPress, {150, 250}, Qt::RightButton, Qt::RightButton);
+    mouse(QEvent::MouseButtonRelease, {150, 250}, Qt::RightButton, Qt::NoButton);
+    EXPECT_FALSE(takePopup());
+    contextMenuRequest({150, 250});
+    EXPECT_TRUE(takePopup());
+    EXPECT_EQ(m_ball->getEyePoint(), eye);
 }
 
 TEST_F(Viewer3D, WheelNotchKeepsThePointUnderTheCursor)
@@ -307,6 +381,14 @@ TEST_F(Viewer3D, WheelNotchKeepsThePointUnderTheCursor)
     const XPnt3d after = m_ball->projectToScreen(under);
     EXPECT_NEAR(after.x, glX, 1.0);
     EXPECT_NEAR(after.y, glY, 1.0);
+
+    // With Alt held X11 reports the wheel as horizontal: it zooms just the same, both ways.
+    const double before = m_ball->getEyePoint().dist(m_ball->getCenterPoint());
+    sendWheel(widgetPos, QPoint(120, 0), Qt::AltModifier);
+    const double closer = m_ball->getEyePoint().dist(m_ball->getCenterPoint());
+    EXPECT_LT(closer, before * 0.95);
+    sendWheel(widgetPos, QPoint(-120, 0), Qt::AltModifier);
+    EXPECT_NEAR(m_ball->getEyePoint().dist(m_ball->getCenterPoint()), before, 1e-6 * before);
 }
 
 TEST_F(Viewer3D, OtherInputReachesTheToolWithYFromTheBottom)
@@ -417,8 +499,17 @@ TEST_F(Viewer3D, BadScenesKeepTheViewUsable)
     EXPECT_TRUE(m_ball->getEyePoint().isValid());
     EXPECT_TRUE(m_ball->getCenterPoint().isValid());
     EXPECT_EQ(m_viewer->drawScene(false), 0);
+    // The photo frame follows the new camera: the photo's middle lies on the line of sight at
+    // the frame's distance for the angle in use, and the scaled point at 0.9 of it.
+    ASSERT_EQ(m_mm->setCurrentImageIndex(0), 0);
+    ASSERT_EQ(m_viewer->updateImageFrame(), 0);
+    const XPnt3d eyeNow = m_ball->getEyePoint();
+    XPnt3d sight = m_ball->getCenterPoint() - eyeNow;
+    sight.normalize();
+    const double frameDistance = 2.4 / std::tan(m_viewer->getCamera().fov * 3.14159265358979323846 / 360.0);
     const double uv[2] = {0.5, 0.5};
-    EXPECT_TRUE(m_viewer->uvToFramePoint(uv, true).isValid());
+    EXPECT_NEAR(m_viewer->uvToFramePoint(uv, false).dist(eyeNow + sight * frameDistance), 0.0, 1e-5);
+    EXPECT_NEAR(m_viewer->uvToFramePoint(uv, true).dist(eyeNow + sight * (0.9 * frameDistance)), 0.0, 1e-5);
 
     // No project: nothing to fit, the scene draws only the background.
     m_mm->closeProject();
@@ -570,4 +661,100 @@ TEST_F(Viewer3D, HomeViewLooksDownFromTheSouthOnEveryMesh)
     m_mm->closeProject();
     EXPECT_EQ(m_viewer->viewHome(), -1);
     EXPECT_EQ(m_ball->getEyePoint(), eye);
+}
+
+TEST_F(Viewer3D, DoubleClickOpensTheImageThePickGives)
+{
+    // The callback answers with the mesh under the click, as a host does with imageIndexAt.
+    static COrv3DViewer* viewer = nullptr;
+    static std::vector<QPoint> asked;
+    viewer = m_viewer.get();
+    asked.clear();
+    m_viewer->setPickCallback([](long long packed, int*, int*, int*) {
+        const QPoint p(int(quint32(packed & 0xffffffffLL)), int(quint32(packed >> 32)));
+        asked.push_back(p);
+        return viewer->imageIndexAt(p.x(), p.y());
+    });
+    IOrvMainFrame* frame = getVM()->getMainFrame();
+    ASSERT_NE(frame, nullptr);
+    ASSERT_NE(frame->createImageViewer(1), nullptr);
+    IOrvImageViewer* photos = getVM()->getImageViewer();
+    ASSERT_NE(photos, nullptr);
+    photos->closeImage();
+    m_viewer->drawScene(false);
+
+    // Over the background: nothing opens.
+    const QPoint corner(3, 3);
+    QTest::mouseDClick(m_viewer.get(), Qt::LeftButton, Qt::NoModifier, corner);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0], QPoint(3, m_viewer->height() - 3));
+    EXPECT_EQ(photos->getImageId().index, -1);
+
+    // Over the quad: image 0, the first of the project, opens.
+    const QPoint onQuad = screenOf({5, 5, 0});
+    const QPoint widgetPos(onQuad.x(), m_viewer->height() - onQuad.y());
+    QTest::mouseDClick(m_viewer.get(), Qt::LeftButton, Qt::NoModifier, widgetPos);
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[1], onQuad);
+    EXPECT_EQ(photos->getImageId().index, 0);
+    m_viewer->setPickCallback(nullptr);
+    frame->removeImageViewer(1);
+}
+
+TEST_F(Viewer3D, PhotoTextureIsMadeOnceTheViewCanTakeIt)
+{
+    ASSERT_EQ(m_mm->setCurrentImageIndex(0), 0);
+    // A view not on screen yet has no context of its own: nothing is uploaded (not into another
+    // view's context either), and the photo is not taken as done.
+    COrv3DViewer later;
+    later.resize(300, 500);
+    EXPECT_EQ(later.refreshImageTexture(), 0);
+    EXPECT_EQ(later.refreshImageTexture(), 0);
+    later.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&later));
+    const int texture = later.refreshImageTexture();
+    EXPECT_GT(texture, 0);
+    EXPECT_EQ(later.refreshImageTexture(), texture);
+}
+
+TEST_F(Viewer3D, FirstViewIsTheHomeViewUnlessACameraWasSet)
+{
+    // Nobody places the camera: the first frame with meshes shows the home view, all fitted.
+    COrv3DViewer first;
+    first.resize(300, 500);
+    first.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&first));
+    ASSERT_EQ(first.drawScene(false), 0);
+    const ref_ptr<IZimTrackBall> ball = first.getDisplay()->getTrackBall();
+    XPnt3d dir = ball->getCenterPoint() - ball->getEyePoint();
+    dir.normalize();
+    EXPECT_NEAR(dir.dist(XPnt3d(0, std::sqrt(0.5), -std::sqrt(0.5))), 0.0, 1e-9);
+    EXPECT_NEAR(ball->getCenterPoint().dist({5, 5, 0}), 0.0, 1e-9);
+    for (const XPnt3d& corner : {XPnt3d(0, 0, 0), XPnt3d(10, 10, 0)}) {
+        const XPnt3d s = ball->projectToScreen(corner);
+        EXPECT_GT(s.x, 0.0);
+        EXPECT_LT(s.x, first.width());
+        EXPECT_GT(s.y, 0.0);
+        EXPECT_LT(s.y, first.height());
+    }
+    // Later frames leave a moved camera alone.
+    ASSERT_EQ(ball->setLookAt({5, 5, 30}, {5, 5, 0}, {0, 1, 0}), 0);
+    ASSERT_EQ(first.drawScene(false), 0);
+    EXPECT_EQ(ball->getEyePoint(), XPnt3d(5, 5, 30));
+
+    // A camera set before the view is shown stays as it was set.
+    COrv3DViewer second;
+    second.resize(300, 500);
+    ViewCamera stored = m_viewer->getCamera();
+    stored.eye = {20, -10, 12};
+    stored.center = {5, 5, 0};
+    stored.up = {0, 0, 1};
+    ASSERT_EQ(second.setCamera(stored), 0);
+    const ViewCamera set = second.getCamera();
+    second.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&second));
+    ASSERT_EQ(second.drawScene(false), 0);
+    EXPECT_EQ(second.getCamera().eye, set.eye);
+    EXPECT_EQ(second.getCamera().center, set.center);
+    EXPECT_EQ(second.getCamera().up, set.up);
 }

@@ -9,12 +9,14 @@
 #include "OrvItemAction.h"
 #include "OrvUIElements64t.h"
 #include "TexturePainter.h"
+#include "ViewInput.h"
 #include "ViewMath.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
 
 #include <QAction>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
@@ -94,7 +96,10 @@ COrv3DViewer::COrv3DViewer(QWidget* parent) : CZimGLWidget(QGLFormat(QGL::Sample
     setAcceptDrops(false);
     // Until someone sets a camera the view looks in the home view's direction, so that a fit
     // to the meshes shows them from above rather than edge-on.
-    if (trackBall) trackBall->setLookAt(homeViewDirection() * -10.0, XPnt3d(0, 0, 0), XPnt3d(0, 0, 1));
+    if (trackBall) {
+        trackBall->setLookAt(homeViewDirection() * -10.0, XPnt3d(0, 0, 0), XPnt3d(0, 0, 1));
+        startCamera = getCamera();
+    }
     clipPlaneList.reserve(6);
 }
 
@@ -194,6 +199,7 @@ int COrv3DViewer::setCamera(const ViewCamera& camera)
 {
     if (!trackBall || !isUsableCamera(camera)) return -1;
     if (trackBall->setLookAt(camera.eye, camera.center, camera.up) != 0) return -1;
+    homePending = false;
     baseFov = float(camera.fov);
     zoomFactor = float(camera.zoom);
     overlayOpacity = float(camera.opacity);
@@ -225,16 +231,29 @@ int COrv3DViewer::imageIndexAt(int x, int y)
     return firstMeshOnSegment(from, to, meshes, useClipPlanes ? &clipPlaneList : nullptr);
 }
 
-int COrv3DViewer::viewHome()
+bool COrv3DViewer::applyHomeView()
 {
-    if (!trackBall) return -1;
+    if (!trackBall) return false;
     const Enve3d box = awakeMeshesBox();
-    if (box.isEmpty()) return -1;
+    if (box.isEmpty()) return false;
     const XPnt3d center = box.center();
     const double distance = std::max(trackBall->getEyePoint().dist(trackBall->getCenterPoint()), 1.0);
-    if (trackBall->setLookAt(center - homeViewDirection() * distance, center, XPnt3d(0, 0, 1)) != 0) return -1;
+    if (trackBall->setLookAt(center - homeViewDirection() * distance, center, XPnt3d(0, 0, 1)) != 0) return false;
     trackBall->setFieldOfView(double(baseFov / zoomFactor));
     trackBall->fitToBox(box, true);
+    return true;
+}
+
+bool COrv3DViewer::cameraUntouched()
+{
+    const ViewCamera now = getCamera();
+    return now.eye == startCamera.eye && now.center == startCamera.center && now.up == startCamera.up;
+}
+
+int COrv3DViewer::viewHome()
+{
+    if (!applyHomeView()) return -1;
+    homePending = false;
     drawScene(false);
     return 0;
 }
@@ -277,6 +296,15 @@ int COrv3DViewer::drawScene(bool /*flag*/)
 {
     // Without an attached context there is nothing to draw into (the widget is not shown yet).
     if (!display || display->beginDraw(0) != 0) return -1;
+    // The first time there are meshes to show and nobody has placed the camera, the view opens
+    // on the home view; a camera set or moved before that is left as it is.
+    if (homePending && !awakeMeshesBox().isEmpty()) {
+        homePending = false;
+        if (cameraUntouched()) {
+            applyHomeView();
+            display->beginDraw(0);
+        }
+    }
     if (ref_ptr<IZimMM> mm = zim::getMM()) mm->onViewRedraw();
     renderScene();
     drawMagnifier();
@@ -580,10 +608,14 @@ int COrv3DViewer::refreshImageTexture()
     ref_ptr<IZimImage> image;
     if (!mm || mm->getCurrentImage(image) != 0 || !image) return -1;
     if (image != cachedImage) {
-        cachedImage = image;
-        if (display) display->makeDisplayCurrent();
+        // The texture belongs to this view's context: without it nothing is made now, and the
+        // next call tries again.
+        if (!display || display->makeDisplayCurrent() != 0) return 0;
         if (imageTexture != 0 && glIsTexture(imageTexture)) glDeleteTextures(1, &imageTexture);
-        imageTexture = unsigned(initTexture(image.get(), Enve2d(), false));
+        const long texture = initTexture(image.get(), Enve2d(), false);
+        imageTexture = texture > 0 ? unsigned(texture) : 0u;
+        // Only an upload that worked is kept: a failed one is tried again on the next call.
+        cachedImage = imageTexture != 0 ? image : ref_ptr<IZimImage>();
     }
     return int(imageTexture);
 }
@@ -953,7 +985,8 @@ void COrv3DViewer::mousePressEvent(QMouseEvent* event)
         globeState->pickRequest = 0;
         break;
     case Qt::RightButton:
-        contextArmed = true;
+        // Click or drag is decided by the moves that follow; the camera moves only in a drag.
+        rightButton.press(p);
         if (trackBall) trackBall->beginDrag(flags == ZimKeyAlt ? ZimDragZoom : ZimDragOrbit, p.x(), p.y(), 0);
         break;
     case Qt::MiddleButton:
@@ -981,8 +1014,10 @@ void COrv3DViewer::mouseMoveEvent(QMouseEvent* event)
     if (pickPending()) updateCursor();
     bool drag = false;
     if (event->buttons() & Qt::RightButton) {
-        contextArmed = false;
-        if (trackBall->dragMode() == ZimDragNone) {
+        if (!rightButton.isDown()) rightButton.press(p);
+        if (!rightButton.move(p)) {
+            // Still within a click's reach of the press.
+        } else if (trackBall->dragMode() == ZimDragNone) {
             if (has(flags, ZimKeyCtrl)) trackBall->beginDrag(ZimDragPan, p.x(), p.y(), 0);
             trackBall->beginDrag(has(flags, ZimKeyAlt) ? ZimDragZoom : ZimDragOrbit, p.x(), p.y(), 0);
             updateCursor();
@@ -1016,18 +1051,22 @@ void COrv3DViewer::mouseReleaseEvent(QMouseEvent* event)
             return;
         }
         break;
-    case Qt::RightButton:
-        // The press already started the trackball's drag; a click is a press without any move
-        // in between (contextArmed still set), and ends that drag without moving the camera.
-        if (!trackBall || trackBall->dragMode() == ZimDragNone || contextArmed) {
-            if (trackBall && trackBall->dragMode() != ZimDragNone) trackBall->endDrag(p.x(), p.y(), 0);
+    case Qt::RightButton: {
+        // The press started the trackball's drag; a click ends it where it began, without
+        // moving the camera, goes to the tool, and opens the menu asked for in the meantime.
+        const QPoint pressed = rightButton.pressPos();
+        const RightButtonGesture::Release release = rightButton.release(p);
+        if (!trackBall || trackBall->dragMode() == ZimDragNone || release.click) {
+            if (trackBall && trackBall->dragMode() != ZimDragNone) trackBall->endDrag(pressed.x(), pressed.y(), 0);
             toTool([&](IZimTool* t) { t->onRightClick(ZimView3D, flags, p.x(), p.y()); });
+            if (release.openMenu) showContextMenu(event->globalPos());
         } else {
             setModified();
             trackBall->endDrag(p.x(), p.y(), 0);
             drawScene(false);
         }
         break;
+    }
     case Qt::MiddleButton:
         setModified();
         if (trackBall) trackBall->endDrag(p.x(), p.y(), 0);
@@ -1057,7 +1096,8 @@ void COrv3DViewer::mouseDoubleClickEvent(QMouseEvent* event)
         const int id = pickCallback(packed, &out0, &out1, &out2);
         ref_ptr<IOrvViewerMan> vm = getVM();
         if (vm) {
-            if (id > 0) {
+            // Image 0 is an image like any other; only a negative result means none.
+            if (id >= 0) {
                 if (IOrvImageViewer* viewer = vm->getImageViewer()) {
                     const ImageId imageId{id, 2};
                     viewer->setImageId(&imageId);
@@ -1081,8 +1121,8 @@ void COrv3DViewer::wheelEvent(QWheelEvent* event)
     makeCurrent();
     const ZimKey flags = getQtFlag(event);
     const QPoint p = glPos(event->position().toPoint());
-    // 120 a notch, as the vertical wheel reports it.
-    const int delta = event->angleDelta().y();
+    // 120 a notch, on whichever axis the wheel reports it (horizontal with Alt held on X11).
+    const int delta = wheelNotchDelta(event->angleDelta());
     if (!has(flags, ZimKeyCtrl) && !has(flags, ZimKeyShift)) {
         setModified();
         if (trackBall) trackBall->zoomAt(float(delta) / 1200.0f, p.x(), p.y());
@@ -1166,9 +1206,20 @@ void COrv3DViewer::resizeEvent(QResizeEvent* /*event*/)
     resetDisplay();
 }
 
-void COrv3DViewer::contextMenuEvent(QContextMenuEvent* /*event*/)
+void COrv3DViewer::contextMenuEvent(QContextMenuEvent* event)
 {
-    if (contextArmed) contextMenu->exec(QCursor::pos());
+    event->accept();
+    // X11 asks right after the press: the menu waits for the release, which may turn out to
+    // end a drag.
+    if (rightButton.menuRequest(event->reason() == QContextMenuEvent::Mouse) == RightButtonGesture::Request::OpenNow)
+        showContextMenu(event->globalPos());
+}
+
+void COrv3DViewer::showContextMenu(const QPoint& globalPos)
+{
+    // Shown without a nested event loop, so that nothing the mouse does next is swallowed; an
+    // empty menu would pop up as an empty frame.
+    if (menuHasCommands(contextMenu)) contextMenu->popup(globalPos);
 }
 
 void COrv3DViewer::paintGL()

@@ -7,6 +7,7 @@
 #include "CZimGLWidget.h"
 #include "IOrv3DViewer.h"
 #include "OrvViewState.h"
+#include "ViewInput.h"
 #include "ZimMatrix.h"
 
 #include <QHash>
@@ -154,7 +155,14 @@ private:
     void drawImageOverlay();
     void drawMagnifier();
     void addPluginAction(QMenu* menu, const ref_ptr<IOrvActionItem>& item);
+    // Pops the context menu up at a screen position when it offers anything.
+    void showContextMenu(const QPoint& globalPos);
     void applyStandardView(int index);
+    // Looks down on the awake meshes from the south and fits them; false (nothing changed)
+    // without meshes.
+    bool applyHomeView();
+    // Whether eye, centre and up are still those the viewer started with.
+    bool cameraUntouched();
     // The box of every awake mesh; empty without a project or meshes.
     Enve3d awakeMeshesBox() const;
     // Sets the trackball's near and far distances, in whichever order keeps near below far.
@@ -188,7 +196,11 @@ private:
     std::int32_t cursorY = -99999;
     XPnt3d cursorPoint;
     QMenu* contextMenu = nullptr;
-    bool contextArmed = false;
+    RightButtonGesture rightButton;
+    // The camera the viewer starts with, and whether the first view with meshes is still to be
+    // checked for one nobody has set (which then becomes the home view).
+    ViewCamera startCamera;
+    bool homePending = true;
     QSet<IOrvMouseListener*> mouseListeners;
     std::vector<ref_ptr<ZimReferenced>> drawLayers;
     std::map<int, OrvKeyCallback> keyActions;

@@ -47,7 +47,8 @@ protected:
 };
 
 // Double-click picking: packedPos holds x in its low 32 bits and y in its high 32 bits; the
-// three out-values start at 0. A result above 0 is the image id to open.
+// three out-values start at 0. A result of 0 or above is the index of the image to open; -1 (any
+// negative result) opens none.
 using OrvPickCallback = int (*)(long long packedPos, int* out0, int* out1, int* out2);
 
 class ORVUI_EXPORT IOrv3DViewer {
