@@ -147,6 +147,12 @@ QString Desktop::waitForMainWindow(const QString& title, int timeoutMs)
     return found ? window : QString();
 }
 
+QString Desktop::windowTitle(const QString& window)
+{
+    const CommandResult r = runCommand(QStringLiteral("xdotool"), {QStringLiteral("getwindowname"), window}, m_display, 5000);
+    return r.ok() ? r.out.trimmed() : QString();
+}
+
 QStringList Desktop::visibleWindows(const QString& name)
 {
     const CommandResult r = runCommand(

@@ -39,6 +39,8 @@ public:
     // Waits for the host's main window (its title starts with `title`) to be mapped and
     // maximised; returns its X window id, or 0.
     QString waitForMainWindow(const QString& title, int timeoutMs);
+    // The title of the X window `window`.
+    QString windowTitle(const QString& window);
     // The X window ids of visible windows whose title matches the regular expression `name`.
     QStringList visibleWindows(const QString& name);
 

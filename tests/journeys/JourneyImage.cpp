@@ -89,14 +89,13 @@ QVector<Run> colourRuns(const QImage& image, int y, int minWidth, int tolerance)
     return runs;
 }
 
-HostLayout findHostLayout(const QImage& screen)
+namespace {
+
+// The layout as seen on one row of the picture; invalid when the row does not show it.
+HostLayout layoutOnRow(const QImage& im, int row)
 {
     HostLayout layout;
-    const QImage im = rgb(screen);
     const int w = im.width(), h = im.height();
-    if (w < 400 || h < 300) return layout;
-    // A row a little above the status bar: the views reach down to it, their content rarely does.
-    const int row = h - 40;
     const QVector<Run> runs = colourRuns(im, row, 4);
     int best = -1;
     for (int i = 0; i < runs.size(); ++i) {
@@ -113,9 +112,10 @@ HostLayout findHostLayout(const QImage& screen)
     while (bottom + 1 < h && near(im.pixel(column, bottom + 1), bg, 3)) ++bottom;
     layout.view3D = QRect(QPoint(view.left, top), QPoint(view.right, bottom));
     layout.background3D = view.colour;
-    // The photo view: the first wide run after the splitter right of the 3D view.
+    // The photo view: the first wide run after the splitter right of the 3D view (a view that
+    // touches the 3D view directly is no photo view: without a splitter there is none).
     for (int i = best + 1; i < runs.size(); ++i)
-        if (runs[i].left > view.right && runs[i].left - view.right < 20 && runs[i].width() >= w / 8) {
+        if (runs[i].left - view.right > 2 && runs[i].left - view.right < 20 && runs[i].width() >= w / 8) {
             layout.photoView = QRect(QPoint(runs[i].left, top), QPoint(runs[i].right, bottom));
             break;
         }
@@ -123,6 +123,23 @@ HostLayout findHostLayout(const QImage& screen)
     if (layout.photoView.isValid())
         layout.rightDock = QRect(QPoint(std::min(w - 1, layout.photoView.right() + 4), top), QPoint(w - 1, bottom));
     return layout;
+}
+
+}  // namespace
+
+HostLayout findHostLayout(const QImage& screen)
+{
+    const QImage im = rgb(screen);
+    if (im.width() < 400 || im.height() < 300) return HostLayout();
+    // Rows a little above the status bar first: the views reach down to them, their content
+    // rarely does; where a mesh covers one row, a row higher up shows the view's whole width.
+    HostLayout first;
+    for (int row = im.height() - 40; row > im.height() / 2; row -= 25) {
+        const HostLayout layout = layoutOnRow(im, row);
+        if (layout.valid()) return layout;
+        if (!first.view3D.isValid()) first = layout;
+    }
+    return first;
 }
 
 Band findHighlightBand(const QImage& image, int x, int top, int bottom)

@@ -44,7 +44,8 @@ struct HostLayout {
 // The 3D view is the widest run of one colour on a row near the bottom of the window whose
 // middle lies in the left 15..60 % of the screen (the docks are narrower, and the photo view is
 // right of it); its height is how far its colour goes up and down at its left edge. The photo
-// view is the next wide run after the splitter, as tall as the 3D view.
+// view is the next wide run after the splitter, as tall as the 3D view. Rows higher up are
+// tried when content hides the views on the lowest one.
 HostLayout findHostLayout(const QImage& screen);
 
 // The rows (top..bottom, inclusive) of the first band of highlight colour in column `x` between

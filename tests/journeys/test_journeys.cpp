@@ -77,7 +77,8 @@ protected:
             ADD_FAILURE() << error.toStdString();
             return QImage();
         }
-        if (m_desktop.waitForMainWindow(kTitle, 60000).isEmpty()) {
+        m_window = m_desktop.waitForMainWindow(kTitle, 60000);
+        if (m_window.isEmpty()) {
             ADD_FAILURE() << "the host's window did not come up maximised (see " << m_dir.toStdString()
                           << "/orvhost.log)";
             return QImage();
@@ -117,6 +118,7 @@ protected:
     QPoint centre(const QRect& r) const { return r.center(); }
 
     Desktop m_desktop;
+    QString m_window;  // the host's main window
     HostLayout m_layout;
     QString m_dir;
     QString m_sample;
@@ -269,6 +271,9 @@ TEST_F(Journey, NewFolderSurvivesSaveAndReopen)
     ASSERT_TRUE(m_desktop.key(QStringLiteral("Return")));
     const QImage named = m_desktop.settledScreenshot(QStringLiteral("folder-named"), tree);
     EXPECT_GT(changedShare(start, named, tree), 0.005) << "the tree shows no new folder";
+    // The title marks the project as changed, until it is saved.
+    EXPECT_TRUE(m_desktop.windowTitle(m_window).contains(QLatin1Char('*')))
+        << "no modified mark in the title " << m_desktop.windowTitle(m_window).toStdString();
 
     ASSERT_TRUE(m_desktop.key(QStringLiteral("ctrl+s")));
     auto hasFolder = [&]() {
@@ -278,6 +283,9 @@ TEST_F(Journey, NewFolderSurvivesSaveAndReopen)
     };
     EXPECT_TRUE(waitUntil(hasFolder, 10000)) << "File > Save did not write the folder into the project";
     m_desktop.screenshot(QStringLiteral("saved"));
+    EXPECT_TRUE(waitUntil([&]() { return !m_desktop.windowTitle(m_window).contains(QLatin1Char('*')); }, 5000))
+        << "the title still marks the project as changed after the save: "
+        << m_desktop.windowTitle(m_window).toStdString();
 
     ASSERT_TRUE(m_desktop.key(QStringLiteral("ctrl+q")));
     const bool quit = m_desktop.host().waitExit(15000);
