@@ -18,6 +18,8 @@ PACKAGES=(
   xvfb xauth
   # a font so text drawn by QPainter has glyphs on a bare machine
   fonts-dejavu-core
+  # the journey tests: a window manager, real X input, window properties (xprop) and screenshots
+  openbox xdotool x11-utils imagemagick
 )
 
 SUDO=""
