@@ -1,6 +1,7 @@
 #include "TriangleSelection.h"
 
 #include "FlatKeyTable.h"
+#include "OrvLog.h"
 #include "ProgressSteps.h"
 
 #include <QDebug>
@@ -344,7 +345,7 @@ void refineVisibleTriangles(const SelectionView& view, const ref_ptr<IZimTrackBa
             bool inserted = false;
             seamIndex.findOrInsert(e, int(seamEntries.size()), &inserted);
             if (!inserted) {
-                qDebug() << "BIG BUG";
+                qCDebug(orvUiLog) << "BIG BUG";
                 continue;
             }
             seamEntries.push_back({e.a, e.b, {m, -1}});

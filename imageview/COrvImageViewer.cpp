@@ -2,6 +2,7 @@
 
 #include "IOrvDrawLayer.h"
 #include "OrvFrameLink.h"
+#include "OrvLog.h"
 #include "OrvItemAction.h"
 #include "OrvKeyMapping.h"
 #include "OrvUIElements64t.h"
@@ -185,7 +186,7 @@ bool COrvImageViewer::setImage(ref_ptr<IZimImage> image)
 {
     QString error;
     if (!m_drawer->setImage(std::move(image), &error)) {
-        qDebug("COrvImageViewer::setImage: %s", qPrintable(error));
+        qCDebug(orvUiLog, "COrvImageViewer::setImage: %s", qPrintable(error));
         return false;
     }
     fitToWindow();
