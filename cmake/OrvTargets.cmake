@@ -69,3 +69,24 @@ function(orv_add_plugin name)
     install(TARGETS ${name} LIBRARY DESTINATION "${CMAKE_INSTALL_BINDIR}/plugins")
   endif()
 endfunction()
+
+# orv_copy_icons(<target> <subfolder> <names...>): a target, built by default, that copies the
+# icons icons/<subfolder>/<name>.png of the source tree into <appdir>/icons/<subfolder> of the
+# build tree whenever one changes; the views and the host load them from there. An empty
+# subfolder ("") means the icons folder itself.
+function(orv_copy_icons target subfolder)
+  set(dir "icons")
+  if(subfolder)
+    set(dir "icons/${subfolder}")
+  endif()
+  set(outputs "")
+  foreach(name IN LISTS ARGN)
+    set(icon "${PROJECT_SOURCE_DIR}/${dir}/${name}.png")
+    set(out "${ORV_OUTPUT_DIR}/${dir}/${name}.png")
+    add_custom_command(OUTPUT "${out}"
+                       COMMAND ${CMAKE_COMMAND} -E copy_if_different "${icon}" "${out}"
+                       DEPENDS "${icon}" VERBATIM)
+    list(APPEND outputs "${out}")
+  endforeach()
+  add_custom_target(${target} ALL DEPENDS ${outputs})
+endfunction()
