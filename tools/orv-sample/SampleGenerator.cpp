@@ -1649,6 +1649,37 @@ void runJobs(int n, int workers, const std::function<bool(int)>& job, const std:
     for (std::thread& t : pool) t.join();
 }
 
+// Makes out[i] = make(i) for every piece on `workers` threads (runJobs). An allocation failure
+// becomes that piece's error (outOfMemory(i)); a piece that ends neither done nor with an error
+// is notWritten(i). Returns the error of the first piece that failed, empty when all are done.
+template <class Output, class Make>
+QString makeEach(std::vector<Output>& out, int workers, const Make& make,
+                 const std::function<QString(int)>& outOfMemory, const std::function<QString(int)>& notWritten,
+                 const std::function<void(int)>& finished)
+{
+    const int n = int(out.size());
+    runJobs(
+        n, workers,
+        [&](int i) {
+            Output o;
+            try {
+                o = make(i);
+            } catch (const std::bad_alloc&) {
+                o = Output();
+                o.error = outOfMemory(i);
+            }
+            const bool ok = o.done;
+            out[std::size_t(i)] = std::move(o);
+            return ok;
+        },
+        finished);
+    for (int i = 0; i < n; ++i) {
+        const Output& o = out[std::size_t(i)];
+        if (!o.error.isEmpty() || !o.done) return o.error.isEmpty() ? notWritten(i) : o.error;
+    }
+    return QString();
+}
+
 }  // namespace
 
 // ---- the whole project ---------------------------------------------------------------------------
@@ -1701,28 +1732,11 @@ SampleResult generateSample(const SampleOptions& options, const SampleProgress& 
         const bool keep = textureBytes * n <= 256e6;
         const double tileBytes = 2.0 * textureBytes + 80.0 * terrain.verticesPerTile() + 40.0 * terrain.trianglesPerTile();
         const int workers = std::clamp(std::min(cores, int(1.5e9 / tileBytes)), 1, std::min(n, 8));
-        runJobs(
-            n, workers,
-            [&](int tile) {
-                TileOutput t;
-                try {
-                    t = makeTile(terrain, tile, options, meshDir, keep);
-                } catch (const std::bad_alloc&) {
-                    t = TileOutput();
-                    t.error = tr("not enough memory for tile %1").arg(tile);
-                }
-                const bool ok = t.done;
-                tiles[std::size_t(tile)] = std::move(t);
-                return ok;
-            },
-            {});
-    }
-    for (int tile = 0; tile < n; ++tile) {
-        const TileOutput& t = tiles[std::size_t(tile)];
-        if (!t.error.isEmpty() || !t.done) {
-            result.error = t.error.isEmpty() ? tr("tile %1 was not written").arg(tile) : t.error;
-            return result;
-        }
+        result.error = makeEach(
+            tiles, workers, [&](int tile) { return makeTile(terrain, tile, options, meshDir, keep); },
+            [](int tile) { return tr("not enough memory for tile %1").arg(tile); },
+            [](int tile) { return tr("tile %1 was not written").arg(tile); }, {});
+        if (!result.error.isEmpty()) return result;
     }
 
     // Then the photos, one per tile.
@@ -1733,30 +1747,17 @@ SampleResult generateSample(const SampleOptions& options, const SampleProgress& 
         const double photoBytes = photoPixels * (12.0 * canvasScale + 8.0) + 9.0 * textureBytes +
                                   100.0 * terrain.verticesPerTile() * std::min(n, 9);
         const int workers = std::clamp(std::min(cores, int(1.5e9 / photoBytes)), 1, std::min(n, 8));
-        runJobs(
-            n, workers,
+        result.error = makeEach(
+            photoOut, workers,
             [&](int tile) {
-                PhotoOutput p;
-                try {
-                    p = makePhoto(terrain, tile, options, tiles, meshDir, photoDir.filePath(photoName(tile)));
-                } catch (const std::bad_alloc&) {
-                    p = PhotoOutput();
-                    p.error = tr("not enough memory for photo %1").arg(tile);
-                }
-                const bool ok = p.done;
-                photoOut[std::size_t(tile)] = std::move(p);
-                return ok;
+                return makePhoto(terrain, tile, options, tiles, meshDir, photoDir.filePath(photoName(tile)));
             },
+            [](int tile) { return tr("not enough memory for photo %1").arg(tile); },
+            [](int tile) { return tr("photo %1 was not written").arg(tile); },
             [&](int done) {
                 if (progress) progress(done, n);
             });
-    }
-    for (int tile = 0; tile < n; ++tile) {
-        const PhotoOutput& p = photoOut[std::size_t(tile)];
-        if (!p.error.isEmpty() || !p.done) {
-            result.error = p.error.isEmpty() ? tr("photo %1 was not written").arg(tile) : p.error;
-            return result;
-        }
+        if (!result.error.isEmpty()) return result;
     }
 
     // The manifest, last: it only ever lists files that are complete on disk.
