@@ -2,9 +2,9 @@
 
 #include "IOrvDrawLayer.h"
 #include "OrvFrameLink.h"
-#include "OrvLog.h"
 #include "OrvItemAction.h"
 #include "OrvKeyMapping.h"
+#include "OrvLog.h"
 #include "OrvUIElements64t.h"
 #include "ViewInput.h"
 
@@ -475,13 +475,6 @@ void COrvImageViewer::triggeredPlugin(bool state)
     if (it != m_callbacks.constEnd() && it.value()) it.value()(name, state);
 }
 
-void COrvImageViewer::showContextMenu(const QPoint& globalPos)
-{
-    // Shown without a nested event loop, so that nothing the mouse does next is swallowed; an
-    // empty menu would pop up as an empty frame.
-    if (menuHasCommands(m_contextMenu)) m_contextMenu->popup(globalPos);
-}
-
 // ---- flags and plug-in values -----------------------------------------------------------------
 
 int COrvImageViewer::setShowMarks(bool show)
@@ -574,7 +567,7 @@ void COrvImageViewer::mouseReleaseEvent(QMouseEvent* event)
             toTool([&](IZimTool* tool) { tool->onRightClick(ZimViewImage, flags, x, y); });
         else
             QWidget::mouseReleaseEvent(event);
-        if (release.openMenu) showContextMenu(event->globalPos());
+        if (release.openMenu) popupContextMenu(m_contextMenu, event->globalPos());
         break;
     }
     default:
@@ -662,7 +655,7 @@ void COrvImageViewer::contextMenuEvent(QContextMenuEvent* event)
     // Where the request comes with the press (X11), the menu waits for the release.
     if (m_rightButton.menuRequest(event->reason() == QContextMenuEvent::Mouse) ==
         RightButtonGesture::Request::OpenNow)
-        showContextMenu(event->globalPos());
+        popupContextMenu(m_contextMenu, event->globalPos());
 }
 
 }  // namespace orvUI

@@ -109,8 +109,6 @@ private:
     int notifySelMarkCount();
     // A warning box over the window the viewer is in (the main frame): empty title, OK only.
     void warn(const QString& text);
-    // Pops the context menu up at a screen position when it offers anything.
-    void showContextMenu(const QPoint& globalPos);
     void drawRectLayers();
 
     QPoint m_lastCursor;

@@ -158,14 +158,20 @@ ref_ptr<IZimDisplay> COrv3DViewer::getDisplay() { return display; }
 
 // ---- camera ------------------------------------------------------------------------------------
 
-int COrv3DViewer::viewAllMeshes()
+bool COrv3DViewer::awakeMeshLists(ref_ptr<MeshArray>& meshes, ref_ptr<MeshArray>& backup) const
 {
     ref_ptr<IZimMM> mm = zim::getMM();
-    if (!mm || !mm->isProjectOpen() || !trackBall) return -1;
-    ref_ptr<MeshArray> meshes;
-    ref_ptr<MeshArray> backup;
+    if (!mm || !mm->isProjectOpen()) return false;
     mm->getMeshArray(meshes);
     mm->getBackupMeshArray(backup);
+    return true;
+}
+
+int COrv3DViewer::viewAllMeshes()
+{
+    ref_ptr<MeshArray> meshes;
+    ref_ptr<MeshArray> backup;
+    if (!trackBall || !awakeMeshLists(meshes, backup)) return -1;
     if (!meshes && !backup) return -1;
     trackBall->fitToBox(meshesBox(meshes, backup), true);
     draw();
@@ -174,13 +180,9 @@ int COrv3DViewer::viewAllMeshes()
 
 Enve3d COrv3DViewer::awakeMeshesBox() const
 {
-    ref_ptr<IZimMM> mm = zim::getMM();
-    if (!mm || !mm->isProjectOpen()) return Enve3d();
     ref_ptr<MeshArray> meshes;
     ref_ptr<MeshArray> backup;
-    mm->getMeshArray(meshes);
-    mm->getBackupMeshArray(backup);
-    return meshesBox(meshes, backup);
+    return awakeMeshLists(meshes, backup) ? meshesBox(meshes, backup) : Enve3d();
 }
 
 void COrv3DViewer::setClipRange(double nearDistance, double farDistance)
@@ -1059,7 +1061,7 @@ void COrv3DViewer::mouseReleaseEvent(QMouseEvent* event)
         if (!trackBall || trackBall->dragMode() == ZimDragNone || release.click) {
             if (trackBall && trackBall->dragMode() != ZimDragNone) trackBall->endDrag(pressed.x(), pressed.y(), 0);
             toTool([&](IZimTool* t) { t->onRightClick(ZimView3D, flags, p.x(), p.y()); });
-            if (release.openMenu) showContextMenu(event->globalPos());
+            if (release.openMenu) popupContextMenu(contextMenu, event->globalPos());
         } else {
             setModified();
             trackBall->endDrag(p.x(), p.y(), 0);
@@ -1212,14 +1214,7 @@ void COrv3DViewer::contextMenuEvent(QContextMenuEvent* event)
     // X11 asks right after the press: the menu waits for the release, which may turn out to
     // end a drag.
     if (rightButton.menuRequest(event->reason() == QContextMenuEvent::Mouse) == RightButtonGesture::Request::OpenNow)
-        showContextMenu(event->globalPos());
-}
-
-void COrv3DViewer::showContextMenu(const QPoint& globalPos)
-{
-    // Shown without a nested event loop, so that nothing the mouse does next is swallowed; an
-    // empty menu would pop up as an empty frame.
-    if (menuHasCommands(contextMenu)) contextMenu->popup(globalPos);
+        popupContextMenu(contextMenu, event->globalPos());
 }
 
 void COrv3DViewer::paintGL()

@@ -155,14 +155,14 @@ private:
     void drawImageOverlay();
     void drawMagnifier();
     void addPluginAction(QMenu* menu, const ref_ptr<IOrvActionItem>& item);
-    // Pops the context menu up at a screen position when it offers anything.
-    void showContextMenu(const QPoint& globalPos);
     void applyStandardView(int index);
     // Looks down on the awake meshes from the south and fits them; false (nothing changed)
     // without meshes.
     bool applyHomeView();
     // Whether eye, centre and up are still those the viewer started with.
     bool cameraUntouched();
+    // The kernel's two lists of awake meshes (bare and textured); false without a project.
+    bool awakeMeshLists(ref_ptr<MeshArray>& meshes, ref_ptr<MeshArray>& backup) const;
     // The box of every awake mesh; empty without a project or meshes.
     Enve3d awakeMeshesBox() const;
     // Sets the trackball's near and far distances, in whichever order keeps near below far.

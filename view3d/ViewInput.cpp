@@ -23,6 +23,11 @@ bool menuHasCommands(const QMenu* menu)
     return false;
 }
 
+void popupContextMenu(QMenu* menu, const QPoint& globalPos)
+{
+    if (menuHasCommands(menu)) menu->popup(globalPos);
+}
+
 void RightButtonGesture::press(const QPoint& pos)
 {
     m_press = pos;

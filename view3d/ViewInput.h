@@ -16,6 +16,9 @@ int wheelNotchDelta(const QPoint& angleDelta);
 // Whether a menu offers anything: a visible action that is not a separator, in it or in one of
 // its submenus.
 bool menuHasCommands(const QMenu* menu);
+// Pops a view's context menu up at a screen position when it offers anything: without a nested
+// event loop, so that nothing the mouse does next is swallowed, and never as an empty frame.
+void popupContextMenu(QMenu* menu, const QPoint& globalPos);
 
 // The right button of a view. A click (press and release with the cursor staying within
 // kDragDistance pixels of the press) opens the context menu at the release; a drag never does.
