@@ -59,11 +59,13 @@ void setViewStateReady(bool ready)
     if (QWidget* frame = frameWidget()) frame->setProperty(kViewStateReady, ready);
 }
 
-// The camera record stored with the open project; empty when there is none.
-QByteArray storedCamera(IZimMM* mm)
+// The camera record stored with the open project; empty when there is none (*present, when
+// given, tells an empty record from none).
+QByteArray storedCamera(IZimMM* mm, bool* present = nullptr)
 {
     int size = -1;
     mm->readProjectData(CameraRecord::group(), CameraRecord::key(), nullptr, 0, &size);
+    if (present) *present = size >= 0;
     QByteArray stored(qMax(size, 0), '\0');
     if (size > 0) mm->readProjectData(CameraRecord::group(), CameraRecord::key(), stored.data(), size, nullptr);
     return stored;
@@ -597,11 +599,10 @@ void settleOpenedProject(bool opened)
     if (!vm || !mm) return;
     orvUI::IOrv3DViewer* viewer = vm->get3DViewer();
     if (viewer && mm->isProjectOpen()) {
-        int size = -1;
-        mm->readProjectData(CameraRecord::group(), CameraRecord::key(), nullptr, 0, &size);
+        bool present = false;
+        const QByteArray stored = storedCamera(mm.get(), &present);
         bool restored = false;
-        if (size >= 0) {
-            const QByteArray stored = storedCamera(mm.get());
+        if (present) {
             orvUI::ViewCamera camera;
             QString why;
             if (!CameraRecord::decode(stored, &camera, &why))
