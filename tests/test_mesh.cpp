@@ -6,12 +6,17 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QTemporaryDir>
+#include <QtGlobal>
 #include <limits>
 #include <ostream>
 #include <vector>
 
 #include "TestSupport.h"
 #include "ZimGeometry64t.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
@@ -68,6 +73,26 @@ QString write(const QTemporaryDir& dir, const QString& name, const QByteArray& b
 }
 
 const QByteArray kTri = "v 0 0 0\nv 1 0 0\nv 0 1 0\n", kUv = "vt 0 0\nvt 1 0\nvt 0 1\n";
+
+// Collects the warnings logged while it lives.
+class LogCapture {
+public:
+    LogCapture() { m_previous = qInstallMessageHandler(&LogCapture::handle); lines().clear(); }
+    ~LogCapture() { qInstallMessageHandler(m_previous); }
+    QString text() const { return lines().join(QLatin1Char('\n')); }
+    void clear() { lines().clear(); }
+
+private:
+    static QStringList& lines()
+    {
+        static QStringList held;
+        return held;
+    }
+    static void handle(QtMsgType, const QMessageLogContext&, const QString& message) { lines() << message; }
+    QtMessageHandler m_previous = nullptr;
+};
+
+bool makeFifo(const QString& path) { return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0; }
 
 }  // namespace
 
@@ -222,16 +247,17 @@ TEST(MeshLoadErrors, BrokenFilesAreRejectedNamingTheFileOrWhatIsMissing)
         {"missing_vt.obj", kTri + kUv + "f 1/1 2/2 3/4\n"},
         {"zero_vt.obj", kTri + kUv + "f 1/0 2/1 3/2\n"},
         {"no_vt.obj", kTri + "f 1/1 2/2 3/3\n"},
-        {"mixed_vt.obj", kTri + kUv + "f 1/1 2/2 3\n"},
+        {"overflow_index.obj", kTri + "f 1 2 99999999999999999999\n", "line 4"},
+        {"overflow_vt.obj", kTri + kUv + "f 1/1 2/4294967298 3/3\n", "4294967298"},
+        {"int_max_plus.obj", kTri + "f 1 2\t2147483648\n", "line 4"},
+        {"sign_only.obj", kTri + "f 1 - 3\n", "line 4"},
         {"nan_vertex.obj", "v nan 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n"},
         {"inf_vertex.obj", "v 0 0 0\nv inf 0 0\nv 0 1 0\nf 1 2 3\n"},
         {"huge_vertex.obj", "v 0 0 0\nv 1 0 0\nv 0 1e999 0\nf 1 2 3\n"},
         {"nan_vt.obj", kTri + "vt 0 0\nvt nan 0\nvt 0 1\nf 1/1 2/2 3/3\n"},
         {"not_there.obj", QByteArray()},
         {"folder.obj", QByteArray()},
-        {"nolib.obj", "mtllib missing_library.mtl\n" + kTri + kUv + use, "missing_library.mtl"},
-        {"nomat.obj", "mtllib lib.mtl\n" + kTri + kUv + "usemtl Nowhere\nf 1/1 2/2 3/3\n", "Nowhere"},
-        {"nolibuse.obj", kTri + kUv + use, "Here"},
+        {"faces_none.obj", "mtllib missing_library.mtl\n" + kTri + kUv + "usemtl Here\n", "no faces"},
         {"notex.obj", "mtllib gone.mtl\n" + kTri + kUv + "usemtl Gone\nf 1/1 2/2 3/3\n", "absent_texture.png"}};
     for (const auto& c : cases) {
         const QString path = dir.filePath(c.file);
@@ -241,6 +267,122 @@ TEST(MeshLoadErrors, BrokenFilesAreRejectedNamingTheFileOrWhatIsMissing)
         EXPECT_TRUE(error.contains(c.file) && error.contains(c.named ? c.named : c.file)) << error.toStdString();
         EXPECT_FALSE(zim::loadObjMesh(path)) << c.file << " without an error slot";
     }
+}
+
+TEST(MeshLoadErrors, SpecialOversizedAndUndecodableFilesAreRefusedWithoutBeingRead)
+{
+    // Each of these would block on the open or read without end if it were read.
+    QTemporaryDir dir;
+    ASSERT_TRUE(makeFifo(dir.filePath("pipe.obj")));
+    ASSERT_TRUE(makeFifo(dir.filePath("pipe.mtl")));
+    ASSERT_TRUE(makeFifo(dir.filePath("pipe.png")));
+    texture(dir.path(), "tex.png", 2, 2);
+    write(dir, "tex.mtl", "newmtl T\nmap_Kd pipe.png\n");
+    write(dir, "alpha.mtl", "newmtl A\nmap_Kd tex.png\nmap_d pipe.png\n");
+    ASSERT_TRUE(QDir(dir.path()).mkpath("folder.mtl"));
+    // One byte beyond 16 MiB, as a sparse file: refused by its size before anything is read.
+    {
+        QFile big(dir.filePath("big.mtl"));
+        ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(big.resize((qint64(16) << 20) + 1));
+    }
+    const QByteArray face = kTri + kUv + "f 1/1 2/2 3/3\n";
+    const struct {
+        const char* file;
+        QByteArray text;
+        const char* named;
+        const char* why;
+    } cases[] = {
+        {"pipe.obj", QByteArray(), "pipe.obj", "FIFO"},
+        {"lib_pipe.obj", "mtllib pipe.mtl\n" + face, "pipe.mtl", "FIFO"},
+        {"lib_folder.obj", "mtllib folder.mtl\n" + face, "folder.mtl", "folder"},
+        {"lib_big.obj", "mtllib big.mtl\n" + face, "big.mtl", "16 MiB"},
+        {"tex_pipe.obj", "mtllib tex.mtl\nusemtl T\n" + face, "pipe.png", "FIFO"},
+        {"alpha_pipe.obj", "mtllib alpha.mtl\nusemtl A\n" + face, "pipe.png", "FIFO"}};
+    for (const auto& c : cases) {
+        if (!c.text.isNull()) write(dir, c.file, c.text);
+        QString error;
+        EXPECT_FALSE(zim::loadObjMesh(dir.filePath(c.file), &error)) << c.file;
+        EXPECT_TRUE(error.contains(c.named) && error.contains(c.why)) << error.toStdString();
+    }
+
+    // A name that is not valid UTF-8 reaches the program with replacement characters: it cannot
+    // be opened, and the message says so instead of claiming the file is not there.
+    const QByteArray rawName = QFile::encodeName(dir.path()) + "/caf\xE9.obj";
+    const int fd = ::open(rawName.constData(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, face.constData(), std::size_t(face.size())), ssize_t(face.size()));
+    ::close(fd);
+    const QString decoded = QFile::decodeName(rawName);
+    ASSERT_TRUE(decoded.contains(QChar::ReplacementCharacter));
+    QString error;
+    EXPECT_FALSE(zim::loadObjMesh(decoded, &error));
+    EXPECT_TRUE(error.contains("not valid UTF-8") && !error.contains("does not exist")) << error.toStdString();
+    EXPECT_FALSE(zim::loadObjMesh(dir.filePath("nothing.obj"), &error));
+    EXPECT_TRUE(error.contains("does not exist")) << error.toStdString();
+}
+
+TEST(MeshLoad, ValidVariantsLoadAsTheCommonReadersDo)
+{
+    QTemporaryDir dir;
+    const QString wall = canonical(texture(dir.path(), "wall.png", 2, 2));
+    const QString stone = canonical(texture(dir.path(), "stone.png", 2, 2));
+    // Two materials whose names share their first word; the library starts with a byte-order mark.
+    write(dir, "lib.mtl", "\xEF\xBB\xBFnewmtl stone\nmap_Kd stone.png\nnewmtl  stone wall \nmap_Kd wall.png\n");
+    const QByteArray face = kTri + kUv + "f 1/1 2/2 3/3\n";
+    LogCapture log;
+    QString error;
+    auto load = [&](const char* file, const QByteArray& text) {
+        log.clear();
+        const ref_ptr<IZimMesh> mesh = zim::loadObjMesh(write(dir, file, text), &error);
+        EXPECT_TRUE(mesh) << file << ": " << error.toStdString();
+        return mesh;
+    };
+
+    ref_ptr<IZimMesh> mesh = load("spaces.obj", "mtllib lib.mtl\nusemtl stone wall\n" + face);
+    ASSERT_TRUE(mesh);
+    EXPECT_EQ(canonical(mesh->meshTexturePath()), wall);
+    mesh = load("bom.obj", "\xEF\xBB\xBFmtllib lib.mtl\r\nusemtl stone\r\n" + face);
+    ASSERT_TRUE(mesh);
+    EXPECT_EQ(canonical(mesh->meshTexturePath()), stone);
+    EXPECT_EQ(log.text(), QString());
+
+    // Missing material, missing library, usemtl without any library: untextured and a warning
+    // that names what is missing.
+    const struct {
+        const char* file;
+        QByteArray text;
+        const char* named;
+    } untextured[] = {
+        {"nomat.obj", "mtllib lib.mtl\nusemtl Nowhere Land\n" + face, "Nowhere Land"},
+        {"nolib.obj", "mtllib missing_library.mtl\nusemtl stone\n" + face, "missing_library.mtl"},
+        {"nolibuse.obj", "usemtl stone\n" + face, "stone"}};
+    for (const auto& c : untextured) {
+        mesh = load(c.file, c.text);
+        ASSERT_TRUE(mesh);
+        EXPECT_EQ(mesh->meshTriangleCount(), 1) << c.file;
+        EXPECT_TRUE(mesh->meshTexturePath().isEmpty()) << c.file;
+        EXPECT_TRUE(log.text().contains(c.file) && log.text().contains(c.named)) << log.text().toStdString();
+    }
+
+    // Faces with texture coordinates on some corners or none are kept and report no texture
+    // corners; the others keep theirs and the texture.
+    mesh = load("mixed.obj", "mtllib lib.mtl\nusemtl stone\n" + kTri + "v 1 1 0\n" + kUv +
+                                 "f 1/1 2/2 3/3\nf 2/2 4 3/3\nf 2 4 3\nf 1/3 2/1 3/2\n");
+    ASSERT_TRUE(mesh);
+    ASSERT_EQ(mesh->meshTriangleCount(), 4);
+    EXPECT_EQ(canonical(mesh->meshTexturePath()), stone);
+    EXPECT_TRUE(log.text().contains("2 of its 4 faces")) << log.text().toStdString();
+    const int expected[4][3] = {{0, 1, 2}, {-1, -1, -1}, {-1, -1, -1}, {2, 0, 1}};
+    for (int f = 0; f < 4; ++f)
+        for (int k = 0; k < 3; ++k) EXPECT_EQ(mesh->meshTexFaceIndex(f, k), expected[f][k]) << f << "," << k;
+    // The face lookup the backup uses finds the untextured face and gets no texture corner.
+    EXPECT_EQ(mesh->meshTexFaceIndex(mesh->meshTexFace(1, 3, 2), 0), -1);
+    // New geometry forgets the marks.
+    ASSERT_EQ(mesh->setMeshGeometry(mesh->meshVertexSource(), mesh->meshTriangles(), mesh->meshTexCoords(),
+                                    mesh->meshTexIndices()),
+              0);
+    EXPECT_GE(mesh->meshTexFaceIndex(1, 0), 0);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -104,6 +104,7 @@ int CZimMesh::meshTexFace(int i0, int i1, int i2) const
 int CZimMesh::meshTexFaceIndex(int face, int corner) const
 {
     if (face < 0 || corner < 0 || corner > 2 || face >= meshTriangleCount()) return -1;
+    if (std::size_t(face) < m_untextured.size() && m_untextured[std::size_t(face)]) return -1;
     const int at = face * 3 + corner;
     return m_texIndices ? m_texIndices->element(at) : m_triangles->element(at);
 }
@@ -152,6 +153,7 @@ int CZimMesh::setMeshGeometry(const ref_ptr<Pnt3fArray>& vertices, const ref_ptr
     m_texIndices = texIndices;
     m_box = box(m_vertices);
     m_faces.build(m_triangles->data(), m_triangles->count() / 3);
+    m_untextured.clear();
     m_error.clear();
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "ZimGeometry64t.h"
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace zim {
@@ -60,6 +61,9 @@ public:
     void setMeshAlphaTexturePath(const QString& path) override { m_alphaPath = path; }
 
     void setMeshFilePath(const QString& path) { m_filePath = path; }
+    // Marks triangles (one byte each, non-zero: untextured) whose face had no texture coordinate
+    // on some corner: their corners report texture index -1. New geometry clears the marks.
+    void setUntexturedTriangles(std::vector<unsigned char> flags) { m_untextured = std::move(flags); }
     void setMeshTextureName(const QString& name) { m_textureName = name; }
 
 protected:
@@ -71,6 +75,7 @@ private:
     ref_ptr<Pnt2fArray> m_texCoords;
     ref_ptr<IntArray> m_texIndices;
     FaceLookup m_faces;
+    std::vector<unsigned char> m_untextured;
     Enve3d m_box;
     QString m_name;
     QString m_label;
