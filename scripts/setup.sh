@@ -12,6 +12,8 @@ PACKAGES=(
   libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri mesa-utils
   # mesh loading, project files
   libtinyobjloader-dev libsqlite3-dev sqlite3
+  # large PNG pictures are reduced while decoding, through libpng itself
+  libpng-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   # a display for the GL tests and headless runs; xvfb-run needs xauth

@@ -17,6 +17,13 @@
 #include "TestSupport.h"
 #include "ZimGeometry64t.h"
 
+#include <QFile>
+#include <QtGlobal>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace {
@@ -570,4 +577,172 @@ TEST(ImageResize, KeepsRowOrderHonoursAspectAndRefusesBadSizes)
         for (int mode : {ZimImageResizeSmooth, ZimImageResizeFast})
             EXPECT_EQ(wide->imageResize(size[0], size[1], mode, 0), -1) << size[0] << "x" << size[1];
     EXPECT_EQ(contents(wide), before);
+}
+
+// ---- files that must not be read, and pictures decoded reduced -----------------------------
+
+namespace {
+
+// The pixel at (x, y) counted from the top, as R, G, B, A (A 255 without alpha).
+Px topDown(const ref_ptr<IZimImage>& img, int x, int y)
+{
+    unsigned char p[4] = {0, 0, 0, 255};
+    EXPECT_TRUE(img->imageGetPixel(p, x, img->imageHeight() - 1 - y, false));
+    return {p[2], p[1], p[0], img->imageBits() == 32 ? p[3] : 255};
+}
+
+QStringList& logged()
+{
+    static QStringList lines;
+    return lines;
+}
+
+void keepMessage(QtMsgType, const QMessageLogContext&, const QString& message) { logged() << message; }
+
+}  // namespace
+
+TEST(ImageFiles, SpecialOversizedAndUndecodableNamesAreRefusedWithoutBeingRead)
+{
+    QTemporaryDir dir;
+    const QString pipe = dir.filePath("pipe.png");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkpath("folder.png"));
+    {
+        // One byte beyond 1 GiB, sparse: refused by its size before anything is read.
+        QFile big(dir.filePath("big.png"));
+        ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(big.resize((qint64(1) << 30) + 1));
+    }
+    const struct {
+        QString path;
+        const char* why;
+    } cases[] = {{pipe, "FIFO"}, {dir.filePath("folder.png"), "folder"}, {dir.filePath("big.png"), "1024 MiB"}};
+    for (const auto& c : cases) {
+        ref_ptr<IZimImage> img = makeImage(2, 2, 24);
+        EXPECT_NE(img->imageLoad(c.path), 0) << c.path.toStdString();
+        EXPECT_TRUE(img->imageLastError().contains(c.path) && img->imageLastError().contains(c.why))
+            << img->imageLastError().toStdString();
+        EXPECT_EQ(img->imageWidth(), 2);
+        QString error;
+        EXPECT_FALSE(zim::loadZimTexture(c.path, &error));
+        EXPECT_TRUE(error.contains(c.why)) << error.toStdString();
+    }
+
+    const QByteArray rawName = QFile::encodeName(dir.path()) + "/photo\xE9.png";
+    QImage picture(3, 2, QImage::Format_RGB888);
+    picture.fill(Qt::red);
+    ASSERT_TRUE(picture.save(dir.filePath("plain.png")));
+    ASSERT_EQ(::rename(QFile::encodeName(dir.filePath("plain.png")).constData(), rawName.constData()), 0);
+    QString error;
+    EXPECT_FALSE(zim::loadZimImage(QFile::decodeName(rawName), &error));
+    EXPECT_TRUE(error.contains("not valid UTF-8") && !error.contains("does not exist")) << error.toStdString();
+    ::unlink(rawName.constData());  // the temporary folder cannot name it to remove it
+}
+
+TEST(ImageFiles, PngIsReducedWhileDecodingAveragingEachBlock)
+{
+    QTemporaryDir dir;
+    // 301 x 200, four quadrants, with a one-pixel checker of black and white in the top left.
+    QImage rgb(301, 200, QImage::Format_RGB888);
+    rgb.fill(QColor(200, 40, 10));
+    for (int y = 100; y < 200; ++y)
+        for (int x = 0; x < 301; ++x) rgb.setPixelColor(x, y, x < 150 ? QColor(0, 0, 250) : QColor(30, 220, 90));
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 150; ++x) rgb.setPixelColor(x, y, (x + y) % 2 ? Qt::white : Qt::black);
+    ASSERT_TRUE(rgb.save(dir.filePath("rgb.png")));
+    ref_ptr<IZimImage> img = zim::newZimImage();
+    ASSERT_EQ(img->imageLoadScaled(dir.filePath("rgb.png"), 100), 0) << img->imageLastError().toStdString();
+    EXPECT_EQ(QSize(img->imageWidth(), img->imageHeight()), QSize(100, 66));
+    EXPECT_EQ(img->imageFullSize(), QSize(301, 200));
+    EXPECT_EQ(img->imageBits(), 24);
+    const Px checker = topDown(img, 20, 15);
+    EXPECT_NEAR(checker[0], 128, 3);
+    EXPECT_EQ(checker[0], checker[1]);
+    EXPECT_EQ(topDown(img, 80, 10), (Px{200, 40, 10, 255}));
+    EXPECT_EQ(topDown(img, 20, 50), (Px{0, 0, 250, 255}));
+    EXPECT_EQ(topDown(img, 80, 50), (Px{30, 220, 90, 255}));
+
+    // Grey, a palette with a transparent entry, and 16 bits a channel with alpha.
+    QImage grey(64, 64, QImage::Format_Grayscale8);
+    grey.fill(90);
+    ASSERT_TRUE(grey.save(dir.filePath("grey.png")));
+    QImage palette(64, 64, QImage::Format_Indexed8);
+    palette.setColorTable({qRgba(0, 0, 0, 0), qRgba(10, 250, 20, 255)});
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) palette.setPixel(x, y, x < 32 ? 0 : 1);
+    ASSERT_TRUE(palette.save(dir.filePath("palette.png")));
+    QImage deep(64, 64, QImage::Format_RGBA64);
+    deep.fill(QColor::fromRgba64(0xFFFF, 0x8080, 0, 0x8080));
+    ASSERT_TRUE(deep.save(dir.filePath("deep.png")));
+    const struct {
+        const char* file;
+        int bits;
+        Px left, right;
+    } cases[] = {{"grey.png", 24, {90, 90, 90, 255}, {90, 90, 90, 255}},
+                 {"palette.png", 32, {0, 0, 0, 0}, {10, 250, 20, 255}},
+                 {"deep.png", 32, {255, 128, 0, 128}, {255, 128, 0, 128}}};
+    for (const auto& c : cases) {
+        ASSERT_EQ(img->imageLoadScaled(dir.filePath(c.file), 16), 0) << c.file << img->imageLastError().toStdString();
+        EXPECT_EQ(QSize(img->imageWidth(), img->imageHeight()), QSize(16, 16)) << c.file;
+        EXPECT_EQ(img->imageBits(), c.bits) << c.file;
+        EXPECT_EQ(topDown(img, 2, 8), c.left) << c.file;
+        EXPECT_EQ(topDown(img, 13, 8), c.right) << c.file;
+    }
+
+    // A file cut inside its pixel data fails with a message, leaving the image as it was.
+    QByteArray cut = orvtest::readFile(dir.filePath("rgb.png"));
+    cut.chop(cut.size() / 2);
+    ASSERT_TRUE(orvtest::writeFile(dir.filePath("cut.png"), cut));
+    EXPECT_NE(img->imageLoadScaled(dir.filePath("cut.png"), 100), 0);
+    EXPECT_TRUE(img->imageLastError().contains("cut.png")) << img->imageLastError().toStdString();
+    EXPECT_EQ(img->imageWidth(), 64 / 4);
+}
+
+TEST(ImageFiles, PicturesDecodedReducedAreReadOnlyAndTexturesFollowTheGraphicsLimit)
+{
+    QTemporaryDir dir;
+    QImage source(100, 50, QImage::Format_RGB888);
+    source.fill(QColor(10, 20, 30));
+    const QString path = dir.filePath("texture.png");
+    ASSERT_TRUE(source.save(path));
+    const QByteArray before = orvtest::readFile(path);
+
+    const int limit = zim::zimTextureSideLimit();
+    zim::setZimTextureSideLimit(64);
+    logged().clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepMessage);
+    QString error;
+    ref_ptr<IZimImage> texture = zim::loadZimTexture(path, &error);
+    qInstallMessageHandler(previous);
+    zim::setZimTextureSideLimit(limit);
+    ASSERT_TRUE(texture) << error.toStdString();
+    EXPECT_EQ(QSize(texture->imageWidth(), texture->imageHeight()), QSize(64, 32));
+    EXPECT_EQ(texture->imageFullSize(), QSize(100, 50));
+    ASSERT_EQ(logged().size(), 1);
+    EXPECT_TRUE(logged()[0].contains(path) && logged()[0].contains("100 x 50") && logged()[0].contains("64 x 32"))
+        << logged()[0].toStdString();
+
+    // Nothing paints into it, nothing writes it over the full picture; a copy elsewhere is fine.
+    EXPECT_FALSE(texture->imageSetPixel(1, 1, packed(1, 2, 3), false));
+    EXPECT_NE(texture->imageFill(packed(1, 2, 3), 0), 0);
+    EXPECT_TRUE(texture->imageLastError().contains("read-only")) << texture->imageLastError().toStdString();
+    EXPECT_NE(texture->imageSave(path, ZimImageSaveBySuffix), 0);
+    EXPECT_NE(texture->imageSave(dir.path() + "/./texture.png", ZimImageSaveBySuffix), 0);
+    EXPECT_EQ(orvtest::readFile(path), before);
+    ref_ptr<IZimImage> copy = texture->imageClone();
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->imageFullSize(), QSize(100, 50));
+    EXPECT_FALSE(copy->imageSetPixel(1, 1, 0, false));
+    EXPECT_EQ(texture->imageSave(dir.filePath("small.png"), ZimImageSaveBySuffix), 0);
+
+    // Within the limit the texture is the file's own and writable.
+    texture = zim::loadZimTexture(path, &error);
+    ASSERT_TRUE(texture) << error.toStdString();
+    EXPECT_EQ(QSize(texture->imageWidth(), texture->imageHeight()), QSize(100, 50));
+    EXPECT_FALSE(texture->imageFullSize().isValid());
+    EXPECT_TRUE(texture->imageSetPixel(1, 1, packed(1, 2, 3), false));
+    // Loading in full or new content lifts the mark.
+    ASSERT_EQ(copy->imageLoad(path), 0);
+    EXPECT_FALSE(copy->imageFullSize().isValid());
+    EXPECT_EQ(copy->imageFill(0, 0), 0);
 }

@@ -120,7 +120,8 @@ public:
     // image is left unchanged.
     virtual int imageLoad(const QString& path) = 0;
     // As imageLoad, but decodes at a reduced size: the result fits inside maxSide x maxSide with
-    // its aspect ratio kept (the JPEG decoder scales while decoding). maxSide <= 0 loads in full.
+    // its aspect ratio kept (JPEG and PNG are reduced while decoding, so memory stays that of the
+    // result). maxSide <= 0 loads in full. Only regular files are read (up to 1 GiB).
     virtual int imageLoadScaled(const QString& path, int maxSide) = 0;
     // Replaces the content with a copy of a QImage (top-down rows turned bottom-up).
     virtual int imageFromQImage(const QImage& image) = 0;
@@ -134,6 +135,12 @@ public:
     // Fills every pixel with colour (as imageSetPixel with withAlpha true) and every mark with
     // mark, in parallel over rows.
     virtual int imageFill(int colour, unsigned char mark) = 0;
+    // The size of the picture in its file when it was decoded at a reduced size (imageLoadScaled
+    // below the file's size, a texture beyond the graphics' limit, a photo beyond the viewing
+    // need); invalid when the pixels are the file's own. Coordinates on the picture stay those of
+    // this full size. Such an image is read-only: imageSetPixel and imageFill refuse, and
+    // imageSave refuses to write over the file it was decoded from.
+    virtual QSize imageFullSize() const = 0;
 
 protected:
     ~IZimImage() override = default;
@@ -268,11 +275,22 @@ ZIM_GEOMETRY_EXPORT ref_ptr<IZimMesh> newZimMesh();
 // differ from the vertex indices, the first material's map_Kd as texture (read on demand). Name
 // = file base name, label = first object or group name (the base name without one), texture
 // name = texture file base name. Null with *error set (naming the file and the problem) for a
-// missing, truncated or malformed OBJ (bad, zero or missing indices, vertices with fewer than
-// three numbers, NaN or infinite coordinates, faces of fewer than three corners, no triangles),
-// a material library or material it names that cannot be found, or a texture file that does not
-// exist. A texture file that exists but cannot be decoded is only found when meshTexture() reads
-// it: that call then answers null and meshLastError() names the file.
+// missing, truncated, oversized or malformed OBJ (bad, zero, missing or overflowing indices,
+// vertices with fewer than three numbers, NaN or infinite coordinates, faces of fewer than three
+// corners, no triangles), an OBJ, material library or texture that is not a regular file, a
+// material library over 16 MiB, or a texture file that does not exist. A material library or
+// material that cannot be found leaves the mesh untextured, with a warning in the log; faces
+// without texture coordinates on every corner are kept and report texture index -1. A texture
+// file that exists but cannot be decoded is only found when meshTexture() reads it: that call
+// then answers null and meshLastError() names the file.
 ZIM_GEOMETRY_EXPORT ref_ptr<IZimMesh> loadObjMesh(const QString& objPath, QString* error = nullptr);
+
+// Largest side a texture is decoded at (16384 until set): the GL code sets it to the largest
+// texture the graphics take. A texture beyond it is decoded reduced and is read-only.
+ZIM_GEOMETRY_EXPORT void setZimTextureSideLimit(int side);
+ZIM_GEOMETRY_EXPORT int zimTextureSideLimit();
+// Loads a texture file decoded at most zimTextureSideLimit() a side, and logs when it is reduced.
+// Null with *error set (naming the file) on failure.
+ZIM_GEOMETRY_EXPORT ref_ptr<IZimImage> loadZimTexture(const QString& path, QString* error = nullptr);
 
 }  // namespace zim

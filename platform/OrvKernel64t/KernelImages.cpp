@@ -11,6 +11,7 @@
 #include <QRunnable>
 #include <QSet>
 #include <QTemporaryFile>
+#include <QtDebug>
 #include <QWaitCondition>
 #include <atomic>
 #include <cstdio>
@@ -24,6 +25,8 @@ QString tr(const char* text) { return QCoreApplication::translate("OrvKernel", t
 
 // How many full photographs stay in memory besides the pinned one.
 constexpr int kFullKept = 2;
+// Largest side a full photograph is decoded at: what the image viewer shows whole.
+constexpr int kFullPhotoSide = 8192;
 
 }  // namespace
 
@@ -234,10 +237,20 @@ ref_ptr<IZimImage> ImageLevels::full(int index, const QString& photoPath, QStrin
         return nullptr;
     }
     ref_ptr<IZimImage> image = newZimImage();
-    if (image->imageLoad(photoPath) != 0) {
+    // Beyond what viewing needs a photograph is decoded reduced; its coordinates stay those of
+    // the full photograph (imageFullSize).
+    if (image->imageLoadScaled(photoPath, kFullPhotoSide) != 0) {
         *error = image->imageLastError();
         return nullptr;
     }
+    const QSize fullSize = image->imageFullSize();
+    if (fullSize.isValid())
+        qWarning().noquote() << tr("the photo %1 of %2 x %3 is decoded at %4 x %5, as much as viewing it needs")
+                                    .arg(QDir::toNativeSeparators(photoPath))
+                                    .arg(fullSize.width())
+                                    .arg(fullSize.height())
+                                    .arg(image->imageWidth())
+                                    .arg(image->imageHeight());
     m_full.prepend(qMakePair(index, Held{key, image}));
     trimFull();
     return image;

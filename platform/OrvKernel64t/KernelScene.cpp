@@ -436,6 +436,7 @@ bool ContextRecord::ensureTexture(MeshGpu& g, const ref_ptr<IZimImage>& image)
     GLint maxSize = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
     if (maxSize <= 0) return false;
+    setZimTextureSideLimit(maxSize);  // textures read from now on are decoded no larger
     ref_ptr<IZimImage> source = image;
     if (image->imageWidth() > maxSize || image->imageHeight() > maxSize) {
         source = image->imageClone();

@@ -641,7 +641,7 @@ ref_ptr<IZimImage> ModelManager::texture(OpenProject& p, int index, bool* cached
     // A sleeping mesh stays asleep: its texture is read for the caller alone.
     *cached = false;
     if (mesh.meshTexturePath().isEmpty()) return nullptr;
-    return loadZimImage(mesh.meshTexturePath());
+    return loadZimTexture(mesh.meshTexturePath());
 }
 
 ref_ptr<IZimImage> ModelManager::storeImage(OpenProject& p, int index, int kind)

@@ -1,5 +1,7 @@
 #include "ZimImage.h"
 
+#include "ZimFiles.h"
+
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QFile>
@@ -7,11 +9,19 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QSaveFile>
+#include <QtDebug>
+
+#include <png.h>
 
 #include <algorithm>
+#include <atomic>
+#include <csetjmp>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 
 namespace zim {
 namespace detail {
@@ -19,6 +29,12 @@ namespace detail {
 namespace {
 
 QString tr(const char* text) { return QCoreApplication::translate("ZimImage", text); }
+
+// Largest image file read; larger ones are refused before reading.
+constexpr qint64 kMaxFileBytes = qint64(1) << 30;
+// Pictures whose full decode stays within this many pixels may be decoded whole and then
+// scaled; larger ones are reduced while decoding (JPEG, non-interlaced PNG) or refused.
+constexpr qint64 kWholeDecodePixels = qint64(64) << 20;
 
 // The PNG decoder refuses a file cut short; the JPEG decoder accepts files that end early and fill the rest with gray. A whole JPEG ends in
 // an end-of-image marker (a little trailing padding is tolerated) that lies after its first
@@ -100,7 +116,162 @@ Taps makeTaps(int sourceSize, int targetSize, bool smooth)
     return taps;
 }
 
+// ---- PNG reduced while decoding ---------------------------------------------------------------
+//
+// The PNG decoder of the image reader decodes the whole picture before scaling it: a 20000 x
+// 20000 texture took gigabytes for a result of a few hundred megabytes. Here the rows stream
+// through libpng and are resampled by area as they come (the weights of makeTaps), so memory is
+// that of one source row, two output rows being summed and the result.
+
+struct PngInput {
+    const QByteArray* bytes = nullptr;
+    std::size_t offset = 0;
+    char message[200] = {};
+};
+
+void pngRead(png_structp png, png_bytep data, png_size_t length)
+{
+    auto* in = static_cast<PngInput*>(png_get_io_ptr(png));
+    if (length > std::size_t(in->bytes->size()) - in->offset) png_error(png, "the file is truncated");
+    std::memcpy(data, in->bytes->constData() + in->offset, length);
+    in->offset += length;
+}
+
+[[noreturn]] void pngFail(png_structp png, png_const_charp message)
+{
+    auto* in = static_cast<PngInput*>(png_get_error_ptr(png));
+    std::snprintf(in->message, sizeof in->message, "%s", message ? message : "");
+    png_longjmp(png, 1);
+}
+
+void pngIgnore(png_structp, png_const_charp) {}
+
+// Holds everything the decode allocates, so a jump out of libpng leaks nothing.
+struct PngDecode {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    std::vector<unsigned char> row;
+    std::vector<float> across;  // the current source row resampled to the output width
+    std::vector<float> sums[2];  // the two output rows a source row may add to
+    Taps columns, rows;
+    ~PngDecode() { png_destroy_read_struct(&png, info ? &info : nullptr, nullptr); }
+};
+
+// The last source index output `i` takes a share of.
+int lastTap(const Taps& taps, int i)
+{
+    int last = 0;
+    for (int k = 0; k < taps.size; ++k) {
+        const std::size_t t = std::size_t(i) * std::size_t(taps.size) + std::size_t(k);
+        if (taps.weight[t] > 0.0f) last = std::max(last, taps.index[t]);
+    }
+    return last;
+}
+
+float tapWeight(const Taps& taps, int i, int source)
+{
+    float w = 0.0f;
+    for (int k = 0; k < taps.size; ++k) {
+        const std::size_t t = std::size_t(i) * std::size_t(taps.size) + std::size_t(k);
+        if (taps.index[t] == source) w += taps.weight[t];
+    }
+    return w;
+}
+
 }  // namespace
+
+// 1 when the picture is interlaced or would grow (the caller decodes it otherwise), 0 on
+// success, -1 on failure with *why.
+int CZimImage::decodePngReduced(const QByteArray& bytes, QSize target, QString* why)
+{
+    PngInput input;
+    input.bytes = &bytes;
+    PngDecode d;
+    CZimImage result;
+    d.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &input, pngFail, pngIgnore);
+    d.info = d.png ? png_create_info_struct(d.png) : nullptr;
+    if (!d.info) {
+        *why = tr("out of memory");
+        return -1;
+    }
+    if (setjmp(png_jmpbuf(d.png))) {
+        *why = QString::fromUtf8(input.message);
+        return -1;
+    }
+    png_set_read_fn(d.png, &input, pngRead);
+    png_set_user_limits(d.png, 0x7fffffff, 0x7fffffff);
+    png_read_info(d.png, d.info);
+    const int width = int(png_get_image_width(d.png, d.info));
+    const int height = int(png_get_image_height(d.png, d.info));
+    const int outWidth = target.width();
+    const int outHeight = target.height();
+    if (png_get_interlace_type(d.png, d.info) != PNG_INTERLACE_NONE || outWidth > width || outHeight > height)
+        return 1;
+    const int colour = png_get_color_type(d.png, d.info);
+    const bool alpha = (colour & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(d.png, d.info, PNG_INFO_tRNS) != 0;
+    png_set_expand(d.png);
+    png_set_strip_16(d.png);
+    png_set_gray_to_rgb(d.png);
+    if (!alpha) png_set_filler(d.png, 0xFF, PNG_FILLER_AFTER);
+    png_read_update_info(d.png, d.info);
+    if (png_get_rowbytes(d.png, d.info) != std::size_t(width) * 4) png_error(d.png, "unexpected row layout");
+    QString sizeProblem;
+    if (!result.allocate(outWidth, outHeight, alpha ? 32 : 24, false, &sizeProblem)) {
+        *why = sizeProblem;
+        return -1;
+    }
+
+    d.columns = makeTaps(width, outWidth, true);
+    d.rows = makeTaps(height, outHeight, true);
+    d.row.resize(std::size_t(width) * 4);
+    d.across.assign(std::size_t(outWidth) * 4, 0.0f);
+    d.sums[0].assign(std::size_t(outWidth) * 4, 0.0f);
+    d.sums[1].assign(std::size_t(outWidth) * 4, 0.0f);
+    const int bpp = alpha ? 4 : 3;
+    int first = 0;  // the first output row not yet written; sums[0] is its, sums[1] the next's
+    for (int y = 0; y < height && first < outHeight; ++y) {
+        png_read_row(d.png, d.row.data(), nullptr);
+        for (int ox = 0; ox < outWidth; ++ox) {
+            float c[4] = {0, 0, 0, 0};
+            for (int k = 0; k < d.columns.size; ++k) {
+                const std::size_t t = std::size_t(ox) * std::size_t(d.columns.size) + std::size_t(k);
+                const float w = d.columns.weight[t];
+                if (w <= 0.0f) continue;
+                const unsigned char* p = d.row.data() + std::size_t(d.columns.index[t]) * 4;
+                c[0] += w * p[0], c[1] += w * p[1], c[2] += w * p[2], c[3] += w * p[3];
+            }
+            std::copy(c, c + 4, d.across.begin() + std::ptrdiff_t(ox) * 4);
+        }
+        for (int which = 0; which < 2 && first + which < outHeight; ++which) {
+            const float w = tapWeight(d.rows, first + which, y);
+            if (w <= 0.0f) continue;
+            std::vector<float>& sum = d.sums[which];
+            for (std::size_t i = 0; i < sum.size(); ++i) sum[i] += w * d.across[i];
+        }
+        while (first < outHeight && lastTap(d.rows, first) <= y) {
+            // Rows are stored bottom-up as B,G,R(,A).
+            unsigned char* out = result.imageData(outHeight - 1 - first);
+            const std::vector<float>& sum = d.sums[0];
+            for (int ox = 0; ox < outWidth; ++ox, out += bpp) {
+                const float* c = sum.data() + std::size_t(ox) * 4;
+                auto byte = [](float v) { return static_cast<unsigned char>(std::clamp(v + 0.5f, 0.0f, 255.0f)); };
+                out[0] = byte(c[2]), out[1] = byte(c[1]), out[2] = byte(c[0]);
+                if (alpha) out[3] = byte(c[3]);
+            }
+            std::swap(d.sums[0], d.sums[1]);
+            std::fill(d.sums[1].begin(), d.sums[1].end(), 0.0f);
+            ++first;
+        }
+    }
+    if (first < outHeight) png_error(d.png, "the picture ends early");
+    m_pixels.swap(result.m_pixels);
+    m_marks.clear();
+    m_width = result.m_width;
+    m_height = result.m_height;
+    m_bits = result.m_bits;
+    m_rowBytes = result.m_rowBytes;
+    return 0;
+}
 
 CZimImage::CZimImage(const CZimImage& other)
     : IZimImage(),
@@ -110,7 +281,8 @@ CZimImage::CZimImage(const CZimImage& other)
       m_rowBytes(other.m_rowBytes),
       m_pixels(other.m_pixels),
       m_marks(other.m_marks),
-      m_path(other.m_path)
+      m_path(other.m_path),
+      m_fullSize(other.m_fullSize)
 {
 }
 
@@ -182,6 +354,7 @@ unsigned char* CZimImage::imageCreate(int width, int height, int bits, int flags
         m_error = tr("cannot create image: %1").arg(why);
         return nullptr;
     }
+    m_fullSize = QSize();
     m_path.clear();
     m_error.clear();
     return m_pixels.data();
@@ -220,8 +393,19 @@ bool CZimImage::imageGetPixel(unsigned char* out, int x, int y, bool clamp) cons
     return true;
 }
 
+bool CZimImage::refuseWhenReduced(const char* what)
+{
+    if (!m_fullSize.isValid()) return false;
+    m_error = tr("cannot %1 image '%2': it was decoded reduced from %3 x %4 and is read-only")
+                  .arg(tr(what), m_path)
+                  .arg(m_fullSize.width())
+                  .arg(m_fullSize.height());
+    return true;
+}
+
 bool CZimImage::imageSetPixel(int x, int y, int colour, bool withAlpha)
 {
+    if (refuseWhenReduced(QT_TRANSLATE_NOOP("ZimImage", "paint into"))) return false;
     if (m_pixels.empty() || x < 0 || y < 0 || x >= m_width || y >= m_height) return false;
     unsigned char* p = pixel(x, y);
     const auto c = static_cast<std::uint32_t>(colour);
@@ -236,6 +420,13 @@ int CZimImage::imageSave(const QString& path, int flags)
 {
     if (m_pixels.empty()) {
         m_error = tr("cannot write image '%1': the image is empty").arg(path);
+        return -1;
+    }
+    // A reduced picture written over its own file would replace the full picture.
+    if (m_fullSize.isValid() && !m_path.isEmpty() &&
+        (QFileInfo(path).absoluteFilePath() == QFileInfo(m_path).absoluteFilePath() ||
+         (QFileInfo::exists(path) && QFileInfo(path).canonicalFilePath() == QFileInfo(m_path).canonicalFilePath()))) {
+        refuseWhenReduced(QT_TRANSLATE_NOOP("ZimImage", "write over the file of"));
         return -1;
     }
     const QByteArray format = flags == ZimImageSaveBySuffix ? formatForSuffix(path) : QByteArray("png");
@@ -424,17 +615,24 @@ int CZimImage::imageLoad(const QString& path) { return imageLoadScaled(path, 0);
 
 int CZimImage::imageLoadScaled(const QString& path, int maxSide)
 {
-    QFile file(path);
-    if (!file.exists()) {
-        m_error = tr("cannot read image '%1': the file does not exist").arg(path);
+    try {
+        return loadScaledUnguarded(path, maxSide);
+    } catch (const std::bad_alloc&) {
+        m_error = tr("cannot read image '%1': there is not enough memory to decode it").arg(path);
+    } catch (const std::length_error&) {
+        m_error = tr("cannot read image '%1': there is not enough memory to decode it").arg(path);
+    }
+    return -1;
+}
+
+int CZimImage::loadScaledUnguarded(const QString& path, int maxSide)
+{
+    QByteArray bytes;
+    QString why;
+    if (!readRegularFile(path, kMaxFileBytes, &bytes, &why)) {
+        m_error = tr("cannot read image '%1': %2").arg(path, why);
         return -1;
     }
-    if (!file.open(QIODevice::ReadOnly)) {
-        m_error = tr("cannot read image '%1': %2").arg(path, file.errorString());
-        return -1;
-    }
-    const QByteArray bytes = file.readAll();
-    file.close();
     if (bytes.isEmpty()) {
         m_error = tr("cannot read image '%1': the file is empty").arg(path);
         return -1;
@@ -455,20 +653,51 @@ int CZimImage::imageLoadScaled(const QString& path, int maxSide)
         return -1;
     }
 
-    QSize size = reader.size();
+    const QSize full = reader.size();
+    QSize size = full;
     if (size.isValid() && maxSide > 0 && (size.width() > maxSide || size.height() > maxSide)) {
         size = size.scaled(maxSide, maxSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
         reader.setScaledSize(size);
     }
     if (size.isValid()) {
         std::size_t row = 0;
-        QString why;
         if (!checkedSize(size.width(), size.height(), 32, &row, &why)) {
             m_error = tr("cannot read image '%1': %2").arg(path, why);
             return -1;
         }
     }
+    const bool reduced = size.isValid() && size != full;
+    const bool wholeTooLarge = full.isValid() && qint64(full.width()) * qint64(full.height()) > kWholeDecodePixels;
 
+    if (reduced && format == "png") {
+        // Decoded straight into this image: on failure the old pixels may be gone, so keep them.
+        CZimImage target;
+        const int rc = target.decodePngReduced(bytes, size, &why);
+        if (rc < 0) {
+            m_error = tr("cannot read image '%1': %2").arg(path, why);
+            return -1;
+        }
+        if (rc == 0) {
+            m_pixels.swap(target.m_pixels);
+            m_marks.clear();
+            m_width = target.m_width;
+            m_height = target.m_height;
+            m_bits = target.m_bits;
+            m_rowBytes = target.m_rowBytes;
+            m_error.clear();
+            m_path = path;
+            m_fullSize = full;
+            return 0;
+        }
+    }
+    // The JPEG decoder reduces while decoding; other decoders decode the whole picture first.
+    if (reduced && wholeTooLarge && format != "jpeg") {
+        m_error = tr("cannot read image '%1': a %2 picture of %3 x %4 is too large to decode reduced")
+                      .arg(path, QString::fromLatin1(format))
+                      .arg(full.width())
+                      .arg(full.height());
+        return -1;
+    }
     const QImage image = reader.read();
     if (image.isNull()) {
         m_error = tr("cannot read image '%1': %2").arg(path, reader.errorString());
@@ -479,6 +708,7 @@ int CZimImage::imageLoadScaled(const QString& path, int maxSide)
         return -1;
     }
     m_path = path;
+    if (reduced) m_fullSize = full;
     return 0;
 }
 
@@ -510,6 +740,7 @@ int CZimImage::imageFromQImage(const QImage& source)
     m_height = converted.m_height;
     m_bits = converted.m_bits;
     m_rowBytes = converted.m_rowBytes;
+    m_fullSize = QSize();
     m_path.clear();
     m_error.clear();
     return 0;
@@ -543,7 +774,7 @@ unsigned char* CZimImage::imageMarkData() { return m_marks.empty() ? nullptr : m
 
 int CZimImage::imageFill(int colour, unsigned char mark)
 {
-    if (m_pixels.empty()) return -1;
+    if (m_pixels.empty() || refuseWhenReduced(QT_TRANSLATE_NOOP("ZimImage", "paint into"))) return -1;
     const auto c = static_cast<std::uint32_t>(colour);
     const unsigned char bytes[4] = {static_cast<unsigned char>(c & 0xFFu), static_cast<unsigned char>((c >> 8) & 0xFFu),
                                     static_cast<unsigned char>((c >> 16) & 0xFFu),
@@ -563,6 +794,40 @@ int CZimImage::imageFill(int colour, unsigned char mark)
 }  // namespace detail
 
 ref_ptr<IZimImage> newZimImage() { return ref_ptr<IZimImage>(new detail::CZimImage()); }
+
+namespace {
+std::atomic<int> textureSideLimit{16384};
+}  // namespace
+
+void setZimTextureSideLimit(int side)
+{
+    if (side > 0) textureSideLimit.store(side);
+}
+
+int zimTextureSideLimit() { return textureSideLimit.load(); }
+
+ref_ptr<IZimImage> loadZimTexture(const QString& path, QString* error)
+{
+    ref_ptr<IZimImage> image = newZimImage();
+    const int limit = zimTextureSideLimit();
+    if (image->imageLoadScaled(path, limit) != 0) {
+        if (error) *error = image->imageLastError();
+        return nullptr;
+    }
+    const QSize full = image->imageFullSize();
+    if (full.isValid())
+        qWarning().noquote() << QCoreApplication::translate("ZimImage",
+                                                            "texture '%1' of %2 x %3 is larger than the %4 pixels a side "
+                                                            "the graphics take: it is decoded at %5 x %6 and read-only")
+                                    .arg(path)
+                                    .arg(full.width())
+                                    .arg(full.height())
+                                    .arg(limit)
+                                    .arg(image->imageWidth())
+                                    .arg(image->imageHeight());
+    if (error) error->clear();
+    return image;
+}
 
 ref_ptr<IZimImage> loadZimImage(const QString& path, QString* error)
 {

@@ -48,6 +48,7 @@ public:
     unsigned char* imageMarkData() override;
     QString imageLastError() const override { return m_error; }
     int imageFill(int colour, unsigned char mark) override;
+    QSize imageFullSize() const override { return m_fullSize; }
 
 protected:
     ~CZimImage() override;
@@ -55,6 +56,9 @@ protected:
 private:
     static bool checkedSize(int width, int height, int bits, std::size_t* rowBytes, QString* why);
     bool allocate(int width, int height, int bits, bool marks, QString* why);
+    int loadScaledUnguarded(const QString& path, int maxSide);
+    int decodePngReduced(const QByteArray& bytes, QSize target, QString* why);
+    bool refuseWhenReduced(const char* what);
 
     const unsigned char* pixel(int x, int y) const
     {
@@ -73,6 +77,7 @@ private:
     std::vector<unsigned char> m_marks;
     QString m_path;
     QString m_error;
+    QSize m_fullSize;  // valid when decoded reduced from a larger file
 };
 
 }  // namespace detail

@@ -70,7 +70,7 @@ ref_ptr<IZimImage> CZimMesh::meshTexture()
 {
     if (m_texture || m_textureFailed || m_texturePath.isEmpty()) return m_texture;
     QString error;
-    m_texture = loadZimImage(m_texturePath, &error);
+    m_texture = loadZimTexture(m_texturePath, &error);
     if (!m_texture) {
         m_textureFailed = true;
         m_error = tr("texture of mesh '%1': %2").arg(m_name, error);
