@@ -94,19 +94,26 @@ bool BackupInformation::generate(const QString& path, TriangleRecords& records, 
     // Refuse a picture of nothing but background: no visible triangle has a texture to paint.
     bool anyTexture = false;
     QStringList missing;
+    QStringList untextured;  // meshes with texture coordinates but no texture: left out, not failed
     for (auto it = textures.constBegin(); it != textures.constEnd(); ++it) {
         if (it.value()) {
             anyTexture = true;
-        } else {
-            ref_ptr<IZimMesh> mesh;
-            mm->getMeshAt(mesh, it.key());
-            missing << (mesh && !mesh->meshTexturePath().isEmpty() ? QDir::toNativeSeparators(mesh->meshTexturePath())
-                                                                 : QString::number(it.key()));
+            continue;
         }
+        ref_ptr<IZimMesh> mesh;
+        mm->getMeshAt(mesh, it.key());
+        QString name;
+        if (mesh) mesh->meshName(name);
+        if (mesh && !mesh->meshTexturePath().isEmpty())
+            missing << QDir::toNativeSeparators(mesh->meshTexturePath());
+        else
+            untextured << (name.isEmpty() ? tr("mesh %1").arg(it.key() + 1) : name);
     }
     if (!missing.isEmpty()) qWarning().noquote() << tr("Textures that cannot be read: %1").arg(missing.join(", "));
+    if (!untextured.isEmpty())
+        qWarning().noquote() << tr("Meshes without a texture, left out: %1").arg(untextured.join(", "));
     if (!anyTexture) {
-        if (records.isEmpty()) return fail(tr("No textured mesh is visible in the 3D view."));
+        if (records.isEmpty() || missing.isEmpty()) return fail(tr("No textured mesh is visible in the 3D view."));
         return fail(tr("None of the visible meshes has a texture that can be read: %1").arg(missing.join(", ")));
     }
 

@@ -440,3 +440,30 @@ TEST_F(BackupViewer, AMeshWhoseTextureIsMissingIsNotPaintedGray)
     ASSERT_TRUE(m_textures.contains(0));
     EXPECT_FALSE(m_textures.value(0));
 }
+
+namespace {
+QStringList& backupLog()
+{
+    static QStringList lines;
+    return lines;
+}
+void keepBackupMessage(QtMsgType, const QMessageLogContext&, const QString& message) { backupLog() << message; }
+}  // namespace
+
+TEST_F(BackupViewer, AMeshWithoutATextureIsLeftOutByNameNotListedAsAnUnreadableTexture)
+{
+    // The backdrop (mesh 1) has texture coordinates but no texture; the caller's texture map
+    // already holds it without an image.
+    addQuadA();
+    addBackdrop("d", -30, -30, 50, 40, -0.01);
+    showViewer();
+    m_textures.insert(1, ref_ptr<IZimImage>());
+    backupLog().clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepBackupMessage);
+    const bool made = m_viewer->generateBackupInformation(out("mixed.png"), m_records, m_textures, m_seams);
+    qInstallMessageHandler(previous);
+    EXPECT_TRUE(made) << qPrintable(m_viewer->lastBackupError());
+    const QString log = backupLog().join("\n");
+    EXPECT_TRUE(log.contains("Meshes without a texture, left out: d")) << qPrintable(log);
+    EXPECT_FALSE(log.contains("cannot be read")) << qPrintable(log);
+}
