@@ -484,6 +484,10 @@ public:
     // Why the last operation that failed failed (or, after openProject, which files are
     // missing); empty after a project operation that succeeded completely.
     virtual QString lastError() = 0;
+    // After openProject: what was found changed outside the program (the tables and blobs
+    // whose checksum differs) and what was left out or reset to open it, to be shown to the
+    // user once; empty when the file was as the program wrote it, and without a project.
+    virtual QString openNotice() = 0;
 
 protected:
     ~IZimMM() override = default;
