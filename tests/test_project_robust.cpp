@@ -334,6 +334,27 @@ TEST_F(ProjectRobust, FilesOfTheOlderFormWithOneChecksumStillOpen)
     EXPECT_TRUE(mm->openNotice().contains(QStringLiteral("checksums"))) << mm->openNotice().toStdString();
 }
 
+TEST_F(ProjectRobust, AHeadlessRunTellsTheNoticeOnStderrOnce)
+{
+    const QString file = makeProject(1);
+    edit(file, "UPDATE images SET label = 'renamed by hand' WHERE idx = 0");
+    const QString host = orvtest::binDir() + QStringLiteral("/orvhost");
+    ASSERT_TRUE(QFileInfo(host).isExecutable()) << "build orvhost first";
+    const QString shot = path(QStringLiteral("window.png"));
+    QProcess p;
+    p.start(host, {file, QStringLiteral("--screenshot"), shot});
+    ASSERT_TRUE(p.waitForFinished(120000)) << "a modal box would keep it waiting";
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0) << err.toStdString();
+    EXPECT_EQ(err.count(QStringLiteral("was changed outside the program")), 1) << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("the table images"))) << err.toStdString();
+    EXPECT_TRUE(QFileInfo(shot).isFile());
+    // Nothing was written back.
+    ASSERT_EQ(mm->openProject(file, nullptr), 0);
+    EXPECT_FALSE(mm->openNotice().isEmpty());
+}
+
 // ---- orvhost --create ----------------------------------------------------------------------
 
 QStringList filesIn(const QString& folder)
