@@ -20,6 +20,8 @@ PACKAGES=(
   fonts-dejavu-core
   # the journey tests: a window manager, real X input, window properties (xprop) and screenshots
   openbox xdotool x11-utils imagemagick
+  # the fuzz targets (scripts/fuzz.sh): clang with libFuzzer, the sanitizer runtimes and OpenMP
+  clang libclang-rt-14-dev libomp-dev
 )
 
 SUDO=""
