@@ -282,7 +282,9 @@ TEST_F(ProjectRobust, RowsThatNoLongerFitAreLeftOutAndSaid)
          "DELETE FROM images WHERE idx = 0;"
          "INSERT INTO marks(image, kind, seq, u, v, x, y, z, id) VALUES(2, 'circle', 0, 1, 1, 1, 1, 1, 5);"
          "INSERT INTO groups(position, name) VALUES(7, '');"
-         "UPDATE settings SET value = 'not a number' WHERE key = 'mode';");
+         "UPDATE settings SET value = 'not a number' WHERE key = 'mode';"
+         // A path naming the project's own folder survives a save (it is no empty path).
+         "UPDATE images SET photo = '.' WHERE idx = 2;");
     ASSERT_EQ(mm->openProject(file, nullptr), 0) << mm->lastError().toStdString();
     const QString notice = mm->openNotice();
     for (const char* part : {"the table images", "the table marks", "the table groups", "the table settings"})
@@ -305,6 +307,7 @@ TEST_F(ProjectRobust, RowsThatNoLongerFitAreLeftOutAndSaid)
     ASSERT_EQ(mm->openProject(file, nullptr), 0);
     EXPECT_TRUE(mm->openNotice().isEmpty()) << mm->openNotice().toStdString();
     EXPECT_EQ(mm->imageCount(), 2);
+    EXPECT_EQ(label(1), QStringLiteral("label 2"));
 }
 
 TEST_F(ProjectRobust, FilesOfTheOlderFormWithOneChecksumStillOpen)

@@ -193,7 +193,10 @@ const char* const kBlobPart = "blob";
 
 QString relativePath(const QDir& base, const QString& absolute)
 {
-    return absolute.isEmpty() ? QString() : base.relativeFilePath(absolute);
+    if (absolute.isEmpty()) return QString();
+    // The folder itself comes back empty, which would read as "no path".
+    const QString relative = base.relativeFilePath(absolute);
+    return relative.isEmpty() ? QStringLiteral(".") : relative;
 }
 
 QString absolutePath(const QDir& base, const QString& stored)
