@@ -310,6 +310,25 @@ TEST_F(ProjectRobust, RowsThatNoLongerFitAreLeftOutAndSaid)
     EXPECT_EQ(label(1), QStringLiteral("label 2"));
 }
 
+TEST_F(ProjectRobust, ATableRemovedByHandReadsAsEmpty)
+{
+    const QString file = makeProject(2);
+    edit(file, "DROP TABLE marks; DROP TABLE group_members; DROP TABLE digests; CREATE TABLE digests(x)");
+    ASSERT_EQ(mm->openProject(file, nullptr), 0) << mm->lastError().toStdString();
+    const QString notice = mm->openNotice();
+    EXPECT_TRUE(notice.contains(QStringLiteral("the table marks is missing"))) << notice.toStdString();
+    EXPECT_TRUE(notice.contains(QStringLiteral("the table group_members is missing"))) << notice.toStdString();
+    EXPECT_TRUE(notice.contains(QStringLiteral("checksums of the file cannot be read"))) << notice.toStdString();
+    EXPECT_EQ(mm->imageCount(), 2);
+    ref_ptr<MarkArray> marks = controlMarks(0);
+    EXPECT_TRUE(!marks || marks->count() == 0);
+    // The file is left as it is; a save writes every table again.
+    ASSERT_EQ(mm->saveProject(), 0) << mm->lastError().toStdString();
+    mm->closeProject();
+    ASSERT_EQ(mm->openProject(file, nullptr), 0);
+    EXPECT_TRUE(mm->openNotice().isEmpty()) << mm->openNotice().toStdString();
+}
+
 TEST_F(ProjectRobust, FilesOfTheOlderFormWithOneChecksumStillOpen)
 {
     const QString file = makeProject(2);

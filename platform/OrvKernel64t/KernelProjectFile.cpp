@@ -155,23 +155,51 @@ private:
     sqlite3_stmt* m_stmt = nullptr;
 };
 
-const char* const kSchemaSql =
-    "CREATE TABLE settings(key TEXT PRIMARY KEY, value) WITHOUT ROWID;"
-    "CREATE TABLE images(idx INTEGER PRIMARY KEY, position INTEGER NOT NULL UNIQUE,"
-    " photo TEXT NOT NULL, mesh TEXT NOT NULL, label TEXT NOT NULL,"
-    " mapped INTEGER NOT NULL, texture_visible INTEGER NOT NULL, asleep INTEGER NOT NULL,"
-    " texture TEXT NOT NULL, alpha TEXT NOT NULL);"
-    "CREATE TABLE marks(image INTEGER NOT NULL REFERENCES images(idx), kind TEXT NOT NULL,"
-    " seq INTEGER NOT NULL, u REAL, v REAL, x REAL, y REAL, z REAL, id INTEGER NOT NULL,"
-    " u2 REAL, v2 REAL, PRIMARY KEY(image, kind, seq)) WITHOUT ROWID;"
-    "CREATE TABLE groups(position INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);"
-    "CREATE TABLE group_members(grp INTEGER NOT NULL REFERENCES groups(position), seq INTEGER NOT NULL,"
-    " image INTEGER NOT NULL REFERENCES images(idx), PRIMARY KEY(grp, seq)) WITHOUT ROWID;"
-    "CREATE TABLE screen_path(seq INTEGER PRIMARY KEY, x REAL NOT NULL, y REAL NOT NULL);"
-    "CREATE TABLE blobs(grp TEXT NOT NULL, key TEXT NOT NULL, data BLOB NOT NULL,"
-    " PRIMARY KEY(grp, key)) WITHOUT ROWID;"
-    "CREATE TABLE digests(part TEXT NOT NULL, grp TEXT NOT NULL, key TEXT NOT NULL, sha1 TEXT NOT NULL,"
-    " PRIMARY KEY(part, grp, key)) WITHOUT ROWID;";
+// The tables of a project file, in the order they are created.
+struct TableSql {
+    const char* name;
+    const char* columns;  // what follows "CREATE TABLE <name>"
+};
+const TableSql kTables[] = {
+    {"settings", "(key TEXT PRIMARY KEY, value) WITHOUT ROWID"},
+    {"images",
+     "(idx INTEGER PRIMARY KEY, position INTEGER NOT NULL UNIQUE,"
+     " photo TEXT NOT NULL, mesh TEXT NOT NULL, label TEXT NOT NULL,"
+     " mapped INTEGER NOT NULL, texture_visible INTEGER NOT NULL, asleep INTEGER NOT NULL,"
+     " texture TEXT NOT NULL, alpha TEXT NOT NULL)"},
+    {"marks",
+     "(image INTEGER NOT NULL REFERENCES images(idx), kind TEXT NOT NULL,"
+     " seq INTEGER NOT NULL, u REAL, v REAL, x REAL, y REAL, z REAL, id INTEGER NOT NULL,"
+     " u2 REAL, v2 REAL, PRIMARY KEY(image, kind, seq)) WITHOUT ROWID"},
+    {"groups", "(position INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE)"},
+    {"group_members",
+     "(grp INTEGER NOT NULL REFERENCES groups(position), seq INTEGER NOT NULL,"
+     " image INTEGER NOT NULL REFERENCES images(idx), PRIMARY KEY(grp, seq)) WITHOUT ROWID"},
+    {"screen_path", "(seq INTEGER PRIMARY KEY, x REAL NOT NULL, y REAL NOT NULL)"},
+    {"blobs", "(grp TEXT NOT NULL, key TEXT NOT NULL, data BLOB NOT NULL, PRIMARY KEY(grp, key)) WITHOUT ROWID"},
+    {"digests",
+     "(part TEXT NOT NULL, grp TEXT NOT NULL, key TEXT NOT NULL, sha1 TEXT NOT NULL,"
+     " PRIMARY KEY(part, grp, key)) WITHOUT ROWID"},
+};
+const char* const kDigestTable = "digests";
+
+bool createTable(Db& db, const TableSql& t, bool temporary)
+{
+    const QByteArray sql = QByteArray(temporary ? "CREATE TEMP TABLE " : "CREATE TABLE ") + t.name + t.columns;
+    return db.exec(sql.constData());
+}
+
+// Whether the file itself has the table (temporary ones do not count).
+bool hasTable(Db& db, const char* name, bool* ok)
+{
+    Stmt s(db, "SELECT count(*) FROM main.sqlite_master WHERE type = 'table' AND name = ?");
+    *ok = s.ok();
+    if (!*ok) return false;
+    s.bind(1, QString::fromLatin1(name));
+    const int rc = s.next();
+    *ok = rc == 1;
+    return *ok && s.integer(0) > 0;
+}
 
 // The tables with a digest of their own, each read in the order of its key. The settings leave
 // out the whole-file checksum, which older versions of the program read.
@@ -501,13 +529,9 @@ QString partName(const PartKey& key)
 QStringList changedParts(Db& db, const QString& wholeChecksum, const ProjectData& d, const QDir& base, bool* ok)
 {
     *ok = true;
-    bool hasTable = false;
-    {
-        Stmt s(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'digests'");
-        if (!s.ok() || s.next() != 1) return *ok = false, QStringList();
-        hasTable = s.integer(0) > 0;
-    }
-    if (!hasTable) {
+    const bool hasDigests = hasTable(db, kDigestTable, ok);
+    if (!*ok) return {};
+    if (!hasDigests) {
         if (wholeChecksum.isEmpty()) return {tr("the checksums of the file are missing")};
         if (wholeChecksum != contentDigest(d, base)) return {tr("values (a file of an older version names no table)")};
         return {};
@@ -515,12 +539,15 @@ QStringList changedParts(Db& db, const QString& wholeChecksum, const ProjectData
     PartDigests stored, actual;
     {
         Stmt s(db, "SELECT part, grp, key, sha1 FROM digests");
-        if (!s.ok()) return *ok = false, QStringList();
-        int rc;
-        while ((rc = s.next()) == 1) stored.insert(PartKey(s.text(0), s.text(1), s.text(2)), s.text(3));
-        if (rc < 0) return *ok = false, QStringList();
+        int rc = s.ok() ? 0 : -1;
+        while (s.ok() && (rc = s.next()) == 1) stored.insert(PartKey(s.text(0), s.text(1), s.text(2)), s.text(3));
+        // A digests table changed beyond reading is no reason to refuse the project.
+        if (rc < 0) return {tr("the checksums of the file cannot be read")};
     }
-    if (!partDigests(db, &actual)) return *ok = false, QStringList();
+    if (!partDigests(db, &actual)) {
+        *ok = false;
+        return {};
+    }
     QStringList out;
     for (auto it = actual.constBegin(); it != actual.constEnd(); ++it) {
         const auto known = stored.constFind(it.key());
@@ -754,6 +781,15 @@ bool readProjectFile(const QString& path, ProjectData* out, QString* error, QStr
     if (!db.exec("BEGIN")) return fail(tr("the file is damaged (%1)").arg(db.error()));
     QString wholeChecksum;
     QStringList notes;
+    // A table removed by hand reads as an empty one.
+    for (const TableSql& t : kTables) {
+        bool known = false;
+        if (!hasTable(db, t.name, &known) && known && qstrcmp(t.name, kDigestTable) != 0) {
+            if (!createTable(db, t, true)) return fail(tr("the file is damaged (%1)").arg(db.error()));
+            notes << tr("the table %1 is missing and is read as empty").arg(QString::fromLatin1(t.name));
+        }
+        if (!known) return fail(tr("the file is damaged (%1)").arg(db.error()));
+    }
     ProjectData data;
     bool ok = readRows(db, info.absoluteDir(), &data, &wholeChecksum, &notes);
     QStringList changed;
@@ -801,7 +837,7 @@ bool writeProjectFile(const ProjectData& data, const QString& path, QString* err
         // The file is not the project until it is renamed: no rollback journal is needed, but
         // the data must be on disk before the rename.
         if (!db.exec("PRAGMA journal_mode=OFF") || !db.exec("PRAGMA synchronous=FULL") || !db.exec("BEGIN") ||
-            !db.exec(kSchemaSql))
+            !std::all_of(std::begin(kTables), std::end(kTables), [&](const TableSql& t) { return createTable(db, t, false); }))
             return failRemoving(db.error());
         QString why;
         if (!writeRows(db, data, info.absoluteDir(), &why)) return failRemoving(why.isEmpty() ? db.error() : why);
