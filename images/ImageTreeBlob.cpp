@@ -1,6 +1,6 @@
 #include "ImageTreeBlob.h"
 
-#include <QSet>
+#include <QHash>
 #include <QtEndian>
 
 #include <cstring>
@@ -95,7 +95,8 @@ bool ImageTreeBlob::decodeTree(int folderCount, const QByteArray& folders, int f
 
     QVector<ImageTreeFolderRecord> records;
     records.reserve(folderCount);
-    QSet<int> seen;
+    QHash<int, int> depthOf;  // folder id -> depth
+    depthOf.reserve(folderCount);
     const char* p = folders.constData();
     for (int i = 0; i < folderCount; ++i, p += kRecordSize) {
         ImageTreeFolderRecord r;
@@ -108,7 +109,7 @@ bool ImageTreeBlob::decodeTree(int folderCount, const QByteArray& folders, int f
         while (len < kNameSize && p[14 + len] != '\0') ++len;
         r.name = QByteArray(p + 14, len);
         if (r.id < 0) return fail(QStringLiteral("record %1 has the negative folder id %2").arg(i).arg(r.id));
-        if (seen.contains(r.id)) return fail(QStringLiteral("folder id %1 occurs twice").arg(r.id));
+        if (depthOf.contains(r.id)) return fail(QStringLiteral("folder id %1 occurs twice").arg(r.id));
         if (r.type != 0 && r.type != 1)
             return fail(QStringLiteral("record %1 has the unknown type %2").arg(i).arg(r.type));
         if (i == 0) {
@@ -117,21 +118,26 @@ bool ImageTreeBlob::decodeTree(int folderCount, const QByteArray& folders, int f
         } else {
             if (r.type == 0 || r.parentId < 0)
                 return fail(QStringLiteral("record %1 is a second root").arg(i));
-            if (!seen.contains(r.parentId))
+            const auto parent = depthOf.constFind(r.parentId);
+            if (parent == depthOf.constEnd())
                 return fail(QStringLiteral("record %1 names the parent %2, which is no earlier folder")
                                 .arg(i).arg(r.parentId));
+            if (parent.value() >= kMaxDepth)
+                return fail(QStringLiteral("record %1 lies deeper than %2 folders").arg(i).arg(kMaxDepth));
         }
-        seen.insert(r.id);
+        depthOf.insert(r.id, i == 0 ? 0 : depthOf.value(r.parentId) + 1);
         records.append(r);
     }
 
+    const int fallback = depthOf.contains(1) && records.first().id != 1 ? 1 : records.first().id;
     QMap<int, int> table;
     const char* q = files.constData();
     for (int i = 0; i < fileCount; ++i, q += kEntrySize) {
         const int image = getInt(q);
         if (image < 0) return fail(QStringLiteral("entry %1 names the negative image id %2").arg(i).arg(image));
         if (table.contains(image)) return fail(QStringLiteral("image id %1 occurs twice").arg(image));
-        table.insert(image, getInt(q + 4));
+        const int folder = getInt(q + 4);
+        table.insert(image, depthOf.contains(folder) ? folder : fallback);
     }
     out->folders = records;
     out->imageFolders = table;

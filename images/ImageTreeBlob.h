@@ -43,9 +43,11 @@ public:
     static constexpr int kRecordSize = 272;
     static constexpr int kNameSize = 256;
     static constexpr int kEntrySize = 8;
-    // Far above any real project; a head announcing more is taken as damage.
-    static constexpr int kMaxFolders = 1 << 20;
+    // Far above any real project; a head announcing more is taken as damage. The tree view lays
+    // out its items recursively, so the nesting depth is bounded as well (the root is depth 0).
+    static constexpr int kMaxFolders = 100000;
     static constexpr int kMaxEntries = 1 << 24;
+    static constexpr int kMaxDepth = 256;
 
     static const char* group() { return "OrvTQImageTree"; }
     static const char* folderHeadKey() { return "OrvTQImageTreeFolderHead"; }

@@ -22,3 +22,9 @@ endif()
 
 # The camera record the host stores with a project.
 orv_add_gtest(test_orvhost_camera SOURCES test_orvhost_camera.cpp LIBS orv_core_logic)
+
+# The project file against links, hand edits and killed runs of --create; it edits project
+# files with SQLite directly and starts the built orvhost.
+find_package(SQLite3 REQUIRED)
+orv_add_gtest(test_project_robust SOURCES test_project_robust.cpp LIBS orvhost_logic OrvKernel64t SQLite::SQLite3)
+add_dependencies(test_project_robust orvhost core)

@@ -251,6 +251,88 @@ TEST_F(ImageTree, DamagedStoredTreeFallsBackAndIsKept)
     EXPECT_EQ(tree.folderItem(2)->text(0), QString(256, QLatin1Char('x')));
 }
 
+// A chain of folders below the root, each the child of the one before.
+QVector<ImageTreeFolderRecord> folderChain(int depth)
+{
+    QVector<ImageTreeFolderRecord> out{{0, -1, 0, true, false, "Root"}};
+    for (int i = 1; i <= depth; ++i) out.append({i, i - 1, 1, true, false, QByteArray("F") + QByteArray::number(i)});
+    return out;
+}
+
+TEST(ImageTreeBlobBounds, DepthAndFolderCountAreBounded)
+{
+    ImageTreeData data;
+    QString why;
+    const QByteArray noFiles;
+    // 256 folders below the root is the deepest tree read; one more is damage.
+    QVector<ImageTreeFolderRecord> chain = folderChain(ImageTreeBlob::kMaxDepth);
+    EXPECT_TRUE(ImageTreeBlob::decodeTree(chain.size(), ImageTreeBlob::encodeFolders(chain), 0, noFiles, &data, &why))
+        << why.toStdString();
+    chain = folderChain(ImageTreeBlob::kMaxDepth + 1);
+    EXPECT_FALSE(ImageTreeBlob::decodeTree(chain.size(), ImageTreeBlob::encodeFolders(chain), 0, noFiles, &data, &why));
+    EXPECT_TRUE(why.contains(QStringLiteral("deeper than 256"))) << why.toStdString();
+    EXPECT_TRUE(data.folders.isEmpty());
+    // A deep branch after shallow siblings is found as well.
+    QVector<ImageTreeFolderRecord> mixed = folderChain(3);
+    const int base = mixed.size();
+    for (int i = 0; i < 300; ++i) mixed.append({base + i, i == 0 ? 0 : base + i - 1, 1, false, false, "D"});
+    EXPECT_FALSE(ImageTreeBlob::decodeTree(mixed.size(), ImageTreeBlob::encodeFolders(mixed), 0, noFiles, &data, &why));
+
+    // 100,000 folders (all beside each other) are read; 100,001 are not.
+    QVector<ImageTreeFolderRecord> flat{{0, -1, 0, true, false, "Root"}};
+    for (int i = 1; i < 100000; ++i) flat.append({i, 0, 1, false, false, "f"});
+    QByteArray blob = ImageTreeBlob::encodeFolders(flat);
+    EXPECT_TRUE(ImageTreeBlob::decodeTree(flat.size(), blob, 0, noFiles, &data, &why)) << why.toStdString();
+    EXPECT_EQ(data.folders.size(), 100000);
+    flat.append({100000, 0, 1, false, false, "f"});
+    blob = ImageTreeBlob::encodeFolders(flat);
+    EXPECT_FALSE(ImageTreeBlob::decodeTree(flat.size(), blob, 0, noFiles, &data, &why));
+    EXPECT_TRUE(why.contains(QStringLiteral("out of range"))) << why.toStdString();
+}
+
+TEST(ImageTreeBlobBounds, AnEntryNamingNoFolderGoesToDefault)
+{
+    ImageTreeData data;
+    QString why;
+    const QVector<ImageTreeFolderRecord> folders{
+        {0, -1, 0, true, false, "Root"}, {1, 0, 1, false, true, "Default"}, {2, 0, 1, false, false, "Mine"}};
+    const QByteArray files = ImageTreeBlob::encodeFiles({{0, 2}, {1, 9}, {2, -4}, {3, 0}});
+    ASSERT_TRUE(ImageTreeBlob::decodeTree(3, ImageTreeBlob::encodeFolders(folders), 4, files, &data, &why))
+        << why.toStdString();
+    const QMap<int, int> expected{{0, 2}, {1, 1}, {2, 1}, {3, 0}};
+    EXPECT_EQ(data.imageFolders, expected);
+    // Without a folder 1 the root takes them.
+    const QVector<ImageTreeFolderRecord> noDefault{{5, -1, 0, true, false, "Root"}, {2, 5, 1, false, false, "Mine"}};
+    ASSERT_TRUE(ImageTreeBlob::decodeTree(2, ImageTreeBlob::encodeFolders(noDefault), 4, files, &data, &why));
+    const QMap<int, int> toRoot{{0, 2}, {1, 5}, {2, 5}, {3, 5}};
+    EXPECT_EQ(data.imageFolders, toRoot);
+}
+
+TEST_F(ImageTree, ATreeTooDeepFallsBackAndUnknownFoldersMeanDefault)
+{
+    const QVector<ImageTreeFolderRecord> chain = folderChain(2000);
+    storeBlobs(ImageTreeBlob::encodeHead(chain.size()), ImageTreeBlob::encodeFolders(chain), ImageTreeBlob::encodeHead(0),
+               QByteArray());
+    {
+        COrvImageTree tree(nullptr);
+        tree.loadTree();
+        ASSERT_TRUE(tree.rootItem());
+        EXPECT_EQ(childNames(tree.rootItem()), QStringList{"Default"});
+        EXPECT_TRUE(tree.keepsStoredTree());
+    }
+    const QVector<ImageTreeFolderRecord> folders{
+        {0, -1, 0, true, false, "Root"}, {1, 0, 1, false, false, "Default"}, {2, 0, 1, false, true, "Mine"}};
+    storeBlobs(ImageTreeBlob::encodeHead(3), ImageTreeBlob::encodeFolders(folders), ImageTreeBlob::encodeHead(2),
+               ImageTreeBlob::encodeFiles({{0, 2}, {1, 77}}));
+    COrvImageTree tree(nullptr);
+    tree.loadTree();
+    EXPECT_FALSE(tree.keepsStoredTree());
+    ASSERT_EQ(tree.selectImageFolder(1), 0);
+    EXPECT_EQ(tree.getSelectedFolderId(), 1);
+    ASSERT_EQ(tree.selectImageFolder(0), 0);
+    EXPECT_EQ(tree.getSelectedFolderId(), 2);
+}
+
 TEST(ImageTreeBlobFuzz, RandomAndTruncatedBlobsNeverBreakTheDecoder)
 {
     QRandomGenerator rng(1234);

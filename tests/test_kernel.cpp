@@ -362,10 +362,8 @@ TEST_F(Kernel, CorruptTruncatedAndForeignFilesAreRefused)
     auto patched = [&](int at, QByteArray with) { return QByteArray(bytes).replace(at, with.size(), with); };
     QByteArray damagedPage = bytes;  // page 2, the root of the first table
     for (int i = 4096; i < 8192; ++i) damagedPage[i] = char(0x5a);
-    QByteArray changedValue = bytes;  // a value changed inside an intact page
-    const int at = bytes.indexOf("photos/photo_0.jpg");
-    ASSERT_GT(at, 0);
-    changedValue[at + 7] = 'q';
+    // A value changed inside an intact page is no damage: such a file opens with a notice
+    // (test_project_robust).
     const struct {
         const char* name;
         QByteArray content;
@@ -375,7 +373,6 @@ TEST_F(Kernel, CorruptTruncatedAndForeignFilesAreRefused)
         {"empty.orvproj", QByteArray(), "not an SQLite"},
         {"truncated.orvproj", bytes.left(bytes.size() / 2), "damaged"},
         {"garbled.orvproj", damagedPage, "damaged"},
-        {"changed.orvproj", changedValue, "checksum"},
         {"foreign.orvproj", patched(68, QByteArray("\0\0\0\1", 4)), "another program"},  // application_id
         {"newer.orvproj", patched(60, QByteArray("\0\0\0\x09", 4)), "newer"},            // user_version
     };

@@ -444,8 +444,10 @@ public:
     // isModified() first).
     virtual int createProject(const QString& path) = 0;
     // Opens a project file, closing the one open before. A corrupt, truncated or foreign file is
-    // refused. Images whose photo or mesh file is missing still open; getMissingFiles() and
-    // lastError() name them. progress may be null.
+    // refused. A file edited outside the program opens as it is (rows that no longer fit are
+    // left out) and openNotice() says what differs. Images whose photo or mesh file is missing
+    // still open; getMissingFiles() and lastError() name them. A symbolic link is resolved:
+    // projectPath() names the real file. progress may be null.
     virtual int openProject(const QString& path, IZimProgress* progress) = 0;
     virtual int saveProject() = 0;
     // Writes the project to another file (replacing one there) and continues with that file.
@@ -484,6 +486,10 @@ public:
     // Why the last operation that failed failed (or, after openProject, which files are
     // missing); empty after a project operation that succeeded completely.
     virtual QString lastError() = 0;
+    // After openProject: what was found changed outside the program (the tables and blobs
+    // whose checksum differs) and what was left out or reset to open it, to be shown to the
+    // user once; empty when the file was as the program wrote it, and without a project.
+    virtual QString openNotice() = 0;
 
 protected:
     ~IZimMM() override = default;

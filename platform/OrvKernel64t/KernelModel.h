@@ -47,6 +47,7 @@ struct OpenProject {
     bool changed = false;
     bool differs = false;
     QStringList missing;
+    QString notice;  // what openProject found changed outside the program
     ImageLevels levels;
     // Made once per project (they hold only the generation, never the project).
     ref_ptr<IZimTqState> state;
@@ -113,6 +114,7 @@ public:
     int getMissingFiles(QStringList& out) override;
     unsigned long long selMarkCount() override;
     QString lastError() override;
+    QString openNotice() override;
 
     // ---- for the objects handed out ----
 

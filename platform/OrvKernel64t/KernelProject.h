@@ -6,8 +6,9 @@
 // the project file. Tables (schema 1):
 //
 //   settings(key TEXT PRIMARY KEY, value)            "mode" (REAL), "current_image" (INTEGER),
-//                                                     "checksum" (SHA-1 of every value stored, so
-//                                                     a value changed on disk is found)
+//                                                     "checksum" (SHA-1 of every value stored; the
+//                                                     only checksum of files of older versions,
+//                                                     still written so that they read new files)
 //   images(idx INTEGER PRIMARY KEY,                   image index
 //          position INTEGER UNIQUE,                   place in the project order, 0 first
 //          photo TEXT, mesh TEXT, label TEXT,         photo and OBJ paths, label
@@ -23,6 +24,11 @@
 //                                                              project order) are not stored
 //   screen_path(seq INTEGER PRIMARY KEY, x REAL, y REAL)
 //   blobs(grp TEXT, key TEXT, data BLOB, PRIMARY KEY(grp, key))
+//   digests(part TEXT, grp TEXT, key TEXT, sha1 TEXT)  SHA-1 of each table as stored ('' grp and
+//                                                     key; the settings without "checksum") and
+//                                                     of each blob (part 'blob'), so that a value
+//                                                     changed outside the program is found and
+//                                                     the table or blob it is in can be named
 #pragma once
 
 #include <QByteArray>
@@ -74,9 +80,12 @@ struct ProjectData {
 QByteArray changeDigest(const ProjectData& data);
 
 // Reads a project file into *out (replaced only on success). On failure *error says why, naming
-// the file: missing, not an SQLite database, another program's database, a newer schema,
-// damaged or inconsistent.
-bool readProjectFile(const QString& path, ProjectData* out, QString* error);
+// the file: missing, not an SQLite database, another program's database, a newer schema or
+// damaged (SQLite's own check fails). A file edited outside the program still opens: rows that
+// do not fit together are left out or put right, and *warning (when given) names the tables
+// and blobs whose checksum differs and what was left out or reset; it is empty for a file as
+// the program wrote it.
+bool readProjectFile(const QString& path, ProjectData* out, QString* error, QString* warning = nullptr);
 
 // Writes the whole project to path: into a temporary file in the same folder, in one
 // transaction, then renamed over path (which keeps its permissions). On failure the temporary

@@ -4,18 +4,20 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QHash>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSet>
 #include <QTemporaryFile>
 #include <QtEndian>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <limits>
+#include <tuple>
 
 #include "KernelProject.h"
 
@@ -129,6 +131,8 @@ public:
         return -1;
     }
     bool isNull(int c) const { return sqlite3_column_type(m_stmt, c) == SQLITE_NULL; }
+    int columns() const { return sqlite3_column_count(m_stmt); }
+    int type(int c) const { return sqlite3_column_type(m_stmt, c); }
     qint64 integer(int c) const { return sqlite3_column_int64(m_stmt, c); }
     double real(int c) const
     {
@@ -151,25 +155,76 @@ private:
     sqlite3_stmt* m_stmt = nullptr;
 };
 
-const char* const kSchemaSql =
-    "CREATE TABLE settings(key TEXT PRIMARY KEY, value) WITHOUT ROWID;"
-    "CREATE TABLE images(idx INTEGER PRIMARY KEY, position INTEGER NOT NULL UNIQUE,"
-    " photo TEXT NOT NULL, mesh TEXT NOT NULL, label TEXT NOT NULL,"
-    " mapped INTEGER NOT NULL, texture_visible INTEGER NOT NULL, asleep INTEGER NOT NULL,"
-    " texture TEXT NOT NULL, alpha TEXT NOT NULL);"
-    "CREATE TABLE marks(image INTEGER NOT NULL REFERENCES images(idx), kind TEXT NOT NULL,"
-    " seq INTEGER NOT NULL, u REAL, v REAL, x REAL, y REAL, z REAL, id INTEGER NOT NULL,"
-    " u2 REAL, v2 REAL, PRIMARY KEY(image, kind, seq)) WITHOUT ROWID;"
-    "CREATE TABLE groups(position INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);"
-    "CREATE TABLE group_members(grp INTEGER NOT NULL REFERENCES groups(position), seq INTEGER NOT NULL,"
-    " image INTEGER NOT NULL REFERENCES images(idx), PRIMARY KEY(grp, seq)) WITHOUT ROWID;"
-    "CREATE TABLE screen_path(seq INTEGER PRIMARY KEY, x REAL NOT NULL, y REAL NOT NULL);"
-    "CREATE TABLE blobs(grp TEXT NOT NULL, key TEXT NOT NULL, data BLOB NOT NULL,"
-    " PRIMARY KEY(grp, key)) WITHOUT ROWID;";
+// The tables of a project file, in the order they are created.
+struct TableSql {
+    const char* name;
+    const char* columns;  // what follows "CREATE TABLE <name>"
+};
+const TableSql kTables[] = {
+    {"settings", "(key TEXT PRIMARY KEY, value) WITHOUT ROWID"},
+    {"images",
+     "(idx INTEGER PRIMARY KEY, position INTEGER NOT NULL UNIQUE,"
+     " photo TEXT NOT NULL, mesh TEXT NOT NULL, label TEXT NOT NULL,"
+     " mapped INTEGER NOT NULL, texture_visible INTEGER NOT NULL, asleep INTEGER NOT NULL,"
+     " texture TEXT NOT NULL, alpha TEXT NOT NULL)"},
+    {"marks",
+     "(image INTEGER NOT NULL REFERENCES images(idx), kind TEXT NOT NULL,"
+     " seq INTEGER NOT NULL, u REAL, v REAL, x REAL, y REAL, z REAL, id INTEGER NOT NULL,"
+     " u2 REAL, v2 REAL, PRIMARY KEY(image, kind, seq)) WITHOUT ROWID"},
+    {"groups", "(position INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE)"},
+    {"group_members",
+     "(grp INTEGER NOT NULL REFERENCES groups(position), seq INTEGER NOT NULL,"
+     " image INTEGER NOT NULL REFERENCES images(idx), PRIMARY KEY(grp, seq)) WITHOUT ROWID"},
+    {"screen_path", "(seq INTEGER PRIMARY KEY, x REAL NOT NULL, y REAL NOT NULL)"},
+    {"blobs", "(grp TEXT NOT NULL, key TEXT NOT NULL, data BLOB NOT NULL, PRIMARY KEY(grp, key)) WITHOUT ROWID"},
+    {"digests",
+     "(part TEXT NOT NULL, grp TEXT NOT NULL, key TEXT NOT NULL, sha1 TEXT NOT NULL,"
+     " PRIMARY KEY(part, grp, key)) WITHOUT ROWID"},
+};
+const char* const kDigestTable = "digests";
+
+bool createTable(Db& db, const TableSql& t, bool temporary)
+{
+    const QByteArray sql = QByteArray(temporary ? "CREATE TEMP TABLE " : "CREATE TABLE ") + t.name + t.columns;
+    return db.exec(sql.constData());
+}
+
+// Whether the file itself has the table (temporary ones do not count).
+bool hasTable(Db& db, const char* name, bool* ok)
+{
+    Stmt s(db, "SELECT count(*) FROM main.sqlite_master WHERE type = 'table' AND name = ?");
+    *ok = s.ok();
+    if (!*ok) return false;
+    s.bind(1, QString::fromLatin1(name));
+    const int rc = s.next();
+    *ok = rc == 1;
+    return *ok && s.integer(0) > 0;
+}
+
+// The tables with a digest of their own, each read in the order of its key. The settings leave
+// out the whole-file checksum, which older versions of the program read.
+struct TablePart {
+    const char* name;
+    const char* select;
+};
+const TablePart kTableParts[] = {
+    {"settings", "SELECT key, value FROM settings WHERE key <> 'checksum' ORDER BY key"},
+    {"images",
+     "SELECT idx, position, photo, mesh, label, mapped, texture_visible, asleep, texture, alpha FROM images"
+     " ORDER BY idx"},
+    {"marks", "SELECT image, kind, seq, u, v, x, y, z, id, u2, v2 FROM marks ORDER BY image, kind, seq"},
+    {"groups", "SELECT position, name FROM groups ORDER BY position"},
+    {"group_members", "SELECT grp, seq, image FROM group_members ORDER BY grp, seq"},
+    {"screen_path", "SELECT seq, x, y FROM screen_path ORDER BY seq"},
+};
+const char* const kBlobPart = "blob";
 
 QString relativePath(const QDir& base, const QString& absolute)
 {
-    return absolute.isEmpty() ? QString() : base.relativeFilePath(absolute);
+    if (absolute.isEmpty()) return QString();
+    // The folder itself comes back empty, which would read as "no path".
+    const QString relative = base.relativeFilePath(absolute);
+    return relative.isEmpty() ? QStringLiteral(".") : relative;
 }
 
 QString absolutePath(const QDir& base, const QString& stored)
@@ -378,32 +433,164 @@ bool syncFolder(const QString& folder)
     return ok;
 }
 
-// Reads every table; false with *why on a database error or data that does not fit together.
-bool readRows(Db& db, const QDir& base, ProjectData* out, QString* why)
+// One value as SQLite holds it, with its type: a value changed from 1 to 1.0 or '1' counts.
+void hashValue(QCryptographicHash& hash, const Stmt& s, int c)
 {
-    auto bad = [&](const QString& what) {
-        *why = what;
-        return false;
+    const auto addInt = [&](qint64 v) {
+        const qint64 le = qToLittleEndian(v);
+        hash.addData(reinterpret_cast<const char*>(&le), sizeof le);
     };
+    switch (s.type(c)) {
+    case SQLITE_INTEGER:
+        hash.addData("I", 1);
+        addInt(s.integer(c));
+        break;
+    case SQLITE_FLOAT: {
+        double v = s.real(c);
+        if (v == 0.0) v = 0.0;
+        quint64 bits = 0;
+        std::memcpy(&bits, &v, sizeof bits);
+        hash.addData("R", 1);
+        addInt(qint64(bits));
+        break;
+    }
+    case SQLITE_TEXT:
+    case SQLITE_BLOB: {
+        const QByteArray bytes = s.blob(c);
+        hash.addData(s.type(c) == SQLITE_TEXT ? "T" : "B", 1);
+        addInt(bytes.size());
+        hash.addData(bytes);
+        break;
+    }
+    default:
+        hash.addData("N", 1);
+        break;
+    }
+}
+
+// One digest: a table (grp and key empty) or one blob (part kBlobPart).
+using PartKey = std::tuple<QString, QString, QString>;
+using PartDigests = QMap<PartKey, QString>;
+
+// A digest of each table and of each blob as the file holds them, so that a value changed
+// outside the program is found and the table or blob it is in can be named.
+bool partDigests(Db& db, PartDigests* out)
+{
+    out->clear();
+    for (const TablePart& t : kTableParts) {
+        Stmt s(db, t.select);
+        if (!s.ok()) return false;
+        QCryptographicHash hash(QCryptographicHash::Sha1);
+        int rc;
+        while ((rc = s.next()) == 1)
+            for (int c = 0; c < s.columns(); ++c) hashValue(hash, s, c);
+        if (rc < 0) return false;
+        out->insert(PartKey(QString::fromLatin1(t.name), QString(), QString()),
+                    QString::fromLatin1(hash.result().toHex()));
+    }
+    Stmt s(db, "SELECT grp, key, data FROM blobs ORDER BY grp, key");
+    if (!s.ok()) return false;
+    int rc;
+    while ((rc = s.next()) == 1) {
+        QCryptographicHash hash(QCryptographicHash::Sha1);
+        hashValue(hash, s, 2);
+        out->insert(PartKey(QString::fromLatin1(kBlobPart), s.text(0), s.text(1)),
+                    QString::fromLatin1(hash.result().toHex()));
+    }
+    return rc == 0;
+}
+
+bool writeDigests(Db& db)
+{
+    PartDigests digests;
+    if (!partDigests(db, &digests)) return false;
+    Stmt s(db, "INSERT INTO digests(part, grp, key, sha1) VALUES(?, ?, ?, ?)");
+    if (!s.ok()) return false;
+    for (auto it = digests.constBegin(); it != digests.constEnd(); ++it) {
+        s.bind(1, std::get<0>(it.key()));
+        s.bind(2, std::get<1>(it.key()));
+        s.bind(3, std::get<2>(it.key()));
+        s.bind(4, it.value());
+        if (!s.run()) return false;
+    }
+    return true;
+}
+
+QString partName(const PartKey& key)
+{
+    if (std::get<0>(key) == QLatin1String(kBlobPart))
+        return tr("the blob %1/%2").arg(std::get<1>(key), std::get<2>(key));
+    return tr("the table %1").arg(std::get<0>(key));
+}
+
+// The tables and blobs whose digest differs from the one stored with them, by name. An older
+// file has one checksum of everything: then only the whole can be said to differ. *ok is false
+// on a database error.
+QStringList changedParts(Db& db, const QString& wholeChecksum, const ProjectData& d, const QDir& base, bool* ok)
+{
+    *ok = true;
+    const bool hasDigests = hasTable(db, kDigestTable, ok);
+    if (!*ok) return {};
+    if (!hasDigests) {
+        if (wholeChecksum.isEmpty()) return {tr("the checksums of the file are missing")};
+        if (wholeChecksum != contentDigest(d, base)) return {tr("values (a file of an older version names no table)")};
+        return {};
+    }
+    PartDigests stored, actual;
+    {
+        Stmt s(db, "SELECT part, grp, key, sha1 FROM digests");
+        int rc = s.ok() ? 0 : -1;
+        while (s.ok() && (rc = s.next()) == 1) stored.insert(PartKey(s.text(0), s.text(1), s.text(2)), s.text(3));
+        // A digests table changed beyond reading is no reason to refuse the project.
+        if (rc < 0) return {tr("the checksums of the file cannot be read")};
+    }
+    if (!partDigests(db, &actual)) {
+        *ok = false;
+        return {};
+    }
+    QStringList out;
+    for (auto it = actual.constBegin(); it != actual.constEnd(); ++it) {
+        const auto known = stored.constFind(it.key());
+        if (known == stored.constEnd())
+            out << (std::get<0>(it.key()) == QLatin1String(kBlobPart) ? tr("%1 (added)").arg(partName(it.key()))
+                                                                      : tr("%1 (no checksum)").arg(partName(it.key())));
+        else if (known.value() != it.value())
+            out << partName(it.key());
+    }
+    for (auto it = stored.constBegin(); it != stored.constEnd(); ++it)
+        if (!actual.contains(it.key())) out << tr("%1 (removed)").arg(partName(it.key()));
+    return out;
+}
+
+// Reads every table; false on a database error (in the connection). Rows that do not fit together (a file
+// edited outside the program) are left out or put right, each noted in *notes; the project
+// opens with what is left.
+bool readRows(Db& db, const QDir& base, ProjectData* out, QString* wholeChecksum, QStringList* notes)
+{
     ProjectData d;
-    QString checksum;
     {
         Stmt s(db, "SELECT key, value FROM settings");
         if (!s.ok()) return false;
         int rc;
         while ((rc = s.next()) == 1) {
             const QString key = s.text(0);
+            const bool number = s.type(1) == SQLITE_INTEGER || s.type(1) == SQLITE_FLOAT;
             if (key == QLatin1String("mode"))
-                d.mode = float(s.real(1));
+                d.mode = number ? float(s.real(1)) : std::numeric_limits<float>::quiet_NaN();
             else if (key == QLatin1String("current_image"))
-                d.currentImage = int(qBound<qint64>(-1, s.integer(1), std::numeric_limits<int>::max()));
+                d.currentImage = number ? int(qBound<qint64>(-1, s.integer(1), std::numeric_limits<int>::max())) : -1;
             else if (key == QLatin1String("checksum"))
-                checksum = s.text(1);
+                *wholeChecksum = s.text(1);
         }
         if (rc < 0) return false;
-        if (!std::isfinite(d.mode)) return bad(tr("the working mode is not a number"));
+        if (!std::isfinite(d.mode)) {
+            *notes << tr("the working mode was not a number and is reset");
+            d.mode = ZimModeMeshes;
+        }
     }
-    QVector<int> positions;
+    // Image numbers as stored -> index; the stored numbers may have gaps.
+    QHash<qint64, int> indexOf;
+    QVector<QPair<qint64, int>> positions;  // (stored position, index)
     {
         Stmt s(db,
                "SELECT idx, position, photo, mesh, label, mapped, texture_visible, asleep, texture, alpha FROM images"
@@ -411,8 +598,6 @@ bool readRows(Db& db, const QDir& base, ProjectData* out, QString* why)
         if (!s.ok()) return false;
         int rc;
         while ((rc = s.next()) == 1) {
-            if (s.integer(0) != d.images.size())
-                return bad(tr("image %1 is not followed by image %2").arg(d.images.size() - 1).arg(d.images.size()));
             ImageData im;
             im.photoPath = absolutePath(base, s.text(2));
             im.meshPath = absolutePath(base, s.text(3));
@@ -422,68 +607,88 @@ bool readRows(Db& db, const QDir& base, ProjectData* out, QString* why)
             im.asleep = s.integer(7) != 0;
             im.texturePath = absolutePath(base, s.text(8));
             im.alphaPath = absolutePath(base, s.text(9));
-            if (im.photoPath.isEmpty() || im.meshPath.isEmpty())
-                return bad(tr("image %1 has no photo or no mesh path").arg(d.images.size()));
-            positions.append(int(qBound<qint64>(-1, s.integer(1), std::numeric_limits<int>::max())));
+            if (im.photoPath.isEmpty() || im.meshPath.isEmpty()) {
+                *notes << tr("image %1 has no photo or no mesh path and is left out").arg(s.integer(0));
+                continue;
+            }
+            indexOf.insert(s.integer(0), d.images.size());
+            positions.append(qMakePair(s.integer(1), d.images.size()));
             d.images.append(im);
         }
         if (rc < 0) return false;
     }
     const int n = d.images.size();
-    d.order.fill(-1, n);
-    for (int i = 0; i < n; ++i) {
-        const int p = positions[i];
-        if (p < 0 || p >= n || d.order[p] >= 0) return bad(tr("the image order is inconsistent"));
-        d.order[p] = i;
+    // The order follows the stored positions; repeated or missing positions are put right.
+    std::stable_sort(positions.begin(), positions.end(),
+                     [](const QPair<qint64, int>& a, const QPair<qint64, int>& b) { return a.first < b.first; });
+    bool orderSound = true;
+    for (int p = 0; p < n; ++p) {
+        d.order.append(positions[p].second);
+        if (positions[p].first != p) orderSound = false;
     }
+    if (!orderSound) *notes << tr("the order of the images was inconsistent and is rebuilt");
     {
         Stmt s(db, "SELECT image, kind, seq, u, v, x, y, z, id, u2, v2 FROM marks ORDER BY image, kind, seq");
         if (!s.ok()) return false;
-        int rc;
+        int rc, orphans = 0, unknown = 0;
         while ((rc = s.next()) == 1) {
-            const qint64 image = s.integer(0);
+            const auto image = indexOf.constFind(s.integer(0));
             const int kind = kindFromName(s.text(1));
-            if (image < 0 || image >= n) return bad(tr("a mark belongs to image %1, which does not exist").arg(image));
-            if (kind < 0) return bad(tr("a mark of image %1 has the unknown kind '%2'").arg(image).arg(s.text(1)));
-            QVector<MarkRecord>& list = d.images[int(image)].marks[kind];
-            if (s.integer(2) != list.size()) return bad(tr("the marks of image %1 have gaps").arg(image));
+            if (image == indexOf.constEnd()) {
+                ++orphans;
+                continue;
+            }
+            if (kind < 0) {
+                ++unknown;
+                continue;
+            }
             MarkRecord r;
             r.uv = XPnt2d(s.real(3), s.real(4));
             r.point = XPnt3d(s.real(5), s.real(6), s.real(7));
             r.id = std::int32_t(s.integer(8));
             r.uv2 = XPnt2d(s.real(9), s.real(10));
-            list.append(r);
+            d.images[image.value()].marks[kind].append(r);
         }
         if (rc < 0) return false;
+        if (orphans > 0) *notes << tr("%1 mark(s) of images that do not exist are left out").arg(orphans);
+        if (unknown > 0) *notes << tr("%1 mark(s) of an unknown kind are left out").arg(unknown);
     }
+    QHash<qint64, int> groupOf;  // stored position -> index in d.groups
     {
         Stmt s(db, "SELECT position, name FROM groups ORDER BY position");
         if (!s.ok()) return false;
-        int rc, expected = 0;
+        int rc;
         while ((rc = s.next()) == 1) {
-            if (s.integer(0) != expected) return bad(tr("the model-item groups have gaps"));
-            if (expected == 0) {
-                if (s.text(1) != QLatin1String(kDefaultGroup))
-                    return bad(tr("the first model-item group is not \"DEFAULT\""));
-            } else {
-                d.groups.append(GroupData{s.text(1), {}});
+            const QString name = s.text(1);
+            // "DEFAULT" holds every image and is not stored with members.
+            if (name == QLatin1String(kDefaultGroup)) continue;
+            if (name.isEmpty()) {
+                *notes << tr("a model-item group without a name is left out");
+                continue;
             }
-            ++expected;
+            groupOf.insert(s.integer(0), d.groups.size());
+            d.groups.append(GroupData{name, {}});
         }
         if (rc < 0) return false;
-        if (expected == 0) return bad(tr("the model-item group \"DEFAULT\" is missing"));
     }
     {
         Stmt s(db, "SELECT grp, seq, image FROM group_members ORDER BY grp, seq");
         if (!s.ok()) return false;
-        int rc;
+        int rc, dropped = 0;
         while ((rc = s.next()) == 1) {
-            const qint64 g = s.integer(0), image = s.integer(2);
-            if (g < 1 || g > d.groups.size() || image < 0 || image >= n)
-                return bad(tr("a model-item group names an image or group that does not exist"));
-            d.groups[int(g - 1)].members.append(int(image));
+            const auto g = groupOf.constFind(s.integer(0));
+            const auto image = indexOf.constFind(s.integer(2));
+            if (g == groupOf.constEnd() || image == indexOf.constEnd()) {
+                ++dropped;
+                continue;
+            }
+            QVector<int>& members = d.groups[g.value()].members;
+            if (!members.contains(image.value())) members.append(image.value());
         }
         if (rc < 0) return false;
+        if (dropped > 0)
+            *notes << tr("%1 model-item group member(s) naming a group or image that does not exist are left out")
+                          .arg(dropped);
     }
     {
         Stmt s(db, "SELECT seq, x, y FROM screen_path ORDER BY seq");
@@ -499,18 +704,39 @@ bool readRows(Db& db, const QDir& base, ProjectData* out, QString* why)
         while ((rc = s.next()) == 1) d.blobs.insert(qMakePair(s.text(0), s.text(1)), s.blob(2));
         if (rc < 0) return false;
     }
-    if (checksum != contentDigest(d, base)) return bad(tr("its contents do not match their checksum"));
     if (d.currentImage >= n) d.currentImage = -1;
     *out = std::move(d);
     return true;
+}
+
+// The warning shown once when a project opens that was changed outside the program.
+QString changeWarning(const QString& shown, const QStringList& changed, const QStringList& notes)
+{
+    if (changed.isEmpty() && notes.isEmpty()) return QString();
+    constexpr int kShown = 10;
+    QStringList lines;
+    lines << tr("The project %1 was changed outside the program.").arg(shown);
+    if (!changed.isEmpty()) {
+        QStringList names = changed.mid(0, kShown);
+        if (changed.size() > kShown) names << tr("and %1 more").arg(changed.size() - kShown);
+        lines << tr("Changed: %1.").arg(names.join(QStringLiteral(", ")));
+    }
+    if (!notes.isEmpty()) {
+        QStringList shownNotes = notes.mid(0, kShown);
+        if (notes.size() > kShown) shownNotes << tr("and %1 more").arg(notes.size() - kShown);
+        lines << tr("Left out or reset: %1.").arg(shownNotes.join(QStringLiteral("; ")));
+    }
+    lines << tr("It is opened with the values as they are; nothing is written back until the project is saved.");
+    return lines.join(QLatin1Char('\n'));
 }
 
 }  // namespace
 
 QByteArray changeDigest(const ProjectData& data) { return projectDigest(data, nullptr, false); }
 
-bool readProjectFile(const QString& path, ProjectData* out, QString* error)
+bool readProjectFile(const QString& path, ProjectData* out, QString* error, QString* warning)
 {
+    if (warning) warning->clear();
     const QString shown = QDir::toNativeSeparators(path);
     auto fail = [&](const QString& why) {
         *error = tr("cannot open the project %1: %2").arg(shown, why);
@@ -553,13 +779,24 @@ bool readProjectFile(const QString& path, ProjectData* out, QString* error)
         if (verdict != QLatin1String("ok")) return fail(tr("the file is damaged (%1)").arg(verdict));
     }
     if (!db.exec("BEGIN")) return fail(tr("the file is damaged (%1)").arg(db.error()));
-    QString why;
+    QString wholeChecksum;
+    QStringList notes;
+    // A table removed by hand reads as an empty one.
+    for (const TableSql& t : kTables) {
+        bool known = false;
+        if (!hasTable(db, t.name, &known) && known && qstrcmp(t.name, kDigestTable) != 0) {
+            if (!createTable(db, t, true)) return fail(tr("the file is damaged (%1)").arg(db.error()));
+            notes << tr("the table %1 is missing and is read as empty").arg(QString::fromLatin1(t.name));
+        }
+        if (!known) return fail(tr("the file is damaged (%1)").arg(db.error()));
+    }
     ProjectData data;
-    const bool ok = readRows(db, info.absoluteDir(), &data, &why);
+    bool ok = readRows(db, info.absoluteDir(), &data, &wholeChecksum, &notes);
+    QStringList changed;
+    if (ok) changed = changedParts(db, wholeChecksum, data, info.absoluteDir(), &ok);
     db.exec("COMMIT");
-    if (!ok)
-        return fail(why.isEmpty() ? tr("the file is damaged (%1)").arg(db.error())
-                                  : tr("the file is damaged (%1)").arg(why));
+    if (!ok) return fail(tr("the file is damaged (%1)").arg(db.error()));
+    if (warning) *warning = changeWarning(shown, changed, notes);
     *out = std::move(data);
     return true;
 }
@@ -600,10 +837,11 @@ bool writeProjectFile(const ProjectData& data, const QString& path, QString* err
         // The file is not the project until it is renamed: no rollback journal is needed, but
         // the data must be on disk before the rename.
         if (!db.exec("PRAGMA journal_mode=OFF") || !db.exec("PRAGMA synchronous=FULL") || !db.exec("BEGIN") ||
-            !db.exec(kSchemaSql))
+            !std::all_of(std::begin(kTables), std::end(kTables), [&](const TableSql& t) { return createTable(db, t, false); }))
             return failRemoving(db.error());
         QString why;
         if (!writeRows(db, data, info.absoluteDir(), &why)) return failRemoving(why.isEmpty() ? db.error() : why);
+        if (!writeDigests(db)) return failRemoving(db.error());
         const QByteArray pragmas = QStringLiteral("PRAGMA application_id=%1; PRAGMA user_version=%2;")
                                        .arg(kProjectAppId)
                                        .arg(kProjectSchema)

@@ -32,6 +32,20 @@ QString tr(const char* text) { return QCoreApplication::translate("OrvKernel", t
 
 QString native(const QString& path) { return QDir::toNativeSeparators(path); }
 
+// The project file a path names, with every symbolic link (of the file and of its folders)
+// resolved: stored paths are relative to the folder the file really lies in, so opening or
+// saving it through a link elsewhere must not change them. A file that does not exist yet is
+// placed in the real folder; without one the path is only made absolute.
+QString realProjectPath(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString real = info.canonicalFilePath();
+    if (!real.isEmpty()) return real;
+    if (info.isSymLink()) return info.absoluteFilePath();  // dangling: the save resolves it
+    const QString folder = info.absoluteDir().canonicalPath();
+    return folder.isEmpty() ? info.absoluteFilePath() : QDir(folder).filePath(info.fileName());
+}
+
 // The steps every batch operation reports: text, a first step, a sub-range for the work.
 struct ProgressRange {
     ProgressRange(IZimProgress* p, const QString& text) : progress(p)
@@ -146,6 +160,8 @@ int ModelManager::fail(const QString& error)
 }
 
 QString ModelManager::lastError() { return m_error; }
+
+QString ModelManager::openNotice() { return m_project ? m_project->notice : QString(); }
 
 QString ModelManager::cacheFolderFor(const QString& projectPath) const
 {
@@ -348,7 +364,7 @@ int ModelManager::createProject(const QString& path)
     if (!info.absoluteDir().exists())
         return fail(tr("cannot create the project %1: the folder does not exist").arg(native(info.absoluteFilePath())));
     auto p = std::make_unique<OpenProject>();
-    p->path = info.absoluteFilePath();
+    p->path = realProjectPath(path);
     QString error;
     if (!writeProjectFile(p->data, p->path, &error)) return fail(error);
     install(std::move(p));
@@ -360,9 +376,9 @@ int ModelManager::openProject(const QString& path, IZimProgress* progress)
 {
     if (path.isEmpty()) return fail(tr("cannot open a project: no file name given"));
     auto p = std::make_unique<OpenProject>();
-    p->path = QFileInfo(path).absoluteFilePath();
+    p->path = realProjectPath(path);
     QString error;
-    if (!readProjectFile(p->path, &p->data, &error)) return fail(error);
+    if (!readProjectFile(p->path, &p->data, &error, &p->notice)) return fail(error);
     if (!prepare(*p, progress)) return fail(tr("opening the project %1 was cancelled").arg(native(p->path)));
     const QStringList missing = p->missing;
     install(std::move(p));
@@ -381,6 +397,7 @@ int ModelManager::saveProject()
     QString error;
     if (!writeProjectFile(m_project->data, m_project->path, &error)) return fail(error);
     markSaved(*m_project);
+    m_project->notice.clear();
     m_error.clear();
     return 0;
 }
@@ -390,11 +407,12 @@ int ModelManager::saveProjectAs(const QString& path)
     if (!m_project) return fail(tr("cannot save: no project is open"));
     if (path.isEmpty()) return fail(tr("cannot save the project: no file name given"));
     syncOrder(*m_project);
-    const QString target = QFileInfo(path).absoluteFilePath();
+    const QString target = realProjectPath(path);
     QString error;
     if (!writeProjectFile(m_project->data, target, &error)) return fail(error);
     m_project->path = target;
     markSaved(*m_project);
+    m_project->notice.clear();
     m_project->levels.setCacheFolder(cacheFolderFor(target));
     m_error.clear();
     return 0;

@@ -774,6 +774,9 @@ bool openProjectFile(const QString& path, const Reporter& report)
         report(tr("The project %1 could not be opened.\n%2").arg(native(path), error));
         return false;
     }
+    // A project edited outside the program opens as it is; the user is told once what differs.
+    const QString notice = mm->openNotice();
+    if (!notice.isEmpty()) report(notice);
     QStringList missing;
     if (mm->getMissingFiles(missing) > 0)
         report(tr("These files of the project were not found; their photographs and meshes stay in the project "
