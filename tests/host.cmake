@@ -22,3 +22,10 @@ endif()
 
 # The camera record the host stores with a project.
 orv_add_gtest(test_orvhost_camera SOURCES test_orvhost_camera.cpp LIBS orv_core_logic)
+
+# What the host writes (backup, screenshot, images) and its headless runs with damaged files.
+orv_add_gtest(test_host_outputs SOURCES test_host_outputs.cpp LIBS orv_core_logic OrvKernel64t ZimGeometry64t)
+add_dependencies(test_host_outputs orvhost core orv-sample)
+if(EXISTS "${PROJECT_SOURCE_DIR}/mainwindow/COrvMainFrame.cpp")
+  target_compile_definitions(test_host_outputs PRIVATE ORV_HAVE_MAIN_FRAME=1)
+endif()
