@@ -138,12 +138,7 @@ int corePluginIndex(const QStringList& loadedPlugins)
     return -1;
 }
 
-HostWindow::HostWindow(bool headless)
-{
-    g_headless = headless;
-    // The UI library and the core plug-in read this too: no modal box may open in such a run.
-    if (QCoreApplication* app = QCoreApplication::instance()) app->setProperty("orvHeadless", headless);
-}
+HostWindow::HostWindow(bool headless) { g_headless = headless; }
 
 HostWindow::~HostWindow() { shutDown(); }
 

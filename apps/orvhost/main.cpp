@@ -69,6 +69,9 @@ int runWindow(QApplication& app, const orvHost::HostOptions& options)
             return 1;
         }
     }
+    // Nobody watches a scripted run: the UI library and the core plug-in read this property and
+    // write to stderr what would otherwise wait in a modal box.
+    if (screenshot || backup) app.setProperty("orvHeadless", true);
     orvHost::HostWindow window(screenshot || backup);
     QString error;
     if (!window.create(&error) || (backup && !window.prepareBackupView(options.viewSize, &error))) {

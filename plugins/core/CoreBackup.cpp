@@ -297,10 +297,6 @@ QString backupDoneText(const BackupResult& result, const QString& path)
                                        .arg(meshes, file);
 }
 
-}  // namespace orvCore
-
-namespace orvCore {
-
 QString backupPartialText(const BackupResult& result, const QString& path)
 {
     if (!result.partial()) return QString();
