@@ -129,14 +129,14 @@ protected:
         }
         ref_ptr<IZimImage> texture = zim::newZimImage();
         EXPECT_NE(texture->imageCreate(copies, 1, 24, ZimImageNoMarks), nullptr);
-        for (int i = 0; i < copies; ++i) texture->imageSetPixel(i, 0, (i * 40 + 20) | ((255 - i * 40) << 8), true);
+        for (int i = 0; i < copies; ++i) texture->imageSetPixel(i, 0, int(copyColour(i)), true);
         ref_ptr<IZimMesh> mesh = zim::newZimMesh();
         EXPECT_EQ(mesh->setMeshGeometry(v, tri, uv, texTri), 0) << qPrintable(mesh->meshLastError());
         mesh->setMeshTextureImage(texture);
         return mesh;
     }
     // Texel i's colour as a pixel (0xRRGGBB).
-    static unsigned copyColour(int i) { return unsigned(255 - i * 40) << 8 | unsigned(i * 40 + 20); }
+    static unsigned copyColour(int i) { return (unsigned(255 - i * 40) & 0xFFu) << 8 | (unsigned(i * 40 + 20) & 0xFFu); }
 
     std::unique_ptr<QOpenGLContext> m_context;
     std::unique_ptr<QOffscreenSurface> m_surface;
