@@ -133,9 +133,11 @@ TEST(ImageWriter, AFailedWriteGivesTheSystemsReason)
     // a full disk does (ENOSPC).
     QTemporaryDir tmp;
     ASSERT_TRUE(tmp.isValid());
-    ref_ptr<IZimImage> image = noisyImage(256);  // some 190 KiB of PNG
+    // BMP: 192 KiB whatever the pixels. (Qt's PNG writer leaks a row buffer when its device
+    // fails, which the leak checker would report.)
+    ref_ptr<IZimImage> image = noisyImage(256);
     ASSERT_TRUE(image);
-    const QString path = tmp.filePath(QStringLiteral("big.png"));
+    const QString path = tmp.filePath(QStringLiteral("big.bmp"));
     rlimit before {};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
     rlimit small = before;
