@@ -10,6 +10,8 @@
 // The summary takes the best repetition of each case.
 #include <benchmark/benchmark.h>
 
+#include "CNormImageDrawer.h"
+#include "COrv2DSymbol.h"
 #include "COrvImageViewer.h"
 #include "NormImageGeometry.h"
 #include "PhotoRenderer.h"
@@ -250,6 +252,71 @@ void BM_Viewer(benchmark::State& state)
            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
 }
 BENCHMARK(BM_Viewer)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// ---- marks ------------------------------------------------------------------------------------
+//
+// 200,000 numbered marks spread over the 1280 x 1024 view, all on screen: painted as the view
+// paints them (one painter), as it used to (a painter begun for every cross and every number),
+// and the baseline of the same count of plain marks (the crosses alone, one painter).
+
+const std::vector<NumberedMark>& manyMarks()
+{
+    static const std::vector<NumberedMark> marks = [] {
+        QRandomGenerator rng(11);
+        std::vector<NumberedMark> out;
+        out.reserve(200000);
+        for (int i = 0; i < 200000; ++i)
+            out.push_back({XPnt2d(rng.bounded(double(kView.width())), rng.bounded(double(kView.height()))), i + 1,
+                           i % 7 == 0 ? QColor(Qt::blue) : QColor(Qt::green)});
+        return out;
+    }();
+    return marks;
+}
+
+void BM_Marks_Baseline_CrossesOnly(benchmark::State& state)
+{
+    runFrames(state, "marks: crosses only", [](QPainter& p, std::int64_t) {
+        p.setPen(QPen(Qt::red, 1));
+        for (const NumberedMark& m : manyMarks()) {
+            p.drawLine(QPointF(m.screen.x - 12, m.screen.y), QPointF(m.screen.x + 12, m.screen.y));
+            p.drawLine(QPointF(m.screen.x, m.screen.y - 12), QPointF(m.screen.x, m.screen.y + 12));
+        }
+    });
+}
+BENCHMARK(BM_Marks_Baseline_CrossesOnly)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+void BM_Marks_OnePainter(benchmark::State& state)
+{
+    runFrames(state, "marks: one painter", [](QPainter& p, std::int64_t) {
+        paintNumberedMarks(p, manyMarks(), QRectF(0, 0, kView.width(), kView.height()));
+    });
+}
+BENCHMARK(BM_Marks_OnePainter)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+// The way it was: every cross and every number through the 2D symbol's own painter.
+void BM_Marks_PainterPerShape(benchmark::State& state)
+{
+    QImage canvas(kView, QImage::Format_RGB32);
+    canvas.fill(Qt::black);
+    auto start = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        for (const NumberedMark& m : manyMarks()) {
+            {
+                QPainter p(&canvas);
+                p.setPen(COrv2DSymbol::makePen(Qt::red, 1.0f, Qt::SolidLine));
+                p.drawLine(QPointF(m.screen.x - 12, m.screen.y), QPointF(m.screen.x + 12, m.screen.y));
+                p.drawLine(QPointF(m.screen.x, m.screen.y - 12), QPointF(m.screen.x, m.screen.y + 12));
+            }
+            QPainter p(&canvas);
+            p.setFont(COrv2DSymbol::makeFont(15));
+            p.setPen(QPen(m.colour));
+            p.drawText(QPointF(m.screen.x, m.screen.y), QString::number(m.number));
+        }
+        benchmark::DoNotOptimize(canvas.constBits());
+    }
+    record(state, "marks: painter each", std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+}
+BENCHMARK(BM_Marks_PainterPerShape)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
 }  // namespace
 

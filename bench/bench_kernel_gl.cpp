@@ -246,6 +246,105 @@ void BM_SelectTrianglesByGl(benchmark::State& state)
     state.counters["selected"] = double(selected);
 }
 
+// ---- coincident triangles ----------------------------------------------------------------------
+//
+// N triangles stacked on one another (N / 2 copies of one 10 x 10 square) against N ordinary
+// triangles of a grid over the same square, both textured and fitted to the view: one frame of
+// the scene item, and the GL triangle selection. The goal is at most 3x the ordinary cost.
+
+struct Stack {
+    ref_ptr<MeshArray> meshes = zim::newMeshArray();
+    ref_ptr<IZimSceneItem> item;
+    ref_ptr<IZimTrackBall> camera;
+};
+
+ref_ptr<IZimMesh> squareMesh(int triangles, bool coincident)
+{
+    auto vertices = zim::newPnt3fArray();
+    auto uvs = zim::newPnt2fArray();
+    auto indices = zim::newIntArray();
+    if (coincident) {
+        for (const XPnt2f c : {XPnt2f(0, 0), XPnt2f(1, 0), XPnt2f(1, 1), XPnt2f(0, 1)}) {
+            vertices->append({10.0f * c.x, 10.0f * c.y, 0.0f});
+            uvs->append(c);
+        }
+        for (int q = 0; q < triangles / 2; ++q)
+            for (int k : {0, 1, 2, 0, 2, 3}) indices->append(k);
+    } else {
+        // Cells as square as the count allows: cx * cy * 2 == triangles.
+        int cx = int(std::sqrt(double(triangles / 2)));
+        while (cx > 1 && (triangles / 2) % cx != 0) --cx;
+        const int cy = triangles / 2 / cx;
+        for (int j = 0; j <= cy; ++j)
+            for (int i = 0; i <= cx; ++i) {
+                const float u = float(i) / cx, v = float(j) / cy;
+                vertices->append({10.0f * u, 10.0f * v, 0.0f});
+                uvs->append({u, v});
+            }
+        for (int j = 0; j < cy; ++j)
+            for (int i = 0; i < cx; ++i) {
+                const int a = j * (cx + 1) + i;
+                for (int k : {a, a + 1, a + cx + 2, a, a + cx + 2, a + cx + 1}) indices->append(k);
+            }
+    }
+    ref_ptr<IZimMesh> mesh = zim::newZimMesh();
+    if (mesh->setMeshGeometry(vertices, indices, uvs, nullptr) != 0) return nullptr;
+    mesh->setMeshTextureImage(tileTexture(3));
+    return mesh;
+}
+
+Stack makeStack(int triangles, bool coincident)
+{
+    Stack s;
+    ref_ptr<IZimMesh> mesh = squareMesh(triangles, coincident);
+    if (!mesh) return s;
+    s.item = zim::kernel::newMeshSceneItem(s.meshes->appendMesh(mesh), mesh, nullptr);
+    Enve3d box;
+    mesh->meshBox(box);
+    s.camera = zim::newTrackBall();
+    s.camera->setViewport(kWidth, kHeight);
+    s.camera->setLookAt({5, 5, 20}, {5, 5, 0}, {0, 1, 0});
+    s.camera->fitToBox(box, 1);
+    return s;
+}
+
+void BM_StackFrame(benchmark::State& state)
+{
+    if (!g_bench || !g_bench->ready) return state.SkipWithError("no GL context");
+    const Stack s = makeStack(int(state.range(0)), state.range(1) != 0);
+    if (!s.item) return state.SkipWithError("no mesh");
+    auto frame = [&]() {
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        s.camera->applyView();
+        const int rc = s.item->drawSceneItem(1, nullptr);
+        glFinish();
+        return rc;
+    };
+    if (frame() != 0) return state.SkipWithError("the scene item failed to draw");  // uploads
+    for (auto _ : state) frame();
+    state.SetLabel(state.range(1) ? "coincident" : "ordinary");
+}
+
+void BM_StackSelect(benchmark::State& state)
+{
+    if (!g_bench || !g_bench->ready) return state.SkipWithError("no GL context");
+    const Stack s = makeStack(int(state.range(0)), state.range(1) != 0);
+    if (!s.item) return state.SkipWithError("no mesh");
+    ref_ptr<ByteArrayArray> flags;
+    const Enve2d region(0, kWidth, 0, kHeight);
+    long selected = zim::tqSelectTriByOpenGL(s.camera, true, s.meshes, region, flags, nullptr);
+    if (selected <= 0) return state.SkipWithError("nothing selected");
+    for (auto _ : state) {
+        selected = zim::tqSelectTriByOpenGL(s.camera, true, s.meshes, region, flags, nullptr);
+        benchmark::DoNotOptimize(selected);
+    }
+    state.counters["selected"] = double(selected);
+    state.SetLabel(state.range(1) ? "coincident" : "ordinary");
+}
+
+BENCHMARK(BM_StackFrame)->Args({20000, 0})->Args({20000, 1})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_StackSelect)->Args({20000, 0})->Args({20000, 1})->Unit(benchmark::kMillisecond)->UseRealTime();
+
 BENCHMARK(BM_BaselineBareVbo)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_SceneItemsFrame)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_SceneItemsVsBaseline)->Unit(benchmark::kMillisecond)->UseManualTime()->MinTime(4.0);

@@ -1,11 +1,21 @@
 #include "OrvNotice.h"
 
+#include <QCoreApplication>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QStatusBar>
 #include <QString>
 #include <QtDebug>
 
+#include <cstdio>
+
 namespace orvUI {
+
+bool isHeadlessRun()
+{
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app && app->property(kHeadlessProperty).toBool();
+}
 
 bool noticeFailure(QWidget* origin, const QString& text)
 {
@@ -18,6 +28,17 @@ bool noticeFailure(QWidget* origin, const QString& text)
     }
     qWarning().noquote() << text;
     return false;
+}
+
+void noticeWarning(QWidget* origin, const QString& text)
+{
+    if (isHeadlessRun()) {
+        const QByteArray bytes = text.toLocal8Bit();
+        std::fprintf(stderr, "%s\n", bytes.constData());
+        std::fflush(stderr);
+        return;
+    }
+    QMessageBox::warning(origin ? origin->window() : nullptr, QString(), text, QMessageBox::Ok);
 }
 
 }  // namespace orvUI

@@ -5,6 +5,7 @@
 #include "IOrvImageViewer.h"
 #include "IOrvMainFrame.h"
 #include "OrvFrameLink.h"
+#include "OrvNotice.h"
 #include "OrvUIElements64t.h"
 #include "ProgressSteps.h"
 #include "ThumbGrid.h"
@@ -18,7 +19,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QResizeEvent>
@@ -569,8 +569,8 @@ void CImageThumbViewer::finishTileDrag(Qt::DropAction action)
     if (m_dropKind == 2) {
         const int target = m_dropId;
         if (selected->size() > 1 && std::find(selected->begin(), selected->end(), long(target)) == selected->end()) {
-            QMessageBox::warning(dynamic_cast<QWidget*>(getVM() ? getVM()->getMainFrame() : nullptr), QString(),
-                                 tr("There are more than one image selected."), QMessageBox::Ok);
+            noticeWarning(dynamic_cast<QWidget*>(getVM() ? getVM()->getMainFrame() : nullptr),
+                          tr("There are more than one image selected."));
             return;
         }
         if (std::find(selected->begin(), selected->end(), long(target)) != selected->end()) {

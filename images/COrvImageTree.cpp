@@ -5,6 +5,7 @@
 #include "IOrvImageThumbViewer.h"
 #include "IOrvMainFrame.h"
 #include "OrvFrameLink.h"
+#include "OrvNotice.h"
 #include "OrvUIElements64t.h"
 
 #include <QAction>
@@ -15,7 +16,6 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
-#include <QMessageBox>
 #include <QtEndian>
 #include <QtDebug>
 
@@ -93,7 +93,7 @@ IOrvImageThumbViewer* COrvImageTree::thumbViewer() const
 
 void COrvImageTree::warn(const QString& text)
 {
-    QMessageBox::warning(m_frameWidget, QString(), text, QMessageBox::Ok);
+    noticeWarning(m_frameWidget, text);
 }
 
 bool COrvImageTree::needProject()

@@ -1,15 +1,18 @@
 #include "CNormImageDrawer.h"
 
+#include "COrv2DSymbol.h"
 #include "OrvUIElements64t.h"
 #include "ViewInput.h"
 
 #include <QCoreApplication>
 #include <QImageReader>
 #include <QMouseEvent>
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QWheelEvent>
 #include <QWidget>
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 
@@ -359,34 +362,32 @@ int CNormImageDrawer::paintImage()
     m_symbol->drawRect(QRectF(origin.x - 2, origin.y - 2, display.x + 4, display.y + 4), true, false, Qt::red, 2,
                        Qt::SolidLine, Qt::white, Qt::SolidPattern);
 
-    const ref_ptr<MarkArray> selected = record->getSelectedMarks();
-    const auto highlighted = [&selected](const XPnt2d& p) {
-        if (!selected) return false;
-        for (const MarkRecord& s : *selected)
-            if (std::fabs(s.uv.x - p.x) <= 0.001 && std::fabs(s.uv.y - p.y) <= 0.001) return true;
-        return false;
-    };
-    const auto mark = [this](const XPnt2d& p, int number, const QColor& colour) {
+    const SelectedMarkIndex selected(record->getSelectedMarks());
+    std::vector<NumberedMark> marks;
+    const auto mark = [this, &marks](const XPnt2d& p, int number, const QColor& colour) {
         // A mark without a photo position has nothing to show.
         if (!p.isValid()) return;
-        const XPnt2d s = m_geometry.normalisedToScreen(p);
-        m_symbol->drawMarker(QPointF(s.x, s.y), Qt::red, 12.0f, 1.0f, Qt::SolidLine);
-        m_symbol->drawText(QPointF(s.x, s.y), QString::number(number), 15, colour, Qt::SolidLine,
-                           QStringLiteral("Arial"));
+        marks.push_back({m_geometry.normalisedToScreen(p), number, colour});
     };
 
     if (m_showMarks) {
         if (const ref_ptr<Pnt2dArray> uvs = record->getMarkUVs())
             for (int i = 0; i < uvs->count(); ++i)
-                mark(uvs->at(i), i + 1, highlighted(uvs->at(i)) ? QColor(Qt::blue) : QColor(Qt::green));
+                mark(uvs->at(i), i + 1, selected.contains(uvs->at(i)) ? QColor(Qt::blue) : QColor(Qt::green));
     }
     if (m_showPairs) {
         if (const ref_ptr<MarkArray> pairs = record->getPointMarks())
             for (int i = 0; i < pairs->count(); ++i)
-                mark(pairs->at(i).uv, i + 1, highlighted(pairs->at(i).uv) ? QColor(Qt::blue) : QColor(Qt::yellow));
+                mark(pairs->at(i).uv, i + 1, selected.contains(pairs->at(i).uv) ? QColor(Qt::blue) : QColor(Qt::yellow));
     }
     if (const ref_ptr<MarkArray> tracks = record->getTrackMarks())
         for (int i = 0; i < tracks->count(); ++i) mark(tracks->at(i).uv, i + 1, Qt::cyan);
+    if (!marks.empty()) {
+        // One painter for all of them: a painter begun on the widget for every cross and number
+        // made 200,000 marks take seconds a frame.
+        QPainter painter(m_widget);
+        if (painter.isActive()) paintNumberedMarks(painter, marks, QRectF(m_widget->rect()));
+    }
     onEndPaint();
     return 0;
 }
@@ -413,6 +414,75 @@ int CNormImageDrawer::drawNumberedMark(const XPnt2d& point, int number, const QC
     m_symbol->drawMarker(QPointF(s.x, s.y), Qt::red, markerSize, lineWidth, Qt::SolidLine);
     return m_symbol->drawText(QPointF(s.x, s.y), QString::number(number), textSize, colour, Qt::SolidLine,
                               QStringLiteral("Arial"));
+}
+
+// ---- marks ----------------------------------------------------------------------------------
+
+void paintNumberedMarks(QPainter& painter, const std::vector<NumberedMark>& marks, const QRectF& visible)
+{
+    // What COrv2DSymbol::drawMarker and drawText set on a fresh painter, set once.
+    constexpr float kHalfSize = 12.0f;
+    const QFont font = COrv2DSymbol::makeFont(15);
+    const QPen crossPen = COrv2DSymbol::makePen(Qt::red, 1.0f, Qt::SolidLine);
+    painter.setFont(font);
+    // How far a cross and a number reach from the mark's point: the cross its half size and
+    // pen, the number (drawn from its baseline's left end) its ascent, descent and a width
+    // bound of its digits.
+    const QFontMetricsF metrics(font);
+    const double reachUp = std::max<double>(kHalfSize, metrics.ascent()) + 2.0;
+    const double reachDown = std::max<double>(kHalfSize, metrics.descent()) + 2.0;
+    const double reachLeft = kHalfSize + 2.0 + std::max<double>(0.0, -metrics.minLeftBearing());
+    const double digit = std::max<double>(metrics.maxWidth(), metrics.horizontalAdvance(QStringLiteral("0")));
+    const QRectF area = visible.adjusted(-1, -1, 1, 1);
+    for (const NumberedMark& m : marks) {
+        const double x = m.screen.x, y = m.screen.y;
+        if (!std::isfinite(x) || !std::isfinite(y)) continue;
+        const int digits = m.number <= 0 ? 11 : int(std::log10(double(m.number))) + 1;
+        const double reachRight = std::max<double>(kHalfSize + 2.0, digit * digits + 2.0);
+        if (x + reachRight < area.left() || x - reachLeft > area.right() || y + reachDown < area.top() ||
+            y - reachUp > area.bottom())
+            continue;
+        painter.setPen(crossPen);
+        painter.drawLine(QPointF(x - kHalfSize, y), QPointF(x + kHalfSize, y));
+        painter.drawLine(QPointF(x, y - kHalfSize), QPointF(x, y + kHalfSize));
+        painter.setPen(QPen(m.colour));
+        painter.drawText(QPointF(x, y), QString::number(m.number));
+    }
+}
+
+SelectedMarkIndex::SelectedMarkIndex(const ref_ptr<MarkArray>& selected)
+{
+    if (!selected) return;
+    m_cells.reserve(std::size_t(selected->count()));
+    for (const MarkRecord& s : *selected) {
+        if (!std::isfinite(s.uv.x) || !std::isfinite(s.uv.y)) continue;
+        m_cells.emplace(key(cell(s.uv.x), cell(s.uv.y)), s.uv);
+    }
+}
+
+std::int64_t SelectedMarkIndex::cell(double v)
+{
+    // Cells of the tolerance's size: a position within it of a selected one lies in the same
+    // cell or a neighbouring one.
+    return std::int64_t(std::floor(std::clamp(v, -1e12, 1e12) / 0.001));
+}
+
+std::uint64_t SelectedMarkIndex::key(std::int64_t cx, std::int64_t cy)
+{
+    return (std::uint64_t(cx) * 0x9E3779B97F4A7C15ull) ^ std::uint64_t(cy);
+}
+
+bool SelectedMarkIndex::contains(const XPnt2d& p) const
+{
+    if (m_cells.empty() || !std::isfinite(p.x) || !std::isfinite(p.y)) return false;
+    const std::int64_t cx = cell(p.x), cy = cell(p.y);
+    for (std::int64_t dx = -1; dx <= 1; ++dx)
+        for (std::int64_t dy = -1; dy <= 1; ++dy) {
+            const auto range = m_cells.equal_range(key(cx + dx, cy + dy));
+            for (auto it = range.first; it != range.second; ++it)
+                if (std::fabs(it->second.x - p.x) <= 0.001 && std::fabs(it->second.y - p.y) <= 0.001) return true;
+        }
+    return false;
 }
 
 ref_ptr<CNormImageDrawer> newNormImageDrawer()

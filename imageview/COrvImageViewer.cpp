@@ -4,6 +4,7 @@
 #include "OrvFrameLink.h"
 #include "OrvItemAction.h"
 #include "OrvKeyMapping.h"
+#include "OrvNotice.h"
 #include "OrvLog.h"
 #include "OrvUIElements64t.h"
 #include "ViewInput.h"
@@ -15,7 +16,6 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
@@ -154,7 +154,7 @@ int COrvImageViewer::notifySelMarkCount()
 
 void COrvImageViewer::warn(const QString& text)
 {
-    QMessageBox::warning(window(), QString(), text, QMessageBox::Ok);
+    noticeWarning(this, text);
 }
 
 // ---- cursor -----------------------------------------------------------------------------------

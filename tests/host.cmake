@@ -28,3 +28,7 @@ orv_add_gtest(test_orvhost_camera SOURCES test_orvhost_camera.cpp LIBS orv_core_
 find_package(SQLite3 REQUIRED)
 orv_add_gtest(test_project_robust SOURCES test_project_robust.cpp LIBS orvhost_logic OrvKernel64t SQLite::SQLite3)
 add_dependencies(test_project_robust orvhost core)
+
+# What the host writes (backup, screenshot, images) and its headless runs with damaged files.
+orv_add_gtest(test_host_outputs SOURCES test_host_outputs.cpp LIBS orv_core_logic OrvKernel64t ZimGeometry64t)
+add_dependencies(test_host_outputs orvhost core orv-sample)

@@ -113,6 +113,23 @@ void runContextEntry(const QString& name, bool checked)
     }
 }
 
+QString screenshotTargetProblem(const QString& path)
+{
+    const QString file = QDir::toNativeSeparators(path);
+    const QFileInfo target(path);
+    // Written beside the target and renamed over it: that would replace a FIFO, a device node
+    // or a socket by a regular file.
+    if (target.exists() && !target.isFile())
+        return tr("The screenshot %1 cannot be written: it exists and is not a regular file.").arg(file);
+    ref_ptr<orvUI::IOrvViewerMan> vm = orvUI::getVM();
+    ref_ptr<IZimMM> mm = vm ? vm->getModelMan() : zim::getMM();
+    if (orvCore::isProjectOwnFile(mm.get(), path))
+        return tr("The screenshot %1 cannot be written: it is one of the project's own files (a photograph, mesh, "
+                  "texture or the project file). Choose another name.")
+            .arg(file);
+    return QString();
+}
+
 int corePluginIndex(const QStringList& loadedPlugins)
 {
     for (int i = 0; i < loadedPlugins.size(); ++i)
@@ -247,13 +264,22 @@ int HostWindow::saveScreenshot(const QString& path)
     QImage image;
     if (QScreen* screen = widget->screen()) image = screen->grabWindow(widget->winId()).toImage();
     if (image.isNull()) image = widget->grab().toImage();
+    const QString problem = screenshotTargetProblem(path);
+    if (!problem.isEmpty()) {
+        reporter()(problem);
+        return 1;
+    }
     // The format follows the suffix; a name without one gets a PNG.
     const QString suffix = QFileInfo(path).suffix();
     const QByteArray format = suffix.isEmpty() ? QByteArray("PNG") : suffix.toLatin1();
     QSaveFile file(path);
     if (image.isNull() || !file.open(QIODevice::WriteOnly) || !image.save(&file, format.constData()) ||
         !file.commit()) {
-        reporter()(tr("The screenshot %1 cannot be written.").arg(QDir::toNativeSeparators(path)));
+        // The file knows the system's reason (a full disk, say); the image writer does not.
+        const QString why = file.error() != QFileDevice::NoError ? file.errorString() : QString();
+        reporter()(why.isEmpty() || why == QLatin1String("Unknown error")
+                       ? tr("The screenshot %1 cannot be written.").arg(QDir::toNativeSeparators(path))
+                       : tr("The screenshot %1 cannot be written: %2").arg(QDir::toNativeSeparators(path), why));
         return 1;
     }
     std::printf("%s\n", tr("orvhost: screenshot %1x%2 written to %3")
@@ -294,8 +320,10 @@ int HostWindow::saveBackup(const QString& path, int view)
     }
     ref_ptr<orvUI::IOrvViewerMan> vm = orvUI::getVM();
     ref_ptr<IZimMM> mm = vm ? vm->getModelMan() : zim::getMM();
-    // The project's own problems are told before any waiting for the view.
-    const orvCore::BackupProblem problem = orvCore::backupMeshProblem(mm.get());
+    // The project's own problems, and a picture path that is one of its files, are told before
+    // any waiting for the view.
+    orvCore::BackupProblem problem = orvCore::backupMeshProblem(mm.get());
+    if (problem == orvCore::BackupProblem::None) problem = orvCore::backupTargetProblem(path, mm.get());
     if (problem != orvCore::BackupProblem::None) {
         reporter()(orvCore::backupProblemText(problem, path));
         return 1;
@@ -347,6 +375,10 @@ int HostWindow::saveBackup(const QString& path, int view)
                             .toLocal8Bit()
                             .constData());
     std::fflush(stdout);
+    if (result.partial()) {
+        reporter()(orvCore::backupPartialText(result, path));
+        return 3;
+    }
     return 0;
 }
 

@@ -27,6 +27,10 @@ int corePluginIndex(const QStringList& loadedPlugins);
 // packedPos (x in the low 32 bits, y in the high 32 bits), -1 for none; the out-values stay 0.
 int pickImageAt(long long packedPos, int* out0, int* out1, int* out2);
 
+// Why a screenshot cannot go to path: something other than a regular file is there, or it is one
+// of the open project's own files. Empty when it may be written.
+QString screenshotTargetProblem(const QString& path);
+
 // Runs the core command an entry of the views' context menus names ("<command>___<index>").
 void runContextEntry(const QString& name, bool checked);
 
@@ -66,7 +70,8 @@ public:
     // For --backup, once the project is open: waits until the 3D viewer draws at the size it was
     // given, fits all meshes (and turns to standard view `view` when it is 0..5), takes the
     // backup into path and prints one line about it. 0, or 1 (reported) on any failure, with no
-    // file left at path.
+    // file left at path; 3 (reported, naming them) when the picture was written with meshes left
+    // out or painted opaque because their texture or transparency map cannot be read.
     int saveBackup(const QString& path, int view);
     // Ends the tool and drops what plug-ins registered, unloads the plug-ins, closes the project
     // and deletes the main frame.

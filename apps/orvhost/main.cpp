@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QTimer>
 
@@ -51,12 +52,26 @@ int runWindow(QApplication& app, const orvHost::HostOptions& options)
     const bool backup = options.mode == orvHost::HostMode::Backup;
     if (backup) {
         // A file that cannot be written is said before any window is made.
-        const orvCore::BackupProblem problem = orvCore::backupTargetProblem(options.backup);
+        orvCore::BackupProblem problem = orvCore::backupTargetProblem(options.backup);
+        if (problem == orvCore::BackupProblem::None && orvCore::isSameFile(options.backup, options.project))
+            problem = orvCore::BackupProblem::OwnFile;
         if (problem != orvCore::BackupProblem::None) {
             printLine(stderr, QStringLiteral("orvhost: %1").arg(orvCore::backupProblemText(problem, options.backup)));
             return 1;
         }
     }
+    if (screenshot) {
+        // A special file in the way is said before any window is made; the project's own files
+        // are known once it is open.
+        const QFileInfo target(options.screenshot);
+        if (target.exists() && !target.isFile()) {
+            printLine(stderr, QStringLiteral("orvhost: %1").arg(orvHost::screenshotTargetProblem(options.screenshot)));
+            return 1;
+        }
+    }
+    // Nobody watches a scripted run: the UI library and the core plug-in read this property and
+    // write to stderr what would otherwise wait in a modal box.
+    if (screenshot || backup) app.setProperty("orvHeadless", true);
     orvHost::HostWindow window(screenshot || backup);
     QString error;
     if (!window.create(&error) || (backup && !window.prepareBackupView(options.viewSize, &error))) {

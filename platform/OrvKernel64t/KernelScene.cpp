@@ -145,6 +145,10 @@ struct MeshGpu {
     GLsizei drawCount = 0;     // vertices (expanded) or indices to draw
     std::size_t normalOffset = 0;
     bool hasUv = false;
+    // The draw without the triangles a later copy hides (trianglesHiddenByLaterCopies): vertex
+    // indices into drawBuffer. 0 when no triangle is hidden.
+    GLuint keptElements = 0;
+    GLsizei keptCount = 0;
 
     // Texture: the image it was made from.
     ref_ptr<IZimImage> image;
@@ -157,7 +161,35 @@ struct MeshGpu {
     GLuint idBuffer = 0;
     std::size_t idColourOffset = 0;
     std::uint64_t idBase = 0;
+    // Corner numbers of the triangles no later copy hides; 0 when none is hidden.
+    GLuint idKeptElements = 0;
+    GLsizei idKeptCount = 0;
 };
+
+// The corners (3t, 3t + 1, 3t + 2) of the triangles not hidden, or their vertex indices.
+std::vector<GLuint> keptCorners(const std::vector<bool>& hidden, const int* tri)
+{
+    std::vector<GLuint> kept;
+    kept.reserve(hidden.size() * 3);
+    for (std::size_t t = 0; t < hidden.size(); ++t)
+        if (!hidden[t])
+            for (std::size_t c = 0; c < 3; ++c) kept.push_back(tri ? GLuint(tri[t * 3 + c]) : GLuint(t * 3 + c));
+    return kept;
+}
+
+// Leaving out triangles hidden by a later copy changes no pixel only while each fragment simply
+// replaces what is there: no blending, stencil, alpha test or logic op, and a depth test that
+// lets an equal depth through (or none).
+bool onlyLastCopyCounts()
+{
+    if (glIsEnabled(GL_BLEND) || glIsEnabled(GL_STENCIL_TEST) || glIsEnabled(GL_ALPHA_TEST) ||
+        glIsEnabled(GL_COLOR_LOGIC_OP))
+        return false;
+    if (!glIsEnabled(GL_DEPTH_TEST)) return true;
+    GLint func = GL_LESS;
+    glGetIntegerv(GL_DEPTH_FUNC, &func);
+    return func == GL_LEQUAL || func == GL_ALWAYS;
+}
 
 constexpr GLsizei kDrawStride = 5 * sizeof(float);
 
@@ -312,8 +344,12 @@ void ContextRecord::retireGeometry(MeshGpu& g)
 {
     retireBuffer(g.drawBuffer);
     retireBuffer(g.elementBuffer);
+    retireBuffer(g.keptElements);
     retireBuffer(g.idBuffer);
+    retireBuffer(g.idKeptElements);
     g.drawCount = 0;
+    g.keptCount = 0;
+    g.idKeptCount = 0;
 }
 
 void ContextRecord::retireTexture(MeshGpu& g)
@@ -415,6 +451,15 @@ bool ContextRecord::ensureDrawBuffers(MeshGpu& g)
                          GL_STATIC_DRAW);
     }
     g.drawCount = GLsizei(g.indexCount);
+    const std::vector<bool> hidden = trianglesHiddenByLaterCopies(v, tri, triangleCount);
+    if (!hidden.empty()) {
+        const std::vector<GLuint> kept = keptCorners(hidden, expanded ? nullptr : tri);
+        m_api.genBuffers(1, &g.keptElements);
+        m_api.bindBuffer(GL_ELEMENT_ARRAY_BUFFER, g.keptElements);
+        m_api.bufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(kept.size() * sizeof(GLuint)), kept.data(),
+                         GL_STATIC_DRAW);
+        g.keptCount = GLsizei(kept.size());
+    }
     if (outOfMemory()) {
         retireGeometry(g);
         return false;
@@ -511,6 +556,15 @@ bool ContextRecord::prepareTriangleIds(const ref_ptr<IZimMesh>& mesh, std::uint6
         m_api.bufferData(GL_ARRAY_BUFFER, GLsizeiptr(g.idColourOffset + colours.size()), nullptr, GL_STATIC_DRAW);
         m_api.bufferSubData(GL_ARRAY_BUFFER, 0, GLsizeiptr(g.idColourOffset), positions.data());
         m_api.bufferSubData(GL_ARRAY_BUFFER, GLintptr(g.idColourOffset), GLsizeiptr(colours.size()), colours.data());
+        const std::vector<bool> hidden = trianglesHiddenByLaterCopies(v, tri, triangleCount);
+        if (!hidden.empty()) {
+            const std::vector<GLuint> kept = keptCorners(hidden, nullptr);
+            m_api.genBuffers(1, &g.idKeptElements);
+            m_api.bindBuffer(GL_ELEMENT_ARRAY_BUFFER, g.idKeptElements);
+            m_api.bufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(kept.size() * sizeof(GLuint)), kept.data(),
+                             GL_STATIC_DRAW);
+            g.idKeptCount = GLsizei(kept.size());
+        }
     } else if (g.idBase != base) {
         m_api.bindBuffer(GL_ARRAY_BUFFER, g.idBuffer);
         m_api.bufferSubData(GL_ARRAY_BUFFER, GLintptr(g.idColourOffset), GLsizeiptr(colours.size()), colours.data());
@@ -518,6 +572,8 @@ bool ContextRecord::prepareTriangleIds(const ref_ptr<IZimMesh>& mesh, std::uint6
     g.idBase = base;
     if (outOfMemory()) {
         retireBuffer(g.idBuffer);
+        retireBuffer(g.idKeptElements);
+        g.idKeptCount = 0;
         return false;
     }
     return true;
@@ -535,6 +591,12 @@ void ContextRecord::drawTriangleIds(const IZimMesh* mesh, int first, int count)
     m_api.bindBuffer(GL_ARRAY_BUFFER, g.idBuffer);
     glVertexPointer(3, GL_FLOAT, 0, nullptr);
     glColorPointer(4, GL_UNSIGNED_BYTE, 0, reinterpret_cast<const void*>(g.idColourOffset));
+    // The whole mesh at once: its hidden copies can stay out (their later copy is in this draw).
+    if (g.idKeptElements && first == 0 && count == triangleCount && onlyLastCopyCounts()) {
+        m_api.bindBuffer(GL_ELEMENT_ARRAY_BUFFER, g.idKeptElements);
+        glDrawElements(GL_TRIANGLES, g.idKeptCount, GL_UNSIGNED_INT, nullptr);
+        return;
+    }
     glDrawArrays(GL_TRIANGLES, GLint(first) * 3, GLsizei(count) * 3);
 }
 
@@ -721,7 +783,10 @@ int CMeshSceneItem::drawSceneItem(int mode, const ref_ptr<IZimDisplay>&)
         glEnableClientState(GL_NORMAL_ARRAY);
         glNormalPointer(GL_FLOAT, 0, reinterpret_cast<const void*>(g.normalOffset));
     }
-    if (g.elementBuffer) {
+    if (g.keptElements && onlyLastCopyCounts()) {
+        api.bindBuffer(GL_ELEMENT_ARRAY_BUFFER, g.keptElements);
+        glDrawElements(GL_TRIANGLES, g.keptCount, GL_UNSIGNED_INT, nullptr);
+    } else if (g.elementBuffer) {
         api.bindBuffer(GL_ELEMENT_ARRAY_BUFFER, g.elementBuffer);
         glDrawElements(GL_TRIANGLES, g.drawCount, GL_UNSIGNED_INT, nullptr);
     } else {

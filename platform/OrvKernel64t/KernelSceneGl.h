@@ -12,6 +12,8 @@
 #include <GL/glext.h>
 
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include "OrvKernel64t.h"
 
@@ -46,6 +48,62 @@ inline std::uint32_t decodeTriangleId(const unsigned char* rgba)
 inline std::uint32_t triangleIdOf(std::uint64_t base, std::uint64_t t)
 {
     return std::uint32_t((base + t) % kTriangleIdsPerPass) + 1u;
+}
+
+// ---- triangles hidden by a later copy ---------------------------------------------------------
+//
+// Meshes are drawn with the depth test GL_LEQUAL and no blending: of triangles with the same
+// three corner positions in the same order (bit for bit), the last one drawn covers exactly the
+// pixels of the earlier ones at exactly their depth and so decides every pixel alone. Drawing
+// the earlier copies changes nothing but costs their whole area again each: thousands of stacked
+// copies of a large triangle make one frame take minutes. The drawing and the selection leave
+// them out.
+
+// For each of the triangleCount triangles (corner indices tri[3t..3t+2] into v): true when a
+// later triangle has the same corner positions in the same order. Empty when there is none (the
+// usual case), so callers can keep their plain path.
+inline std::vector<bool> trianglesHiddenByLaterCopies(const XPnt3f* v, const int* tri, int triangleCount)
+{
+    std::vector<bool> hidden;
+    if (!v || !tri || triangleCount < 2) return hidden;
+    auto corners = [&](int t, float out[9]) {
+        for (int c = 0; c < 3; ++c) {
+            const XPnt3f& p = v[tri[std::size_t(t) * 3 + std::size_t(c)]];
+            out[c * 3 + 0] = p.x, out[c * 3 + 1] = p.y, out[c * 3 + 2] = p.z;
+        }
+    };
+    auto hashOf = [](const float f[9]) {
+        std::uint64_t h = 1469598103934665603ull;
+        for (int i = 0; i < 9; ++i) {
+            std::uint32_t bits;
+            std::memcpy(&bits, &f[i], sizeof bits);
+            h = (h ^ bits) * 1099511628211ull;
+        }
+        return h ^ (h >> 29);
+    };
+    // Open addressing, newest first: the table holds t + 1 of the latest triangle of each shape.
+    std::size_t size = 16;
+    while (size < std::size_t(triangleCount) * 2) size <<= 1;
+    std::vector<int> table(size, 0);
+    bool any = false;
+    float mine[9], theirs[9];
+    for (int t = triangleCount - 1; t >= 0; --t) {
+        corners(t, mine);
+        for (std::size_t at = std::size_t(hashOf(mine)) & (size - 1);; at = (at + 1) & (size - 1)) {
+            if (table[at] == 0) {
+                table[at] = t + 1;
+                break;
+            }
+            corners(table[at] - 1, theirs);
+            if (std::memcmp(mine, theirs, sizeof mine) == 0) {
+                if (!any) hidden.assign(std::size_t(triangleCount), false);
+                any = true;
+                hidden[std::size_t(t)] = true;
+                break;
+            }
+        }
+    }
+    return hidden;
 }
 
 // ---- entry points ----------------------------------------------------------------------------

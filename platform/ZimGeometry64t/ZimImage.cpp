@@ -1,5 +1,6 @@
 #include "ZimImage.h"
 
+#include "ImageWriteErrors.h"
 #include "ZimFiles.h"
 
 #include <QBuffer>
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <csetjmp>
 #include <cmath>
 #include <cstdint>
@@ -442,6 +444,11 @@ int CZimImage::imageSave(const QString& path, int flags)
     if ((format == "jpeg" || format == "bmp") && image.hasAlphaChannel())
         image = image.convertToFormat(QImage::Format_RGB888);
 
+    // The rename below would put a regular file in place of a FIFO, a device or a socket.
+    if (!isWritableImageTarget(path)) {
+        m_error = tr("cannot write image '%1': it exists and is not a regular file").arg(path);
+        return -1;
+    }
     // Write beside the target and rename, so a failed write never leaves half a file behind.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
@@ -452,13 +459,18 @@ int CZimImage::imageSave(const QString& path, int flags)
     if (format == "jpeg") writer.setQuality(92);
     // PNG at zlib's fastest level: about twice as fast as the default for some 15 % more bytes.
     if (format == "png") writer.setQuality(80);
+    errno = 0;
     if (!writer.write(image)) {
-        m_error = tr("cannot write image '%1': %2").arg(path, writer.errorString());
+        const int saved = errno;
+        m_error = tr("cannot write image '%1': %2")
+                      .arg(path, imageWriteFailureText(file.error(), file.errorString(), writer.errorString(), saved));
         file.cancelWriting();
         return -1;
     }
     if (!file.commit()) {
-        m_error = tr("cannot write image '%1': %2").arg(path, file.errorString());
+        const int saved = errno;
+        m_error = tr("cannot write image '%1': %2")
+                      .arg(path, imageWriteFailureText(file.error(), file.errorString(), QString(), saved));
         return -1;
     }
     m_path = path;

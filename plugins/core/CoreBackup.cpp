@@ -12,6 +12,8 @@
 #include <QMap>
 #include <QSet>
 
+#include <sys/stat.h>
+
 namespace orvCore {
 
 namespace {
@@ -29,6 +31,17 @@ QFileInfo nearestExisting(const QString& folder)
         at = up;
     }
     return QFileInfo(at);
+}
+
+// A mesh as the user knows it: its label, else its OBJ file's name.
+QString meshName(IZimMM* mm, int index)
+{
+    ref_ptr<IZimImageEntry> entry;
+    if (mm && mm->getImageEntry(entry, index) == 0 && entry) {
+        if (!entry->label().trimmed().isEmpty()) return entry->label();
+        if (!entry->meshPath().isEmpty()) return QFileInfo(entry->meshPath()).fileName();
+    }
+    return tr("mesh %1").arg(index);
 }
 
 }  // namespace
@@ -70,6 +83,9 @@ BackupProblem backupTargetProblem(const QString& path)
     if (path.trimmed().isEmpty()) return BackupProblem::NoFileName;
     const QFileInfo target(path);
     if (target.isDir()) return BackupProblem::TargetIsFolder;
+    // The picture is written beside the target and renamed over it: that would replace a FIFO,
+    // a device node or a socket by a regular file.
+    if (target.exists() && !target.isFile()) return BackupProblem::NotRegularFile;
     const QFileInfo folder(target.absolutePath());
     if (!folder.exists()) {
         // A file somewhere above stops the path as surely as a missing folder, but says more.
@@ -80,6 +96,57 @@ BackupProblem backupTargetProblem(const QString& path)
     if (!folder.isWritable() || (target.exists() && !target.isWritable())) return BackupProblem::FolderNotWritable;
     if (backupFormat(path).isEmpty()) return BackupProblem::UnknownFormat;
     return BackupProblem::None;
+}
+
+bool isSameFile(const QString& a, const QString& b)
+{
+    if (a.isEmpty() || b.isEmpty()) return false;
+    const QByteArray pa = QFile::encodeName(a), pb = QFile::encodeName(b);
+    struct stat sa {}, sb {};
+    if (::stat(pa.constData(), &sa) == 0 && ::stat(pb.constData(), &sb) == 0)
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    const QString ca = QFileInfo(a).canonicalFilePath(), cb = QFileInfo(b).canonicalFilePath();
+    return !ca.isEmpty() && ca == cb;
+}
+
+QStringList projectOwnFiles(IZimMM* mm)
+{
+    QStringList files;
+    if (!mm || !mm->isProjectOpen()) return files;
+    auto add = [&files](const QString& path) {
+        if (!path.isEmpty() && !files.contains(path)) files << path;
+    };
+    add(mm->projectPath());
+    for (int i = 0; i < mm->imageCount(); ++i) {
+        ref_ptr<IZimImageEntry> entry;
+        if (mm->getImageEntry(entry, i) == 0 && entry) {
+            add(entry->photoPath());
+            add(entry->meshPath());
+        }
+        ref_ptr<IZimMesh> mesh;
+        if (mm->getMeshAt(mesh, i) == 0 && mesh) {
+            add(mesh->meshFilePath());
+            add(mesh->meshTexturePath());
+            add(mesh->meshAlphaTexturePath());
+        }
+    }
+    return files;
+}
+
+bool isProjectOwnFile(IZimMM* mm, const QString& path)
+{
+    // Only a file that is there can be destroyed; a missing one matches nothing.
+    if (!QFileInfo::exists(path)) return false;
+    for (const QString& own : projectOwnFiles(mm))
+        if (isSameFile(path, own)) return true;
+    return false;
+}
+
+BackupProblem backupTargetProblem(const QString& path, IZimMM* mm)
+{
+    const BackupProblem problem = backupTargetProblem(path);
+    if (problem != BackupProblem::None) return problem;
+    return isProjectOwnFile(mm, path) ? BackupProblem::OwnFile : BackupProblem::None;
 }
 
 QString suggestedBackupPath(const QString& projectPath)
@@ -107,7 +174,7 @@ BackupResult takeBackup(IZimMM* mm, orvUI::IOrv3DViewer* viewer, const QString& 
     };
     BackupProblem problem = backupMeshProblem(mm);
     if (problem != BackupProblem::None) return fail(problem);
-    problem = backupTargetProblem(path);
+    problem = backupTargetProblem(path, mm);
     if (problem != BackupProblem::None) return fail(problem);
     if (!viewer) return fail(BackupProblem::NoViewer);
     // The viewer reads what its last drawing left in the depth buffer: draw the current view.
@@ -133,6 +200,36 @@ BackupResult takeBackup(IZimMM* mm, orvUI::IOrv3DViewer* viewer, const QString& 
         return fail(BackupProblem::NothingVisible);
     }
     result.ok = true;
+    // Meshes whose texture could not be read come back without an image: the picture is grey
+    // where they are. A transparency map that cannot be read leaves its mesh painted opaque.
+    ref_ptr<IZimTqState> state;
+    ref_ptr<IZimImageStore> store;
+    if (mm->getState(state) == 0 && state) state->getImageStore(store);
+    QSet<long> leftOutMeshes;
+    for (auto it = textures.constBegin(); it != textures.constEnd(); ++it) {
+        ref_ptr<IZimMesh> mesh;
+        mm->getMeshAt(mesh, it.key());
+        const QString name = meshName(mm, it.key());
+        if (!it.value()) {
+            leftOutMeshes.insert(it.key());
+            const QString texture = mesh ? mesh->meshTexturePath() : QString();
+            result.leftOut << (texture.isEmpty() ? name : tr("%1 (texture %2)").arg(name, native(texture)));
+            continue;
+        }
+        const QString alphaPath = mesh ? mesh->meshAlphaTexturePath() : QString();
+        if (alphaPath.isEmpty()) continue;
+        ref_ptr<IZimImage> alpha;
+        if (!store || store->getAlphaImage(alpha, it.key(), 1, false) != 0 || !alpha)
+            result.opaque << tr("%1 (transparency map %2)").arg(name, native(alphaPath));
+    }
+    if (!leftOutMeshes.isEmpty()) {
+        // The counts say what the picture shows.
+        QVector<ref_ptr<TqTriangleIndex>> painted;
+        for (const ref_ptr<TqTriangleIndex>& t : triangles)
+            if (t && !leftOutMeshes.contains(t->meshIndex)) painted << t;
+        result.triangles = painted.size();
+        result.meshes = backupMeshCount(painted);
+    }
     return result;
 }
 
@@ -174,6 +271,12 @@ QString backupProblemText(BackupProblem problem, const QString& path)
                   "meshes) and try again. Nothing was written.");
     case BackupProblem::NotWritten:
         return tr("The backup picture %1 could not be written.").arg(file);
+    case BackupProblem::OwnFile:
+        return tr("The backup picture %1 cannot be written: it is one of the project's own files (a photograph, "
+                  "mesh, texture or the project file). Choose another name.")
+            .arg(file);
+    case BackupProblem::NotRegularFile:
+        return tr("The backup picture %1 cannot be written: it exists and is not a regular file.").arg(file);
     }
     return QString();
 }
@@ -192,6 +295,18 @@ QString backupDoneText(const BackupResult& result, const QString& path)
                                  : tr("Backup of %1 visible triangles in %2 written to %3")
                                        .arg(result.triangles)
                                        .arg(meshes, file);
+}
+
+QString backupPartialText(const BackupResult& result, const QString& path)
+{
+    if (!result.partial()) return QString();
+    QStringList parts;
+    if (!result.leftOut.isEmpty())
+        parts << tr("left out, their texture cannot be read: %1").arg(result.leftOut.join(QStringLiteral(", ")));
+    if (!result.opaque.isEmpty())
+        parts << tr("painted opaque, their transparency map cannot be read: %1")
+                     .arg(result.opaque.join(QStringLiteral(", ")));
+    return tr("The backup picture %1 is incomplete; meshes %2.").arg(native(path), parts.join(QStringLiteral("; ")));
 }
 
 }  // namespace orvCore

@@ -12,6 +12,7 @@
 #include <QByteArray>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 namespace orvUI {
@@ -39,6 +40,8 @@ enum class BackupProblem {
     ViewNotDrawn,
     NothingVisible,  // the view shows none of the textured meshes
     NotWritten,      // the picture could not be written
+    OwnFile,         // the picture's path is one of the project's own files
+    NotRegularFile,  // something other than a regular file (a FIFO, a device, a socket) is there
 };
 
 // What keeps the open project from a backup: None when at least one awake mesh has a texture
@@ -54,6 +57,20 @@ QByteArray backupFormat(const QString& path);
 // that names no image format. None when the path looks writable.
 BackupProblem backupTargetProblem(const QString& path);
 
+// True when the two paths name one file: the same file through links (symbolic or hard) or
+// different spellings. False when either does not exist.
+bool isSameFile(const QString& a, const QString& b);
+
+// The files the open project is made of: the project file, and of every image its photograph,
+// its mesh (OBJ) and the mesh's texture and transparency map (absolute paths, those known).
+QStringList projectOwnFiles(IZimMM* mm);
+
+// True when path is one of projectOwnFiles(mm): writing a picture there would destroy it.
+bool isProjectOwnFile(IZimMM* mm, const QString& path);
+
+// backupTargetProblem, and OwnFile when path is one of the open project's own files.
+BackupProblem backupTargetProblem(const QString& path, IZimMM* mm);
+
 // "<project folder>/<project name>-backup.png" (a file in the home folder without a project).
 QString suggestedBackupPath(const QString& projectPath);
 
@@ -63,10 +80,16 @@ int backupMeshCount(const QVector<ref_ptr<TqTriangleIndex>>& triangles);
 struct BackupResult {
     bool ok = false;
     BackupProblem problem = BackupProblem::None;  // why not, when !ok
-    int triangles = 0;                            // visible triangles collected
-    int meshes = 0;                               // meshes they belong to
+    int triangles = 0;                            // visible triangles painted (collected, on failure)
+    int meshes = 0;                               // meshes they belong to (those left out not counted)
     QSize pictureSize;                            // of the picture written
     QString detail;                               // the viewer's own account of a failure
+    // A picture written with parts missing: the meshes left out because their texture cannot be
+    // read, and those painted opaque because their transparency map (map_d) cannot be read; each
+    // entry names the mesh and the file.
+    QStringList leftOut;
+    QStringList opaque;
+    bool partial() const { return ok && (!leftOut.isEmpty() || !opaque.isEmpty()); }
 };
 
 // Checks the project and the path, draws the viewer's current view once and has the viewer
@@ -82,5 +105,7 @@ QString backupProblemText(BackupProblem problem, const QString& path);
 QString backupFailureText(const BackupResult& result, const QString& path);
 // "Backup of N visible triangles in M meshes written to FILE".
 QString backupDoneText(const BackupResult& result, const QString& path);
+// For a partial picture: what was left out or painted opaque, and why; empty otherwise.
+QString backupPartialText(const BackupResult& result, const QString& path);
 
 }  // namespace orvCore

@@ -27,6 +27,7 @@
 #include <QtDebug>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 
 namespace orvCore {
@@ -469,6 +470,7 @@ int commandGenerateBackup(const QString&, bool)
     }
     if (auto* window = qobject_cast<QMainWindow*>(parent))
         window->statusBar()->showMessage(backupDoneText(result, path), 20000);
+    if (result.partial()) report(backupPartialText(result, path));
     return 0;
 }
 
@@ -544,9 +546,23 @@ const QHash<QString, CommandFn>& commandTable()
 
 // ---- frame access ----------------------------------------------------------------------------
 
+bool isHeadlessRun()
+{
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app && app->property("orvHeadless").toBool();
+}
+
 Reporter warningBoxes()
 {
-    return [](const QString& message) { QMessageBox::warning(frameWidget(), QString(), message); };
+    return [](const QString& message) {
+        if (isHeadlessRun()) {
+            const QByteArray bytes = QStringLiteral("orvhost: %1\n").arg(message).toLocal8Bit();
+            std::fputs(bytes.constData(), stderr);
+            std::fflush(stderr);
+            return;
+        }
+        QMessageBox::warning(frameWidget(), QString(), message);
+    };
 }
 
 IOrvMainFrame* mainFrame()
@@ -801,6 +817,11 @@ bool settleUnsavedChanges(const Reporter& report)
     storeViewState();
     if (!mm->isModified()) return true;
     const QString name = QFileInfo(mm->projectPath()).completeBaseName();
+    if (isHeadlessRun()) {
+        // Nobody can answer: the file stays as it was on disk, and that is said.
+        report(tr("The unsaved changes of the project %1 were not saved.").arg(name));
+        return true;
+    }
     const QMessageBox::StandardButton answer = QMessageBox::question(
         frameWidget(), QString(), tr("The project %1 has unsaved changes.\nDo you want to save them?").arg(name),
         QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);

@@ -26,8 +26,13 @@ namespace orvCore {
 
 using Reporter = std::function<void(const QString& message)>;
 
-// A warning box with an empty title and the OK button over the main frame.
+// A warning box with an empty title and the OK button over the main frame; in a headless run
+// (see isHeadlessRun) a line on stderr instead, never a box.
 Reporter warningBoxes();
+
+// True when the host said nobody watches this run: the application property "orvHeadless",
+// which the UI library reads as well. No modal box may open then.
+bool isHeadlessRun();
 
 // The viewer manager's main frame, and the same as a widget (null when there is none).
 orvUI::IOrvMainFrame* mainFrame();
