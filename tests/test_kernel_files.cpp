@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "OrvKernel64t.h"
 #include "TestSupport.h"
@@ -40,6 +41,19 @@ TEST_F(KernelFiles, APhotoThatIsAFifoIsRefusedWithoutBeingOpened)
     EXPECT_LT(m_mm->addImage(path("photo.png"), path("quad.obj"), "quad"), 0);
     EXPECT_TRUE(m_mm->lastError().contains("photo.png") && m_mm->lastError().contains("not a regular file"))
         << m_mm->lastError().toStdString();
+}
+
+TEST_F(KernelFiles, APhotoWhoseNameIsNotUtf8IsReportedAsSuchNotAsMissing)
+{
+    QImage photo(8, 8, QImage::Format_RGB888);
+    photo.fill(Qt::red);
+    ASSERT_TRUE(photo.save(path("plain.png")));
+    const QByteArray raw = QFile::encodeName(m_dir.path()) + "/caf\xE9.png";
+    ASSERT_EQ(::rename(QFile::encodeName(path("plain.png")).constData(), raw.constData()), 0);
+    EXPECT_LT(m_mm->addImage(QFile::decodeName(raw), path("quad.obj"), "quad"), 0);
+    EXPECT_TRUE(m_mm->lastError().contains("not valid UTF-8") && !m_mm->lastError().contains("does not exist"))
+        << m_mm->lastError().toStdString();
+    ::unlink(raw.constData());  // the temporary folder cannot name it to remove it
 }
 
 TEST_F(KernelFiles, AFullPhotographBeyondTheViewingNeedIsDecodedReducedWithItsSizeKept)

@@ -480,7 +480,10 @@ int ModelManager::addImage(const QString& photoPath, const QString& meshPath, co
     }
     const QSize size = readHeaderSize(photo);
     if (!size.isValid()) {
-        if (!QFileInfo::exists(photo)) return fail(tr("the photo %1 does not exist").arg(native(photo)));
+        if (!QFileInfo::exists(photo))
+            return fail(photo.contains(QChar::ReplacementCharacter)
+                            ? tr("the photo %1 cannot be opened: its name is not valid UTF-8 (rename it)").arg(native(photo))
+                            : tr("the photo %1 does not exist").arg(native(photo)));
         if (!QFileInfo(photo).isFile()) return fail(tr("the photo %1 is not a regular file").arg(native(photo)));
         return fail(tr("the photo %1 is not an image that can be read").arg(native(photo)));
     }
