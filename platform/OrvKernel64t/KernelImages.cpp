@@ -23,6 +23,16 @@ namespace {
 
 QString tr(const char* text) { return QCoreApplication::translate("OrvKernel", text); }
 
+// A name the system gave as bytes that are not UTF-8 arrives with replacement characters: no
+// file of that name can be opened, which is not the same as its being absent.
+QString missingPhoto(const QString& path)
+{
+    if (path.contains(QChar::ReplacementCharacter))
+        return tr("the photo %1 cannot be opened: its name is not valid UTF-8 (rename it)")
+            .arg(QDir::toNativeSeparators(path));
+    return tr("the photo %1 does not exist").arg(QDir::toNativeSeparators(path));
+}
+
 // How many full photographs stay in memory besides the pinned one.
 constexpr int kFullKept = 2;
 // Largest side a full photograph is decoded at: what the image viewer shows whole.
@@ -53,7 +63,7 @@ ref_ptr<IZimImage> makeReducedLevel(const PhotoKey& key, const QString& cacheFol
 {
     *hit = false;
     if (!key.exists) {
-        *error = tr("the photo %1 does not exist").arg(QDir::toNativeSeparators(key.path));
+        *error = missingPhoto(key.path);
         return nullptr;
     }
     const QString base = cacheFolder.isEmpty() ? QString() : QDir(cacheFolder).filePath(reducedCacheName(key));
@@ -233,7 +243,7 @@ ref_ptr<IZimImage> ImageLevels::full(int index, const QString& photoPath, QStrin
         break;
     }
     if (!key.exists) {
-        *error = tr("the photo %1 does not exist").arg(QDir::toNativeSeparators(photoPath));
+        *error = missingPhoto(photoPath);
         return nullptr;
     }
     ref_ptr<IZimImage> image = newZimImage();

@@ -21,6 +21,8 @@ namespace kernel {
 
 QSize readHeaderSize(const QString& path)
 {
+    // A FIFO or device would block the reader or feed it without end.
+    if (!QFileInfo(path).isFile()) return QSize();
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     return reader.size();
@@ -94,7 +96,11 @@ ref_ptr<IZimImage> opaqueWeights(int width, int height)
 // when it is below 255 somewhere; null for none.
 ref_ptr<IZimImage> transparency(const ref_ptr<IZimImage>& tex, const QString& file, QString* error)
 {
-    if (!file.isEmpty()) {
+    if (!file.isEmpty() && !QFileInfo(file).isFile()) {
+        // Never opened: a FIFO or device would block the reader or feed it without end.
+        *error = QFileInfo::exists(file) ? tr("cannot read the transparency map %1: it is not a regular file").arg(native(file))
+                                         : tr("cannot read the transparency map %1: the file does not exist").arg(native(file));
+    } else if (!file.isEmpty()) {
         QImageReader reader(file);
         reader.setDecideFormatFromContent(true);
         QImage grey = reader.read().convertToFormat(QImage::Format_Grayscale8);
@@ -492,7 +498,11 @@ int ModelManager::addImage(const QString& photoPath, const QString& meshPath, co
     }
     const QSize size = readHeaderSize(photo);
     if (!size.isValid()) {
-        if (!QFileInfo(photo).isFile()) return fail(tr("the photo %1 does not exist").arg(native(photo)));
+        if (!QFileInfo::exists(photo))
+            return fail(photo.contains(QChar::ReplacementCharacter)
+                            ? tr("the photo %1 cannot be opened: its name is not valid UTF-8 (rename it)").arg(native(photo))
+                            : tr("the photo %1 does not exist").arg(native(photo)));
+        if (!QFileInfo(photo).isFile()) return fail(tr("the photo %1 is not a regular file").arg(native(photo)));
         return fail(tr("the photo %1 is not an image that can be read").arg(native(photo)));
     }
     QString error;
