@@ -15,3 +15,7 @@ add_dependencies(test_orvhost_window core orv-sample)
 
 # The camera record the host stores with a project.
 orv_add_gtest(test_orvhost_camera HEADLESS SOURCES test_orvhost_camera.cpp LIBS orv_core_logic)
+
+# The core plug-in and the host share one copy of the command library.
+orv_add_gtest(test_core_once HEADLESS SOURCES test_core_once.cpp LIBS orv_core_logic ${CMAKE_DL_LIBS})
+add_dependencies(test_core_once core)
