@@ -53,7 +53,7 @@ public:
         const unsigned char* p01 = at(x0, y1);
         const unsigned char* p11 = at(x1, y1);
         out[3] = 255;
-        for (int c = 0; c < m_bpp; ++c) {
+        for (int c = 0; c < m_bpp && c < 4; ++c) {
             const float bottom = float(p00[c]) + (float(p10[c]) - float(p00[c])) * tx;
             const float top = float(p01[c]) + (float(p11[c]) - float(p01[c])) * tx;
             const float value = bottom + (top - bottom) * ty;

@@ -3,13 +3,18 @@
 add_library(orv_build_flags INTERFACE)
 target_compile_features(orv_build_flags INTERFACE cxx_std_17)
 target_compile_options(orv_build_flags INTERFACE -Wall -Wextra)
+if(ORV_WERROR)
+  target_compile_options(orv_build_flags INTERFACE -Werror)
+endif()
 if(ORV_SANITIZE)
   target_compile_options(orv_build_flags INTERFACE
       -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   target_link_options(orv_build_flags INTERFACE -fsanitize=address,undefined)
 endif()
 
-set(ORV_SERVICES_DIR "${PROJECT_SOURCE_DIR}/frame/services")
+# The public tree: every header a host, a plug-in or a consumer of the installed package may
+# include (the platform services and the UI interfaces). It is installed as it is.
+set(ORV_PUBLIC_INCLUDE_DIR "${PROJECT_SOURCE_DIR}/include/OrvUIElements64t")
 
 # orv_add_library(<name> SOURCES ... [PUBLIC_LIBS ...] [PRIVATE_LIBS ...] [HEADERS ...])
 # A shared library with hidden visibility; HEADERS are installed beside the others.
@@ -24,7 +29,7 @@ function(orv_add_library name)
       SOVERSION ${PROJECT_VERSION_MAJOR})
   target_compile_definitions(${name} PRIVATE ORV_BUILDING_${name})
   target_include_directories(${name} PUBLIC
-      $<BUILD_INTERFACE:${ORV_SERVICES_DIR}>
+      $<BUILD_INTERFACE:${ORV_PUBLIC_INCLUDE_DIR}>
       $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/OrvUIElements64t>)
   target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_LIBS}
                                 PRIVATE $<BUILD_INTERFACE:orv_build_flags> ${ARG_PRIVATE_LIBS})
@@ -63,7 +68,7 @@ function(orv_add_plugin name)
       CXX_VISIBILITY_PRESET hidden
       VISIBILITY_INLINES_HIDDEN ON
       LIBRARY_OUTPUT_DIRECTORY "${ARG_OUTPUT_DIR}")
-  target_include_directories(${name} PRIVATE "${ORV_SERVICES_DIR}")
+  target_include_directories(${name} PRIVATE "${ORV_PUBLIC_INCLUDE_DIR}")
   target_link_libraries(${name} PRIVATE orv_build_flags ${ARG_LIBS})
   if(NOT ARG_NO_INSTALL)
     install(TARGETS ${name} LIBRARY DESTINATION "${CMAKE_INSTALL_BINDIR}/plugins")
@@ -89,4 +94,39 @@ function(orv_copy_icons target subfolder)
     list(APPEND outputs "${out}")
   endforeach()
   add_custom_target(${target} ALL DEPENDS ${outputs})
+endfunction()
+
+# ---- the UI library's folders -------------------------------------------------------------
+# What a host compiles against (the interface headers) and what only the library's code uses.
+set(ORV_UI_LIBS ZimBase64t ZimGeometry64t ZimDisplay64t OrvKernel64t OrvPluginManager64t
+                Qt5::Core Qt5::Gui Qt5::Widgets)
+set(ORV_UI_PRIVATE_LIBS Qt5::OpenGL OpenGL::GL OpenGL::GLU OpenMP::OpenMP_CXX)
+# The folders, lowest first; the shared library and orv_ui_objects take the objects of each.
+set(ORV_UI_FOLDERS frame symbol backup view3d imageview images meshpanel mainwindow)
+
+# orv_ui_folder(SOURCES ... [USES <folder>...])
+# The OBJECT library orv_ui_<folder> of the calling folder, from SOURCES (headers included, for
+# AUTOMOC). The folder's own headers are visible to its sources and to the folders that link it,
+# the public tree to everyone; USES names the folders it may include from (docs/architecture.md),
+# nothing else of the library is on its include path.
+function(orv_ui_folder)
+  cmake_parse_arguments(ARG "" "" "SOURCES;USES" ${ARGN})
+  get_filename_component(folder "${CMAKE_CURRENT_SOURCE_DIR}" NAME)
+  set(target orv_ui_${folder})
+  add_library(${target} OBJECT ${ARG_SOURCES})
+  set_target_properties(${target} PROPERTIES
+      AUTOMOC ON
+      POSITION_INDEPENDENT_CODE ON
+      CXX_VISIBILITY_PRESET hidden
+      VISIBILITY_INLINES_HIDDEN ON)
+  target_compile_definitions(${target} PUBLIC ORV_BUILDING_OrvUIElements64t)
+  target_include_directories(${target}
+      PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}"
+      INTERFACE "${CMAKE_CURRENT_SOURCE_DIR}"
+      PUBLIC "${ORV_PUBLIC_INCLUDE_DIR}")
+  set(uses "")
+  foreach(used IN LISTS ARG_USES)
+    list(APPEND uses orv_ui_${used})
+  endforeach()
+  target_link_libraries(${target} PUBLIC orv_build_flags ${ORV_UI_LIBS} ${ORV_UI_PRIVATE_LIBS} ${uses})
 endfunction()

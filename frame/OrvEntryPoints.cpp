@@ -1,5 +1,6 @@
 #include "COrvViewerMan.h"
 #include "IOrvMainFrame.h"
+#include "OrvFrameLink.h"
 #include "OrvUIElements64t.h"
 
 #include <QCoreApplication>
@@ -25,6 +26,8 @@ ref_ptr<IOrvViewerMan> getVM()
 {
     ref_ptr<IOrvViewerMan>& manager = theViewerMan();
     if (!manager) {
+        static const bool makersInstalled = (installViewMakers(), true);
+        (void)makersInstalled;
         try {
             manager = new COrvViewerMan();
         } catch (const std::bad_alloc&) {

@@ -1,6 +1,7 @@
 // How the viewer manager makes the objects of the library's window layer without depending on
-// their classes: the main-window code installs its makers here when the library loads. Without
-// a maker the manager reports the object as missing, as it does for any absent view.
+// their classes: installViewMakers (mainwindow/OrvViewMakers.cpp, the folder that may see every
+// view) fills in the makers once, when getVM first makes the viewer manager. Without a maker the
+// manager reports the object as missing, as it does for any absent view.
 #pragma once
 
 class QWidget;
@@ -10,8 +11,6 @@ namespace orvUI {
 class IOrvMainFrame;
 class IOrvImageTree;
 
-// Each maker is installed by the file that defines the class, at load time:
-//     static const bool registered = (frameMakers().imageViewer = &makeImageViewer, true);
 // A view maker returns the new widget (the concrete class, which also derives from its interface)
 // with the given parent; the main frame casts it to the interface.
 struct FrameMakers {
@@ -26,5 +25,11 @@ struct FrameMakers {
 };
 
 FrameMakers& frameMakers();
+
+// Installs the maker of every class above into frameMakers(): the one place that says which
+// class makes which object. Defined by the top folder of the library (mainwindow/); getVM calls it
+// once, before it makes the viewer manager. Tests that build a frame or views without getVM call
+// it themselves.
+void installViewMakers();
 
 }  // namespace orvUI

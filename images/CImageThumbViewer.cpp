@@ -4,7 +4,6 @@
 #include "CThumbWidget.h"
 #include "IOrvImageViewer.h"
 #include "IOrvMainFrame.h"
-#include "OrvFrameLink.h"
 #include "OrvNotice.h"
 #include "OrvUIElements64t.h"
 #include "ProgressSteps.h"
@@ -33,9 +32,6 @@
 namespace orvUI {
 
 namespace {
-
-QWidget* makeThumbViewer(QWidget* parent) { return new CImageThumbViewer(parent); }
-const bool registered = (frameMakers().thumbViewer = &makeThumbViewer, true);
 
 // A fill of more tiles than this shows the main frame's progress dialog.
 constexpr int kProgressThreshold = 48;

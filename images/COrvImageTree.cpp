@@ -4,7 +4,6 @@
 #include "CThumbWidget.h"
 #include "IOrvImageThumbViewer.h"
 #include "IOrvMainFrame.h"
-#include "OrvFrameLink.h"
 #include "OrvNotice.h"
 #include "OrvUIElements64t.h"
 
@@ -24,9 +23,6 @@ namespace orvUI {
 namespace {
 
 enum { RootType = 0, FolderType = 1 };
-
-IOrvImageTree* makeImageTree() { return new COrvImageTree(nullptr); }
-const bool registered = (frameMakers().imageTree = &makeImageTree, true);
 
 }  // namespace
 

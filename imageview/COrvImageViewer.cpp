@@ -1,7 +1,6 @@
 #include "COrvImageViewer.h"
 
 #include "IOrvDrawLayer.h"
-#include "OrvFrameLink.h"
 #include "OrvItemAction.h"
 #include "OrvKeyMapping.h"
 #include "OrvNotice.h"
@@ -26,13 +25,6 @@
 namespace orvUI {
 
 namespace {
-
-QWidget* makeImageViewer(QWidget* parent)
-{
-    return new COrvImageViewer(parent);
-}
-
-[[maybe_unused]] const bool registered = (frameMakers().imageViewer = &makeImageViewer, true);
 
 ref_ptr<IZimTool> currentTool()
 {

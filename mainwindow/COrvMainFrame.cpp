@@ -73,15 +73,7 @@ QAction* findIn(const QMenu* menu, const QString& name, QMenu** holder)
     return nullptr;
 }
 
-IOrvMainFrame* makeMainFrame()
-{
-    return new COrvMainFrame();
-}
-
 }  // namespace
-
-// The viewer manager makes the frame through this maker.
-static const bool registered = (frameMakers().mainFrame = &makeMainFrame, true);
 
 COrvMainFrame::COrvMainFrame(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(parent, flags)
 {

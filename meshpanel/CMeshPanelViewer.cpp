@@ -3,7 +3,6 @@
 #include "IOrvImageThumbViewer.h"
 #include "IOrvMainFrame.h"
 #include "IOrvViewerMan.h"
-#include "OrvFrameLink.h"
 #include "OrvNotice.h"
 #include "OrvStateTips.h"
 #include "OrvUIElements64t.h"
@@ -25,9 +24,6 @@
 using namespace orvUI;
 
 namespace {
-
-QWidget* makeMeshPanel(QWidget* parent) { return new CMeshPanelViewer(parent); }
-const bool registered = (frameMakers().meshPanel = &makeMeshPanel, true);
 
 QString meshNameOf(const ref_ptr<IZimMesh>& mesh)
 {

@@ -6,6 +6,8 @@ set -euo pipefail
 PACKAGES=(
   # toolchain
   build-essential cmake ninja-build pkg-config git
+  # the formatting check (scripts/check-format.sh)
+  clang-format
   # Qt 5.15: Core, Gui, Widgets, OpenGL, Test, and the TIFF/extra image format plug-ins
   qtbase5-dev qtbase5-dev-tools libqt5opengl5-dev qt5-image-formats-plugins
   # OpenGL and GLU (Mesa, software rendering through llvmpipe)

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Builds the project and runs the whole test suite under a virtual display.
-#   scripts/test.sh            normal build in build/
+#   scripts/test.sh            normal build in build/, warnings are errors
 #   scripts/test.sh --sanitize AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=build
-extra=()
+extra=(-DORV_WERROR=ON)
 repeat=()
 if [ "${1:-}" = "--sanitize" ]; then
   build=build-asan

@@ -1,27 +1,24 @@
 # Tests of the host application and its core plug-in: the logic without a window, and the built
 # programs started as a user or a script would.
-orv_add_gtest(test_orvhost SOURCES test_orvhost.cpp LIBS orv_core_logic orvhost_logic OrvKernel64t)
+orv_add_gtest(test_orvhost HEADLESS SOURCES test_orvhost.cpp LIBS orv_core_logic orvhost_logic OrvKernel64t)
 # Checks that every icon a menu entry names is beside the binaries.
 add_dependencies(test_orvhost orvhost_icons)
 target_compile_definitions(test_orvhost PRIVATE ORV_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 
 orv_add_gtest(test_orvhost_app SOURCES test_orvhost_app.cpp LIBS OrvKernel64t)
 add_dependencies(test_orvhost_app orvhost core orv-sample)
-# The window tests need the main frame; without it in the tree they report themselves skipped.
-if(EXISTS "${PROJECT_SOURCE_DIR}/mainwindow/COrvMainFrame.cpp")
-  target_compile_definitions(test_orvhost_app PRIVATE ORV_HAVE_MAIN_FRAME=1)
-endif()
 
 # The window with the real main frame and core plug-in: it runs from build/bin, so the frame
 # loads bin/plugins/core.orvplugin as the host's would.
 orv_add_gtest(test_orvhost_window WIDGETS SOURCES test_orvhost_window.cpp LIBS orvhost_window OrvKernel64t)
 add_dependencies(test_orvhost_window core orv-sample)
-if(EXISTS "${PROJECT_SOURCE_DIR}/mainwindow/COrvMainFrame.cpp")
-  target_compile_definitions(test_orvhost_window PRIVATE ORV_HAVE_MAIN_FRAME=1)
-endif()
 
 # The camera record the host stores with a project.
-orv_add_gtest(test_orvhost_camera SOURCES test_orvhost_camera.cpp LIBS orv_core_logic)
+orv_add_gtest(test_orvhost_camera HEADLESS SOURCES test_orvhost_camera.cpp LIBS orv_core_logic)
+
+# The core plug-in and the host share one copy of the command library.
+orv_add_gtest(test_core_once HEADLESS SOURCES test_core_once.cpp LIBS orv_core_logic ${CMAKE_DL_LIBS})
+add_dependencies(test_core_once core)
 
 # The project file against links, hand edits and killed runs of --create; it edits project
 # files with SQLite directly and starts the built orvhost.

@@ -371,6 +371,8 @@ TEST_F(MainFrameTest, UnloadingShiftsTheLaterPluginsDown)
 
 TEST(MainFrameMaker, TheViewerManagerMakesAndInitialisesTheFrame)
 {
+    // A manager made without getVM finds the makers only once they are installed.
+    installViewMakers();
     ref_ptr<COrvViewerMan> vm(new COrvViewerMan());
     ASSERT_EQ(vm->createMainFrame(), 0);
     std::unique_ptr<COrvMainFrame> made(dynamic_cast<COrvMainFrame*>(vm->getMainFrame()));

@@ -26,12 +26,6 @@ inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdS
 
 namespace {
 
-#ifdef ORV_HAVE_MAIN_FRAME
-constexpr bool kHaveMainFrame = true;
-#else
-constexpr bool kHaveMainFrame = false;
-#endif
-
 struct ProcessRun {
     int exitCode = -1;
     bool finished = false;
@@ -220,7 +214,6 @@ QSize reportedSize(const QString& out)
 
 TEST_F(HostApp, ScreenshotOfTheWindowWithASampleProject)
 {
-    if (!kHaveMainFrame) GTEST_SKIP() << "mainwindow/COrvMainFrame.cpp was not in the tree at configure time";
     const QString project = sampleProject();
     const QString shot = path(QStringLiteral("window.png"));
     const ProcessRun r = run(host(), {project, QStringLiteral("--screenshot"), shot});
@@ -239,7 +232,6 @@ TEST_F(HostApp, ScreenshotOfTheWindowWithASampleProject)
 
 TEST_F(HostApp, AProjectThatDoesNotOpenLeavesAnEmptyWindow)
 {
-    if (!kHaveMainFrame) GTEST_SKIP() << "mainwindow/COrvMainFrame.cpp was not in the tree at configure time";
     const QString project = path(QStringLiteral("garbage.orvproj"));
     ASSERT_TRUE(orvtest::writeFile(project, QByteArray(4096, 'g')));
     const QString shot = path(QStringLiteral("empty.png"));
@@ -261,7 +253,6 @@ TEST_F(HostApp, AProjectThatDoesNotOpenLeavesAnEmptyWindow)
 
 TEST_F(HostApp, WithoutTheCorePluginTheWindowStillComesUp)
 {
-    if (!kHaveMainFrame) GTEST_SKIP() << "mainwindow/COrvMainFrame.cpp was not in the tree at configure time";
     // A copy of the program in a folder whose plugins/ is empty; it finds the libraries through
     // its run path.
     const QString appDir = path(QStringLiteral("app"));
@@ -306,7 +297,6 @@ class HostBackup : public HostApp {
 protected:
     void SetUp() override
     {
-        if (!kHaveMainFrame) GTEST_SKIP() << "mainwindow/COrvMainFrame.cpp was not in the tree at configure time";
         HostApp::SetUp();
     }
 

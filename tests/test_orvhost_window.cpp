@@ -54,12 +54,6 @@ using namespace orvCore;
 
 namespace {
 
-#ifdef ORV_HAVE_MAIN_FRAME
-constexpr bool kHaveMainFrame = true;
-#else
-constexpr bool kHaveMainFrame = false;
-#endif
-
 // Answers the modal dialogs that come up while it lives: message boxes with the button the test
 // chose (their texts are kept), file dialogs with the file the test chose.
 class DialogAnswerer {
@@ -122,7 +116,6 @@ class HostWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!kHaveMainFrame) GTEST_SKIP() << "mainwindow/COrvMainFrame.cpp was not in the tree at configure time";
         ASSERT_TRUE(tmp.isValid());
         mm = zim::getMM();
         window = std::make_unique<orvHost::HostWindow>(true);

@@ -5,7 +5,6 @@
 #include "IOrvImageThumbViewer.h"
 #include "IOrvImageTree.h"
 #include "IOrvImageViewer.h"
-#include "OrvFrameLink.h"
 #include "OrvItemAction.h"
 #include "OrvUIElements64t.h"
 #include "TexturePainter.h"
@@ -34,13 +33,6 @@
 namespace orvUI {
 
 namespace {
-
-QWidget* make3DViewer(QWidget* parent)
-{
-    return new COrv3DViewer(parent);
-}
-
-[[maybe_unused]] const bool registered = (frameMakers().viewer3D = &make3DViewer, true);
 
 ref_ptr<IZimTool> currentTool()
 {
