@@ -17,7 +17,7 @@ namespace orvUI {
 
 namespace {
 
-QString tr(const char* text) { return QCoreApplication::translate("orvUI::BackupInformation", text); }
+ZIM_TR_CONTEXT("orvUI::BackupInformation")
 
 }  // namespace
 

@@ -20,7 +20,7 @@ namespace kernel {
 
 namespace {
 
-QString tr(const char* text) { return QCoreApplication::translate("OrvKernel", text); }
+ZIM_TR_CONTEXT("OrvKernel")
 
 // How many full photographs stay in memory besides the pinned one.
 constexpr int kFullKept = 2;

@@ -24,7 +24,7 @@ namespace zim {
 
 namespace {
 
-QString tr(const char* text) { return QCoreApplication::translate("ZimObjLoader", text); }
+ZIM_TR_CONTEXT("ZimObjLoader")
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 

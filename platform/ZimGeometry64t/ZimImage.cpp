@@ -18,7 +18,7 @@ namespace detail {
 
 namespace {
 
-QString tr(const char* text) { return QCoreApplication::translate("ZimImage", text); }
+ZIM_TR_CONTEXT("ZimImage")
 
 // The PNG decoder refuses a file cut short; the JPEG decoder accepts files that end early and fill the rest with gray. A whole JPEG ends in
 // an end-of-image marker (a little trailing padding is tolerated) that lies after its first
