@@ -976,28 +976,7 @@ void COrv3DViewer::mousePressEvent(QMouseEvent* event)
     const QPoint p = glPos(event->pos());
     lastPos = p;
     const ZimKey flags = singleModifier(true, true);
-    switch (event->button()) {
-    case Qt::LeftButton:
-        if (!pickPending()) {
-            toTool([&](IZimTool* t) { t->onMousePress(ZimView3D, flags, p.x(), p.y()); });
-            return;
-        }
-        if (trackBall) trackBall->setCenterAt(p.x(), p.y());
-        drawScene(false);
-        globeState->pickRequest = 0;
-        break;
-    case Qt::RightButton:
-        // Click or drag is decided by the moves that follow; the camera moves only in a drag.
-        rightButton.press(p);
-        if (trackBall) trackBall->beginDrag(flags == ZimKeyAlt ? ZimDragZoom : ZimDragOrbit, p.x(), p.y(), 0);
-        break;
-    case Qt::MiddleButton:
-        if (trackBall) trackBall->beginDrag(ZimDragPan, p.x(), p.y(), 0);
-        break;
-    default:
-        return;
-    }
-    updateCursor();
+    carryOut(mouse.press(event->button(), p, flags, pickPending()), p, flags, event->globalPos());
 }
 
 void COrv3DViewer::mouseMoveEvent(QMouseEvent* event)
@@ -1014,28 +993,7 @@ void COrv3DViewer::mouseMoveEvent(QMouseEvent* event)
         listener->onCursorPoint(cursorPoint.x, cursorPoint.y, cursorPoint.z);
     lastPos = p;
     if (pickPending()) updateCursor();
-    bool drag = false;
-    if (event->buttons() & Qt::RightButton) {
-        if (!rightButton.isDown()) rightButton.press(p);
-        if (!rightButton.move(p)) {
-            // Still within a click's reach of the press.
-        } else if (trackBall->dragMode() == ZimDragNone) {
-            if (has(flags, ZimKeyCtrl)) trackBall->beginDrag(ZimDragPan, p.x(), p.y(), 0);
-            trackBall->beginDrag(has(flags, ZimKeyAlt) ? ZimDragZoom : ZimDragOrbit, p.x(), p.y(), 0);
-            updateCursor();
-        } else {
-            drag = true;
-        }
-    } else if (event->buttons() & Qt::MiddleButton) {
-        drag = true;
-    } else {
-        toTool([&](IZimTool* t) { t->onMouseMove(ZimView3D, flags, p.x(), p.y()); });
-    }
-    if (drag) {
-        trackBall->dragTo(p.x(), p.y(), 0);
-        drawScene(false);
-        updateCursor();
-    }
+    carryOut(mouse.move(event->buttons(), p, flags, cameraDragging()), p, flags, event->globalPos());
     if (showMagnifier) drawScene(false);
 }
 
@@ -1045,52 +1003,19 @@ void COrv3DViewer::mouseReleaseEvent(QMouseEvent* event)
     makeCurrent();
     const QPoint p = glPos(event->pos());
     lastPos = p;
-    const ZimKey flags = singleModifier(false, true);
-    switch (event->button()) {
-    case Qt::LeftButton:
-        if (!pickPending()) {
-            if (toTool([&](IZimTool* t) { t->onMouseRelease(ZimView3D, flags, p.x(), p.y()); })) drawScene(false);
-            return;
-        }
-        break;
-    case Qt::RightButton: {
-        // The press started the trackball's drag; a click ends it where it began, without
-        // moving the camera, goes to the tool, and opens the menu asked for in the meantime.
-        const QPoint pressed = rightButton.pressPos();
-        const RightButtonGesture::Release release = rightButton.release(p);
-        if (!trackBall || trackBall->dragMode() == ZimDragNone || release.click) {
-            if (trackBall && trackBall->dragMode() != ZimDragNone) trackBall->endDrag(pressed.x(), pressed.y(), 0);
-            toTool([&](IZimTool* t) { t->onRightClick(ZimView3D, flags, p.x(), p.y()); });
-            if (release.openMenu) popupContextMenu(contextMenu, event->globalPos());
-        } else {
-            setModified();
-            trackBall->endDrag(p.x(), p.y(), 0);
-            drawScene(false);
-        }
-        break;
-    }
-    case Qt::MiddleButton:
-        setModified();
-        if (trackBall) trackBall->endDrag(p.x(), p.y(), 0);
-        break;
-    default:
-        return;
-    }
-    updateCursor();
+    carryOut(mouse.release(event->button(), p, pickPending(), cameraDragging()), p, singleModifier(false, true),
+             event->globalPos());
 }
 
 void COrv3DViewer::mouseDoubleClickEvent(QMouseEvent* event)
 {
     makeCurrent();
     const QPoint p = glPos(event->pos());
-    const ZimKey flags = singleModifier(false, false);
-    if (pickPending()) {
-        updateCursor();
-        return;
-    }
-    int result = ZimToolNotHandled;
-    toTool([&](IZimTool* t) { result = t->onMouseDoubleClick(ZimView3D, flags, p.x(), p.y()); });
-    if (result != ZimToolNotHandled) return;
+    carryOut(mouse.doubleClick(pickPending()), p, singleModifier(false, false), event->globalPos());
+}
+
+void COrv3DViewer::pickImageAt(const QPoint& p)
+{
     if (pickCallback) {
         const long long packed =
             (static_cast<long long>(static_cast<quint32>(p.y())) << 32) | static_cast<long long>(static_cast<quint32>(p.x()));
@@ -1124,15 +1049,8 @@ void COrv3DViewer::wheelEvent(QWheelEvent* event)
     const ZimKey flags = getQtFlag(event);
     const QPoint p = glPos(event->position().toPoint());
     // 120 a notch, on whichever axis the wheel reports it (horizontal with Alt held on X11).
-    const int delta = wheelNotchDelta(event->angleDelta());
-    if (!has(flags, ZimKeyCtrl) && !has(flags, ZimKeyShift)) {
-        setModified();
-        if (trackBall) trackBall->zoomAt(float(delta) / 1200.0f, p.x(), p.y());
-        drawScene(false);
-    } else {
-        toTool([&](IZimTool* t) { t->onWheel(ZimView3D, flags, short(delta), p.x(), p.y()); });
-    }
-    updateCursor();
+    wheelDelta = wheelNotchDelta(event->angleDelta());
+    carryOut(mouse.wheel(flags), p, flags, event->globalPosition().toPoint());
 }
 
 void COrv3DViewer::keyPressEvent(QKeyEvent* event)
@@ -1211,10 +1129,43 @@ void COrv3DViewer::resizeEvent(QResizeEvent* /*event*/)
 void COrv3DViewer::contextMenuEvent(QContextMenuEvent* event)
 {
     event->accept();
-    // X11 asks right after the press: the menu waits for the release, which may turn out to
-    // end a drag.
-    if (rightButton.menuRequest(event->reason() == QContextMenuEvent::Mouse) == RightButtonGesture::Request::OpenNow)
-        popupContextMenu(contextMenu, event->globalPos());
+    carryOut(mouse.menuRequest(event->reason() == QContextMenuEvent::Mouse), lastPos, ZimKeyNone, event->globalPos());
+}
+
+bool COrv3DViewer::cameraDragging() const { return trackBall && trackBall->dragMode() != ZimDragNone; }
+
+void COrv3DViewer::carryOut(const ViewMouse3D::Action& a, const QPoint& p, ZimKey flags, const QPoint& globalPos)
+{
+    using Tool = ViewMouse3D::ToolCall;
+    if (a.modified) setModified();
+    if (a.pickCenter) {
+        if (trackBall) trackBall->setCenterAt(p.x(), p.y());
+        drawScene(false);
+        globeState->pickRequest = 0;
+    }
+    if (a.beginDrag != ZimDragNone && trackBall) trackBall->beginDrag(a.beginDrag, p.x(), p.y(), 0);
+    if (a.dragTo && trackBall) trackBall->dragTo(p.x(), p.y(), 0);
+    if (a.endDrag && trackBall) trackBall->endDrag(a.endAt.x(), a.endAt.y(), 0);
+    if (a.zoom && trackBall) trackBall->zoomAt(float(wheelDelta) / 1200.0f, p.x(), p.y());
+    int toolResult = ZimToolNotHandled;
+    bool hadTool = false;
+    if (a.tool != Tool::None) {
+        hadTool = toTool([&](IZimTool* t) {
+            switch (a.tool) {
+            case Tool::Press: t->onMousePress(ZimView3D, flags, p.x(), p.y()); break;
+            case Tool::Move: t->onMouseMove(ZimView3D, flags, p.x(), p.y()); break;
+            case Tool::Release: t->onMouseRelease(ZimView3D, flags, p.x(), p.y()); break;
+            case Tool::RightClick: t->onRightClick(ZimView3D, flags, p.x(), p.y()); break;
+            case Tool::Wheel: t->onWheel(ZimView3D, flags, short(wheelDelta), p.x(), p.y()); break;
+            case Tool::DoubleClick: toolResult = t->onMouseDoubleClick(ZimView3D, flags, p.x(), p.y()); break;
+            case Tool::None: break;
+            }
+        });
+    }
+    if (a.redraw || (a.redrawAfterTool && hadTool)) drawScene(false);
+    if (a.pickImage && toolResult == ZimToolNotHandled) pickImageAt(p);
+    if (a.openMenu) popupContextMenu(contextMenu, globalPos);
+    if (a.updateCursor) updateCursor();
 }
 
 void COrv3DViewer::paintGL()

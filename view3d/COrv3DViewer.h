@@ -168,6 +168,13 @@ private:
     // Sets the trackball's near and far distances, in whichever order keeps near below far.
     void setClipRange(double nearDistance, double farDistance);
     bool pickPending() const;
+    // Whether the camera is in a drag.
+    bool cameraDragging() const;
+    // Does what the mouse state machine decided for an event at p (GL-oriented) with the given
+    // modifier flags; globalPos places the context menu.
+    void carryOut(const ViewMouse3D::Action& action, const QPoint& p, ZimKey flags, const QPoint& globalPos);
+    // Hands the image under p to the pick callback, shows it in the other views, and redraws.
+    void pickImageAt(const QPoint& p);
     QPoint glPos(const QPoint& widgetPos) const;
     QPoint cursorGlPos() const;
     double markerScale() const;
@@ -196,7 +203,8 @@ private:
     std::int32_t cursorY = -99999;
     XPnt3d cursorPoint;
     QMenu* contextMenu = nullptr;
-    RightButtonGesture rightButton;
+    ViewMouse3D mouse;
+    int wheelDelta = 0;  // of the wheel event being carried out
     // The camera the viewer starts with, and whether the first view with meshes is still to be
     // checked for one nobody has set (which then becomes the home view).
     ViewCamera startCamera;
