@@ -9,7 +9,9 @@ if(ORV_SANITIZE)
   target_link_options(orv_build_flags INTERFACE -fsanitize=address,undefined)
 endif()
 
-set(ORV_SERVICES_DIR "${PROJECT_SOURCE_DIR}/frame/services")
+# The public tree: every header a host, a plug-in or a consumer of the installed package may
+# include (the platform services and the UI interfaces). It is installed as it is.
+set(ORV_PUBLIC_INCLUDE_DIR "${PROJECT_SOURCE_DIR}/include/OrvUIElements64t")
 
 # orv_add_library(<name> SOURCES ... [PUBLIC_LIBS ...] [PRIVATE_LIBS ...] [HEADERS ...])
 # A shared library with hidden visibility; HEADERS are installed beside the others.
@@ -24,7 +26,7 @@ function(orv_add_library name)
       SOVERSION ${PROJECT_VERSION_MAJOR})
   target_compile_definitions(${name} PRIVATE ORV_BUILDING_${name})
   target_include_directories(${name} PUBLIC
-      $<BUILD_INTERFACE:${ORV_SERVICES_DIR}>
+      $<BUILD_INTERFACE:${ORV_PUBLIC_INCLUDE_DIR}>
       $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/OrvUIElements64t>)
   target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_LIBS}
                                 PRIVATE $<BUILD_INTERFACE:orv_build_flags> ${ARG_PRIVATE_LIBS})
@@ -63,7 +65,7 @@ function(orv_add_plugin name)
       CXX_VISIBILITY_PRESET hidden
       VISIBILITY_INLINES_HIDDEN ON
       LIBRARY_OUTPUT_DIRECTORY "${ARG_OUTPUT_DIR}")
-  target_include_directories(${name} PRIVATE "${ORV_SERVICES_DIR}")
+  target_include_directories(${name} PRIVATE "${ORV_PUBLIC_INCLUDE_DIR}")
   target_link_libraries(${name} PRIVATE orv_build_flags ${ARG_LIBS})
   if(NOT ARG_NO_INSTALL)
     install(TARGETS ${name} LIBRARY DESTINATION "${CMAKE_INSTALL_BINDIR}/plugins")
