@@ -773,7 +773,7 @@ int CImageThumbViewer::setPluginItems(ref_ptr<IOrvCommonItem> group)
     m_pluginCallbacks.clear();
     QVector<ref_ptr<IOrvActionItem>> items;
     group->getActionItems(items);
-    appendPluginItems(m_menu, items, this, SLOT(triggeredPlugin(bool)), m_pluginCallbacks);
+    appendItemMenu(m_menu, items, {this, SLOT(triggeredPlugin(bool)), &m_pluginCallbacks, MenuSeparators::Always});
     return 0;
 }
 
