@@ -6,7 +6,7 @@
 #include "IOrvImageTree.h"
 #include "IOrvImageViewer.h"
 #include "OrvFrameLink.h"
-#include "OrvItemAction.h"
+#include "OrvItemMenu.h"
 #include "OrvUIElements64t.h"
 #include "TexturePainter.h"
 #include "ViewInput.h"
@@ -24,7 +24,6 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QOpenGLContext>
-#include <QOpenGLFramebufferObject>
 #include <QScopedValueRollback>
 #include <QWheelEvent>
 
@@ -464,56 +463,13 @@ XPnt3d COrv3DViewer::getCursorPoint() { return cursorPoint; }
 int COrv3DViewer::buildPluginMenu(ref_ptr<ZimReferenced> owner, ref_ptr<IOrvCommonItem> group)
 {
     if (!owner || !group) return -1;
-    struct Level {
-        QVector<ref_ptr<IOrvActionItem>> items;
-        int next = 0;
-        QMenu* menu = nullptr;
-    };
-    std::vector<Level> stack(1);
-    group->getActionItems(stack.back().items);
-    stack.back().menu = contextMenu;
-    while (!stack.empty()) {
-        Level& level = stack.back();
-        if (level.next >= level.items.size()) {
-            stack.pop_back();
-            continue;
-        }
-        const ref_ptr<IOrvActionItem> item = level.items[level.next++];
-        if (!item) continue;
-        Level child;
-        item->getChildren(child.items);
-        if (child.items.isEmpty()) {
-            addPluginAction(level.menu, item);
-            continue;
-        }
-        child.menu = new QMenu(level.menu);
-        level.menu->addMenu(child.menu)->setText(item->getText());
-        stack.push_back(std::move(child));
-    }
+    QVector<ref_ptr<IOrvActionItem>> items;
+    group->getActionItems(items);
+    appendItemMenu(contextMenu, items, {this, SLOT(triggeredPlugin(bool)), &pluginCallbacks, MenuSeparators::Always});
     return 0;
 }
 
-void COrv3DViewer::addPluginAction(QMenu* menu, const ref_ptr<IOrvActionItem>& item)
-{
-    if (!menu || !item) return;
-    if (item->getFlags() & 4u) {
-        menu->addSeparator();
-        return;
-    }
-    QAction* action = newItemAction(*item, menu);
-    connect(action, SIGNAL(triggered(bool)), this, SLOT(triggeredPlugin(bool)));
-    pluginCallbacks.insert(action->objectName(), reinterpret_cast<OrvItemCallback>(item->getUserData()));
-    menu->addAction(action);
-}
-
-void COrv3DViewer::triggeredPlugin(bool on)
-{
-    const QObject* from = sender();
-    if (!from) return;
-    const QString name = from->objectName();
-    const auto it = pluginCallbacks.constFind(name);
-    if (it != pluginCallbacks.constEnd() && *it) (*it)(name, on);
-}
+void COrv3DViewer::triggeredPlugin(bool on) { runPluginCallback(sender(), pluginCallbacks, on); }
 
 int COrv3DViewer::setKeyAction(int key, OrvKeyCallback action)
 {
@@ -622,11 +578,6 @@ int COrv3DViewer::refreshImageTexture()
     return int(imageTexture);
 }
 
-bool COrv3DViewer::computeScreenToTexture(const XPnt2f* source, const XPnt2f* target, zim::matrix<float>& out)
-{
-    return orvUI::computeScreenToTexture(source, target, out);
-}
-
 void COrv3DViewer::resetDisplay()
 {
     CZimGLWidget::resetDisplay();
@@ -670,20 +621,6 @@ void COrv3DViewer::drawMeshItems(const ref_ptr<IZimMM>& mm)
     for (int i = 0; i < 6; ++i) glDisable(GLenum(GL_CLIP_PLANE0 + i));
 }
 
-BackupView COrv3DViewer::backupView()
-{
-    BackupView view;
-    view.trackBall = trackBall;
-    view.width = width();
-    view.height = height();
-    view.prepareDepth = [this]() { return prepareBackupDepth(); };
-    view.releaseDepth = [this]() { releaseBackupDepth(); };
-    view.redraw = [this]() { drawScene(false); };
-    view.timings = backupTimings;
-    view.paintThreads = backupPaintThreads;
-    return view;
-}
-
 bool COrv3DViewer::prepareBackupDepth()
 {
     releaseBackupDepth();
@@ -695,47 +632,18 @@ bool COrv3DViewer::prepareBackupDepth()
     if (!mm || mm->getState(state) != 0 || !state || !state->hasOpenProject()) return false;
     mm->onViewRedraw();
     trackBall->setFieldOfView(double(baseFov / zoomFactor));
-    // The depth of the meshes as the view shows them now, drawn into a framebuffer of its own
-    // with one sample a pixel: the depth at the pixel centres, where the selection compares it
-    // (the window's samples sit off the centres), and the window's buffers stay as they are.
-    // The framebuffer stays bound, for the selection to read, until releaseBackupDepth.
-    const QSize size(std::max(trackBall->viewportWidth(), 1), std::max(trackBall->viewportHeight(), 1));
-    backupDepth = std::make_unique<QOpenGLFramebufferObject>(size, QOpenGLFramebufferObject::CombinedDepthStencil);
-    if (!backupDepth->isValid() || !backupDepth->bind()) {
-        releaseBackupDepth();
-        return false;
-    }
-    glPushAttrib(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_ENABLE_BIT | GL_SCISSOR_BIT);
-    glDisable(GL_SCISSOR_TEST);
-    glDisable(GL_MULTISAMPLE);
-    glDepthMask(GL_TRUE);
-    glClearDepth(1.0);
-    glClear(GL_DEPTH_BUFFER_BIT);
-    glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
-    trackBall->applyView();
-    drawMeshItems(mm);
-    glPopAttrib();
-    return true;
+    return backupDepth.render(QSize(trackBall->viewportWidth(), trackBall->viewportHeight()), [&]() {
+        trackBall->applyView();
+        drawMeshItems(mm);
+    });
 }
 
 void COrv3DViewer::releaseBackupDepth()
 {
-    if (!backupDepth) return;
+    if (!backupDepth.isBound()) return;
     makeCurrent();
-    backupDepth->release();
-    backupDepth.reset();
+    backupDepth.release();
 }
-
-bool COrv3DViewer::selectVisibleTriangles(ref_ptr<IZimTrackBall> ball, bool wholeTriangles, ref_ptr<MeshArray> meshes,
-                                          Enve2d region, ref_ptr<ByteArrayArray>& flags, IZimProgress* progress,
-                                          QVector<ref_ptr<TqTriangleIndex>>& triangles,
-                                          QMap<int, ref_ptr<IZimImage>>& textures, SeamEdgeMap& seams)
-{
-    return orvUI::selectVisibleTriangles(ball, wholeTriangles, meshes, region, flags, progress, triangles, textures, seams,
-                                         width(), height());
-}
-
-void COrv3DViewer::fillImageGaps(ref_ptr<IZimImage> image, int passes) { orvUI::fillImageGaps(image.get(), passes); }
 
 QString COrv3DViewer::lastBackupError() { return backupError; }
 

@@ -3,14 +3,15 @@
 // interactive tool. The arithmetic lives in ViewMath.h.
 #pragma once
 
+#include "BackupDepthPass.h"
 #include "BackupInformation.h"
 #include "CZimGLWidget.h"
 #include "IOrv3DViewer.h"
+#include "OrvItemMenu.h"
 #include "OrvViewState.h"
 #include "ViewInput.h"
 #include "ZimMatrix.h"
 
-#include <QHash>
 #include <QMap>
 #include <QPoint>
 #include <QSet>
@@ -21,7 +22,6 @@
 #include <vector>
 
 class QMenu;
-class QOpenGLFramebufferObject;
 
 Q_DECLARE_INTERFACE(orvUI::IOrv3DViewer, "IOrv3DViewer")
 
@@ -118,11 +118,7 @@ public:
     BackupView backupView();
     // For measuring: later backups add the time of their phases to *timings (null: none) and
     // paint on this many threads (0: as many as OpenMP gives).
-    void setBackupTuning(BackupTimings* timings, int paintThreads)
-    {
-        backupTimings = timings;
-        backupPaintThreads = paintThreads;
-    }
+    void setBackupTuning(BackupTimings* timings, int paintThreads);
     // Closes gaps of the backup picture, one pixel a pass.
     void fillImageGaps(ref_ptr<IZimImage> image, int passes);
 
@@ -147,14 +143,13 @@ protected:
 private:
     void renderScene();
     void drawMeshItems(const ref_ptr<IZimMM>& mm);
-    // Makes the context current and draws the meshes' depth for the backup's selection into a
-    // framebuffer that stays bound until releaseBackupDepth.
+    // Makes the context current and runs the backup's depth pass over the meshes as the view
+    // shows them; its framebuffer stays bound until releaseBackupDepth.
     bool prepareBackupDepth();
     void releaseBackupDepth();
     void drawMeshMarks(int meshIndex);
     void drawImageOverlay();
     void drawMagnifier();
-    void addPluginAction(QMenu* menu, const ref_ptr<IOrvActionItem>& item);
     void applyStandardView(int index);
     // Looks down on the awake meshes from the south and fits them; false (nothing changed)
     // without meshes.
@@ -213,7 +208,7 @@ private:
     std::vector<ref_ptr<ZimReferenced>> drawLayers;
     std::map<int, OrvKeyCallback> keyActions;
     std::map<int, OrvKeyCallback> ctrlKeyActions;
-    QHash<QString, OrvItemCallback> pluginCallbacks;
+    PluginCallbacks pluginCallbacks;
     OrvPickCallback pickCallback = nullptr;
     std::int32_t viewAroundIndex = 5;
     std::int32_t viewOverIndex = 5;
@@ -223,7 +218,7 @@ private:
     bool useClipPlanes = false;
     QVector<ClipPlaneRecord> clipPlaneList;
     QString backupError;
-    std::unique_ptr<QOpenGLFramebufferObject> backupDepth;
+    BackupDepthPass backupDepth;
     bool backupRunning = false;
     BackupTimings* backupTimings = nullptr;
     int backupPaintThreads = 0;
