@@ -10,6 +10,7 @@
 #include "OrvUIElements64t.h"
 #include "TexturePainter.h"
 #include "ViewInput.h"
+#include "SceneRenderer.h"
 #include "ViewMath.h"
 
 #include <GL/gl.h>
@@ -589,36 +590,31 @@ void COrv3DViewer::resetDisplay()
 
 // ---- rendering ---------------------------------------------------------------------------------
 
-double COrv3DViewer::markerScale() const
-{
-    const double scale = trackBall ? trackBall->getPixelScale() : 1.0;
-    return std::isfinite(scale) ? std::max(scale, 0.0001) : 1.0;
-}
-
 void COrv3DViewer::drawMeshItems(const ref_ptr<IZimMM>& mm)
 {
     trackBall->setFieldOfView(double(baseFov / zoomFactor));
-    glDisable(GL_CULL_FACE);
-    glEnable(GL_DEPTH_TEST);
-    glDepthFunc(GL_LEQUAL);
+    scene3d::drawMeshes(sceneView(), *mm);
+}
 
-    if (!useClipPlanes || clipPlaneList.isEmpty()) {
-        for (int i = 0; i < 6; ++i) glDisable(GLenum(GL_CLIP_PLANE0 + i));
-    } else {
-        for (int i = 0; i < clipPlaneList.size() && i < 6; ++i) {
-            const ClipPlaneRecord& plane = clipPlaneList[i];
-            if (!plane.enabled) {
-                glDisable(GLenum(GL_CLIP_PLANE0 + i));
-            } else {
-                glClipPlane(GLenum(GL_CLIP_PLANE0 + i), plane.equation);
-                glEnable(GLenum(GL_CLIP_PLANE0 + i));
-            }
-        }
-    }
-    const int items = mm->sceneItemCount();
-    for (int i = 0; i < items; ++i)
-        if (const ref_ptr<IZimSceneItem> item = mm->sceneItemAt(i)) item->drawSceneItem(1, display);
-    for (int i = 0; i < 6; ++i) glDisable(GLenum(GL_CLIP_PLANE0 + i));
+SceneView COrv3DViewer::sceneView()
+{
+    SceneView view;
+    view.trackBall = trackBall;
+    view.display = display;
+    view.symbol = symbol;
+    view.fieldOfView = double(baseFov / zoomFactor);
+    view.clipPlanes = useClipPlanes ? &clipPlaneList : nullptr;
+    view.imageTexture = imageTexture;
+    view.imageFrame = imageFrame;
+    view.overlayOpacity = overlayOpacity;
+    view.showFrameBorder = showFrameBorder;
+    view.drawLayers = &drawLayers;
+    view.markMode = markMode;
+    view.frameScreenRatio = markMode == 1 ? frameScreenRatio() : 0.0;
+    view.redMark = redMark;
+    view.greenMark = greenMark;
+    view.blueMark = blueMark;
+    return view;
 }
 
 bool COrv3DViewer::prepareBackupDepth()
@@ -654,181 +650,18 @@ void COrv3DViewer::renderScene()
     ref_ptr<IZimTqState> state;
     if (!vm || !mm || mm->getState(state) != 0 || !state || !state->hasOpenProject() || !trackBall) return;
     drawMeshItems(mm);
-
-    if (showImageOverlay) drawImageOverlay();
-
-    for (const ref_ptr<ZimReferenced>& entry : std::vector<ref_ptr<ZimReferenced>>(drawLayers))
-        if (auto* layer = dynamic_cast<IOrvDrawLayer*>(entry.get())) layer->drawLayer(ZimView3D, display);
-    if (vm->getObjectCount() > 0) {
-        if (const ref_ptr<LongArray> ids = vm->getObjectIds()) {
-            for (int i = 0; i < ids->count(); ++i) {
-                const ref_ptr<ZimReferenced> object = vm->getObject(int(ids->at(i)));
-                if (auto* layer = dynamic_cast<IOrvDrawLayer*>(object.get())) layer->drawLayer(ZimView3D, display);
-            }
-        }
+    if (showImageOverlay && display) {
+        // The photo's texture and frame follow the current image before they are drawn.
+        refreshImageTexture();
+        updateImageFrame();
     }
-
+    const SceneView view = sceneView();
+    if (showImageOverlay && display) scene3d::drawPhotoOverlay(view);
+    scene3d::drawLayers(view, *vm);
     const int meshIndex = mm->getCurMeshIndex();
-    if (showMeshMarks && meshIndex != -1) drawMeshMarks(meshIndex);
-
-    const double scale = markerScale();
-    if (symbol) {
-        if (redMark.x != 0 && redMark.y != 0 && redMark.z != 0 && redMark.isValid())
-            symbol->drawPoint(redMark, 15 / scale, 1.0, ZimColor3f(1, 0, 0), false, true);
-        if (greenMark.x != 0 && greenMark.y != 0 && greenMark.isValid())
-            symbol->drawPoint(greenMark, 15 / scale, 1.0, ZimColor3f(0, 1, 0), false, true);
-        if (blueMark.x != 0 && blueMark.y != 0 && blueMark.isValid())
-            symbol->drawPoint(blueMark, 15 / scale, 1.0, ZimColor3f(0, 0, 1), false, true);
-    }
-
-    {
-        ZimTmpGlStateCtrl texture(GL_TEXTURE_2D, false);
-        ZimTmpGlStateCtrl lighting(GL_LIGHTING, false);
-        ref_ptr<IZimScreenPath> path;
-        if (mm->getScreenPath(path) == 0 && path && symbol) {
-            const XPnt3d w = trackBall->projectToScreen(trackBall->getCenterPoint());
-            for (int i = 0; i + 1 < path->pathPointCount(); ++i) {
-                const XPnt2d a = path->pathPointAt(i);
-                const XPnt2d b = path->pathPointAt(i + 1);
-                const XPnt3d p0 = trackBall->unproject(a.x, a.y, w.z);
-                const XPnt3d p1 = trackBall->unproject(b.x, b.y, w.z);
-                if (p0.isValid() && p1.isValid()) symbol->drawLine(p0, p1, 2.0, ZimColor3f(1, 0, 0), false, false);
-            }
-        }
-    }
-}
-
-void COrv3DViewer::drawImageOverlay()
-{
-    if (!getVM() || !zim::getMM() || !display) return;
-    refreshImageTexture();
-    updateImageFrame();
-    // No photo was ever shown: there is nothing to put on the quad.
-    if (imageTexture == 0) return;
-    for (const XPnt3d& p : imageFrame)
-        if (!p.isValid()) return;
-    {
-        ZimTmpGlStateCtrl lighting(GL_LIGHTING, false);
-        ZimTmpGlStateCtrl blend(GL_BLEND, true);
-        ZimTmpGlStateCtrl depth(GL_DEPTH_TEST, false);
-        ZimTmpGlStateCtrl colour(ZimColor4f(1, 1, 1, overlayOpacity));
-        ZimTmpGlStateCtrl texture(GL_TEXTURE_2D, true);
-        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-        glBindTexture(GL_TEXTURE_2D, imageTexture);
-        glBegin(GL_QUADS);
-        glTexCoord2f(0, 0);
-        glVertex3dv(&imageFrame[1].x);
-        glTexCoord2f(1, 0);
-        glVertex3dv(&imageFrame[3].x);
-        glTexCoord2f(1, 1);
-        glVertex3dv(&imageFrame[0].x);
-        glTexCoord2f(0, 1);
-        glVertex3dv(&imageFrame[2].x);
-        glEnd();
-    }
-    if (showFrameBorder) {
-        ZimTmpGlStateCtrl lighting(GL_LIGHTING, false);
-        ZimTmpGlStateCtrl blend(GL_BLEND, false);
-        ZimTmpGlStateCtrl depth(GL_DEPTH_TEST, false);
-        ZimTmpGlStateCtrl colour(ZimColor4f(1, 0, 0, 0));
-        ZimTmpGlStateCtrl texture(GL_TEXTURE_2D, false);
-        ZimTmpGlStateCtrl width(GL_LINE_WIDTH, 2.0f);
-        glBegin(GL_LINE_LOOP);
-        glVertex3dv(&imageFrame[1].x);
-        glVertex3dv(&imageFrame[3].x);
-        glVertex3dv(&imageFrame[0].x);
-        glVertex3dv(&imageFrame[2].x);
-        glEnd();
-    }
-}
-
-void COrv3DViewer::drawMeshMarks(int meshIndex)
-{
-    ref_ptr<IZimMM> mm = zim::getMM();
-    ref_ptr<IZimTqState> state;
-    if (!getVM() || !mm || mm->getState(state) != 0 || !state || !symbol || !trackBall) return;
-    ref_ptr<IZimImageStore> store;
-    if (state->getImageStore(store) != 0 || !store || !store->hasMarks(meshIndex)) return;
-    ref_ptr<IZimImageRecord> record;
-    if (!store->isStoreReady() || !store->hasMeshData(meshIndex) || store->getImageRecord(record, meshIndex) != 0 ||
-        !record)
-        return;
-    const ref_ptr<Pnt3dArray> points = record->getMarkPoints();
-    const ref_ptr<Pnt2dArray> uvs = record->getMarkUVs();
-    record->prepareMarks();
-    const ref_ptr<MarkArray> selected = record->getSelectedMarks();
-    const auto isSelected = [&selected](const XPnt3d& p) {
-        if (!selected) return false;
-        for (const MarkRecord& s : *selected)
-            if (std::fabs(s.point.x - p.x) < 0.001 && std::fabs(s.point.y - p.y) < 0.001 &&
-                std::fabs(s.point.z - p.z) < 0.001)
-                return true;
-        return false;
-    };
-
-    if (points) {
-        ZimTmpGlStateCtrl texture(GL_TEXTURE_2D, false);
-        ZimTmpGlStateCtrl depth(GL_DEPTH_TEST, true);
-        ZimTmpGlStateCtrl lighting(GL_LIGHTING, false);
-        ZimTmpGlStateCtrl colour(ZimColor3f(0, 1, 0));
-        double scale = markerScale();
-        bool filled = true;
-        if (markMode == 1) {
-            scale = std::max(frameScreenRatio() / getFrameScale(), 0.0001);
-            filled = false;
-        }
-        for (int i = 0; i < points->count(); ++i) {
-            XPnt3d p = points->at(i);
-            ZimTmpGlStateCtrl pointSmooth(GL_POINT_SMOOTH, true);
-            ZimTmpGlStateCtrl lineSmooth(GL_LINE_SMOOTH, true);
-            ZimTmpGlStateCtrl polygonSmooth(GL_POLYGON_SMOOTH, true);
-            const bool sel = isSelected(points->at(i));
-            if (markMode == 1) {
-                if (!uvs || i >= uvs->count()) continue;
-                const double uv[2] = {uvs->at(i).x, uvs->at(i).y};
-                p = uvToFramePoint(uv, true);
-            }
-            if (!p.isValid()) continue;
-            symbol->drawPoint(p, 15 / scale, 1.0, ZimColor3f(1, 0, 0), false, filled);
-            glColor3f(0, sel ? 0.0f : 1.0f, sel ? 1.0f : 0.0f);
-            trackBall->drawWorldText(p.x, p.y, p.z, "%d", i + 1);
-        }
-    }
-
-    const ref_ptr<MarkArray> pointMarks = record->getPointMarks();
-    if (!pointMarks) return;
-    {
-        ZimTmpGlStateCtrl texture(GL_TEXTURE_2D, false);
-        ZimTmpGlStateCtrl depth(GL_DEPTH_TEST, true);
-        ZimTmpGlStateCtrl lighting(GL_LIGHTING, false);
-        ZimTmpGlStateCtrl colour(ZimColor3f(0, 1, 0));
-        const double scale = markerScale();
-        for (int i = 0; i < pointMarks->count(); ++i) {
-            const XPnt3d p = pointMarks->at(i).point;
-            if (!p.isValid()) continue;
-            symbol->drawPoint(p, 10 / scale, 1.0, ZimColor3f(1, 0, 0), false, true);
-            if (isSelected(p))
-                glColor3f(0, 0, 1);
-            else
-                glColor3f(1, 1, 0);
-            trackBall->drawWorldText(p.x, p.y, p.z, "%d", i + 1);
-        }
-    }
-    const ref_ptr<MarkArray> tracks = record->getTrackMarks();
-    if (!tracks) return;
-    ZimTmpGlStateCtrl texture(GL_TEXTURE_2D, false);
-    ZimTmpGlStateCtrl depth(GL_DEPTH_TEST, false);
-    ZimTmpGlStateCtrl lighting(GL_LIGHTING, false);
-    ZimTmpGlStateCtrl colour(ZimColor3f(1, 1, 0));
-    const double scale = markerScale();
-    for (int i = 0; i < tracks->count(); ++i) {
-        const MarkRecord& mark = tracks->at(i);
-        if (mark.uv.x < 0 || mark.uv.y < 0 || !mark.point.isValid()) continue;
-        if (i > 0 && mark.point == tracks->at(i - 1).point) continue;
-        symbol->drawPoint(mark.point, 5 / scale, 1.0, ZimColor3f(1, 0, 0), false, false);
-        glColor3f(0, 1, 1);
-        trackBall->drawWorldText(mark.point.x, mark.point.y, mark.point.z, "%d", i + 1);
-    }
+    if (showMeshMarks && meshIndex != -1) scene3d::drawMeshMarks(view, *mm, meshIndex);
+    scene3d::drawColourMarks(view);
+    scene3d::drawScreenPath(view, *mm);
 }
 
 void COrv3DViewer::drawMagnifier()
@@ -845,23 +678,7 @@ void COrv3DViewer::drawMagnifier()
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     renderScene();
     glDisable(GL_SCISSOR_TEST);
-    glViewport(0, 0, w, h);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    gluOrtho2D(0, w, 0, h);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    ZimTmpGlStateCtrl lighting(GL_LIGHTING, false);
-    ZimTmpGlStateCtrl blend(GL_BLEND, false);
-    ZimTmpGlStateCtrl colour(ZimColor4f(1, 0, 0, 0));
-    ZimTmpGlStateCtrl lineWidth(GL_LINE_WIDTH, 1.0f);
-    glBegin(GL_LINE_LOOP);
-    glVertex2i(x - 101, y - 101);
-    glVertex2i(x - 101, y + 100);
-    glVertex2i(x + 100, y + 100);
-    glVertex2i(x + 100, y - 101);
-    glEnd();
-    glFlush();
+    scene3d::drawMagnifierFrame(x, y, w, h);
 }
 
 // ---- input -------------------------------------------------------------------------------------

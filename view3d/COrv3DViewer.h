@@ -9,6 +9,7 @@
 #include "IOrv3DViewer.h"
 #include "OrvItemMenu.h"
 #include "OrvViewState.h"
+#include "SceneRenderer.h"
 #include "ViewInput.h"
 #include "ZimMatrix.h"
 
@@ -147,8 +148,8 @@ private:
     // shows them; its framebuffer stays bound until releaseBackupDepth.
     bool prepareBackupDepth();
     void releaseBackupDepth();
-    void drawMeshMarks(int meshIndex);
-    void drawImageOverlay();
+    // The view's state as the drawing steps read it.
+    SceneView sceneView();
     void drawMagnifier();
     void applyStandardView(int index);
     // Looks down on the awake meshes from the south and fits them; false (nothing changed)
@@ -172,7 +173,6 @@ private:
     void pickImageAt(const QPoint& p);
     QPoint glPos(const QPoint& widgetPos) const;
     QPoint cursorGlPos() const;
-    double markerScale() const;
 
     bool showMeshMarks = true;
     bool userFlag1 = false;
