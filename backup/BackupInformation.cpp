@@ -17,7 +17,7 @@ namespace orvUI {
 
 namespace {
 
-QString tr(const char* text) { return QCoreApplication::translate("orvUI::BackupInformation", text); }
+ZIM_TR_CONTEXT("orvUI::BackupInformation")
 
 }  // namespace
 
@@ -39,34 +39,45 @@ bool BackupInformation::generate(const QString& path, TriangleRecords& records, 
                                  SeamEdgeMap& seams)
 {
     m_error.clear();
+    const bool done = begin() && select(records, textures, seams) && checkTextures(records, textures) &&
+                      paint(records, textures) && fillGaps() && save(path);
+    if (done) finish();
+    // The frame's progress display closes here, before the view may draw again.
+    m_progress.reset();
+    m_picture = ref_ptr<IZimImage>();
+    return done;
+}
+
+bool BackupInformation::begin()
+{
     ref_ptr<IOrvViewerMan> vm = getVM();
     if (!vm) return fail(tr("The backup needs the viewer manager."));
-    ref_ptr<IZimMM> mm = zim::getMM();
+    m_mm = zim::getMM();
     ref_ptr<IZimTqState> state;
-    ref_ptr<IZimImageStore> store;
-    if (!mm || mm->getState(state) != 0 || !state || state->getImageStore(store) != 0 || !store)
+    if (!m_mm || m_mm->getState(state) != 0 || !state || state->getImageStore(m_store) != 0 || !m_store)
         return fail(tr("The backup needs an open project."));
-    const ref_ptr<IZimTrackBall> trackBall = m_view.trackBall;
-    if (!trackBall) return fail(tr("The backup needs the 3D view's camera."));
+    if (!m_view.trackBall) return fail(tr("The backup needs the 3D view's camera."));
 
     ref_ptr<MeshArray> listed;
-    if (mm->getBackupMeshArray(listed) != 0 || !listed)
+    if (m_mm->getBackupMeshArray(listed) != 0 || !listed)
         return fail(tr("The project has no awake textured meshes to back up."));
-    ref_ptr<MeshArray> meshes(new MeshArray());
+    m_meshes = new MeshArray();
     for (int i = listed->meshCount() - 1; i >= 0; --i)
-        if (const ref_ptr<IZimMesh> mesh = listed->meshAt(i)) meshes->appendMesh(mesh);
-    if (meshes->meshCount() == 0) return fail(tr("The project has no awake textured meshes to back up."));
+        if (const ref_ptr<IZimMesh> mesh = listed->meshAt(i)) m_meshes->appendMesh(mesh);
+    if (m_meshes->meshCount() == 0) return fail(tr("The project has no awake textured meshes to back up."));
 
-    const Enve2d region(0.0, double(m_view.width), 0.0, double(m_view.height));
     IOrvMainFrame* frame = vm->getMainFrame();
     if (m_view.width <= 0 || m_view.height <= 0 || !m_view.prepareDepth)
         return fail(tr("The 3D view has no drawing surface yet."));
-    // The frame makes a new progress display for every call; it closes when this one goes.
-    const std::unique_ptr<IZimProgress> owned(m_view.makeProgress ? m_view.makeProgress()
-                                                                  : frame ? frame->getProgress() : nullptr);
-    IZimProgress* progress = owned.get();
-    if (!progress) return fail(tr("The backup needs the main window's progress display."));
+    // The frame makes a new progress display for every call; it closes when the backup is done.
+    m_progress.reset(m_view.makeProgress ? m_view.makeProgress() : frame ? frame->getProgress() : nullptr);
+    if (!m_progress) return fail(tr("The backup needs the main window's progress display."));
+    return true;
+}
 
+bool BackupInformation::select(TriangleRecords& records, TextureImageMap& textures, SeamEdgeMap& seams)
+{
+    IZimProgress* progress = m_progress.get();
     progress->progressText(tr("we are generating backup informations..."));
     progress->progressPush(0.2);
     // Right before the selection reads it: the progress display may have let a frame through.
@@ -81,16 +92,19 @@ bool BackupInformation::generate(const QString& path, TriangleRecords& records, 
         progress->progressPop();
         return fail(tr("The 3D view has no drawing surface yet."));
     }
+    const Enve2d region(0.0, double(m_view.width), 0.0, double(m_view.height));
     ref_ptr<ByteArrayArray> flags = zim::newByteArrayArray();
-    const bool selected = selectVisibleTriangles(trackBall, true, meshes, region, flags, progress, records, textures,
-                                                 seams, m_view.width, m_view.height, m_view.timings);
+    const bool selected = selectVisibleTriangles(m_view.trackBall, true, m_meshes, region, flags, progress, records,
+                                                 textures, seams, m_view.width, m_view.height, m_view.timings);
     release();
-    if (!selected) {
-        progress->progressPop();
-        return fail(tr("No textured mesh is visible in the 3D view."));
-    }
     progress->progressPop();
+    if (!selected) return fail(tr("No textured mesh is visible in the 3D view."));
+    return true;
+}
 
+bool BackupInformation::checkTextures(const TriangleRecords& records, const TextureImageMap& textures)
+{
+    const ref_ptr<IZimMM>& mm = m_mm;
     // Refuse a picture of nothing but background: no visible triangle has a texture to paint.
     bool anyTexture = false;
     QStringList missing;
@@ -116,25 +130,31 @@ bool BackupInformation::generate(const QString& path, TriangleRecords& records, 
         if (records.isEmpty() || missing.isEmpty()) return fail(tr("No textured mesh is visible in the 3D view."));
         return fail(tr("None of the visible meshes has a texture that can be read: %1").arg(missing.join(", ")));
     }
+    return true;
+}
 
+bool BackupInformation::paint(const TriangleRecords& records, const TextureImageMap& textures)
+{
+    IZimProgress* progress = m_progress.get();
     const QSize size = backupImageSize(m_view.width, m_view.height);
-    ref_ptr<IZimImage> backup = zim::newZimImage();
-    if (!backup || !backup->imageCreate(size.width(), size.height(), 24, 1))
+    m_picture = zim::newZimImage();
+    if (!m_picture || !m_picture->imageCreate(size.width(), size.height(), 24, 1))
         return fail(tr("There is not enough memory for a %1 x %2 backup picture.").arg(size.width()).arg(size.height()));
-    backup->imageReset();
+    m_picture->imageReset();
 
     progress->progressPush(0.2);
-    phase = Clock::now();
-    fillBackupGray(backup.get());
+    auto phase = Clock::now();
+    fillBackupGray(m_picture.get());
     lap(phase, &BackupTimings::fill);
     progress->progressStep(1.0);
     progress->progressPop();
 
     ref_ptr<IZimModelItems> items;
-    if (mm->getModelItems(items) != 0 || !items) return fail(tr("The project's model items are not available."));
+    if (m_mm->getModelItems(items) != 0 || !items) return fail(tr("The project's model items are not available."));
 
     progress->progressPush(0.3);
-    TexturePainter painter(backup, textures, [store](int mesh) {
+    const ref_ptr<IZimImageStore> store = m_store;
+    TexturePainter painter(m_picture, textures, [store](int mesh) {
         ref_ptr<IZimImage> alpha;
         store->getAlphaImage(alpha, mesh, 1, false);
         return alpha;
@@ -145,31 +165,42 @@ bool BackupInformation::generate(const QString& path, TriangleRecords& records, 
     lap(phase, &BackupTimings::painting);
     progress->progressPop();
     if (!painted) return fail(tr("There is not enough memory to paint the backup picture."));
+    return true;
+}
 
-    progress->progressPush(0.2);
-    phase = Clock::now();
-    fillImageGaps(backup.get(), 3);
+bool BackupInformation::fillGaps()
+{
+    m_progress->progressPush(0.2);
+    auto phase = Clock::now();
+    fillImageGaps(m_picture.get(), 3);
     lap(phase, &BackupTimings::gaps);
-    progress->progressStep(1.0);
-    progress->progressPop();
+    m_progress->progressStep(1.0);
+    m_progress->progressPop();
+    return true;
+}
 
+bool BackupInformation::save(const QString& path)
+{
     // A picture that was not written is a failed backup.
-    phase = Clock::now();
-    const int saved = backup->imageSave(path, 1);
+    auto phase = Clock::now();
+    const int saved = m_picture->imageSave(path, 1);
     lap(phase, &BackupTimings::saving);
     if (saved != 0)
         return fail(tr("The backup picture %1 cannot be written: %2")
-                        .arg(QDir::toNativeSeparators(path), backup->imageLastError()));
+                        .arg(QDir::toNativeSeparators(path), m_picture->imageLastError()));
+    return true;
+}
 
-    progress->progressPush(0.1);
-    progress->progressStep(1.0);
-    progress->progressStep(0.01);
-    progress->progressPop();
+void BackupInformation::finish()
+{
+    m_progress->progressPush(0.1);
+    m_progress->progressStep(1.0);
+    m_progress->progressStep(0.01);
+    m_progress->progressPop();
 
-    phase = Clock::now();
+    auto phase = Clock::now();
     if (m_view.redraw) m_view.redraw();
     lap(phase, &BackupTimings::redraw);
-    return true;
 }
 
 }  // namespace orvUI

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 
 namespace orvUI {
 
@@ -38,7 +39,8 @@ class BackupInformation {
 public:
     explicit BackupInformation(const BackupView& view) : m_view(view) {}
 
-    // The whole step; false, with error() saying why, when no picture was written.
+    // The whole step, one step after the other: begin, select, checkTextures, paint, fillGaps,
+    // save, finish. False, with error() saying why, when no picture was written.
     bool generate(const QString& path, TriangleRecords& records, TextureImageMap& textures, SeamEdgeMap& seams);
     const QString& error() const { return m_error; }
 
@@ -47,8 +49,27 @@ private:
     bool fail(const QString& why);
     void lap(Clock::time_point& since, double BackupTimings::*phase) const;
 
+    // The steps. Each returns false, with the error set, when the backup cannot go on.
+    // The project, the camera, the awake textured meshes and the progress display.
+    bool begin();
+    // The visible triangles, from the depth of the view as it shows the meshes now.
+    bool select(TriangleRecords& records, TextureImageMap& textures, SeamEdgeMap& seams);
+    // Reports textures that cannot be read; refuses when no visible triangle has one.
+    bool checkTextures(const TriangleRecords& records, const TextureImageMap& textures);
+    // The picture: grey, then every record's texture painted over it.
+    bool paint(const TriangleRecords& records, const TextureImageMap& textures);
+    bool fillGaps();
+    bool save(const QString& path);
+    // Closes the progress and redraws the view.
+    void finish();
+
     BackupView m_view;
     QString m_error;
+    ref_ptr<IZimMM> m_mm;
+    ref_ptr<IZimImageStore> m_store;
+    ref_ptr<MeshArray> m_meshes;
+    std::unique_ptr<IZimProgress> m_progress;
+    ref_ptr<IZimImage> m_picture;
 };
 
 }  // namespace orvUI

@@ -128,42 +128,6 @@ BilinearSampler::BilinearSampler(const IZimImage* image) : m_image(image)
 
 namespace {
 
-double orient(double ax, double ay, double bx, double by, double px, double py)
-{
-    return (bx - ax) * (py - ay) - (by - ay) * (px - ax);
-}
-
-bool onSegment(double ax, double ay, double bx, double by, double px, double py)
-{
-    return orient(ax, ay, bx, by, px, py) == 0.0 && px >= std::min(ax, bx) && px <= std::max(ax, bx) &&
-           py >= std::min(ay, by) && py <= std::max(ay, by);
-}
-
-// The kernel's point-in-triangle test (edges included), with its arithmetic, on a triangle
-// held in doubles.
-struct Triangle2 {
-    double ax, ay, bx, by, cx, cy;
-    bool line;
-
-    explicit Triangle2(const XPnt2f p[3])
-        : ax(p[0].x), ay(p[0].y), bx(p[1].x), by(p[1].y), cx(p[2].x), cy(p[2].y),
-          line(orient(ax, ay, bx, by, cx, cy) == 0.0)
-    {
-    }
-    bool contains(double px, double py) const
-    {
-        if (line)
-            return onSegment(ax, ay, bx, by, px, py) || onSegment(bx, by, cx, cy, px, py) ||
-                   onSegment(cx, cy, ax, ay, px, py);
-        const double d0 = orient(ax, ay, bx, by, px, py);
-        const double d1 = orient(bx, by, cx, cy, px, py);
-        const double d2 = orient(cx, cy, ax, ay, px, py);
-        const bool negative = d0 < 0.0 || d1 < 0.0 || d2 < 0.0;
-        const bool positive = d0 > 0.0 || d1 > 0.0 || d2 > 0.0;
-        return !(negative && positive);
-    }
-};
-
 // trunc(v) as an int, with v first kept within [lo, hi] so that no conversion overflows.
 constexpr int kFar = 1 << 30;
 int clampedTrunc(double v, int lo = -kFar, int hi = kFar)
@@ -348,7 +312,7 @@ void paintRun(const TriangleRecords& records, int from, int to, const MeshImages
             // exact (differences and products of floats held in doubles), so no point outside
             // the triangle's box is inside: only the points within it are tested, and only the
             // pixels next to them can be covered.
-            const Triangle2 tri(g.screen);
+            const ZimTriangle2d tri(g.screen[0], g.screen[1], g.screen[2]);
             const int lx0 = g.x0 - 1, ly0 = ya - 1;
             const int lw = g.x1 - g.x0 + 2, lh = yb - ya + 2;
             const int bx0 = std::max(lx0, clampedTrunc(std::ceil(double(minX)))), bx1 = std::min(lx0 + lw - 1, clampedTrunc(std::floor(double(maxX))));

@@ -23,16 +23,16 @@ void stepEach(IZimProgress* p, int count, Fn fn)
     }
 }
 
-// A batch under its own text: a first step of 0.01, then a sub-range of 0.99 with one step per
-// item, closed afterwards.
+// A batch under its own text (see ZimProgressRange): a first step of 0.01, then a sub-range of
+// 0.99 with one step per item, closed afterwards.
 template <class Fn>
 void stepBatch(IZimProgress* p, const QString& text, int count, Fn fn)
 {
-    pText(p, text);
-    pStep(p, 0.01);
-    pPush(p, 0.99);
-    stepEach(p, count, fn);
-    pPop(p);
+    ZimProgressRange range(p, text);
+    for (int i = 0; i < count; ++i) {
+        fn(i);
+        range.step(1.0 / count);
+    }
 }
 
 }  // namespace orvUI

@@ -349,14 +349,9 @@ int CImageThumbViewer::buildLeadingGroup(bool mappedOnly)
 {
     m_leading.clear();
     ref_ptr<IZimMM> mm = zim::getMM();
-    ref_ptr<IZimModelItems> items;
-    if (!mm || mm->getModelItems(items) != 0 || !items) return -1;
-    QStringList names;
-    QVector<ref_ptr<MeshArray>> meshes;
-    items->getGroups(names, meshes);
-    if (names.isEmpty() || names.first() != QLatin1String("DEFAULT") || meshes.isEmpty() || !meshes.first())
-        return 0;
-    const ref_ptr<MeshArray>& group = meshes.first();
+    ref_ptr<MeshArray> group;
+    if (zim::defaultGroupMeshes(mm.get(), group) != 0) return -1;
+    if (!group) return 0;
     for (int i = group->meshCount() - 1; i >= 0; --i) {
         ref_ptr<IZimMesh> mesh = group->meshAt(i);
         if (!mesh || !mm->isMeshMapped(mesh)) continue;
@@ -774,7 +769,7 @@ int CImageThumbViewer::setPluginItems(ref_ptr<IOrvCommonItem> group)
     m_pluginCallbacks.clear();
     QVector<ref_ptr<IOrvActionItem>> items;
     group->getActionItems(items);
-    appendPluginItems(m_menu, items, this, SLOT(triggeredPlugin(bool)), m_pluginCallbacks);
+    appendItemMenu(m_menu, items, {this, SLOT(triggeredPlugin(bool)), &m_pluginCallbacks, MenuSeparators::Always});
     return 0;
 }
 

@@ -3,7 +3,7 @@
 
 #include "IOrvImageThumbViewer.h"
 #include "IOrvImageTree.h"
-#include "OrvPluginMenu.h"
+#include "OrvItemMenu.h"
 
 #include <IOrvViewerMan.h>
 #include <OrvKernel64t.h>

@@ -237,7 +237,7 @@ int COrvImageTree::setPluginItems(ref_ptr<IOrvCommonItem> group)
     if (!group) return -1;
     QVector<ref_ptr<IOrvActionItem>> items;
     group->getActionItems(items);
-    appendPluginItems(m_menu, items, this, SLOT(slotTriggeredPlugin(bool)), m_pluginCallbacks);
+    appendItemMenu(m_menu, items, {this, SLOT(slotTriggeredPlugin(bool)), &m_pluginCallbacks, MenuSeparators::Always});
     return 0;
 }
 

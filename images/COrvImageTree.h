@@ -3,7 +3,7 @@
 
 #include "IOrvImageTree.h"
 #include "ImageTreeBlob.h"
-#include "OrvPluginMenu.h"
+#include "OrvItemMenu.h"
 
 #include <IOrvViewerMan.h>
 #include <OrvKernel64t.h>

@@ -20,10 +20,7 @@ namespace orvUI {
 
 namespace {
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("CNormImageDrawer", text);
-}
+ZIM_TR_CONTEXT("CNormImageDrawer")
 
 void setError(QString* error, const QString& text)
 {

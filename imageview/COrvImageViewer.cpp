@@ -426,46 +426,21 @@ int COrvImageViewer::buildContextMenu(ref_ptr<IOrvCommonItem> group)
 
 bool COrvImageViewer::fillMenu(QMenu* menu, const QVector<ref_ptr<IOrvActionItem>>& items)
 {
-    if (!menu || items.isEmpty()) return false;
-    for (const ref_ptr<IOrvActionItem>& item : items) {
-        if (!item) continue;
-        QVector<ref_ptr<IOrvActionItem>> children;
-        item->getChildren(children);
-        if (!children.isEmpty()) {
-            QMenu* sub = menu->addMenu(item->getText());
-            fillMenu(sub, children);
-        } else {
-            addMenuAction(menu, item);
-        }
-    }
-    return true;
+    return appendItemMenu(menu, items, menuTarget());
 }
 
 bool COrvImageViewer::addMenuAction(QMenu* menu, ref_ptr<IOrvActionItem> item)
 {
-    if (!menu || !item) return false;
-    const unsigned flags = item->getFlags();
-    if (flags & ActionItemSeparator) {
-        if (flags & ActionItemInMenu) menu->addSeparator();
-        return true;
-    }
-    const QString name = item->getName();
-    m_callbacks.insert(name, reinterpret_cast<OrvItemCallback>(static_cast<quintptr>(item->getUserData())));
-
-    QAction* action = newItemAction(*item, menu);
-    connect(action, &QAction::triggered, this, &COrvImageViewer::triggeredPlugin);
-    menu->addAction(action);
-    return true;
+    return appendItemAction(menu, item, menuTarget());
 }
 
-void COrvImageViewer::triggeredPlugin(bool state)
+ItemMenuTarget COrvImageViewer::menuTarget()
 {
-    const QObject* action = sender();
-    if (!action) return;
-    const QString name = action->objectName();
-    const auto it = m_callbacks.constFind(name);
-    if (it != m_callbacks.constEnd() && it.value()) it.value()(name, state);
+    // A separator item draws a line here only when it is meant for the menu as well.
+    return {this, SLOT(triggeredPlugin(bool)), &m_callbacks, MenuSeparators::InMenuOnly};
 }
+
+void COrvImageViewer::triggeredPlugin(bool state) { runPluginCallback(sender(), m_callbacks, state); }
 
 // ---- flags and plug-in values -----------------------------------------------------------------
 

@@ -8,6 +8,7 @@
 #include "CNormImageDrawer.h"
 #include "IOrvActionItem.h"
 #include "IOrvImageViewer.h"
+#include "OrvItemMenu.h"
 #include "ViewInput.h"
 
 #include <QMap>
@@ -105,6 +106,8 @@ protected slots:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    // Where the context menu's actions report.
+    ItemMenuTarget menuTarget();
     void notifyImageChanged(const ImageId& oldId, const ImageId& newId);
     int notifySelMarkCount();
     // A warning box over the window the viewer is in (the main frame): empty title, OK only.
@@ -122,7 +125,7 @@ private:
     long long m_pluginOwner = 0;
     QMap<int, long long> m_pluginFlags;
     QMap<int, long long> m_pluginChecks;
-    QMap<QString, OrvItemCallback> m_callbacks;
+    PluginCallbacks m_callbacks;
     // Click or drag of the right button; a context-menu request that comes with the press (as
     // on X11) waits for the release, so that a right drag can still cancel it.
     RightButtonGesture m_rightButton;

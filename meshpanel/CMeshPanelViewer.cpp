@@ -461,16 +461,12 @@ int CMeshPanelViewer::rebuildMeshList(QString name)
     if (!l) return -1;
     l->clear();
     ref_ptr<IZimMM> mm = zim::getMM();
-    ref_ptr<IZimModelItems> items;
-    if (!mm || mm->getModelItems(items) != 0 || !items) return -1;
-    QStringList names;
-    QVector<ref_ptr<MeshArray>> meshes;
-    items->getGroups(names, meshes);
-    if (names.isEmpty() || meshes.isEmpty() || names.first() != QLatin1String("DEFAULT") || !meshes.first()) return 0;
+    ref_ptr<MeshArray> group;
+    if (zim::defaultGroupMeshes(mm.get(), group) != 0) return -1;
+    if (!group) return 0;
     const bool textured = name == CMeshPanelViewer::tr("Texture Mesh");
     const bool bare = name == CMeshPanelViewer::tr("Bare Mesh");
     if (!textured && !bare) return 0;
-    const ref_ptr<MeshArray>& group = meshes.first();
     for (int i = group->meshCount() - 1; i >= 0; --i) {
         ref_ptr<IZimMesh> mesh = group->meshAt(i);
         if (mesh && mm->isMeshMapped(mesh) == textured) l->addMeshRow(mesh);

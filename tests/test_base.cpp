@@ -7,6 +7,7 @@
 #include <limits>
 #include <ostream>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "ZimBase64t.h"
@@ -216,4 +217,70 @@ TEST(Paths, FileNameBaseNameAndDirectoryWithEitherSeparator)
         EXPECT_EQ(zim::pathGetBaseName(c.path), c.base) << c.path;
         EXPECT_EQ(zim::pathGetDirectory(c.path), c.dir) << c.path;
     }
+}
+
+namespace {
+
+// Writes down every call it gets, as "text:..", "step:..", "push:..", "pop".
+class ProgressLog : public IZimProgress {
+public:
+    std::vector<std::string> calls;
+    bool cancel = false;
+    int progressPush(double f) override { return add("push:" + std::to_string(f)); }
+    int progressPop() override { return add("pop"); }
+    int progressText(QString text) override { return add("text:" + text.toStdString()); }
+    int progressStep(double f) override { return add("step:" + std::to_string(f)); }
+    int progressYield() override { return 0; }
+    int progressSetCancelable(bool, ref_ptr<ZimReferenced>) override { return 0; }
+    bool progressCanceled() override { return cancel; }
+
+private:
+    int add(const std::string& call)
+    {
+        calls.push_back(call);
+        return 0;
+    }
+};
+
+}  // namespace
+
+TEST(ProgressRange, OpensWithTextAndFirstStepAndClosesItsSubRangeAtScopeEnd)
+{
+    ProgressLog log;
+    {
+        ZimProgressRange range(&log, QStringLiteral("Loading"));
+        EXPECT_EQ(log.calls, (std::vector<std::string>{"text:Loading", "step:0.010000", "push:0.990000"}));
+        range.step(0.5);
+        EXPECT_FALSE(range.canceled());
+        log.cancel = true;
+        EXPECT_TRUE(range.canceled());
+    }
+    EXPECT_EQ(log.calls, (std::vector<std::string>{"text:Loading", "step:0.010000", "push:0.990000", "step:0.500000",
+                                                   "pop"}));
+    // Without a progress object nothing is reported and nothing is canceled.
+    ZimProgressRange none(nullptr, QStringLiteral("Loading"));
+    none.step(1.0);
+    EXPECT_FALSE(none.canceled());
+}
+
+TEST(Triangle2d, EdgesAndCornersAreInsideAndACollinearTriangleHoldsOnlyItsSegments)
+{
+    const ZimTriangle2d tri(XPnt2f(0, 0), XPnt2f(4, 0), XPnt2f(0, 4));
+    EXPECT_TRUE(tri.contains(1, 1));
+    EXPECT_TRUE(tri.contains(2, 0));   // on an edge
+    EXPECT_TRUE(tri.contains(2, 2));   // on the slanted edge
+    EXPECT_TRUE(tri.contains(4, 0));   // a corner
+    EXPECT_FALSE(tri.contains(2.5, 2));
+    EXPECT_FALSE(tri.contains(-0.001, 1));
+    // The winding does not matter.
+    EXPECT_TRUE(ZimTriangle2d(XPnt2f(0, 4), XPnt2f(4, 0), XPnt2f(0, 0)).contains(1, 1));
+
+    const ZimTriangle2d line(XPnt2f(0, 0), XPnt2f(2, 2), XPnt2f(4, 4));
+    EXPECT_TRUE(line.line);
+    EXPECT_TRUE(line.contains(3, 3));
+    EXPECT_FALSE(line.contains(5, 5));
+    EXPECT_FALSE(line.contains(3, 2));
+    const ZimTriangle2d point(XPnt2f(1, 1), XPnt2f(1, 1), XPnt2f(1, 1));
+    EXPECT_TRUE(point.contains(1, 1));
+    EXPECT_FALSE(point.contains(1, 1.5));
 }

@@ -1,6 +1,7 @@
 // The viewer manager without a main frame, the key mapping, point dumps and the file dialogs.
 #include "COrvViewerMan.h"
 #include "OrvFrameLink.h"
+#include "OrvItemMenu.h"
 #include "OrvKeyMapping.h"
 #include "OrvUIElements64t.h"
 
@@ -8,10 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -608,3 +611,80 @@ TEST(EntryPoints, OneManagerAndOneLanguageIndex)
 }
 
 }  // namespace
+
+namespace {
+
+QStringList g_menuCalls;
+void recordMenuCall(const QString& name, bool checked)
+{
+    g_menuCalls << name + (checked ? QStringLiteral(" on") : QStringLiteral(" off"));
+}
+
+// A command, a separator for the toolbar only, a separator for the menu too, a sub-menu with
+// one command, and a command without callback.
+QVector<ref_ptr<IOrvActionItem>> menuItems()
+{
+    _ActionItemInfo_ open;
+    open.text = QStringLiteral("Open");
+    open.name = QStringLiteral("open___0");
+    open.checkable = true;
+    open.userData = quint64(reinterpret_cast<quintptr>(&recordMenuCall));
+    _ActionItemInfo_ barOnly;
+    barOnly.flags = ActionItemSeparator;
+    _ActionItemInfo_ everywhere;
+    everywhere.flags = ActionItemSeparator | ActionItemInMenu;
+    _ActionItemInfo_ sub[1];
+    sub[0].text = QStringLiteral("Inner");
+    sub[0].name = QStringLiteral("inner___0");
+    sub[0].flags = ActionItemLast;
+    sub[0].userData = open.userData;
+    _ActionItemInfo_ more;
+    more.text = QStringLiteral("More");
+    more.name = QStringLiteral("more");
+    more.subItems = sub;
+    _ActionItemInfo_ bare;
+    bare.text = QStringLiteral("Bare");
+    bare.name = QStringLiteral("bare___0");
+    return {newActionItem(open, 0), newActionItem(barOnly, 1), ref_ptr<IOrvActionItem>(), newActionItem(everywhere, 2),
+            newActionItem(more, 3), newActionItem(bare, 4)};
+}
+
+QStringList menuShape(const QMenu& menu)
+{
+    QStringList shape;
+    for (const QAction* a : menu.actions())
+        shape << (a->isSeparator() ? QStringLiteral("-") : a->menu() ? a->text() + QStringLiteral(">") : a->objectName());
+    return shape;
+}
+
+}  // namespace
+
+TEST(ItemMenu, SeparatorRulesSubMenusAndCallbacks)
+{
+    PluginCallbacks always;
+    QMenu menu;
+    ASSERT_TRUE(appendItemMenu(&menu, menuItems(), {nullptr, nullptr, &always, MenuSeparators::Always}));
+    EXPECT_EQ(menuShape(menu), QStringList({"open___0", "-", "-", "More>", "bare___0"}));
+    ASSERT_NE(menu.actions()[3]->menu(), nullptr);
+    EXPECT_EQ(menuShape(*menu.actions()[3]->menu()), QStringList({"inner___0"}));
+    EXPECT_TRUE(menu.actions()[0]->isCheckable());
+
+    // The other rule: a separator meant only for the toolbar adds nothing to a menu.
+    PluginCallbacks inMenu;
+    QMenu image;
+    ASSERT_TRUE(appendItemMenu(&image, menuItems(), {nullptr, nullptr, &inMenu, MenuSeparators::InMenuOnly}));
+    EXPECT_EQ(menuShape(image), QStringList({"open___0", "-", "More>", "bare___0"}));
+
+    // Every action's callback is kept under its name, the sub-menu's too; one without a callback
+    // runs nothing.
+    g_menuCalls.clear();
+    EXPECT_TRUE(runPluginCallback(menu.actions()[0], always, true));
+    EXPECT_TRUE(runPluginCallback(menu.actions()[3]->menu()->actions()[0], always, false));
+    EXPECT_FALSE(runPluginCallback(menu.actions()[4], always, false));
+    EXPECT_FALSE(runPluginCallback(nullptr, always, false));
+    EXPECT_EQ(g_menuCalls, QStringList({"open___0 on", "inner___0 off"}));
+
+    EXPECT_FALSE(appendItemMenu(nullptr, menuItems(), {}));
+    EXPECT_FALSE(appendItemMenu(&menu, {}, {}));
+    EXPECT_FALSE(appendItemAction(&menu, ref_ptr<IOrvActionItem>(), {}));
+}

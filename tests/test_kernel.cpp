@@ -229,6 +229,11 @@ TEST_F(Kernel, ProjectRoundTripSurvivesMovingTheFolder)
     EXPECT_EQ(list(groups[0]), QVector<const IZimMesh*>({meshAt(2).get(), meshAt(0).get(), meshAt(1).get()}));
     EXPECT_EQ(list(groups[1]), QVector<const IZimMesh*>({meshAt(1).get(), meshAt(0).get()}));
     EXPECT_EQ(items->itemCount(), 2);
+    ref_ptr<MeshArray> defaults;
+    ASSERT_EQ(zim::defaultGroupMeshes(mm.get(), defaults), 0);
+    EXPECT_EQ(list(defaults), list(groups[0]));
+    EXPECT_EQ(zim::defaultGroupMeshes(nullptr, defaults), -1);
+    EXPECT_FALSE(defaults);
 
     ref_ptr<IZimScreenPath> sp;
     ASSERT_EQ(mm->getScreenPath(sp), 0);

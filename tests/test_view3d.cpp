@@ -544,3 +544,152 @@ TEST(View3DInput, WheelDeltaFollowsTheAxisThatMovedMost)
     EXPECT_EQ(wheelNotchDelta(QPoint(60, -60)), -60);
     EXPECT_EQ(wheelNotchDelta(QPoint(0, 0)), 0);
 }
+
+namespace {
+
+// Drives the 3D view's mouse machine as the widget does, with a camera that is in a drag from
+// a beginDrag until an endDrag, and keeps the decisions of the last event.
+struct MouseDriver {
+    using Action = ViewMouse3D::Action;
+    ViewMouse3D mouse;
+    ZimDragMode drag = ZimDragNone;
+    Action last;
+
+    const Action& apply(const Action& a)
+    {
+        if (a.beginDrag != ZimDragNone) drag = a.beginDrag;
+        if (a.endDrag) drag = ZimDragNone;
+        return last = a;
+    }
+    const Action& press(Qt::MouseButton b, QPoint p, ZimKey flags = ZimKeyNone, bool pick = false)
+    {
+        return apply(mouse.press(b, p, flags, pick));
+    }
+    const Action& move(Qt::MouseButtons b, QPoint p, ZimKey flags = ZimKeyNone)
+    {
+        return apply(mouse.move(b, p, flags, drag != ZimDragNone));
+    }
+    const Action& release(Qt::MouseButton b, QPoint p, bool pick = false)
+    {
+        return apply(mouse.release(b, p, pick, drag != ZimDragNone));
+    }
+    const Action& menu(bool fromMouse = true) { return apply(mouse.menuRequest(fromMouse)); }
+};
+
+}  // namespace
+
+TEST(View3DMouse, RightClickEndsTheDragWhereItBeganAndOpensTheMenuOnceInEitherOrder)
+{
+    using Tool = ViewMouse3D::ToolCall;
+    const QPoint at(100, 100);
+
+    // X11: press, menu request, a shake within a click's reach, release.
+    MouseDriver d;
+    EXPECT_EQ(d.press(Qt::RightButton, at).beginDrag, ZimDragOrbit);
+    EXPECT_TRUE(d.last.updateCursor);
+    EXPECT_FALSE(d.menu().openMenu) << "the menu waits for the release";
+    const MouseDriver::Action shake = d.move(Qt::RightButton, at + QPoint(1, 1));
+    EXPECT_FALSE(shake.dragTo || shake.redraw || shake.beginDrag != ZimDragNone);
+    EXPECT_EQ(shake.tool, Tool::None);
+    const MouseDriver::Action up = d.release(Qt::RightButton, at + QPoint(2, 0));
+    EXPECT_TRUE(up.endDrag);
+    EXPECT_EQ(up.endAt, at) << "a click leaves the camera where it was";
+    EXPECT_FALSE(up.modified);
+    EXPECT_EQ(up.tool, Tool::RightClick);
+    EXPECT_TRUE(up.openMenu);
+    EXPECT_FALSE(d.menu().openMenu) << "the click has had its menu";
+
+    // Other systems: press, release, then the request.
+    d.press(Qt::RightButton, at);
+    EXPECT_FALSE(d.release(Qt::RightButton, at).openMenu);
+    EXPECT_EQ(d.last.tool, Tool::RightClick);
+    EXPECT_TRUE(d.menu().openMenu);
+    EXPECT_FALSE(d.menu().openMenu);
+
+    // The keyboard's menu key needs no press.
+    EXPECT_TRUE(d.menu(false).openMenu);
+}
+
+TEST(View3DMouse, RightAndMiddleDragsMoveTheCameraAndNeverOpenTheMenu)
+{
+    using Tool = ViewMouse3D::ToolCall;
+    const QPoint at(50, 60);
+
+    MouseDriver d;
+    d.press(Qt::RightButton, at);
+    d.menu();
+    d.move(Qt::RightButton, at + QPoint(10, 0));
+    EXPECT_TRUE(d.last.dragTo && d.last.redraw);
+    d.move(Qt::RightButton, at + QPoint(20, 0));
+    EXPECT_TRUE(d.last.dragTo);
+    const MouseDriver::Action up = d.release(Qt::RightButton, at + QPoint(20, 0));
+    EXPECT_TRUE(up.endDrag && up.modified && up.redraw);
+    EXPECT_EQ(up.endAt, at + QPoint(20, 0));
+    EXPECT_EQ(up.tool, Tool::None);
+    EXPECT_FALSE(up.openMenu);
+    EXPECT_FALSE(d.menu().openMenu);
+
+    // Alt zooms instead of orbiting, from the press or, when the drag was lost, from the move
+    // that makes the drag.
+    EXPECT_EQ(d.press(Qt::RightButton, at, ZimKeyAlt).beginDrag, ZimDragZoom);
+    d.release(Qt::RightButton, at);
+    EXPECT_EQ(d.drag, ZimDragNone);
+    d.move(Qt::RightButton, at);  // a press the view never saw starts here
+    EXPECT_EQ(d.last.beginDrag, ZimDragNone);
+    EXPECT_EQ(d.move(Qt::RightButton, at + QPoint(0, 9), ZimKeyAlt).beginDrag, ZimDragZoom);
+    EXPECT_FALSE(d.last.dragTo) << "the first step of a late drag only starts it";
+    EXPECT_TRUE(d.move(Qt::RightButton, at + QPoint(0, 12)).dragTo);
+
+    // The middle button pans; its release ends the drag where it is.
+    MouseDriver m;
+    EXPECT_EQ(m.press(Qt::MiddleButton, at).beginDrag, ZimDragPan);
+    EXPECT_TRUE(m.move(Qt::MiddleButton, at + QPoint(1, 0)).dragTo) << "panning needs no drag distance";
+    const MouseDriver::Action mid = m.release(Qt::MiddleButton, at + QPoint(1, 0));
+    EXPECT_TRUE(mid.endDrag && mid.modified);
+    EXPECT_EQ(mid.endAt, at + QPoint(1, 0));
+    EXPECT_FALSE(m.menu().openMenu);
+
+    // Without a button held moves go to the tool.
+    EXPECT_EQ(m.move(Qt::NoButton, at).tool, Tool::Move);
+    EXPECT_FALSE(m.last.dragTo);
+}
+
+TEST(View3DMouse, LeftButtonWheelAndDoubleClickGoToTheToolUnlessTheViewTakesThem)
+{
+    using Tool = ViewMouse3D::ToolCall;
+    const QPoint at(5, 7);
+    MouseDriver d;
+
+    // The left button is the tool's; a pending centre pick takes the press instead.
+    EXPECT_EQ(d.press(Qt::LeftButton, at).tool, Tool::Press);
+    EXPECT_FALSE(d.last.updateCursor);
+    EXPECT_EQ(d.release(Qt::LeftButton, at).tool, Tool::Release);
+    EXPECT_TRUE(d.last.redrawAfterTool);
+    const MouseDriver::Action pick = d.press(Qt::LeftButton, at, ZimKeyNone, true);
+    EXPECT_TRUE(pick.pickCenter && pick.updateCursor);
+    EXPECT_EQ(pick.tool, Tool::None);
+    EXPECT_EQ(d.release(Qt::LeftButton, at, true).tool, Tool::None);
+    EXPECT_EQ(d.drag, ZimDragNone);
+
+    // The wheel zooms; with Ctrl or Shift it is the tool's.
+    const MouseDriver::Action zoom = d.mouse.wheel(ZimKeyAlt);
+    EXPECT_TRUE(zoom.zoom && zoom.modified && zoom.redraw);
+    EXPECT_EQ(zoom.tool, Tool::None);
+    for (ZimKey k : {ZimKeyCtrl, ZimKeyShift, ZimKeyCtrl | ZimKeyAlt}) {
+        const MouseDriver::Action toTool = d.mouse.wheel(k);
+        EXPECT_FALSE(toTool.zoom || toTool.modified);
+        EXPECT_EQ(toTool.tool, Tool::Wheel);
+    }
+
+    // A double click goes to the tool first, then picks the image; not during a centre pick.
+    const MouseDriver::Action twice = d.mouse.doubleClick(false);
+    EXPECT_EQ(twice.tool, Tool::DoubleClick);
+    EXPECT_TRUE(twice.pickImage);
+    const MouseDriver::Action pending = d.mouse.doubleClick(true);
+    EXPECT_FALSE(pending.pickImage);
+    EXPECT_EQ(pending.tool, Tool::None);
+
+    // Other buttons decide nothing.
+    const MouseDriver::Action other = d.press(Qt::BackButton, at);
+    EXPECT_FALSE(other.updateCursor || other.beginDrag != ZimDragNone || other.tool != Tool::None);
+}

@@ -5,10 +5,11 @@
 #include "IOrvImageThumbViewer.h"
 #include "IOrvImageTree.h"
 #include "IOrvImageViewer.h"
-#include "OrvItemAction.h"
+#include "OrvItemMenu.h"
 #include "OrvUIElements64t.h"
 #include "TexturePainter.h"
 #include "ViewInput.h"
+#include "SceneRenderer.h"
 #include "ViewMath.h"
 
 #include <GL/gl.h>
@@ -23,7 +24,6 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QOpenGLContext>
-#include <QOpenGLFramebufferObject>
 #include <QScopedValueRollback>
 #include <QWheelEvent>
 
@@ -456,56 +456,13 @@ XPnt3d COrv3DViewer::getCursorPoint() { return cursorPoint; }
 int COrv3DViewer::buildPluginMenu(ref_ptr<ZimReferenced> owner, ref_ptr<IOrvCommonItem> group)
 {
     if (!owner || !group) return -1;
-    struct Level {
-        QVector<ref_ptr<IOrvActionItem>> items;
-        int next = 0;
-        QMenu* menu = nullptr;
-    };
-    std::vector<Level> stack(1);
-    group->getActionItems(stack.back().items);
-    stack.back().menu = contextMenu;
-    while (!stack.empty()) {
-        Level& level = stack.back();
-        if (level.next >= level.items.size()) {
-            stack.pop_back();
-            continue;
-        }
-        const ref_ptr<IOrvActionItem> item = level.items[level.next++];
-        if (!item) continue;
-        Level child;
-        item->getChildren(child.items);
-        if (child.items.isEmpty()) {
-            addPluginAction(level.menu, item);
-            continue;
-        }
-        child.menu = new QMenu(level.menu);
-        level.menu->addMenu(child.menu)->setText(item->getText());
-        stack.push_back(std::move(child));
-    }
+    QVector<ref_ptr<IOrvActionItem>> items;
+    group->getActionItems(items);
+    appendItemMenu(contextMenu, items, {this, SLOT(triggeredPlugin(bool)), &pluginCallbacks, MenuSeparators::Always});
     return 0;
 }
 
-void COrv3DViewer::addPluginAction(QMenu* menu, const ref_ptr<IOrvActionItem>& item)
-{
-    if (!menu || !item) return;
-    if (item->getFlags() & 4u) {
-        menu->addSeparator();
-        return;
-    }
-    QAction* action = newItemAction(*item, menu);
-    connect(action, SIGNAL(triggered(bool)), this, SLOT(triggeredPlugin(bool)));
-    pluginCallbacks.insert(action->objectName(), reinterpret_cast<OrvItemCallback>(item->getUserData()));
-    menu->addAction(action);
-}
-
-void COrv3DViewer::triggeredPlugin(bool on)
-{
-    const QObject* from = sender();
-    if (!from) return;
-    const QString name = from->objectName();
-    const auto it = pluginCallbacks.constFind(name);
-    if (it != pluginCallbacks.constEnd() && *it) (*it)(name, on);
-}
+void COrv3DViewer::triggeredPlugin(bool on) { runPluginCallback(sender(), pluginCallbacks, on); }
 
 int COrv3DViewer::setKeyAction(int key, OrvKeyCallback action)
 {
@@ -614,11 +571,6 @@ int COrv3DViewer::refreshImageTexture()
     return int(imageTexture);
 }
 
-bool COrv3DViewer::computeScreenToTexture(const XPnt2f* source, const XPnt2f* target, zim::matrix<float>& out)
-{
-    return orvUI::computeScreenToTexture(source, target, out);
-}
-
 void COrv3DViewer::resetDisplay()
 {
     CZimGLWidget::resetDisplay();
@@ -630,49 +582,30 @@ void COrv3DViewer::resetDisplay()
 
 // ---- rendering ---------------------------------------------------------------------------------
 
-double COrv3DViewer::markerScale() const
-{
-    const double scale = trackBall ? trackBall->getPixelScale() : 1.0;
-    return std::isfinite(scale) ? std::max(scale, 0.0001) : 1.0;
-}
-
 void COrv3DViewer::drawMeshItems(const ref_ptr<IZimMM>& mm)
 {
     trackBall->setFieldOfView(double(baseFov / zoomFactor));
-    glDisable(GL_CULL_FACE);
-    glEnable(GL_DEPTH_TEST);
-    glDepthFunc(GL_LEQUAL);
-
-    if (!useClipPlanes || clipPlaneList.isEmpty()) {
-        for (int i = 0; i < 6; ++i) glDisable(GLenum(GL_CLIP_PLANE0 + i));
-    } else {
-        for (int i = 0; i < clipPlaneList.size() && i < 6; ++i) {
-            const ClipPlaneRecord& plane = clipPlaneList[i];
-            if (!plane.enabled) {
-                glDisable(GLenum(GL_CLIP_PLANE0 + i));
-            } else {
-                glClipPlane(GLenum(GL_CLIP_PLANE0 + i), plane.equation);
-                glEnable(GLenum(GL_CLIP_PLANE0 + i));
-            }
-        }
-    }
-    const int items = mm->sceneItemCount();
-    for (int i = 0; i < items; ++i)
-        if (const ref_ptr<IZimSceneItem> item = mm->sceneItemAt(i)) item->drawSceneItem(1, display);
-    for (int i = 0; i < 6; ++i) glDisable(GLenum(GL_CLIP_PLANE0 + i));
+    scene3d::drawMeshes(sceneView(), *mm);
 }
 
-BackupView COrv3DViewer::backupView()
+SceneView COrv3DViewer::sceneView()
 {
-    BackupView view;
+    SceneView view;
     view.trackBall = trackBall;
-    view.width = width();
-    view.height = height();
-    view.prepareDepth = [this]() { return prepareBackupDepth(); };
-    view.releaseDepth = [this]() { releaseBackupDepth(); };
-    view.redraw = [this]() { drawScene(false); };
-    view.timings = backupTimings;
-    view.paintThreads = backupPaintThreads;
+    view.display = display;
+    view.symbol = symbol;
+    view.fieldOfView = double(baseFov / zoomFactor);
+    view.clipPlanes = useClipPlanes ? &clipPlaneList : nullptr;
+    view.imageTexture = imageTexture;
+    view.imageFrame = imageFrame;
+    view.overlayOpacity = overlayOpacity;
+    view.showFrameBorder = showFrameBorder;
+    view.drawLayers = &drawLayers;
+    view.markMode = markMode;
+    view.frameScreenRatio = markMode == 1 ? frameScreenRatio() : 0.0;
+    view.redMark = redMark;
+    view.greenMark = greenMark;
+    view.blueMark = blueMark;
     return view;
 }
 
@@ -687,47 +620,18 @@ bool COrv3DViewer::prepareBackupDepth()
     if (!mm || mm->getState(state) != 0 || !state || !state->hasOpenProject()) return false;
     mm->onViewRedraw();
     trackBall->setFieldOfView(double(baseFov / zoomFactor));
-    // The depth of the meshes as the view shows them now, drawn into a framebuffer of its own
-    // with one sample a pixel: the depth at the pixel centres, where the selection compares it
-    // (the window's samples sit off the centres), and the window's buffers stay as they are.
-    // The framebuffer stays bound, for the selection to read, until releaseBackupDepth.
-    const QSize size(std::max(trackBall->viewportWidth(), 1), std::max(trackBall->viewportHeight(), 1));
-    backupDepth = std::make_unique<QOpenGLFramebufferObject>(size, QOpenGLFramebufferObject::CombinedDepthStencil);
-    if (!backupDepth->isValid() || !backupDepth->bind()) {
-        releaseBackupDepth();
-        return false;
-    }
-    glPushAttrib(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_ENABLE_BIT | GL_SCISSOR_BIT);
-    glDisable(GL_SCISSOR_TEST);
-    glDisable(GL_MULTISAMPLE);
-    glDepthMask(GL_TRUE);
-    glClearDepth(1.0);
-    glClear(GL_DEPTH_BUFFER_BIT);
-    glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
-    trackBall->applyView();
-    drawMeshItems(mm);
-    glPopAttrib();
-    return true;
+    return backupDepth.render(QSize(trackBall->viewportWidth(), trackBall->viewportHeight()), [&]() {
+        trackBall->applyView();
+        drawMeshItems(mm);
+    });
 }
 
 void COrv3DViewer::releaseBackupDepth()
 {
-    if (!backupDepth) return;
+    if (!backupDepth.isBound()) return;
     makeCurrent();
-    backupDepth->release();
-    backupDepth.reset();
+    backupDepth.release();
 }
-
-bool COrv3DViewer::selectVisibleTriangles(ref_ptr<IZimTrackBall> ball, bool wholeTriangles, ref_ptr<MeshArray> meshes,
-                                          Enve2d region, ref_ptr<ByteArrayArray>& flags, IZimProgress* progress,
-                                          QVector<ref_ptr<TqTriangleIndex>>& triangles,
-                                          QMap<int, ref_ptr<IZimImage>>& textures, SeamEdgeMap& seams)
-{
-    return orvUI::selectVisibleTriangles(ball, wholeTriangles, meshes, region, flags, progress, triangles, textures, seams,
-                                         width(), height());
-}
-
-void COrv3DViewer::fillImageGaps(ref_ptr<IZimImage> image, int passes) { orvUI::fillImageGaps(image.get(), passes); }
 
 QString COrv3DViewer::lastBackupError() { return backupError; }
 
@@ -738,181 +642,18 @@ void COrv3DViewer::renderScene()
     ref_ptr<IZimTqState> state;
     if (!vm || !mm || mm->getState(state) != 0 || !state || !state->hasOpenProject() || !trackBall) return;
     drawMeshItems(mm);
-
-    if (showImageOverlay) drawImageOverlay();
-
-    for (const ref_ptr<ZimReferenced>& entry : std::vector<ref_ptr<ZimReferenced>>(drawLayers))
-        if (auto* layer = dynamic_cast<IOrvDrawLayer*>(entry.get())) layer->drawLayer(ZimView3D, display);
-    if (vm->getObjectCount() > 0) {
-        if (const ref_ptr<LongArray> ids = vm->getObjectIds()) {
-            for (int i = 0; i < ids->count(); ++i) {
-                const ref_ptr<ZimReferenced> object = vm->getObject(int(ids->at(i)));
-                if (auto* layer = dynamic_cast<IOrvDrawLayer*>(object.get())) layer->drawLayer(ZimView3D, display);
-            }
-        }
+    if (showImageOverlay && display) {
+        // The photo's texture and frame follow the current image before they are drawn.
+        refreshImageTexture();
+        updateImageFrame();
     }
-
+    const SceneView view = sceneView();
+    if (showImageOverlay && display) scene3d::drawPhotoOverlay(view);
+    scene3d::drawLayers(view, *vm);
     const int meshIndex = mm->getCurMeshIndex();
-    if (showMeshMarks && meshIndex != -1) drawMeshMarks(meshIndex);
-
-    const double scale = markerScale();
-    if (symbol) {
-        if (redMark.x != 0 && redMark.y != 0 && redMark.z != 0 && redMark.isValid())
-            symbol->drawPoint(redMark, 15 / scale, 1.0, ZimColor3f(1, 0, 0), false, true);
-        if (greenMark.x != 0 && greenMark.y != 0 && greenMark.isValid())
-            symbol->drawPoint(greenMark, 15 / scale, 1.0, ZimColor3f(0, 1, 0), false, true);
-        if (blueMark.x != 0 && blueMark.y != 0 && blueMark.isValid())
-            symbol->drawPoint(blueMark, 15 / scale, 1.0, ZimColor3f(0, 0, 1), false, true);
-    }
-
-    {
-        ZimTmpGlStateCtrl texture(GL_TEXTURE_2D, false);
-        ZimTmpGlStateCtrl lighting(GL_LIGHTING, false);
-        ref_ptr<IZimScreenPath> path;
-        if (mm->getScreenPath(path) == 0 && path && symbol) {
-            const XPnt3d w = trackBall->projectToScreen(trackBall->getCenterPoint());
-            for (int i = 0; i + 1 < path->pathPointCount(); ++i) {
-                const XPnt2d a = path->pathPointAt(i);
-                const XPnt2d b = path->pathPointAt(i + 1);
-                const XPnt3d p0 = trackBall->unproject(a.x, a.y, w.z);
-                const XPnt3d p1 = trackBall->unproject(b.x, b.y, w.z);
-                if (p0.isValid() && p1.isValid()) symbol->drawLine(p0, p1, 2.0, ZimColor3f(1, 0, 0), false, false);
-            }
-        }
-    }
-}
-
-void COrv3DViewer::drawImageOverlay()
-{
-    if (!getVM() || !zim::getMM() || !display) return;
-    refreshImageTexture();
-    updateImageFrame();
-    // No photo was ever shown: there is nothing to put on the quad.
-    if (imageTexture == 0) return;
-    for (const XPnt3d& p : imageFrame)
-        if (!p.isValid()) return;
-    {
-        ZimTmpGlStateCtrl lighting(GL_LIGHTING, false);
-        ZimTmpGlStateCtrl blend(GL_BLEND, true);
-        ZimTmpGlStateCtrl depth(GL_DEPTH_TEST, false);
-        ZimTmpGlStateCtrl colour(ZimColor4f(1, 1, 1, overlayOpacity));
-        ZimTmpGlStateCtrl texture(GL_TEXTURE_2D, true);
-        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-        glBindTexture(GL_TEXTURE_2D, imageTexture);
-        glBegin(GL_QUADS);
-        glTexCoord2f(0, 0);
-        glVertex3dv(&imageFrame[1].x);
-        glTexCoord2f(1, 0);
-        glVertex3dv(&imageFrame[3].x);
-        glTexCoord2f(1, 1);
-        glVertex3dv(&imageFrame[0].x);
-        glTexCoord2f(0, 1);
-        glVertex3dv(&imageFrame[2].x);
-        glEnd();
-    }
-    if (showFrameBorder) {
-        ZimTmpGlStateCtrl lighting(GL_LIGHTING, false);
-        ZimTmpGlStateCtrl blend(GL_BLEND, false);
-        ZimTmpGlStateCtrl depth(GL_DEPTH_TEST, false);
-        ZimTmpGlStateCtrl colour(ZimColor4f(1, 0, 0, 0));
-        ZimTmpGlStateCtrl texture(GL_TEXTURE_2D, false);
-        ZimTmpGlStateCtrl width(GL_LINE_WIDTH, 2.0f);
-        glBegin(GL_LINE_LOOP);
-        glVertex3dv(&imageFrame[1].x);
-        glVertex3dv(&imageFrame[3].x);
-        glVertex3dv(&imageFrame[0].x);
-        glVertex3dv(&imageFrame[2].x);
-        glEnd();
-    }
-}
-
-void COrv3DViewer::drawMeshMarks(int meshIndex)
-{
-    ref_ptr<IZimMM> mm = zim::getMM();
-    ref_ptr<IZimTqState> state;
-    if (!getVM() || !mm || mm->getState(state) != 0 || !state || !symbol || !trackBall) return;
-    ref_ptr<IZimImageStore> store;
-    if (state->getImageStore(store) != 0 || !store || !store->hasMarks(meshIndex)) return;
-    ref_ptr<IZimImageRecord> record;
-    if (!store->isStoreReady() || !store->hasMeshData(meshIndex) || store->getImageRecord(record, meshIndex) != 0 ||
-        !record)
-        return;
-    const ref_ptr<Pnt3dArray> points = record->getMarkPoints();
-    const ref_ptr<Pnt2dArray> uvs = record->getMarkUVs();
-    record->prepareMarks();
-    const ref_ptr<MarkArray> selected = record->getSelectedMarks();
-    const auto isSelected = [&selected](const XPnt3d& p) {
-        if (!selected) return false;
-        for (const MarkRecord& s : *selected)
-            if (std::fabs(s.point.x - p.x) < 0.001 && std::fabs(s.point.y - p.y) < 0.001 &&
-                std::fabs(s.point.z - p.z) < 0.001)
-                return true;
-        return false;
-    };
-
-    if (points) {
-        ZimTmpGlStateCtrl texture(GL_TEXTURE_2D, false);
-        ZimTmpGlStateCtrl depth(GL_DEPTH_TEST, true);
-        ZimTmpGlStateCtrl lighting(GL_LIGHTING, false);
-        ZimTmpGlStateCtrl colour(ZimColor3f(0, 1, 0));
-        double scale = markerScale();
-        bool filled = true;
-        if (markMode == 1) {
-            scale = std::max(frameScreenRatio() / getFrameScale(), 0.0001);
-            filled = false;
-        }
-        for (int i = 0; i < points->count(); ++i) {
-            XPnt3d p = points->at(i);
-            ZimTmpGlStateCtrl pointSmooth(GL_POINT_SMOOTH, true);
-            ZimTmpGlStateCtrl lineSmooth(GL_LINE_SMOOTH, true);
-            ZimTmpGlStateCtrl polygonSmooth(GL_POLYGON_SMOOTH, true);
-            const bool sel = isSelected(points->at(i));
-            if (markMode == 1) {
-                if (!uvs || i >= uvs->count()) continue;
-                const double uv[2] = {uvs->at(i).x, uvs->at(i).y};
-                p = uvToFramePoint(uv, true);
-            }
-            if (!p.isValid()) continue;
-            symbol->drawPoint(p, 15 / scale, 1.0, ZimColor3f(1, 0, 0), false, filled);
-            glColor3f(0, sel ? 0.0f : 1.0f, sel ? 1.0f : 0.0f);
-            trackBall->drawWorldText(p.x, p.y, p.z, "%d", i + 1);
-        }
-    }
-
-    const ref_ptr<MarkArray> pointMarks = record->getPointMarks();
-    if (!pointMarks) return;
-    {
-        ZimTmpGlStateCtrl texture(GL_TEXTURE_2D, false);
-        ZimTmpGlStateCtrl depth(GL_DEPTH_TEST, true);
-        ZimTmpGlStateCtrl lighting(GL_LIGHTING, false);
-        ZimTmpGlStateCtrl colour(ZimColor3f(0, 1, 0));
-        const double scale = markerScale();
-        for (int i = 0; i < pointMarks->count(); ++i) {
-            const XPnt3d p = pointMarks->at(i).point;
-            if (!p.isValid()) continue;
-            symbol->drawPoint(p, 10 / scale, 1.0, ZimColor3f(1, 0, 0), false, true);
-            if (isSelected(p))
-                glColor3f(0, 0, 1);
-            else
-                glColor3f(1, 1, 0);
-            trackBall->drawWorldText(p.x, p.y, p.z, "%d", i + 1);
-        }
-    }
-    const ref_ptr<MarkArray> tracks = record->getTrackMarks();
-    if (!tracks) return;
-    ZimTmpGlStateCtrl texture(GL_TEXTURE_2D, false);
-    ZimTmpGlStateCtrl depth(GL_DEPTH_TEST, false);
-    ZimTmpGlStateCtrl lighting(GL_LIGHTING, false);
-    ZimTmpGlStateCtrl colour(ZimColor3f(1, 1, 0));
-    const double scale = markerScale();
-    for (int i = 0; i < tracks->count(); ++i) {
-        const MarkRecord& mark = tracks->at(i);
-        if (mark.uv.x < 0 || mark.uv.y < 0 || !mark.point.isValid()) continue;
-        if (i > 0 && mark.point == tracks->at(i - 1).point) continue;
-        symbol->drawPoint(mark.point, 5 / scale, 1.0, ZimColor3f(1, 0, 0), false, false);
-        glColor3f(0, 1, 1);
-        trackBall->drawWorldText(mark.point.x, mark.point.y, mark.point.z, "%d", i + 1);
-    }
+    if (showMeshMarks && meshIndex != -1) scene3d::drawMeshMarks(view, *mm, meshIndex);
+    scene3d::drawColourMarks(view);
+    scene3d::drawScreenPath(view, *mm);
 }
 
 void COrv3DViewer::drawMagnifier()
@@ -929,23 +670,7 @@ void COrv3DViewer::drawMagnifier()
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     renderScene();
     glDisable(GL_SCISSOR_TEST);
-    glViewport(0, 0, w, h);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    gluOrtho2D(0, w, 0, h);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    ZimTmpGlStateCtrl lighting(GL_LIGHTING, false);
-    ZimTmpGlStateCtrl blend(GL_BLEND, false);
-    ZimTmpGlStateCtrl colour(ZimColor4f(1, 0, 0, 0));
-    ZimTmpGlStateCtrl lineWidth(GL_LINE_WIDTH, 1.0f);
-    glBegin(GL_LINE_LOOP);
-    glVertex2i(x - 101, y - 101);
-    glVertex2i(x - 101, y + 100);
-    glVertex2i(x + 100, y + 100);
-    glVertex2i(x + 100, y - 101);
-    glEnd();
-    glFlush();
+    scene3d::drawMagnifierFrame(x, y, w, h);
 }
 
 // ---- input -------------------------------------------------------------------------------------
@@ -968,28 +693,7 @@ void COrv3DViewer::mousePressEvent(QMouseEvent* event)
     const QPoint p = glPos(event->pos());
     lastPos = p;
     const ZimKey flags = singleModifier(true, true);
-    switch (event->button()) {
-    case Qt::LeftButton:
-        if (!pickPending()) {
-            toTool([&](IZimTool* t) { t->onMousePress(ZimView3D, flags, p.x(), p.y()); });
-            return;
-        }
-        if (trackBall) trackBall->setCenterAt(p.x(), p.y());
-        drawScene(false);
-        globeState->pickRequest = 0;
-        break;
-    case Qt::RightButton:
-        // Click or drag is decided by the moves that follow; the camera moves only in a drag.
-        rightButton.press(p);
-        if (trackBall) trackBall->beginDrag(flags == ZimKeyAlt ? ZimDragZoom : ZimDragOrbit, p.x(), p.y(), 0);
-        break;
-    case Qt::MiddleButton:
-        if (trackBall) trackBall->beginDrag(ZimDragPan, p.x(), p.y(), 0);
-        break;
-    default:
-        return;
-    }
-    updateCursor();
+    carryOut(mouse.press(event->button(), p, flags, pickPending()), p, flags, event->globalPos());
 }
 
 void COrv3DViewer::mouseMoveEvent(QMouseEvent* event)
@@ -1006,28 +710,7 @@ void COrv3DViewer::mouseMoveEvent(QMouseEvent* event)
         listener->onCursorPoint(cursorPoint.x, cursorPoint.y, cursorPoint.z);
     lastPos = p;
     if (pickPending()) updateCursor();
-    bool drag = false;
-    if (event->buttons() & Qt::RightButton) {
-        if (!rightButton.isDown()) rightButton.press(p);
-        if (!rightButton.move(p)) {
-            // Still within a click's reach of the press.
-        } else if (trackBall->dragMode() == ZimDragNone) {
-            if (has(flags, ZimKeyCtrl)) trackBall->beginDrag(ZimDragPan, p.x(), p.y(), 0);
-            trackBall->beginDrag(has(flags, ZimKeyAlt) ? ZimDragZoom : ZimDragOrbit, p.x(), p.y(), 0);
-            updateCursor();
-        } else {
-            drag = true;
-        }
-    } else if (event->buttons() & Qt::MiddleButton) {
-        drag = true;
-    } else {
-        toTool([&](IZimTool* t) { t->onMouseMove(ZimView3D, flags, p.x(), p.y()); });
-    }
-    if (drag) {
-        trackBall->dragTo(p.x(), p.y(), 0);
-        drawScene(false);
-        updateCursor();
-    }
+    carryOut(mouse.move(event->buttons(), p, flags, cameraDragging()), p, flags, event->globalPos());
     if (showMagnifier) drawScene(false);
 }
 
@@ -1037,52 +720,19 @@ void COrv3DViewer::mouseReleaseEvent(QMouseEvent* event)
     makeCurrent();
     const QPoint p = glPos(event->pos());
     lastPos = p;
-    const ZimKey flags = singleModifier(false, true);
-    switch (event->button()) {
-    case Qt::LeftButton:
-        if (!pickPending()) {
-            if (toTool([&](IZimTool* t) { t->onMouseRelease(ZimView3D, flags, p.x(), p.y()); })) drawScene(false);
-            return;
-        }
-        break;
-    case Qt::RightButton: {
-        // The press started the trackball's drag; a click ends it where it began, without
-        // moving the camera, goes to the tool, and opens the menu asked for in the meantime.
-        const QPoint pressed = rightButton.pressPos();
-        const RightButtonGesture::Release release = rightButton.release(p);
-        if (!trackBall || trackBall->dragMode() == ZimDragNone || release.click) {
-            if (trackBall && trackBall->dragMode() != ZimDragNone) trackBall->endDrag(pressed.x(), pressed.y(), 0);
-            toTool([&](IZimTool* t) { t->onRightClick(ZimView3D, flags, p.x(), p.y()); });
-            if (release.openMenu) popupContextMenu(contextMenu, event->globalPos());
-        } else {
-            setModified();
-            trackBall->endDrag(p.x(), p.y(), 0);
-            drawScene(false);
-        }
-        break;
-    }
-    case Qt::MiddleButton:
-        setModified();
-        if (trackBall) trackBall->endDrag(p.x(), p.y(), 0);
-        break;
-    default:
-        return;
-    }
-    updateCursor();
+    carryOut(mouse.release(event->button(), p, pickPending(), cameraDragging()), p, singleModifier(false, true),
+             event->globalPos());
 }
 
 void COrv3DViewer::mouseDoubleClickEvent(QMouseEvent* event)
 {
     makeCurrent();
     const QPoint p = glPos(event->pos());
-    const ZimKey flags = singleModifier(false, false);
-    if (pickPending()) {
-        updateCursor();
-        return;
-    }
-    int result = ZimToolNotHandled;
-    toTool([&](IZimTool* t) { result = t->onMouseDoubleClick(ZimView3D, flags, p.x(), p.y()); });
-    if (result != ZimToolNotHandled) return;
+    carryOut(mouse.doubleClick(pickPending()), p, singleModifier(false, false), event->globalPos());
+}
+
+void COrv3DViewer::pickImageAt(const QPoint& p)
+{
     if (pickCallback) {
         const long long packed =
             (static_cast<long long>(static_cast<quint32>(p.y())) << 32) | static_cast<long long>(static_cast<quint32>(p.x()));
@@ -1116,15 +766,8 @@ void COrv3DViewer::wheelEvent(QWheelEvent* event)
     const ZimKey flags = getQtFlag(event);
     const QPoint p = glPos(event->position().toPoint());
     // 120 a notch, on whichever axis the wheel reports it (horizontal with Alt held on X11).
-    const int delta = wheelNotchDelta(event->angleDelta());
-    if (!has(flags, ZimKeyCtrl) && !has(flags, ZimKeyShift)) {
-        setModified();
-        if (trackBall) trackBall->zoomAt(float(delta) / 1200.0f, p.x(), p.y());
-        drawScene(false);
-    } else {
-        toTool([&](IZimTool* t) { t->onWheel(ZimView3D, flags, short(delta), p.x(), p.y()); });
-    }
-    updateCursor();
+    wheelDelta = wheelNotchDelta(event->angleDelta());
+    carryOut(mouse.wheel(flags), p, flags, event->globalPosition().toPoint());
 }
 
 void COrv3DViewer::keyPressEvent(QKeyEvent* event)
@@ -1203,10 +846,43 @@ void COrv3DViewer::resizeEvent(QResizeEvent* /*event*/)
 void COrv3DViewer::contextMenuEvent(QContextMenuEvent* event)
 {
     event->accept();
-    // X11 asks right after the press: the menu waits for the release, which may turn out to
-    // end a drag.
-    if (rightButton.menuRequest(event->reason() == QContextMenuEvent::Mouse) == RightButtonGesture::Request::OpenNow)
-        popupContextMenu(contextMenu, event->globalPos());
+    carryOut(mouse.menuRequest(event->reason() == QContextMenuEvent::Mouse), lastPos, ZimKeyNone, event->globalPos());
+}
+
+bool COrv3DViewer::cameraDragging() const { return trackBall && trackBall->dragMode() != ZimDragNone; }
+
+void COrv3DViewer::carryOut(const ViewMouse3D::Action& a, const QPoint& p, ZimKey flags, const QPoint& globalPos)
+{
+    using Tool = ViewMouse3D::ToolCall;
+    if (a.modified) setModified();
+    if (a.pickCenter) {
+        if (trackBall) trackBall->setCenterAt(p.x(), p.y());
+        drawScene(false);
+        globeState->pickRequest = 0;
+    }
+    if (a.beginDrag != ZimDragNone && trackBall) trackBall->beginDrag(a.beginDrag, p.x(), p.y(), 0);
+    if (a.dragTo && trackBall) trackBall->dragTo(p.x(), p.y(), 0);
+    if (a.endDrag && trackBall) trackBall->endDrag(a.endAt.x(), a.endAt.y(), 0);
+    if (a.zoom && trackBall) trackBall->zoomAt(float(wheelDelta) / 1200.0f, p.x(), p.y());
+    int toolResult = ZimToolNotHandled;
+    bool hadTool = false;
+    if (a.tool != Tool::None) {
+        hadTool = toTool([&](IZimTool* t) {
+            switch (a.tool) {
+            case Tool::Press: t->onMousePress(ZimView3D, flags, p.x(), p.y()); break;
+            case Tool::Move: t->onMouseMove(ZimView3D, flags, p.x(), p.y()); break;
+            case Tool::Release: t->onMouseRelease(ZimView3D, flags, p.x(), p.y()); break;
+            case Tool::RightClick: t->onRightClick(ZimView3D, flags, p.x(), p.y()); break;
+            case Tool::Wheel: t->onWheel(ZimView3D, flags, short(wheelDelta), p.x(), p.y()); break;
+            case Tool::DoubleClick: toolResult = t->onMouseDoubleClick(ZimView3D, flags, p.x(), p.y()); break;
+            case Tool::None: break;
+            }
+        });
+    }
+    if (a.redraw || (a.redrawAfterTool && hadTool)) drawScene(false);
+    if (a.pickImage && toolResult == ZimToolNotHandled) pickImageAt(p);
+    if (a.openMenu) popupContextMenu(contextMenu, globalPos);
+    if (a.updateCursor) updateCursor();
 }
 
 void COrv3DViewer::paintGL()

@@ -3,14 +3,16 @@
 // interactive tool. The arithmetic lives in ViewMath.h.
 #pragma once
 
+#include "BackupDepthPass.h"
 #include "BackupInformation.h"
 #include "CZimGLWidget.h"
 #include "IOrv3DViewer.h"
+#include "OrvItemMenu.h"
 #include "OrvViewState.h"
+#include "SceneRenderer.h"
 #include "ViewInput.h"
 #include "ZimMatrix.h"
 
-#include <QHash>
 #include <QMap>
 #include <QPoint>
 #include <QSet>
@@ -21,7 +23,6 @@
 #include <vector>
 
 class QMenu;
-class QOpenGLFramebufferObject;
 
 Q_DECLARE_INTERFACE(orvUI::IOrv3DViewer, "IOrv3DViewer")
 
@@ -118,11 +119,7 @@ public:
     BackupView backupView();
     // For measuring: later backups add the time of their phases to *timings (null: none) and
     // paint on this many threads (0: as many as OpenMP gives).
-    void setBackupTuning(BackupTimings* timings, int paintThreads)
-    {
-        backupTimings = timings;
-        backupPaintThreads = paintThreads;
-    }
+    void setBackupTuning(BackupTimings* timings, int paintThreads);
     // Closes gaps of the backup picture, one pixel a pass.
     void fillImageGaps(ref_ptr<IZimImage> image, int passes);
 
@@ -147,14 +144,13 @@ protected:
 private:
     void renderScene();
     void drawMeshItems(const ref_ptr<IZimMM>& mm);
-    // Makes the context current and draws the meshes' depth for the backup's selection into a
-    // framebuffer that stays bound until releaseBackupDepth.
+    // Makes the context current and runs the backup's depth pass over the meshes as the view
+    // shows them; its framebuffer stays bound until releaseBackupDepth.
     bool prepareBackupDepth();
     void releaseBackupDepth();
-    void drawMeshMarks(int meshIndex);
-    void drawImageOverlay();
+    // The view's state as the drawing steps read it.
+    SceneView sceneView();
     void drawMagnifier();
-    void addPluginAction(QMenu* menu, const ref_ptr<IOrvActionItem>& item);
     void applyStandardView(int index);
     // Looks down on the awake meshes from the south and fits them; false (nothing changed)
     // without meshes.
@@ -168,9 +164,15 @@ private:
     // Sets the trackball's near and far distances, in whichever order keeps near below far.
     void setClipRange(double nearDistance, double farDistance);
     bool pickPending() const;
+    // Whether the camera is in a drag.
+    bool cameraDragging() const;
+    // Does what the mouse state machine decided for an event at p (GL-oriented) with the given
+    // modifier flags; globalPos places the context menu.
+    void carryOut(const ViewMouse3D::Action& action, const QPoint& p, ZimKey flags, const QPoint& globalPos);
+    // Hands the image under p to the pick callback, shows it in the other views, and redraws.
+    void pickImageAt(const QPoint& p);
     QPoint glPos(const QPoint& widgetPos) const;
     QPoint cursorGlPos() const;
-    double markerScale() const;
 
     bool showMeshMarks = true;
     bool userFlag1 = false;
@@ -196,7 +198,8 @@ private:
     std::int32_t cursorY = -99999;
     XPnt3d cursorPoint;
     QMenu* contextMenu = nullptr;
-    RightButtonGesture rightButton;
+    ViewMouse3D mouse;
+    int wheelDelta = 0;  // of the wheel event being carried out
     // The camera the viewer starts with, and whether the first view with meshes is still to be
     // checked for one nobody has set (which then becomes the home view).
     ViewCamera startCamera;
@@ -205,7 +208,7 @@ private:
     std::vector<ref_ptr<ZimReferenced>> drawLayers;
     std::map<int, OrvKeyCallback> keyActions;
     std::map<int, OrvKeyCallback> ctrlKeyActions;
-    QHash<QString, OrvItemCallback> pluginCallbacks;
+    PluginCallbacks pluginCallbacks;
     OrvPickCallback pickCallback = nullptr;
     std::int32_t viewAroundIndex = 5;
     std::int32_t viewOverIndex = 5;
@@ -215,7 +218,7 @@ private:
     bool useClipPlanes = false;
     QVector<ClipPlaneRecord> clipPlaneList;
     QString backupError;
-    std::unique_ptr<QOpenGLFramebufferObject> backupDepth;
+    BackupDepthPass backupDepth;
     bool backupRunning = false;
     BackupTimings* backupTimings = nullptr;
     int backupPaintThreads = 0;

@@ -20,7 +20,7 @@ namespace orvHost {
 
 namespace {
 
-QString tr(const char* text) { return QCoreApplication::translate("orvhost", text); }
+ZIM_TR_CONTEXT("orvhost")
 QString native(const QString& path) { return QDir::toNativeSeparators(path); }
 
 // A file the kernel is to read: its absolute path, or an error naming it.

@@ -1,5 +1,7 @@
 #include "HostOptions.h"
 
+#include <ZimBase64t.h>
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -9,7 +11,7 @@ namespace orvHost {
 
 namespace {
 
-QString tr(const char* text) { return QCoreApplication::translate("orvhost", text); }
+ZIM_TR_CONTEXT("orvhost")
 
 const QStringList& listOptionNames()
 {

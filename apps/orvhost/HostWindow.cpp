@@ -33,7 +33,7 @@ namespace {
 
 using orvUI::IOrvMainFrame;
 
-QString tr(const char* text) { return QCoreApplication::translate("orvhost", text); }
+ZIM_TR_CONTEXT("orvhost")
 
 // Set for --screenshot runs: nobody is there to click a message box away.
 bool g_headless = false;

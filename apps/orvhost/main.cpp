@@ -23,7 +23,7 @@
 
 namespace {
 
-QString tr(const char* text) { return QCoreApplication::translate("orvhost", text); }
+ZIM_TR_CONTEXT("orvhost")
 
 void printLine(FILE* stream, const QString& text)
 {

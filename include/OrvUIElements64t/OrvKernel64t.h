@@ -503,6 +503,20 @@ namespace zim {
 
 // The process's model manager, made on the first call (on the GUI thread).
 ORV_KERNEL_EXPORT ref_ptr<IZimMM> getMM();
+// The meshes of the "DEFAULT" group, the first of mm's model-item groups (every mesh of the
+// project, in project order, sleeping ones included). -1 without mm or model items; 0 otherwise,
+// with group null when the first group is not "DEFAULT" or has no meshes array.
+inline int defaultGroupMeshes(IZimMM* mm, ref_ptr<MeshArray>& group)
+{
+    group = ref_ptr<MeshArray>();
+    ref_ptr<IZimModelItems> items;
+    if (!mm || mm->getModelItems(items) != 0 || !items) return -1;
+    QStringList names;
+    QVector<ref_ptr<MeshArray>> meshes;
+    items->getGroups(names, meshes);
+    if (!names.isEmpty() && names.first() == QLatin1String("DEFAULT") && !meshes.isEmpty()) group = meshes.first();
+    return 0;
+}
 // A state object that follows the model manager's open project.
 ORV_KERNEL_EXPORT ref_ptr<IZimTqState> newZimTqState();
 ORV_KERNEL_EXPORT ref_ptr<IZimTqSetting> newZimTqSetting();

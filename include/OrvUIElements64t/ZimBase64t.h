@@ -3,6 +3,7 @@
 // base types through this one header.
 #pragma once
 
+#include <QCoreApplication>
 #include <QString>
 
 #include <algorithm>
@@ -212,6 +213,53 @@ template <class T> inline T cross(const XPnt2<T>& a, const XPnt2<T>& b) { return
 template <class T> inline T dist(const XPnt3<T>& a, const XPnt3<T>& b) { return a.dist(b); }
 template <class T> inline T dist(const XPnt2<T>& a, const XPnt2<T>& b) { return a.dist(b); }
 template <class P> inline P normalize(P p) { p.normalize(); return p; }
+
+// ---------------------------------------------------------------------------------------------
+// Point in triangle
+// ---------------------------------------------------------------------------------------------
+
+namespace zim {
+
+// Twice the signed area of the triangle a, b, p: positive with p left of the line from a to b,
+// negative right of it, exactly 0 on it.
+inline double orient(double ax, double ay, double bx, double by, double px, double py)
+{
+    return (bx - ax) * (py - ay) - (by - ay) * (px - ax);
+}
+
+// Whether p lies on the segment from a to b, ends included (exactly, without tolerance).
+inline bool onSegment(double ax, double ay, double bx, double by, double px, double py)
+{
+    return orient(ax, ay, bx, by, px, py) == 0.0 && px >= std::min(ax, bx) && px <= std::max(ax, bx) &&
+           py >= std::min(ay, by) && py <= std::max(ay, by);
+}
+
+}  // namespace zim
+
+// A triangle in the plane, held in doubles, for testing many points against it: edges and
+// corners count as inside; of a triangle whose corners lie on one line (or one point) only the
+// points of its edges do.
+struct ZimTriangle2d {
+    double ax, ay, bx, by, cx, cy;
+    bool line;
+
+    ZimTriangle2d(const XPnt2f& a, const XPnt2f& b, const XPnt2f& c)
+        : ax(a.x), ay(a.y), bx(b.x), by(b.y), cx(c.x), cy(c.y), line(zim::orient(ax, ay, bx, by, cx, cy) == 0.0)
+    {
+    }
+    bool contains(double px, double py) const
+    {
+        if (line)
+            return zim::onSegment(ax, ay, bx, by, px, py) || zim::onSegment(bx, by, cx, cy, px, py) ||
+                   zim::onSegment(cx, cy, ax, ay, px, py);
+        const double d0 = zim::orient(ax, ay, bx, by, px, py);
+        const double d1 = zim::orient(bx, by, cx, cy, px, py);
+        const double d2 = zim::orient(cx, cy, ax, ay, px, py);
+        const bool negative = d0 < 0.0 || d1 < 0.0 || d2 < 0.0;
+        const bool positive = d0 > 0.0 || d1 > 0.0 || d2 > 0.0;
+        return !(negative && positive);
+    }
+};
 
 // ---------------------------------------------------------------------------------------------
 // Boxes
@@ -448,6 +496,48 @@ public:
     virtual int progressSetCancelable(bool cancelable, ref_ptr<ZimReferenced> owner) = 0;
     virtual bool progressCanceled() = 0;
 };
+
+// The steps every batch operation reports on an optional progress object (null: nothing is
+// reported): its text and a first step of 0.01 at the start, then a sub-range of 0.99 for the
+// work, closed when the range goes out of scope.
+class ZimProgressRange {
+public:
+    ZimProgressRange(IZimProgress* progress, const QString& text) : m_progress(progress)
+    {
+        if (!m_progress) return;
+        m_progress->progressText(text);
+        m_progress->progressStep(0.01);
+        m_progress->progressPush(0.99);
+    }
+    ~ZimProgressRange()
+    {
+        if (m_progress) m_progress->progressPop();
+    }
+    ZimProgressRange(const ZimProgressRange&) = delete;
+    ZimProgressRange& operator=(const ZimProgressRange&) = delete;
+
+    // A step of the given fraction of the sub-range.
+    void step(double fraction)
+    {
+        if (m_progress) m_progress->progressStep(fraction);
+    }
+    bool canceled() const { return m_progress && m_progress->progressCanceled(); }
+
+private:
+    IZimProgress* m_progress;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Translation outside QObject classes
+// ---------------------------------------------------------------------------------------------
+
+// Declares, at namespace scope of one source file, that file's QString tr(const char* text),
+// which translates in the given context:   ZIM_TR_CONTEXT("OrvKernel")
+#define ZIM_TR_CONTEXT(context)                                                                   \
+    [[maybe_unused]] static QString tr(const char* text)                                         \
+    {                                                                                             \
+        return QCoreApplication::translate(context, text);                                        \
+    }
 
 // ---------------------------------------------------------------------------------------------
 // Factories and helpers

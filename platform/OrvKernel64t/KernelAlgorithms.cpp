@@ -303,21 +303,6 @@ bool isAlphaTri(const ref_ptr<IZimImage>& alpha, const XPnt2f* t0, const XPnt2f*
 
 // ---- point in triangle -------------------------------------------------------------------------
 
-namespace {
-
-double orient(double ax, double ay, double bx, double by, double px, double py)
-{
-    return (bx - ax) * (py - ay) - (by - ay) * (px - ax);
-}
-
-bool onSegment(double ax, double ay, double bx, double by, double px, double py)
-{
-    return orient(ax, ay, bx, by, px, py) == 0.0 && px >= std::min(ax, bx) && px <= std::max(ax, bx) &&
-           py >= std::min(ay, by) && py <= std::max(ay, by);
-}
-
-}  // namespace
-
 bool PntInTri(float x, float y, const ref_ptr<Pnt2fArray>& triangle)
 {
     if (!triangle || triangle->count() < 3) return false;
@@ -325,18 +310,7 @@ bool PntInTri(float x, float y, const ref_ptr<Pnt2fArray>& triangle)
     const XPnt2f& b = triangle->element(1);
     const XPnt2f& c = triangle->element(2);
     if (!std::isfinite(x) || !std::isfinite(y) || !a.isValid() || !b.isValid() || !c.isValid()) return false;
-    const double px = x, py = y;
-    if (orient(a.x, a.y, b.x, b.y, c.x, c.y) == 0.0) {
-        // Degenerate: the three corners on one line (or one point); only that segment counts.
-        return onSegment(a.x, a.y, b.x, b.y, px, py) || onSegment(b.x, b.y, c.x, c.y, px, py) ||
-               onSegment(c.x, c.y, a.x, a.y, px, py);
-    }
-    const double d0 = orient(a.x, a.y, b.x, b.y, px, py);
-    const double d1 = orient(b.x, b.y, c.x, c.y, px, py);
-    const double d2 = orient(c.x, c.y, a.x, a.y, px, py);
-    const bool negative = d0 < 0.0 || d1 < 0.0 || d2 < 0.0;
-    const bool positive = d0 > 0.0 || d1 > 0.0 || d2 > 0.0;
-    return !(negative && positive);
+    return ZimTriangle2d(a, b, c).contains(x, y);
 }
 
 // ---- image conversion ----------------------------------------------------------------------------

@@ -21,7 +21,7 @@ namespace kernel {
 
 namespace {
 
-QString tr(const char* text) { return QCoreApplication::translate("OrvKernel", text); }
+ZIM_TR_CONTEXT("OrvKernel")
 
 // A name the system gave as bytes that are not UTF-8 arrives with replacement characters: no
 // file of that name can be opened, which is not the same as its being absent.

@@ -28,7 +28,7 @@ const char* const kDefaultGroup = "DEFAULT";
 
 namespace {
 
-QString tr(const char* text) { return QCoreApplication::translate("OrvKernel", text); }
+ZIM_TR_CONTEXT("OrvKernel")
 
 const char* const kKindNames[kMarkKinds] = {"control", "point", "track", "selected"};
 

@@ -30,7 +30,7 @@ QSize readHeaderSize(const QString& path)
 
 namespace {
 
-QString tr(const char* text) { return QCoreApplication::translate("OrvKernel", text); }
+ZIM_TR_CONTEXT("OrvKernel")
 
 QString native(const QString& path) { return QDir::toNativeSeparators(path); }
 
@@ -47,27 +47,6 @@ QString realProjectPath(const QString& path)
     const QString folder = info.absoluteDir().canonicalPath();
     return folder.isEmpty() ? info.absoluteFilePath() : QDir(folder).filePath(info.fileName());
 }
-
-// The steps every batch operation reports: text, a first step, a sub-range for the work.
-struct ProgressRange {
-    ProgressRange(IZimProgress* p, const QString& text) : progress(p)
-    {
-        if (!progress) return;
-        progress->progressText(text);
-        progress->progressStep(0.01);
-        progress->progressPush(0.99);
-    }
-    ~ProgressRange()
-    {
-        if (progress) progress->progressPop();
-    }
-    void step(double fraction)
-    {
-        if (progress) progress->progressStep(fraction);
-    }
-    bool canceled() { return progress && progress->progressCanceled(); }
-    IZimProgress* progress;
-};
 
 // A 24-bit image of weights (0..255 in bytes 0, 1 and 2), rows bottom-up, from a top-down
 // 8-bit grey picture.
@@ -314,7 +293,7 @@ bool ModelManager::prepare(OpenProject& p, IZimProgress* progress)
         load->path = p.data.images[i].meshPath;
         loads.push_back(std::move(load));
     }
-    ProgressRange range(progress, tr("Opening the project..."));
+    ZimProgressRange range(progress, tr("Opening the project..."));
     QThreadPool pool;
     std::atomic<bool> stop{false};
     for (auto& load : loads) {
@@ -831,7 +810,7 @@ int ModelManager::sleepMesh(const ref_ptr<IZimMesh>& mesh, IZimProgress* progres
     if (r.mesh->geometryEdited())
         return fail(
             tr("cannot put the mesh %1 to sleep: its geometry was changed in memory and would be lost").arg(name));
-    ProgressRange range(progress, tr("Putting mesh %1 to sleep...").arg(name));
+    ZimProgressRange range(progress, tr("Putting mesh %1 to sleep...").arg(name));
     r.mesh->detach();
     releaseMeshGpuData(r.mesh.get());
     r.mesh->setMeshTextureVisible(false);
@@ -851,7 +830,7 @@ int ModelManager::wakeMesh(int index, IZimProgress* progress)
     if (!im.asleep && r.mesh->isLoaded()) return 0;
     QString name;
     r.mesh->meshName(name);
-    ProgressRange range(progress, tr("Waking up mesh %1...").arg(name));
+    ZimProgressRange range(progress, tr("Waking up mesh %1...").arg(name));
     QString error;
     const ref_ptr<IZimMesh> loaded = loadObjMesh(im.meshPath, &error);
     range.step(0.9);

@@ -39,7 +39,7 @@ using detail::missingFileReason;
 using detail::readRegularFile;
 using detail::regularFileProblem;
 
-QString tr(const char* text) { return QCoreApplication::translate("ZimObjLoader", text); }
+ZIM_TR_CONTEXT("ZimObjLoader")
 
 constexpr qint64 kMaxObjBytes = qint64(1) << 30;
 constexpr qint64 kMaxMtlBytes = qint64(16) << 20;

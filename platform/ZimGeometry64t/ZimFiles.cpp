@@ -1,5 +1,7 @@
 #include "ZimFiles.h"
 
+#include <ZimBase64t.h>
+
 #include <QCoreApplication>
 #include <QFile>
 
@@ -17,7 +19,7 @@ namespace detail {
 
 namespace {
 
-QString tr(const char* text) { return QCoreApplication::translate("ZimFiles", text); }
+ZIM_TR_CONTEXT("ZimFiles")
 
 QString systemError(int code) { return QString::fromLocal8Bit(std::strerror(code)); }
 

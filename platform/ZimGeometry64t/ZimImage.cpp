@@ -30,7 +30,7 @@ namespace detail {
 
 namespace {
 
-QString tr(const char* text) { return QCoreApplication::translate("ZimImage", text); }
+ZIM_TR_CONTEXT("ZimImage")
 
 // Largest image file read; larger ones are refused before reading.
 constexpr qint64 kMaxFileBytes = qint64(1) << 30;

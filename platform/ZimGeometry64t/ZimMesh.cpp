@@ -8,7 +8,7 @@ namespace zim {
 namespace detail {
 
 namespace {
-QString tr(const char* text) { return QCoreApplication::translate("ZimMesh", text); }
+ZIM_TR_CONTEXT("ZimMesh")
 }  // namespace
 
 // ---- FaceLookup ------------------------------------------------------------------------------

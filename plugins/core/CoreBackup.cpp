@@ -18,7 +18,7 @@ namespace orvCore {
 
 namespace {
 
-QString tr(const char* text) { return CoreText::tr(text); }
+ZIM_TR_CONTEXT("orvCore")
 QString native(const QString& path) { return QDir::toNativeSeparators(path); }
 
 // The nearest folder at or above `folder` that is there (a file counts as there).

@@ -19,7 +19,7 @@ const QString kSeparator = QStringLiteral("___");
 constexpr std::uint32_t kMenu = orvUI::ActionItemInMenu;
 constexpr std::uint32_t kMenuAndToolBar = orvUI::ActionItemInMenu | orvUI::ActionItemInToolBar;
 
-QString tr(const char* text) { return CoreText::tr(text); }
+ZIM_TR_CONTEXT("orvCore")
 
 orvUI::_ActionItemInfo_ command(const QString& text, const QString& icon, const QString& name, const QString& toolTip,
                          const QString& shortcut, std::uint32_t flags, int pluginIndex)

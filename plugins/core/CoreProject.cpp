@@ -11,7 +11,7 @@ namespace orvCore {
 
 namespace {
 
-QString tr(const char* text) { return CoreText::tr(text); }
+ZIM_TR_CONTEXT("orvCore")
 // One text for one item, another (with the number as %1) for any other count.
 QString count(int n, const char* one, const char* many) { return n == 1 ? tr(one) : tr(many).arg(n); }
 

@@ -36,7 +36,7 @@ namespace {
 
 using orvUI::IOrvMainFrame;
 
-QString tr(const char* text) { return CoreText::tr(text); }
+ZIM_TR_CONTEXT("orvCore")
 QString native(const QString& path) { return QDir::toNativeSeparators(path); }
 
 ref_ptr<orvUI::IOrvViewerMan> viewerMan() { return orvUI::getVM(); }

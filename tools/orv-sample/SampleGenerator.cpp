@@ -33,7 +33,7 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-QString tr(const char* text) { return QCoreApplication::translate("orvsample", text); }
+ZIM_TR_CONTEXT("orv-sample")
 
 // ---- hashing and noise ----------------------------------------------------------------------
 

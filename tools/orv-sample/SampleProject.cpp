@@ -14,7 +14,7 @@ namespace orvsample {
 
 namespace {
 
-QString tr(const char* text) { return QCoreApplication::translate("orv-sample", text); }
+ZIM_TR_CONTEXT("orv-sample")
 
 int markKind(const QString& kind)
 {

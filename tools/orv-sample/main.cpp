@@ -16,7 +16,7 @@
 
 namespace {
 
-QString tr(const char* text) { return QCoreApplication::translate("orv-sample", text); }
+ZIM_TR_CONTEXT("orv-sample")
 
 void printLine(FILE* stream, const QString& text)
 {
