@@ -5,7 +5,6 @@
 #include "ViewInput.h"
 
 #include <QCoreApplication>
-#include <QImageReader>
 #include <QMouseEvent>
 #include <QFontMetricsF>
 #include <QPainter>
@@ -139,8 +138,8 @@ bool CNormImageDrawer::setImage(ref_ptr<IZimImage> image, QString* error)
 bool CNormImageDrawer::loadImageFile(const QString& path, QString* error)
 {
     // The new picture is read completely before the old one goes, so a missing, truncated or
-    // foreign file leaves the photo shown before in place.
-    const QSize header = QImageReader(path).size();
+    // foreign file leaves the photo shown before in place. Only the image loader opens the file:
+    // it refuses a FIFO or device before reading, where a header probe here would block.
     ref_ptr<IZimImage> image = zim::newZimImage();
     if (!image) {
         setError(error, tr("Not enough memory to read %1.").arg(path));
@@ -153,7 +152,8 @@ bool CNormImageDrawer::loadImageFile(const QString& path, QString* error)
     QImage picture;
     if (!pictureFromImage(image, &picture, error)) return false;
     // Coordinates stay those of the whole photo when it was decoded at a reduced size.
-    const QSize size = header.isValid() && !header.isEmpty() ? header : picture.size();
+    const QSize full = image->imageFullSize();
+    const QSize size = full.isValid() && !full.isEmpty() ? full : picture.size();
     m_id.index = kFileImageIndex;
     replacePicture(picture, size);
     return true;
