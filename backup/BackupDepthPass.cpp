@@ -1,9 +1,8 @@
 #include "BackupDepthPass.h"
 
-#include <QOpenGLFramebufferObject>
-
 #include <GL/gl.h>
 
+#include <QOpenGLFramebufferObject>
 #include <algorithm>
 
 namespace orvUI {

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <QSize>
-
 #include <functional>
 #include <memory>
 

@@ -1,17 +1,16 @@
 #include "BackupInformation.h"
 
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <memory>
+
 #include "IOrvMainFrame.h"
 #include "IOrvViewerMan.h"
 #include "OrvUIElements64t.h"
 #include "ProgressSteps.h"
 #include "TexturePainter.h"
-
-#include <QCoreApplication>
-#include <QDebug>
-#include <QDir>
-#include <QFileInfo>
-
-#include <memory>
 
 namespace orvUI {
 
@@ -139,7 +138,8 @@ bool BackupInformation::paint(const TriangleRecords& records, const TextureImage
     const QSize size = backupImageSize(m_view.width, m_view.height);
     m_picture = zim::newZimImage();
     if (!m_picture || !m_picture->imageCreate(size.width(), size.height(), 24, 1))
-        return fail(tr("There is not enough memory for a %1 x %2 backup picture.").arg(size.width()).arg(size.height()));
+        return fail(
+            tr("There is not enough memory for a %1 x %2 backup picture.").arg(size.width()).arg(size.height()));
     m_picture->imageReset();
 
     progress->progressPush(0.2);

@@ -4,20 +4,19 @@
 // file. Reports progress through the main frame's progress object.
 #pragma once
 
-#include "TriangleSelection.h"
-
 #include <QString>
-
 #include <chrono>
 #include <functional>
 #include <memory>
+
+#include "TriangleSelection.h"
 
 namespace orvUI {
 
 // What the backup needs of the viewer.
 struct BackupView {
     ref_ptr<IZimTrackBall> trackBall;
-    int width = 0;   // the widget's size in pixels
+    int width = 0;  // the widget's size in pixels
     int height = 0;
     // Makes the viewer's GL context current with the depth of the current view in its buffer;
     // false when there is no context.

@@ -1,8 +1,5 @@
 #include "TexturePainter.h"
 
-#include "ProgressSteps.h"
-#include "ViewMath.h"
-
 #include <omp.h>
 
 #include <algorithm>
@@ -10,6 +7,9 @@
 #include <cstring>
 #include <memory>
 #include <vector>
+
+#include "ProgressSteps.h"
+#include "ViewMath.h"
 
 namespace orvUI {
 
@@ -124,7 +124,6 @@ BilinearSampler::BilinearSampler(const IZimImage* image) : m_image(image)
     m_direct = m_pixels && m_width > 0 && m_height > 0 && (m_bpp == 3 || m_bpp == 4) &&
                (m_height == 1 || writable->imageData(1) == m_pixels + m_stride);
 }
-
 
 namespace {
 
@@ -274,7 +273,9 @@ void paintRun(const TriangleRecords& records, int from, int to, const MeshImages
                 corner[k][1] = clampedTrunc(sy);
             }
             if (!finite) continue;
-            auto sameCorner = [&corner](int i, int j) { return corner[i][0] == corner[j][0] && corner[i][1] == corner[j][1]; };
+            auto sameCorner = [&corner](int i, int j) {
+                return corner[i][0] == corner[j][0] && corner[i][1] == corner[j][1];
+            };
             if (sameCorner(0, 1) || sameCorner(0, 2) || sameCorner(1, 2)) {
                 // Too small to scan: the three corner pixels, clipped to the picture.
                 for (int k = 0; k < 3; ++k) {
@@ -315,13 +316,16 @@ void paintRun(const TriangleRecords& records, int from, int to, const MeshImages
             const ZimTriangle2d tri(g.screen[0], g.screen[1], g.screen[2]);
             const int lx0 = g.x0 - 1, ly0 = ya - 1;
             const int lw = g.x1 - g.x0 + 2, lh = yb - ya + 2;
-            const int bx0 = std::max(lx0, clampedTrunc(std::ceil(double(minX)))), bx1 = std::min(lx0 + lw - 1, clampedTrunc(std::floor(double(maxX))));
-            const int by0 = std::max(ly0, clampedTrunc(std::ceil(double(minY)))), by1 = std::min(ly0 + lh - 1, clampedTrunc(std::floor(double(maxY))));
+            const int bx0 = std::max(lx0, clampedTrunc(std::ceil(double(minX)))),
+                      bx1 = std::min(lx0 + lw - 1, clampedTrunc(std::floor(double(maxX))));
+            const int by0 = std::max(ly0, clampedTrunc(std::ceil(double(minY)))),
+                      by1 = std::min(ly0 + lh - 1, clampedTrunc(std::floor(double(maxY))));
             if (bx0 > bx1 || by0 > by1) continue;
             lattice.assign(std::size_t(lw) * std::size_t(lh), 0);
             for (int px = bx0; px <= bx1; ++px)
                 for (int py = by0; py <= by1; ++py)
-                    lattice[std::size_t(px - lx0) * lh + (py - ly0)] = tri.contains(double(float(px)), double(float(py)));
+                    lattice[std::size_t(px - lx0) * lh + (py - ly0)] =
+                        tri.contains(double(float(px)), double(float(py)));
             auto in = [&](int x, int y) { return lattice[std::size_t(x - lx0) * lh + (y - ly0)] != 0; };
 
             const int sx0 = std::max(g.x0, bx0 - 1), sx1 = std::min(g.x1, bx1 + 2);

@@ -8,12 +8,11 @@
 // the images' memory directly, without allocating per record or per pixel.
 #pragma once
 
-#include "TriangleSelection.h"
-
 #include <QSize>
-
 #include <algorithm>
 #include <functional>
+
+#include "TriangleSelection.h"
 
 namespace orvUI {
 

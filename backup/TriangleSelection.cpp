@@ -1,18 +1,17 @@
 #include "TriangleSelection.h"
 
+#include <GL/gl.h>
+
+#include <QDebug>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <map>
+#include <vector>
+
 #include "FlatKeyTable.h"
 #include "OrvLog.h"
 #include "ProgressSteps.h"
-
-#include <QDebug>
-
-#include <GL/gl.h>
-
-#include <algorithm>
-#include <chrono>
-#include <map>
-#include <cmath>
-#include <vector>
 
 namespace orvUI {
 
@@ -20,7 +19,8 @@ namespace {
 
 void multiply(const double m[16], const double in[4], double out[4])
 {
-    for (int i = 0; i < 4; ++i) out[i] = in[0] * m[0 * 4 + i] + in[1] * m[1 * 4 + i] + in[2] * m[2 * 4 + i] + in[3] * m[3 * 4 + i];
+    for (int i = 0; i < 4; ++i)
+        out[i] = in[0] * m[0 * 4 + i] + in[1] * m[1 * 4 + i] + in[2] * m[2 * 4 + i] + in[3] * m[3 * 4 + i];
 }
 
 // Pixel index trunc(w + 0.5) when it lies in 0..size - 1 (NaN and huge values included).
@@ -73,7 +73,8 @@ XPnt3d projectLikeTrackBall(const SelectionView& ball, const XPnt3f& p)
 {
     double w[3];
     XPnt3d out;
-    if (!projectLikeGlu(ball, p.x, p.y, p.z, w) || !std::isfinite(w[0]) || !std::isfinite(w[1]) || !std::isfinite(w[2])) {
+    if (!projectLikeGlu(ball, p.x, p.y, p.z, w) || !std::isfinite(w[0]) || !std::isfinite(w[1]) ||
+        !std::isfinite(w[2])) {
         out.setInvalid();
         return out;
     }
@@ -367,10 +368,10 @@ void refineVisibleTriangles(const SelectionView& view, const ref_ptr<IZimTrackBa
     }
 }
 
-bool selectVisibleTriangles(const ref_ptr<IZimTrackBall>& trackBall, bool wholeTriangles, const ref_ptr<MeshArray>& meshes,
-                            const Enve2d& region, ref_ptr<ByteArrayArray>& flags, IZimProgress* progress,
-                            TriangleRecords& records, TextureImageMap& textures, SeamEdgeMap& seams, int widgetWidth,
-                            int widgetHeight, BackupTimings* timings)
+bool selectVisibleTriangles(const ref_ptr<IZimTrackBall>& trackBall, bool wholeTriangles,
+                            const ref_ptr<MeshArray>& meshes, const Enve2d& region, ref_ptr<ByteArrayArray>& flags,
+                            IZimProgress* progress, TriangleRecords& records, TextureImageMap& textures,
+                            SeamEdgeMap& seams, int widgetWidth, int widgetHeight, BackupTimings* timings)
 {
     const auto start = Clock::now();
     if (trackBall) trackBall->applyView();
@@ -395,7 +396,8 @@ bool selectVisibleTriangles(const ref_ptr<IZimTrackBall>& trackBall, bool wholeT
     }
     view.depth = depth.data();
 
-    const bool selected = zim::tqSelectTriByOpenGL(trackBall, wholeTriangles, meshes, region, flags, nullptr) > 0 && flags;
+    const bool selected =
+        zim::tqSelectTriByOpenGL(trackBall, wholeTriangles, meshes, region, flags, nullptr) > 0 && flags;
     if (timings) timings->idBuffer += seconds(Clock::now() - start);
     if (!selected) return false;
     refineVisibleTriangles(view, trackBall, meshes, *flags, progress, records, textures, seams, timings);

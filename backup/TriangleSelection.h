@@ -17,15 +17,15 @@ using TextureImageMap = QMap<int, ref_ptr<IZimImage>>;
 
 // Where the time of one backup goes, in seconds (added to), for measuring.
 struct BackupTimings {
-    double depth = 0;      // drawing the depth of the view
-    double idBuffer = 0;   // the depth read and the kernel's id-buffer selection
-    double refine = 0;     // the per-triangle tests and the records
-    double seams = 0;      // the boundary edges and the seam map
-    double fill = 0;       // the gray start of the picture
+    double depth = 0;     // drawing the depth of the view
+    double idBuffer = 0;  // the depth read and the kernel's id-buffer selection
+    double refine = 0;    // the per-triangle tests and the records
+    double seams = 0;     // the boundary edges and the seam map
+    double fill = 0;      // the gray start of the picture
     double painting = 0;
     double gaps = 0;
     double saving = 0;
-    double redraw = 0;     // the view's redraw at the end
+    double redraw = 0;  // the view's redraw at the end
 };
 
 // What the refinement knows of the view: the GL viewport and matrices (column-major, as
@@ -63,8 +63,8 @@ bool passesDepthTest(const double windowDepth[3], const float bufferDepth[3]);
 // Refines the flags the id-buffer selection set (one byte per triangle per mesh) and records
 // the visible triangles in mesh order: duplicates of an opaque triangle within a mesh are
 // skipped, corners outside the viewport leave the flag as it is, hidden triangles (the depth
-// test at the corner pixels) and corners off the screen clear it. Fills the texture image of every mesh it records, and rebuilds `seams` with the
-// boundary edges of every mesh's visible area (the second mesh index set when a later mesh
+// test at the corner pixels) and corners off the screen clear it. Fills the texture image of every mesh it records, and
+// rebuilds `seams` with the boundary edges of every mesh's visible area (the second mesh index set when a later mesh
 // reaches the same edge). progress (may be null) advances by 1 / mesh count per mesh.
 void refineVisibleTriangles(const SelectionView& view, const ref_ptr<IZimTrackBall>& trackBall,
                             const ref_ptr<MeshArray>& meshes, ByteArrayArray& flags, IZimProgress* progress,
@@ -75,9 +75,9 @@ void refineVisibleTriangles(const SelectionView& view, const ref_ptr<IZimTrackBa
 // the trackball's view, reads the viewport, matrices and depth buffer once, runs the kernel's
 // id-buffer selection over `region` and refines its result. False, with the records, textures
 // and seams untouched, when the kernel selects nothing.
-bool selectVisibleTriangles(const ref_ptr<IZimTrackBall>& trackBall, bool wholeTriangles, const ref_ptr<MeshArray>& meshes,
-                            const Enve2d& region, ref_ptr<ByteArrayArray>& flags, IZimProgress* progress,
-                            TriangleRecords& records, TextureImageMap& textures, SeamEdgeMap& seams, int widgetWidth,
-                            int widgetHeight, BackupTimings* timings = nullptr);
+bool selectVisibleTriangles(const ref_ptr<IZimTrackBall>& trackBall, bool wholeTriangles,
+                            const ref_ptr<MeshArray>& meshes, const Enve2d& region, ref_ptr<ByteArrayArray>& flags,
+                            IZimProgress* progress, TriangleRecords& records, TextureImageMap& textures,
+                            SeamEdgeMap& seams, int widgetWidth, int widgetHeight, BackupTimings* timings = nullptr);
 
 }  // namespace orvUI

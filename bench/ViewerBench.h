@@ -2,19 +2,18 @@
 // folders that live as long as the program) and a shown 3D viewer whose GL context is ready.
 #pragma once
 
-#include "COrv3DViewer.h"
-#include "SampleGenerator.h"
-#include "SampleProject.h"
-
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QSize>
 #include <QTemporaryDir>
 #include <QWindow>
-
 #include <cstdio>
 #include <map>
 #include <memory>
+
+#include "COrv3DViewer.h"
+#include "SampleGenerator.h"
+#include "SampleProject.h"
 
 namespace orvbench {
 
@@ -67,7 +66,8 @@ inline std::unique_ptr<orvUI::COrv3DViewer> showViewer(int width, int height)
         return nullptr;
     }
     if (viewer->width() != width || viewer->height() != height)
-        std::fprintf(stderr, "note: the view is %d x %d, not %d x %d\n", viewer->width(), viewer->height(), width, height);
+        std::fprintf(stderr, "note: the view is %d x %d, not %d x %d\n", viewer->width(), viewer->height(), width,
+                     height);
     return viewer;
 }
 

@@ -3,22 +3,21 @@
 // textured render of the same scene plus one glReadPixels of the colour buffer, in the same
 // context and the same run. Run under xvfb-run -s "-screen 0 1920x1200x24". The time of each
 // phase is reported as a counter (milliseconds per backup); BM_Backup/N/1 paints on one thread.
-#include "OrvUIElements64t.h"
-#include "ViewerBench.h"
-
 #include <GL/gl.h>
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QFile>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QWindow>
-
 #include <cstdio>
 #include <map>
 #include <memory>
 #include <vector>
+
+#include "OrvUIElements64t.h"
+#include "ViewerBench.h"
 
 namespace {
 
@@ -67,7 +66,8 @@ void BM_Backup(benchmark::State& state)
         state.SkipWithError("no sample project");
         return;
     }
-    const QString path = orvbench::sampleScene(int(state.range(0)), 16, QSize(800, 600), 1024).dir->path() + "/backup.png";
+    const QString path =
+        orvbench::sampleScene(int(state.range(0)), 16, QSize(800, 600), 1024).dir->path() + "/backup.png";
     orvUI::BackupTimings timings;
     long recorded = 0;
     int runs = 0;

@@ -2,19 +2,18 @@
 //  - OBJ loading against reading the same bytes from disk;
 //  - the constant-time face lookup of a million-triangle mesh against std::unordered_map;
 //  - bilinear texture sampling against reading the nearest pixel.
-#include "ZimGeometry64t.h"
-
 #include <benchmark/benchmark.h>
 
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QTemporaryDir>
-
 #include <cstdio>
 #include <memory>
 #include <random>
 #include <unordered_map>
+
+#include "ZimGeometry64t.h"
 
 namespace {
 
@@ -42,8 +41,8 @@ QString writeGridObj(const QString& folder, int quadsPerSide)
     for (int y = 0; y < quadsPerSide; ++y)
         for (int x = 0; x < quadsPerSide; ++x) {
             const int a = y * n + x + 1, b = a + 1, c = a + n + 1, d = a + n;
-            std::snprintf(line, sizeof line, "f %d/%d %d/%d %d/%d\nf %d/%d %d/%d %d/%d\n", a, a, b, b, c, c, a, a, c,
-                          c, d, d);
+            std::snprintf(line, sizeof line, "f %d/%d %d/%d %d/%d\nf %d/%d %d/%d %d/%d\n", a, a, b, b, c, c, a, a, c, c,
+                          d, d);
             out += line;
         }
     file.write(out);
@@ -111,7 +110,8 @@ void BM_TexFaceLookup(benchmark::State& state)
     const std::vector<int> order = shuffledFaces(mesh->meshTriangleCount());
     for (auto _ : state) {
         long sum = 0;
-        for (int f : order) sum += mesh->meshTexFace(tri->element(3 * f), tri->element(3 * f + 1), tri->element(3 * f + 2));
+        for (int f : order)
+            sum += mesh->meshTexFace(tri->element(3 * f), tri->element(3 * f + 1), tri->element(3 * f + 2));
         benchmark::DoNotOptimize(sum);
     }
     state.SetItemsProcessed(std::int64_t(state.iterations()) * std::int64_t(order.size()));
@@ -121,14 +121,17 @@ void BM_UnorderedMapLookupBaseline(benchmark::State& state)
 {
     ref_ptr<IZimMesh> mesh = bigGridMesh(708);
     ref_ptr<IntArray> tri = mesh->meshTriangles();
-    auto key = [](int a, int b, int c) { return (std::uint64_t(a) << 42) ^ (std::uint64_t(b) << 21) ^ std::uint64_t(c); };
+    auto key = [](int a, int b, int c) {
+        return (std::uint64_t(a) << 42) ^ (std::uint64_t(b) << 21) ^ std::uint64_t(c);
+    };
     std::unordered_map<std::uint64_t, int> map;
     for (int f = 0; f < mesh->meshTriangleCount(); ++f)
         map.emplace(key(tri->element(3 * f), tri->element(3 * f + 1), tri->element(3 * f + 2)), f);
     const std::vector<int> order = shuffledFaces(mesh->meshTriangleCount());
     for (auto _ : state) {
         long sum = 0;
-        for (int f : order) sum += map.find(key(tri->element(3 * f), tri->element(3 * f + 1), tri->element(3 * f + 2)))->second;
+        for (int f : order)
+            sum += map.find(key(tri->element(3 * f), tri->element(3 * f + 1), tri->element(3 * f + 2)))->second;
         benchmark::DoNotOptimize(sum);
     }
     state.SetItemsProcessed(std::int64_t(state.iterations()) * std::int64_t(order.size()));
@@ -186,7 +189,8 @@ BENCHMARK(BM_ImageGetPixelBaseline)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
     QGuiApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -5,10 +5,6 @@
 //
 // The photos are written once into <temp>/orv-bench-images (moderate JPEG quality) and reused.
 // Usage: bench_images [count]
-#include "CImageThumbViewer.h"
-#include "COrvImageTree.h"
-#include "OrvUIElements64t.h"
-
 #include <OrvKernel64t.h>
 
 #include <QApplication>
@@ -18,8 +14,11 @@
 #include <QImage>
 #include <QPainter>
 #include <QTextStream>
-
 #include <cstdio>
+
+#include "CImageThumbViewer.h"
+#include "COrvImageTree.h"
+#include "OrvUIElements64t.h"
 
 using namespace orvUI;
 
@@ -141,8 +140,8 @@ int main(int argc, char** argv)
 
     out << "photos:                         " << count << " of 4000x3000\n";
     out << "baseline decode + scaled:       " << baseline << " ms (" << checksum << ")\n";
-    out << "grid, cold (open + fill):       " << cold << " ms (open " << open << ", fill " << coldFill
-        << ")  speed-up " << baseline / qMax(1.0, cold) << "x\n";
+    out << "grid, cold (open + fill):       " << cold << " ms (open " << open << ", fill " << coldFill << ")  speed-up "
+        << baseline / qMax(1.0, cold) << "x\n";
     out << "grid, warm disk cache:          " << warm << " ms  speed-up " << baseline / qMax(1.0, warm) << "x\n";
     out << "grid, pictures in memory:       " << hot << " ms  speed-up " << baseline / qMax(1.0, hot) << "x\n";
     mm->closeProject();

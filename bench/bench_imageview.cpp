@@ -10,24 +10,23 @@
 // The summary takes the best repetition of each case.
 #include <benchmark/benchmark.h>
 
-#include "CNormImageDrawer.h"
-#include "COrv2DSymbol.h"
-#include "COrvImageViewer.h"
-#include "NormImageGeometry.h"
-#include "PhotoRenderer.h"
-
 #include <QApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QWheelEvent>
-
 #include <chrono>
 #include <cstdio>
 #include <map>
 #include <memory>
 #include <string>
+
+#include "CNormImageDrawer.h"
+#include "COrv2DSymbol.h"
+#include "COrvImageViewer.h"
+#include "NormImageGeometry.h"
+#include "PhotoRenderer.h"
 
 using namespace orvUI;
 
@@ -115,9 +114,8 @@ void runFrames(benchmark::State& state, const char* name, Paint paint)
 
 void BM_Baseline_PrescaledBlit(benchmark::State& state)
 {
-    const QImage prescaled = photo()
-                                 .scaled(kView, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                                 .convertToFormat(QImage::Format_RGB32);
+    const QImage prescaled =
+        photo().scaled(kView, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_RGB32);
     runFrames(state, "baseline", [&](QPainter& p, std::int64_t) { p.drawImage(0, 0, prescaled); });
 }
 BENCHMARK(BM_Baseline_PrescaledBlit)->Unit(benchmark::kMillisecond);
@@ -226,8 +224,8 @@ void BM_Viewer(benchmark::State& state)
     const QPoint centre(kView.width() / 2, kView.height() / 2);
     if (zoom) {
         while (viewer.getScale() < 4.0) {
-            QWheelEvent wheel{QPointF(centre), QPointF(centre), QPoint(), QPoint(0, 120), Qt::NoButton,
-                              Qt::NoModifier, Qt::NoScrollPhase, false};
+            QWheelEvent wheel{QPointF(centre), QPointF(centre), QPoint(),          QPoint(0, 120),
+                              Qt::NoButton,    Qt::NoModifier,  Qt::NoScrollPhase, false};
             QApplication::sendEvent(&viewer, &wheel);
         }
         QMouseEvent press{QEvent::MouseButtonPress, QPointF(centre), Qt::MiddleButton, Qt::MiddleButton,
@@ -314,7 +312,8 @@ void BM_Marks_PainterPerShape(benchmark::State& state)
         }
         benchmark::DoNotOptimize(canvas.constBits());
     }
-    record(state, "marks: painter each", std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    record(state, "marks: painter each",
+           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
 }
 BENCHMARK(BM_Marks_PainterPerShape)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
@@ -329,10 +328,11 @@ int main(int argc, char** argv)
     benchmark::Shutdown();
     const auto base = g_seconds.find("baseline");
     if (base != g_seconds.end() && base->second > 0) {
-        std::printf("\nper frame (best repetition), as a multiple of the pre-scaled blit (%.3f ms):\n", base->second * 1e3);
+        std::printf("\nper frame (best repetition), as a multiple of the pre-scaled blit (%.3f ms):\n",
+                    base->second * 1e3);
         for (const auto& [name, seconds] : g_seconds)
-            if (name != "baseline") std::printf("  %-20s %7.3f ms  %6.2fx\n", name.c_str(), seconds * 1e3,
-                                                seconds / base->second);
+            if (name != "baseline")
+                std::printf("  %-20s %7.3f ms  %6.2fx\n", name.c_str(), seconds * 1e3, seconds / base->second);
     }
     return 0;
 }

@@ -2,20 +2,19 @@
 // screen path) of a sample project at 1,000, 100,000 and 1,000,000 triangles, against the
 // kernel's bare scene-item draw of the same meshes in the same context and the same run. The
 // viewer is a shown 1280 x 960 window (run under xvfb-run); every frame ends with glFinish.
-#include "OrvUIElements64t.h"
-#include "ViewerBench.h"
-
 #include <GL/gl.h>
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QWindow>
-#include <QTemporaryDir>
 #include <QElapsedTimer>
-
+#include <QTemporaryDir>
+#include <QWindow>
 #include <cstdio>
 #include <map>
 #include <memory>
+
+#include "OrvUIElements64t.h"
+#include "ViewerBench.h"
 
 namespace {
 

@@ -1,5 +1,12 @@
 #include "COrvViewerMan.h"
 
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+#include <cstdint>
+#include <new>
+
 #include "IOrv3DViewer.h"
 #include "IOrvDockWidget.h"
 #include "IOrvImageThumbViewer.h"
@@ -8,14 +15,6 @@
 #include "IOrvMainFrame.h"
 #include "IOrvMeshPanelViewer.h"
 #include "OrvFrameLink.h"
-
-#include <QCoreApplication>
-#include <QGuiApplication>
-#include <QScreen>
-#include <QWidget>
-
-#include <cstdint>
-#include <new>
 
 namespace orvUI {
 
@@ -45,10 +44,7 @@ QString COrvViewerMan::getAppDir() { return m_appDir; }
 
 // ---- main frame ------------------------------------------------------------------------------
 
-IOrvMainFrame* COrvViewerMan::frame() const
-{
-    return m_mainFrameObject ? m_mainFrame : nullptr;
-}
+IOrvMainFrame* COrvViewerMan::frame() const { return m_mainFrameObject ? m_mainFrame : nullptr; }
 
 int COrvViewerMan::createMainFrame()
 {
@@ -275,10 +271,7 @@ int COrvViewerMan::addObject(ref_ptr<ZimReferenced> object)
     return id;
 }
 
-int COrvViewerMan::removeObjectById(int id)
-{
-    return m_objects.erase(id) ? 0 : OrvNothingToDo;
-}
+int COrvViewerMan::removeObjectById(int id) { return m_objects.erase(id) ? 0 : OrvNothingToDo; }
 
 int COrvViewerMan::removeObject(ref_ptr<ZimReferenced> object)
 {

@@ -1,14 +1,13 @@
 // The viewer manager behind getVM().
 #pragma once
 
-#include "IOrvViewerMan.h"
-#include "PointDump.h"
-
 #include <QPointer>
 #include <QString>
-
 #include <map>
 #include <vector>
+
+#include "IOrvViewerMan.h"
+#include "PointDump.h"
 
 class QObject;
 

@@ -1,13 +1,12 @@
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QWidget>
+#include <new>
+
 #include "COrvViewerMan.h"
 #include "IOrvMainFrame.h"
 #include "OrvFrameLink.h"
 #include "OrvUIElements64t.h"
-
-#include <QCoreApplication>
-#include <QFileDialog>
-#include <QWidget>
-
-#include <new>
 
 namespace orvUI {
 
@@ -44,8 +43,8 @@ QStringList fileDlgImgs()
     return QFileDialog::getOpenFileNames(
         parent, QCoreApplication::translate("orvUI", "Select Images"), QString(),
         QCoreApplication::translate("orvUI",
-            "Supported Files Types(*.jpg *.bmp *.ptm *.ptml *.tbm)\nJPEG Files (*.jpg)\n"
-                        "Bitmaps (*.bmp)\nPTM (*.ptm *.ptml)\nTBM (*.tbm)"));
+                                    "Supported Files Types(*.jpg *.bmp *.ptm *.ptml *.tbm)\nJPEG Files (*.jpg)\n"
+                                    "Bitmaps (*.bmp)\nPTM (*.ptm *.ptml)\nTBM (*.tbm)"));
 }
 
 QString fileDlgXXXFile(bool open, const QString& filter, QWidget* parent, QString dir)

@@ -69,10 +69,7 @@ IOrv3DViewer::IOrv3DViewer(const IOrv3DViewer&) = default;
 IOrv3DViewer& IOrv3DViewer::operator=(const IOrv3DViewer&) = default;
 IOrv3DViewer::~IOrv3DViewer() = default;
 
-int IOrv3DViewer::draw()
-{
-    return drawScene(false);
-}
+int IOrv3DViewer::draw() { return drawScene(false); }
 
 IOrvImageViewer::IOrvImageViewer() = default;
 IOrvImageViewer::IOrvImageViewer(const IOrvImageViewer&) = default;

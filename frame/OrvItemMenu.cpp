@@ -1,9 +1,9 @@
 #include "OrvItemMenu.h"
 
-#include "OrvItemAction.h"
-
 #include <QAction>
 #include <QMenu>
+
+#include "OrvItemAction.h"
 
 namespace orvUI {
 

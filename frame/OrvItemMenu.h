@@ -4,11 +4,11 @@
 // the view's slot and whose user data, the plug-in's callback, is kept under its object name.
 #pragma once
 
-#include "IOrvActionItem.h"
-
 #include <QMap>
 #include <QString>
 #include <QVector>
+
+#include "IOrvActionItem.h"
 
 class QMenu;
 class QObject;

@@ -1,11 +1,11 @@
 #include "OrvKeyMapping.h"
 
-#include "OrvUIElements64t.h"
-
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWheelEvent>
+
+#include "OrvUIElements64t.h"
 
 namespace orvUI {
 
@@ -28,10 +28,14 @@ ZimKey buttonFlag(Qt::MouseButtons buttons)
 ZimKey keyFlag(Qt::KeyboardModifiers modifiers, int key)
 {
     switch (key) {
-    case Qt::Key_Control: return ZimKeyCtrl;
-    case Qt::Key_Shift: return ZimKeyShift;
-    case Qt::Key_Alt: return ZimKeyAlt;
-    default: return modifierFlag(modifiers);
+        case Qt::Key_Control:
+            return ZimKeyCtrl;
+        case Qt::Key_Shift:
+            return ZimKeyShift;
+        case Qt::Key_Alt:
+            return ZimKeyAlt;
+        default:
+            return modifierFlag(modifiers);
     }
 }
 
@@ -41,10 +45,7 @@ ZimKey getKeyFlag(QKeyEvent* event)
     return event ? keyFlag(modifiers, event->key()) : modifierFlag(modifiers);
 }
 
-ZimKey getQtFlag(QKeyEvent*)
-{
-    return modifierFlag(QGuiApplication::keyboardModifiers());
-}
+ZimKey getQtFlag(QKeyEvent*) { return modifierFlag(QGuiApplication::keyboardModifiers()); }
 
 ZimKey getQtFlag(QMouseEvent* event)
 {
@@ -52,9 +53,6 @@ ZimKey getQtFlag(QMouseEvent* event)
     return ZimKey(button | modifierFlag(QGuiApplication::keyboardModifiers()));
 }
 
-ZimKey getQtFlag(QWheelEvent*)
-{
-    return modifierFlag(QGuiApplication::keyboardModifiers());
-}
+ZimKey getQtFlag(QWheelEvent*) { return modifierFlag(QGuiApplication::keyboardModifiers()); }
 
 }  // namespace orvUI

@@ -6,7 +6,6 @@
 #include <QStatusBar>
 #include <QString>
 #include <QtDebug>
-
 #include <cstdio>
 
 namespace orvUI {

@@ -1,13 +1,11 @@
 #include "OrvProgress.h"
 
 #include <QCoreApplication>
-
 #include <algorithm>
 
 namespace orvUI {
 
-CZimProgressDlg::CZimProgressDlg(QWidget* parent, Qt::WindowFlags flags)
-    : QProgressDialog(parent, flags)
+CZimProgressDlg::CZimProgressDlg(QWidget* parent, Qt::WindowFlags flags) : QProgressDialog(parent, flags)
 {
     setWindowModality(Qt::WindowModal);
     setMinimumDuration(0);
@@ -57,8 +55,7 @@ void CZimProgressDlg::setTitle(const QString& title)
     QCoreApplication::processEvents();
 }
 
-CProgressImp::CProgressImp(QWidget* parent)
-    : m_parent(parent), m_dialog(new CZimProgressDlg(parent))
+CProgressImp::CProgressImp(QWidget* parent) : m_parent(parent), m_dialog(new CZimProgressDlg(parent))
 {
     m_dialog->show();
 }
@@ -106,9 +103,6 @@ int CProgressImp::progressSetCancelable(bool cancelable, ref_ptr<ZimReferenced>)
     return 0;
 }
 
-bool CProgressImp::progressCanceled()
-{
-    return m_dialog && m_dialog->wasCanceled();
-}
+bool CProgressImp::progressCanceled() { return m_dialog && m_dialog->wasCanceled(); }
 
 }  // namespace orvUI

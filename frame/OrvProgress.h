@@ -4,12 +4,12 @@
 // button works while the work runs on the GUI thread.
 #pragma once
 
-#include "ProgressRanges.h"
-
 #include <ZimBase64t.h>
 
 #include <QPointer>
 #include <QProgressDialog>
+
+#include "ProgressRanges.h"
 
 namespace orvUI {
 

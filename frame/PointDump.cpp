@@ -1,20 +1,17 @@
 #include "PointDump.h"
 
-#include <QFile>
-#include <QtEndian>
-
-#include <cerrno>
-#include <cstdint>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QFile>
+#include <QtEndian>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
 namespace orvUI {
 
-PointDumpFile::~PointDumpFile()
-{
-    close();
-}
+PointDumpFile::~PointDumpFile() { close(); }
 
 int PointDumpFile::open(const QString& path, bool append)
 {

@@ -10,10 +10,7 @@ ProgressRanges::ProgressRanges()
     m_scales.push_back(1.0);
 }
 
-void ProgressRanges::push(double fraction)
-{
-    m_scales.push_back(fraction * m_scales.back());
-}
+void ProgressRanges::push(double fraction) { m_scales.push_back(fraction * m_scales.back()); }
 
 bool ProgressRanges::pop()
 {
@@ -22,10 +19,7 @@ bool ProgressRanges::pop()
     return true;
 }
 
-int ProgressRanges::percentOf(double done)
-{
-    return int(std::trunc(done * 100.0 + 1e-7));
-}
+int ProgressRanges::percentOf(double done) { return int(std::trunc(done * 100.0 + 1e-7)); }
 
 int ProgressRanges::step(double fraction)
 {

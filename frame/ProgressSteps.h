@@ -8,10 +8,22 @@
 
 namespace orvUI {
 
-inline void pText(IZimProgress* p, const QString& text) { if (p) p->progressText(text); }
-inline void pStep(IZimProgress* p, double fraction) { if (p) p->progressStep(fraction); }
-inline void pPush(IZimProgress* p, double fraction) { if (p) p->progressPush(fraction); }
-inline void pPop(IZimProgress* p) { if (p) p->progressPop(); }
+inline void pText(IZimProgress* p, const QString& text)
+{
+    if (p) p->progressText(text);
+}
+inline void pStep(IZimProgress* p, double fraction)
+{
+    if (p) p->progressStep(fraction);
+}
+inline void pPush(IZimProgress* p, double fraction)
+{
+    if (p) p->progressPush(fraction);
+}
+inline void pPop(IZimProgress* p)
+{
+    if (p) p->progressPop();
+}
 
 // fn(i) for i from 0 to count - 1, each followed by a step of 1 / count.
 template <class Fn>

@@ -1,11 +1,11 @@
 #include "ViewMath.h"
 
-#include "OrvViewState.h"
-#include "OrvUIElements64t.h"
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
+
+#include "OrvUIElements64t.h"
+#include "OrvViewState.h"
 
 namespace orvUI {
 
@@ -30,8 +30,8 @@ XPnt3d scaledInFloat(const XPnt3d& v, int n, float s)
 
 }  // namespace
 
-bool computePhotoFrame(const XPnt3d& eye, const XPnt3d& center, const XPnt3d& up, float baseFov, int width,
-                       int height, ImageFrame& frame)
+bool computePhotoFrame(const XPnt3d& eye, const XPnt3d& center, const XPnt3d& up, float baseFov, int width, int height,
+                       ImageFrame& frame)
 {
     if (width <= 0 || height <= 0 || !(baseFov > 0.0f && baseFov < 180.0f)) return false;
     XPnt3d dir = center - eye;
@@ -131,8 +131,7 @@ bool isUsableCamera(const ViewCamera& camera)
 {
     if (!camera.eye.isValid() || !camera.center.isValid() || !camera.up.isValid()) return false;
     if (!std::isfinite(camera.fov) || !std::isfinite(camera.zoom) || !std::isfinite(camera.opacity)) return false;
-    if (!(camera.fov > 0.0) || !(camera.zoom > 0.0) || !(camera.opacity >= 0.0 && camera.opacity <= 1.0))
-        return false;
+    if (!(camera.fov > 0.0) || !(camera.zoom > 0.0) || !(camera.opacity >= 0.0 && camera.opacity <= 1.0)) return false;
     XPnt3d dir = camera.center - camera.eye;
     const double length = dir.normalize();
     if (!(length > 0.0) || !std::isfinite(length)) return false;
@@ -216,39 +215,68 @@ int firstMeshOnSegment(const XPnt3d& from, const XPnt3d& to, const std::vector<r
 int nextViewAround(int index)
 {
     switch (index) {
-    case 5: return 0;
-    case 0: return 4;
-    case 4: return 1;
-    case 1: return 5;
-    default: return index;
+        case 5:
+            return 0;
+        case 0:
+            return 4;
+        case 4:
+            return 1;
+        case 1:
+            return 5;
+        default:
+            return index;
     }
 }
 
 int nextViewOver(int index)
 {
     switch (index) {
-    case 5: return 2;
-    case 2: return 4;
-    case 4: return 3;
-    case 3: return 5;
-    default: return index;
+        case 5:
+            return 2;
+        case 2:
+            return 4;
+        case 4:
+            return 3;
+        case 3:
+            return 5;
+        default:
+            return index;
     }
 }
 
 bool cursorForShape(int shape, Qt::CursorShape& out)
 {
     switch (shape) {
-    case 0:
-    case 2: out = Qt::ArrowCursor; return true;
-    case 1: out = Qt::CrossCursor; return true;
-    case 3: out = Qt::PointingHandCursor; return true;
-    case 5: out = Qt::SizeVerCursor; return true;
-    case 6: out = Qt::SizeHorCursor; return true;
-    case 7: out = Qt::SizeBDiagCursor; return true;
-    case 8: out = Qt::SizeFDiagCursor; return true;
-    case 9: out = Qt::SizeAllCursor; return true;
-    case 10: out = Qt::BlankCursor; return true;
-    default: return false;
+        case 0:
+        case 2:
+            out = Qt::ArrowCursor;
+            return true;
+        case 1:
+            out = Qt::CrossCursor;
+            return true;
+        case 3:
+            out = Qt::PointingHandCursor;
+            return true;
+        case 5:
+            out = Qt::SizeVerCursor;
+            return true;
+        case 6:
+            out = Qt::SizeHorCursor;
+            return true;
+        case 7:
+            out = Qt::SizeBDiagCursor;
+            return true;
+        case 8:
+            out = Qt::SizeFDiagCursor;
+            return true;
+        case 9:
+            out = Qt::SizeAllCursor;
+            return true;
+        case 10:
+            out = Qt::BlankCursor;
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -256,10 +284,14 @@ Qt::CursorShape cursorForDrag(bool pickPending, int dragMode)
 {
     if (pickPending) return Qt::CrossCursor;
     switch (dragMode) {
-    case ZimDragPan: return Qt::SizeAllCursor;
-    case ZimDragOrbit: return Qt::ClosedHandCursor;
-    case ZimDragZoom: return Qt::SizeVerCursor;
-    default: return Qt::ArrowCursor;
+        case ZimDragPan:
+            return Qt::SizeAllCursor;
+        case ZimDragOrbit:
+            return Qt::ClosedHandCursor;
+        case ZimDragZoom:
+            return Qt::SizeVerCursor;
+        default:
+            return Qt::ArrowCursor;
     }
 }
 

@@ -3,13 +3,12 @@
 // box of all meshes, the standard-view counters, cursor shapes and the screen-to-texture solve.
 #pragma once
 
-#include "IOrv3DViewer.h"
-#include "ZimMatrix.h"
-
 #include <QVector>
 #include <Qt>
-
 #include <vector>
+
+#include "IOrv3DViewer.h"
+#include "ZimMatrix.h"
 
 namespace orvUI {
 
@@ -20,8 +19,8 @@ constexpr double kFrameScale = 0.9;
 // 2.4 / tan(fov / 2) from the eye whose shorter side spans 4.8 units. False, frame untouched,
 // when the camera or the size cannot give a finite frame (eye on the centre, up along the view
 // line, a zero size, a field of view outside 0..180).
-bool computePhotoFrame(const XPnt3d& eye, const XPnt3d& center, const XPnt3d& up, float baseFov, int width,
-                       int height, ImageFrame& frame);
+bool computePhotoFrame(const XPnt3d& eye, const XPnt3d& center, const XPnt3d& up, float baseFov, int width, int height,
+                       ImageFrame& frame);
 
 // World point of photo coordinates (u, v) on the frame, pulled toward the eye to `scale` of
 // its distance.

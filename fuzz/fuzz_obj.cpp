@@ -1,16 +1,15 @@
 // Feeds bytes to the OBJ loader as a mesh file. A line "~~~mtl" splits the input: what precedes
 // it is the .obj, what follows is written beside it as "m.mtl" (the seeds name it with
 // "mtllib m.mtl"); without that line no material library exists.
-#include "ZimGeometry64t.h"
-
 #include <QString>
 #include <QTemporaryDir>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+#include "ZimGeometry64t.h"
 
 namespace {
 

@@ -1,16 +1,15 @@
 // Feeds bytes to the kernel as a project file: written to a temporary folder and opened with
 // openProject. A file that opens must save, and the saved file must open again quietly (no
 // notice of changes) with the same images.
-#include "OrvKernel64t.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-
 #include <cstddef>
 #include <cstdint>
+
+#include "OrvKernel64t.h"
 
 namespace {
 

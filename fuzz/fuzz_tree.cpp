@@ -2,13 +2,12 @@
 // folder head, 4-7 the image head (int32, little-endian), then the folder records (as many
 // bytes as the folder head asks for, when there are that many) and the image entries (the rest).
 // A tree the decoder accepts must be sound and must come back the same when encoded again.
-#include "ImageTreeBlob.h"
-
 #include <QHash>
 #include <QtEndian>
-
 #include <cstddef>
 #include <cstdint>
+
+#include "ImageTreeBlob.h"
 
 using orvUI::ImageTreeBlob;
 using orvUI::ImageTreeData;

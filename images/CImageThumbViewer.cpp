@@ -1,14 +1,5 @@
 #include "CImageThumbViewer.h"
 
-#include "COrvImageTree.h"
-#include "CThumbWidget.h"
-#include "IOrvImageViewer.h"
-#include "IOrvMainFrame.h"
-#include "OrvNotice.h"
-#include "OrvUIElements64t.h"
-#include "ProgressSteps.h"
-#include "ThumbGrid.h"
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QContextMenuEvent>
@@ -25,9 +16,17 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <QtDebug>
-
 #include <algorithm>
 #include <memory>
+
+#include "COrvImageTree.h"
+#include "CThumbWidget.h"
+#include "IOrvImageViewer.h"
+#include "IOrvMainFrame.h"
+#include "OrvNotice.h"
+#include "OrvUIElements64t.h"
+#include "ProgressSteps.h"
+#include "ThumbGrid.h"
 
 namespace orvUI {
 
@@ -142,8 +141,8 @@ void CImageThumbViewer::reportUnreadable()
         if (!m_reported.contains(f)) fresh.append(f);
     if (fresh.isEmpty()) return;
     for (const QString& f : fresh) m_reported.insert(f);
-    qWarning().noquote() << tr("These photos could not be read and have no thumbnail: %1")
-                                .arg(fresh.join(QStringLiteral(", ")));
+    qWarning().noquote()
+        << tr("These photos could not be read and have no thumbnail: %1").arg(fresh.join(QStringLiteral(", ")));
 }
 
 void CImageThumbViewer::dropTiles()
@@ -457,35 +456,54 @@ int CImageThumbViewer::setTileState(int id, int op)
     if (!t) return -1;
     scrollTileIntoView(t);
     switch (op) {
-    case ThumbSelectOn: t->setSelected(true); break;
-    case ThumbSelectOff: t->setSelected(false); break;
-    case ThumbMarkOn: t->setMarked(true); break;
-    case ThumbMarkOff: t->setMarked(false); break;
-    case ThumbCurrent: {
-        scrollToImage(id);
-        t->setSelected(true);
-        t->setHighlighted(true);
-        ref_ptr<IZimMM> mm = zim::getMM();
-        for (int index : m_leading) {
-            ref_ptr<IZimMesh> mesh;
-            if (mm && mm->getMeshAt(mesh, index) == 0 && mesh) mesh->setMeshCurrent(index == id);
+        case ThumbSelectOn:
+            t->setSelected(true);
+            break;
+        case ThumbSelectOff:
+            t->setSelected(false);
+            break;
+        case ThumbMarkOn:
+            t->setMarked(true);
+            break;
+        case ThumbMarkOff:
+            t->setMarked(false);
+            break;
+        case ThumbCurrent: {
+            scrollToImage(id);
+            t->setSelected(true);
+            t->setHighlighted(true);
+            ref_ptr<IZimMM> mm = zim::getMM();
+            for (int index : m_leading) {
+                ref_ptr<IZimMesh> mesh;
+                if (mm && mm->getMeshAt(mesh, index) == 0 && mesh) mesh->setMeshCurrent(index == id);
+            }
+            break;
         }
-        break;
-    }
-    case ThumbHighlightOff: t->setHighlighted(false); break;
-    case ThumbTextureOn: t->setTextureVisible(true); break;
-    case ThumbTextureOff: t->setTextureVisible(false); break;
-    case ThumbSleep:
-        t->setAsleep(true);
-        t->setTextureVisible(false);
-        break;
-    case ThumbWake:
-        t->setAsleep(false);
-        t->setTextureVisible(true);
-        break;
-    case ThumbCtrlPointsOn: t->setControlPoints(true); break;
-    case ThumbCtrlPointsOff: t->setControlPoints(false); break;
-    default: break;
+        case ThumbHighlightOff:
+            t->setHighlighted(false);
+            break;
+        case ThumbTextureOn:
+            t->setTextureVisible(true);
+            break;
+        case ThumbTextureOff:
+            t->setTextureVisible(false);
+            break;
+        case ThumbSleep:
+            t->setAsleep(true);
+            t->setTextureVisible(false);
+            break;
+        case ThumbWake:
+            t->setAsleep(false);
+            t->setTextureVisible(true);
+            break;
+        case ThumbCtrlPointsOn:
+            t->setControlPoints(true);
+            break;
+        case ThumbCtrlPointsOff:
+            t->setControlPoints(false);
+            break;
+        default:
+            break;
     }
     return 0;
 }
@@ -622,11 +640,16 @@ int CImageThumbViewer::neighbourImage(int id, int where)
     const int pos = int(it - m_leading.begin());
     const int last = int(m_leading.size()) - 1;
     switch (where) {
-    case 0: return pos > 0 ? m_leading[size_t(pos - 1)] : -1;
-    case 1: return pos < last ? m_leading[size_t(pos + 1)] : -1;
-    case 2: return pos > 0 ? m_leading.front() : -1;
-    case 3: return pos < last ? m_leading.back() : -1;
-    default: return -1;
+        case 0:
+            return pos > 0 ? m_leading[size_t(pos - 1)] : -1;
+        case 1:
+            return pos < last ? m_leading[size_t(pos + 1)] : -1;
+        case 2:
+            return pos > 0 ? m_leading.front() : -1;
+        case 3:
+            return pos < last ? m_leading.back() : -1;
+        default:
+            return -1;
     }
 }
 
@@ -719,19 +742,38 @@ void CImageThumbViewer::keyPressEvent(QKeyEvent* event)
         return;
     }
     switch (key) {
-    case Qt::Key_W: moveSelection(0); return;
-    case Qt::Key_S: moveSelection(1); return;
-    case Qt::Key_A: moveSelection(2); return;
-    case Qt::Key_D: moveSelection(3); return;
-    case Qt::Key_Home: m_scroll->verticalScrollBar()->setValue(0); return;
-    case Qt::Key_End: m_scroll->verticalScrollBar()->setValue(m_scroll->verticalScrollBar()->maximum()); return;
-    case Qt::Key_B: case Qt::Key_C: case Qt::Key_H: case Qt::Key_J: case Qt::Key_T: case Qt::Key_U:
-    case Qt::Key_V: case Qt::Key_Delete: {
-        OrvKeyCallback handler = m_keyHandlers.value(key, nullptr);
-        if (handler) handler();
-        return;
-    }
-    default: return;
+        case Qt::Key_W:
+            moveSelection(0);
+            return;
+        case Qt::Key_S:
+            moveSelection(1);
+            return;
+        case Qt::Key_A:
+            moveSelection(2);
+            return;
+        case Qt::Key_D:
+            moveSelection(3);
+            return;
+        case Qt::Key_Home:
+            m_scroll->verticalScrollBar()->setValue(0);
+            return;
+        case Qt::Key_End:
+            m_scroll->verticalScrollBar()->setValue(m_scroll->verticalScrollBar()->maximum());
+            return;
+        case Qt::Key_B:
+        case Qt::Key_C:
+        case Qt::Key_H:
+        case Qt::Key_J:
+        case Qt::Key_T:
+        case Qt::Key_U:
+        case Qt::Key_V:
+        case Qt::Key_Delete: {
+            OrvKeyCallback handler = m_keyHandlers.value(key, nullptr);
+            if (handler) handler();
+            return;
+        }
+        default:
+            return;
     }
 }
 

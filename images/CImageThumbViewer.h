@@ -1,10 +1,6 @@
 // The thumbnail viewer (see IOrvImageThumbViewer).
 #pragma once
 
-#include "IOrvImageThumbViewer.h"
-#include "IOrvImageTree.h"
-#include "OrvItemMenu.h"
-
 #include <IOrvViewerMan.h>
 #include <OrvKernel64t.h>
 
@@ -13,8 +9,11 @@
 #include <QSet>
 #include <QStringList>
 #include <QWidget>
-
 #include <vector>
+
+#include "IOrvImageThumbViewer.h"
+#include "IOrvImageTree.h"
+#include "OrvItemMenu.h"
 
 class QCheckBox;
 class QLabel;

@@ -1,12 +1,5 @@
 #include "COrvImageTree.h"
 
-#include "CImageThumbViewer.h"
-#include "CThumbWidget.h"
-#include "IOrvImageThumbViewer.h"
-#include "IOrvMainFrame.h"
-#include "OrvNotice.h"
-#include "OrvUIElements64t.h"
-
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QCursor>
@@ -15,8 +8,15 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
-#include <QtEndian>
 #include <QtDebug>
+#include <QtEndian>
+
+#include "CImageThumbViewer.h"
+#include "CThumbWidget.h"
+#include "IOrvImageThumbViewer.h"
+#include "IOrvMainFrame.h"
+#include "OrvNotice.h"
+#include "OrvUIElements64t.h"
 
 namespace orvUI {
 
@@ -36,8 +36,8 @@ COrvImageTree::COrvImageTree(QWidget* /*parent*/)
     m_editColumn = -1;
     m_showImagesInChild = true;
 
-    connect(this, SIGNAL(itemDoubleClicked(QTreeWidgetItem*,int)), this,
-            SLOT(slotItemDoubleClicked(QTreeWidgetItem*,int)));
+    connect(this, SIGNAL(itemDoubleClicked(QTreeWidgetItem*, int)), this,
+            SLOT(slotItemDoubleClicked(QTreeWidgetItem*, int)));
     connect(this, SIGNAL(itemSelectionChanged()), this, SLOT(slotItemSelectionChanged()));
 
     m_menu = new QMenu(this);
@@ -46,9 +46,12 @@ COrvImageTree::COrvImageTree(QWidget* /*parent*/)
         const char* slot;
     };
     const Entry entries[] = {
-        {tr("Add Child Folder"), SLOT(slotAddChildAction())}, {tr("Remove Folder"), SLOT(slotRemoveAction())},
-        {tr("Up"), SLOT(slotUpAction())},                     {tr("Down"), SLOT(slotDownAction())},
-        {tr("Top"), SLOT(slotTopAction())},                   {tr("Bottom"), SLOT(slotBottomAction())},
+        {tr("Add Child Folder"), SLOT(slotAddChildAction())},
+        {tr("Remove Folder"), SLOT(slotRemoveAction())},
+        {tr("Up"), SLOT(slotUpAction())},
+        {tr("Down"), SLOT(slotDownAction())},
+        {tr("Top"), SLOT(slotTopAction())},
+        {tr("Bottom"), SLOT(slotBottomAction())},
     };
     for (const Entry& e : entries) {
         auto* action = new QAction(e.text, m_menu);
@@ -75,10 +78,7 @@ COrvImageTree::~COrvImageTree()
     clear();
 }
 
-void COrvImageTree::setOwnerViewer(IOrvImageThumbViewer* viewer)
-{
-    m_ownerWidget = dynamic_cast<QWidget*>(viewer);
-}
+void COrvImageTree::setOwnerViewer(IOrvImageThumbViewer* viewer) { m_ownerWidget = dynamic_cast<QWidget*>(viewer); }
 
 IOrvImageThumbViewer* COrvImageTree::thumbViewer() const
 {
@@ -87,10 +87,7 @@ IOrvImageThumbViewer* COrvImageTree::thumbViewer() const
 
 // ---- guards ----------------------------------------------------------------------------------
 
-void COrvImageTree::warn(const QString& text)
-{
-    noticeWarning(m_frameWidget, text);
-}
+void COrvImageTree::warn(const QString& text) { noticeWarning(m_frameWidget, text); }
 
 bool COrvImageTree::needProject()
 {
@@ -186,10 +183,18 @@ void COrvImageTree::reorder(int which)
     const int count = parentItem->childCount();
     int target = index;
     switch (which) {
-    case 0: if (index > 0) target = index - 1; break;
-    case 1: if (index < count - 1) target = index + 1; break;
-    case 2: if (index > 0) target = 0; break;
-    default: if (index < count - 1) target = count - 1; break;
+        case 0:
+            if (index > 0) target = index - 1;
+            break;
+        case 1:
+            if (index < count - 1) target = index + 1;
+            break;
+        case 2:
+            if (index > 0) target = 0;
+            break;
+        default:
+            if (index < count - 1) target = count - 1;
+            break;
     }
     if (target == index) return;
     userChanged();
@@ -227,10 +232,7 @@ void COrvImageTree::slotItemSelectionChanged()
     updateImageLists();
 }
 
-void COrvImageTree::slotTriggeredPlugin(bool bChecked)
-{
-    runPluginCallback(sender(), m_pluginCallbacks, bChecked);
-}
+void COrvImageTree::slotTriggeredPlugin(bool bChecked) { runPluginCallback(sender(), m_pluginCallbacks, bChecked); }
 
 int COrvImageTree::setPluginItems(ref_ptr<IOrvCommonItem> group)
 {
@@ -436,10 +438,9 @@ bool COrvImageTree::readStoredTree(ImageTreeData* data, bool* present)
     int fileCount = 0;
     int folderHeadSize = -1;
     int fileHeadSize = -1;
-    const bool folderHead = m_mm->readProjectData(group, ImageTreeBlob::folderHeadKey(), &folderCount, 4,
-                                                  &folderHeadSize);
-    const bool fileHead = m_mm->readProjectData(group, ImageTreeBlob::fileHeadKey(), &fileCount, 4,
-                                                &fileHeadSize);
+    const bool folderHead =
+        m_mm->readProjectData(group, ImageTreeBlob::folderHeadKey(), &folderCount, 4, &folderHeadSize);
+    const bool fileHead = m_mm->readProjectData(group, ImageTreeBlob::fileHeadKey(), &fileCount, 4, &fileHeadSize);
     if (folderHeadSize < 0 || fileHeadSize < 0) return false;  // no stored tree
     *present = true;
     QString why;
@@ -456,15 +457,15 @@ bool COrvImageTree::readStoredTree(ImageTreeData* data, bool* present)
         } else if (!readBlob(m_mm.get(), ImageTreeBlob::folderKey(), folderCount * ImageTreeBlob::kRecordSize,
                              &folders)) {
             why = QStringLiteral("the folder data does not hold %1 records").arg(folderCount);
-        } else if (!readBlob(m_mm.get(), ImageTreeBlob::fileKey(), fileCount * ImageTreeBlob::kEntrySize,
-                             &files)) {
+        } else if (!readBlob(m_mm.get(), ImageTreeBlob::fileKey(), fileCount * ImageTreeBlob::kEntrySize, &files)) {
             why = QStringLiteral("the image data does not hold %1 entries").arg(fileCount);
         } else if (ImageTreeBlob::decodeTree(folderCount, folders, fileCount, files, data, &why)) {
             return true;
         }
     }
-    qWarning().noquote() << QStringLiteral("The image folders stored in the project cannot be read (%1); "
-                                           "showing the default folders instead.")
+    qWarning().noquote() << QStringLiteral(
+                                "The image folders stored in the project cannot be read (%1); "
+                                "showing the default folders instead.")
                                 .arg(why);
     return false;
 }
@@ -564,10 +565,7 @@ void COrvImageTree::keyPressEvent(QKeyEvent* event)
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) closeEditor();
 }
 
-void COrvImageTree::contextMenuEvent(QContextMenuEvent* /*event*/)
-{
-    m_menu->exec(QCursor::pos());
-}
+void COrvImageTree::contextMenuEvent(QContextMenuEvent* /*event*/) { m_menu->exec(QCursor::pos()); }
 
 int COrvImageTree::dragKind(const QDropEvent* event) const
 {

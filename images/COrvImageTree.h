@@ -1,15 +1,15 @@
 // The project's folder tree of photographs (see IOrvImageTree).
 #pragma once
 
-#include "IOrvImageTree.h"
-#include "ImageTreeBlob.h"
-#include "OrvItemMenu.h"
-
 #include <IOrvViewerMan.h>
 #include <OrvKernel64t.h>
 
 #include <QMap>
 #include <QPointer>
+
+#include "IOrvImageTree.h"
+#include "ImageTreeBlob.h"
+#include "OrvItemMenu.h"
 
 class QMenu;
 

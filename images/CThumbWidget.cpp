@@ -1,11 +1,5 @@
 #include "CThumbWidget.h"
 
-#include "CImageThumbViewer.h"
-#include "IOrvViewerMan.h"
-#include "OrvNotice.h"
-#include "OrvStateTips.h"
-#include "OrvUIElements64t.h"
-
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -13,6 +7,12 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QVBoxLayout>
+
+#include "CImageThumbViewer.h"
+#include "IOrvViewerMan.h"
+#include "OrvNotice.h"
+#include "OrvStateTips.h"
+#include "OrvUIElements64t.h"
 
 namespace orvUI {
 
@@ -100,8 +100,7 @@ void CThumbWidget::updateToolTips()
     if (m_visIcon) m_visIcon->setToolTip(StateTips::textureIcon(m_asleep, m_textureVisible));
     if (m_sleepIcon) {
         QString tip = StateTips::sleepIcon(m_asleep);
-        if (m_asleep && !m_wakeError.isEmpty())
-            tip += QLatin1Char('\n') + StateTips::wakeFailed(m_index, m_wakeError);
+        if (m_asleep && !m_wakeError.isEmpty()) tip += QLatin1Char('\n') + StateTips::wakeFailed(m_index, m_wakeError);
         m_sleepIcon->setToolTip(tip);
     }
 }
@@ -253,8 +252,10 @@ void CThumbWidget::mousePressEvent(QMouseEvent* event)
     if (event->button() == Qt::LeftButton) {
         const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
         int flag = 0;
-        if (mods == Qt::ControlModifier) flag = ZimKeyCtrl;
-        else if (mods == Qt::ShiftModifier) flag = ZimKeyShift;
+        if (mods == Qt::ControlModifier)
+            flag = ZimKeyCtrl;
+        else if (mods == Qt::ShiftModifier)
+            flag = ZimKeyShift;
         m_viewer->onTileMousePress(m_index, 0, flag);
     } else if (event->button() == Qt::RightButton) {
         m_viewer->onTileMousePress(m_index, 2, 0);

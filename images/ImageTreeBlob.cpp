@@ -2,7 +2,6 @@
 
 #include <QHash>
 #include <QtEndian>
-
 #include <cstring>
 
 namespace orvUI {
@@ -88,10 +87,14 @@ bool ImageTreeBlob::decodeTree(int folderCount, const QByteArray& folders, int f
     // Both counts are bounded above, so these products cannot overflow.
     if (folders.size() != folderCount * kRecordSize)
         return fail(QStringLiteral("folder data holds %1 bytes, %2 records need %3")
-                        .arg(folders.size()).arg(folderCount).arg(folderCount * kRecordSize));
+                        .arg(folders.size())
+                        .arg(folderCount)
+                        .arg(folderCount * kRecordSize));
     if (files.size() != fileCount * kEntrySize)
         return fail(QStringLiteral("image data holds %1 bytes, %2 entries need %3")
-                        .arg(files.size()).arg(fileCount).arg(fileCount * kEntrySize));
+                        .arg(files.size())
+                        .arg(fileCount)
+                        .arg(fileCount * kEntrySize));
 
     QVector<ImageTreeFolderRecord> records;
     records.reserve(folderCount);
@@ -113,15 +116,13 @@ bool ImageTreeBlob::decodeTree(int folderCount, const QByteArray& folders, int f
         if (r.type != 0 && r.type != 1)
             return fail(QStringLiteral("record %1 has the unknown type %2").arg(i).arg(r.type));
         if (i == 0) {
-            if (r.type != 0 || r.parentId >= 0)
-                return fail(QStringLiteral("the first record is not the root folder"));
+            if (r.type != 0 || r.parentId >= 0) return fail(QStringLiteral("the first record is not the root folder"));
         } else {
-            if (r.type == 0 || r.parentId < 0)
-                return fail(QStringLiteral("record %1 is a second root").arg(i));
+            if (r.type == 0 || r.parentId < 0) return fail(QStringLiteral("record %1 is a second root").arg(i));
             const auto parent = depthOf.constFind(r.parentId);
             if (parent == depthOf.constEnd())
-                return fail(QStringLiteral("record %1 names the parent %2, which is no earlier folder")
-                                .arg(i).arg(r.parentId));
+                return fail(
+                    QStringLiteral("record %1 names the parent %2, which is no earlier folder").arg(i).arg(r.parentId));
             if (parent.value() >= kMaxDepth)
                 return fail(QStringLiteral("record %1 lies deeper than %2 folders").arg(i).arg(kMaxDepth));
         }

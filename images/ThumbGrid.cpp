@@ -28,19 +28,22 @@ int ThumbGrid::move(int pos, int key, int count, int leading, int step)
     step = std::max(1, step);
     const bool inGroup = pos < leading;
     switch (key) {
-    case 0: {
-        const int to = pos - step;
-        if (!inGroup && leading > 0 && to < leading) return leading - 1;
-        return to < 0 ? pos : to;
-    }
-    case 1: {
-        int to = pos + step;
-        if (inGroup && to >= leading) to = leading < count ? leading : pos;
-        return to >= count ? pos : to;
-    }
-    case 2: return pos > 0 ? pos - 1 : pos;
-    case 3: return pos + 1 < count ? pos + 1 : pos;
-    default: return pos;
+        case 0: {
+            const int to = pos - step;
+            if (!inGroup && leading > 0 && to < leading) return leading - 1;
+            return to < 0 ? pos : to;
+        }
+        case 1: {
+            int to = pos + step;
+            if (inGroup && to >= leading) to = leading < count ? leading : pos;
+            return to >= count ? pos : to;
+        }
+        case 2:
+            return pos > 0 ? pos - 1 : pos;
+        case 3:
+            return pos + 1 < count ? pos + 1 : pos;
+        default:
+            return pos;
     }
 }
 

@@ -1,19 +1,18 @@
 #include "CNormImageDrawer.h"
 
-#include "COrv2DSymbol.h"
-#include "OrvUIElements64t.h"
-#include "ViewInput.h"
-
 #include <QCoreApplication>
-#include <QMouseEvent>
 #include <QFontMetricsF>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
 #include <QWidget>
-
 #include <algorithm>
 #include <cmath>
 #include <new>
+
+#include "COrv2DSymbol.h"
+#include "OrvUIElements64t.h"
+#include "ViewInput.h"
 
 namespace orvUI {
 
@@ -26,10 +25,7 @@ void setError(QString* error, const QString& text)
     if (error) *error = text;
 }
 
-bool inPaintEvent(const QWidget* widget)
-{
-    return widget && widget->testAttribute(Qt::WA_WState_InPaintEvent);
-}
+bool inPaintEvent(const QWidget* widget) { return widget && widget->testAttribute(Qt::WA_WState_InPaintEvent); }
 
 }  // namespace
 
@@ -68,15 +64,9 @@ void CNormImageDrawer::updateWidget()
     if (m_widget) m_widget->update();
 }
 
-void CNormImageDrawer::noteMotion()
-{
-    m_settle.start(kSettleMs);
-}
+void CNormImageDrawer::noteMotion() { m_settle.start(kSettleMs); }
 
-bool CNormImageDrawer::isStill() const
-{
-    return !m_settle.isActive();
-}
+bool CNormImageDrawer::isStill() const { return !m_settle.isActive(); }
 
 ref_ptr<IZimImageStore> CNormImageDrawer::imageStore()
 {
@@ -106,8 +96,7 @@ bool CNormImageDrawer::pictureFromImage(const ref_ptr<IZimImage>& image, QImage*
         return false;
     }
     if (converted.width() > m_maxPictureSide || converted.height() > m_maxPictureSide) {
-        converted = converted.scaled(m_maxPictureSide, m_maxPictureSide, Qt::KeepAspectRatio,
-                                     Qt::SmoothTransformation);
+        converted = converted.scaled(m_maxPictureSide, m_maxPictureSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
         if (converted.isNull()) {
             setError(error, tr("Not enough memory to show an image of %1 x %2 pixels.")
                                 .arg(image->imageWidth())
@@ -188,8 +177,8 @@ bool CNormImageDrawer::readProjectPicture(int index, QImage* picture, QSize* siz
         }
         image = zim::newZimImage();
         if (!image || image->imageLoadScaled(entry->photoPath(), m_maxPictureSide) != 0) {
-            setError(error, image ? image->imageLastError()
-                                  : tr("Not enough memory to read %1.").arg(entry->photoPath()));
+            setError(error,
+                     image ? image->imageLastError() : tr("Not enough memory to read %1.").arg(entry->photoPath()));
             return false;
         }
     } else if (store->getStoreImage(image, index, 2) != 0 || !image) {
@@ -375,7 +364,8 @@ int CNormImageDrawer::paintImage()
     if (m_showPairs) {
         if (const ref_ptr<MarkArray> pairs = record->getPointMarks())
             for (int i = 0; i < pairs->count(); ++i)
-                mark(pairs->at(i).uv, i + 1, selected.contains(pairs->at(i).uv) ? QColor(Qt::blue) : QColor(Qt::yellow));
+                mark(pairs->at(i).uv, i + 1,
+                     selected.contains(pairs->at(i).uv) ? QColor(Qt::blue) : QColor(Qt::yellow));
     }
     if (const ref_ptr<MarkArray> tracks = record->getTrackMarks())
         for (int i = 0; i < tracks->count(); ++i) mark(tracks->at(i).uv, i + 1, Qt::cyan);

@@ -4,25 +4,24 @@
 // the marks and point pairs of its image record.
 #pragma once
 
-#include "IOrv2DSymbol.h"
-#include "IOrvImageViewer.h"
-#include "NormImageGeometry.h"
-#include "PhotoRenderer.h"
-
 #include <OrvKernel64t.h>
 #include <ZimBase64t.h>
 #include <ZimGeometry64t.h>
 
 #include <QColor>
 #include <QElapsedTimer>
-#include <QRectF>
 #include <QPointer>
+#include <QRectF>
 #include <QString>
 #include <QTimer>
-
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
+
+#include "IOrv2DSymbol.h"
+#include "IOrvImageViewer.h"
+#include "NormImageGeometry.h"
+#include "PhotoRenderer.h"
 
 class QMouseEvent;
 class QPainter;

@@ -1,13 +1,5 @@
 #include "COrvImageViewer.h"
 
-#include "IOrvDrawLayer.h"
-#include "OrvItemAction.h"
-#include "OrvKeyMapping.h"
-#include "OrvNotice.h"
-#include "OrvLog.h"
-#include "OrvUIElements64t.h"
-#include "ViewInput.h"
-
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
@@ -18,9 +10,16 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
-
 #include <algorithm>
 #include <cmath>
+
+#include "IOrvDrawLayer.h"
+#include "OrvItemAction.h"
+#include "OrvKeyMapping.h"
+#include "OrvLog.h"
+#include "OrvNotice.h"
+#include "OrvUIElements64t.h"
+#include "ViewInput.h"
 
 namespace orvUI {
 
@@ -144,19 +143,15 @@ int COrvImageViewer::notifySelMarkCount()
     return mm ? mm->notifySelMarkCount(zim::getSelMarkCount()) : -1;
 }
 
-void COrvImageViewer::warn(const QString& text)
-{
-    noticeWarning(this, text);
-}
+void COrvImageViewer::warn(const QString& text) { noticeWarning(this, text); }
 
 // ---- cursor -----------------------------------------------------------------------------------
 
 int COrvImageViewer::setCursorShape(int shape)
 {
-    static const Qt::CursorShape shapes[] = {Qt::ArrowCursor,      Qt::CrossCursor,     Qt::ArrowCursor,
-                                             Qt::PointingHandCursor, Qt::ArrowCursor,   Qt::SizeVerCursor,
-                                             Qt::SizeHorCursor,    Qt::SizeBDiagCursor, Qt::SizeFDiagCursor,
-                                             Qt::SizeAllCursor};
+    static const Qt::CursorShape shapes[] = {
+        Qt::ArrowCursor,   Qt::CrossCursor,   Qt::ArrowCursor,     Qt::PointingHandCursor, Qt::ArrowCursor,
+        Qt::SizeVerCursor, Qt::SizeHorCursor, Qt::SizeBDiagCursor, Qt::SizeFDiagCursor,    Qt::SizeAllCursor};
     // 4 and anything outside 0..9 leave the cursor as it is.
     if (shape >= 0 && shape <= 9 && shape != 4) setCursor(shapes[shape]);
     return 0;
@@ -164,15 +159,9 @@ int COrvImageViewer::setCursorShape(int shape)
 
 // ---- images -----------------------------------------------------------------------------------
 
-ImageId COrvImageViewer::getImageId()
-{
-    return m_drawer->getImageId();
-}
+ImageId COrvImageViewer::getImageId() { return m_drawer->getImageId(); }
 
-bool COrvImageViewer::showImageId(const ImageId* id)
-{
-    return setImageId(id);
-}
+bool COrvImageViewer::showImageId(const ImageId* id) { return setImageId(id); }
 
 bool COrvImageViewer::setImage(ref_ptr<IZimImage> image)
 {
@@ -261,50 +250,23 @@ XPnt3d COrvImageViewer::screenToNormalised(double x, double y)
     return p;
 }
 
-XPnt3d COrvImageViewer::screenToImage(double x, double y)
-{
-    return m_drawer->screenToImage(x, y);
-}
+XPnt3d COrvImageViewer::screenToImage(double x, double y) { return m_drawer->screenToImage(x, y); }
 
-XPnt2d COrvImageViewer::getOrigin()
-{
-    return m_drawer->getOrigin();
-}
+XPnt2d COrvImageViewer::getOrigin() { return m_drawer->getOrigin(); }
 
-XPnt2d COrvImageViewer::normalisedToScreen(const XPnt2d& point)
-{
-    return m_drawer->normalisedToScreen(point);
-}
+XPnt2d COrvImageViewer::normalisedToScreen(const XPnt2d& point) { return m_drawer->normalisedToScreen(point); }
 
-XPnt2d COrvImageViewer::imageToScreen(const XPnt2d& point)
-{
-    return m_drawer->imageToScreen(point);
-}
+XPnt2d COrvImageViewer::imageToScreen(const XPnt2d& point) { return m_drawer->imageToScreen(point); }
 
-XPnt2d COrvImageViewer::flipY(const XPnt2d& point)
-{
-    return XPnt2d(point.x, height() - point.y);
-}
+XPnt2d COrvImageViewer::flipY(const XPnt2d& point) { return XPnt2d(point.x, height() - point.y); }
 
-double COrvImageViewer::getScale()
-{
-    return m_drawer->getScale();
-}
+double COrvImageViewer::getScale() { return m_drawer->getScale(); }
 
-bool COrvImageViewer::isImageId(const ImageId& id)
-{
-    return m_drawer->isImageId(id);
-}
+bool COrvImageViewer::isImageId(const ImageId& id) { return m_drawer->isImageId(id); }
 
-ref_ptr<IZimDisplay> COrvImageViewer::getDisplay()
-{
-    return nullptr;
-}
+ref_ptr<IZimDisplay> COrvImageViewer::getDisplay() { return nullptr; }
 
-ref_ptr<IOrv2DSymbol> COrvImageViewer::getSymbol()
-{
-    return m_drawer->getSymbol();
-}
+ref_ptr<IOrv2DSymbol> COrvImageViewer::getSymbol() { return m_drawer->getSymbol(); }
 
 int COrvImageViewer::fitToWindow()
 {
@@ -359,9 +321,9 @@ void COrvImageViewer::drawRectLayers()
         const XPnt2d c2 = rect->rectCorner(2);
         if (!c0.isValid() || !c2.isValid()) continue;
         // From the upper-left of the two corners, whichever corner 0 is.
-        symbol->drawRect(QRectF(std::min(c0.x, c2.x), std::min(c0.y, c2.y), std::fabs(c2.x - c0.x),
-                                std::fabs(c2.y - c0.y)),
-                         true, false, Qt::red, 1, Qt::SolidLine, Qt::white, Qt::SolidPattern);
+        symbol->drawRect(
+            QRectF(std::min(c0.x, c2.x), std::min(c0.y, c2.y), std::fabs(c2.x - c0.x), std::fabs(c2.y - c0.y)), true,
+            false, Qt::red, 1, Qt::SolidLine, Qt::white, Qt::SolidPattern);
     }
 }
 
@@ -379,30 +341,15 @@ int COrvImageViewer::drawNumberedMark(const XPnt2d& point, int number, float tex
     return m_drawer->drawNumberedMark(point, number, c, size, lineWidth, 12.0f);
 }
 
-int COrvImageViewer::viewWidth()
-{
-    return width();
-}
+int COrvImageViewer::viewWidth() { return width(); }
 
-int COrvImageViewer::viewHeight()
-{
-    return height();
-}
+int COrvImageViewer::viewHeight() { return height(); }
 
-int COrvImageViewer::acceptObjectA(ref_ptr<ZimReferenced> /*object*/)
-{
-    return 0;
-}
+int COrvImageViewer::acceptObjectA(ref_ptr<ZimReferenced> /*object*/) { return 0; }
 
-int COrvImageViewer::acceptObjectB(ref_ptr<ZimReferenced> /*object*/)
-{
-    return 0;
-}
+int COrvImageViewer::acceptObjectB(ref_ptr<ZimReferenced> /*object*/) { return 0; }
 
-int COrvImageViewer::acceptObjectC(ref_ptr<ZimReferenced> /*object*/)
-{
-    return 0;
-}
+int COrvImageViewer::acceptObjectC(ref_ptr<ZimReferenced> /*object*/) { return 0; }
 
 // ---- context menu -----------------------------------------------------------------------------
 
@@ -450,10 +397,7 @@ int COrvImageViewer::setShowMarks(bool show)
     return 0;
 }
 
-bool COrvImageViewer::isShowMarks()
-{
-    return m_drawer->isShowMarks();
-}
+bool COrvImageViewer::isShowMarks() { return m_drawer->isShowMarks(); }
 
 int COrvImageViewer::setShowPairs(bool show)
 {
@@ -461,10 +405,7 @@ int COrvImageViewer::setShowPairs(bool show)
     return 0;
 }
 
-bool COrvImageViewer::isShowPairs()
-{
-    return m_drawer->isShowPairs();
-}
+bool COrvImageViewer::isShowPairs() { return m_drawer->isShowPairs(); }
 
 int COrvImageViewer::setPluginFlag(int key, long long value)
 {
@@ -491,10 +432,7 @@ void COrvImageViewer::resizeEvent(QResizeEvent* /*event*/)
     if (m_drawer->isValid()) m_drawer->recentre();
 }
 
-void COrvImageViewer::paintEvent(QPaintEvent* /*event*/)
-{
-    redraw();
-}
+void COrvImageViewer::paintEvent(QPaintEvent* /*event*/) { redraw(); }
 
 void COrvImageViewer::mousePressEvent(QMouseEvent* event)
 {
@@ -522,23 +460,23 @@ void COrvImageViewer::mouseReleaseEvent(QMouseEvent* event)
     const int y = height() - event->pos().y();
     const ZimKey flags = getQtFlag(event);
     switch (event->button()) {
-    case Qt::LeftButton:
-        toTool([&](IZimTool* tool) { tool->onMouseRelease(ZimViewImage, flags, x, y); });
-        break;
-    case Qt::MiddleButton:
-        m_drawer->mouseRelease(event);
-        break;
-    case Qt::RightButton: {
-        const RightButtonGesture::Release release = m_rightButton.release(event->pos());
-        if (currentTool())
-            toTool([&](IZimTool* tool) { tool->onRightClick(ZimViewImage, flags, x, y); });
-        else
-            QWidget::mouseReleaseEvent(event);
-        if (release.openMenu) popupContextMenu(m_contextMenu, event->globalPos());
-        break;
-    }
-    default:
-        break;
+        case Qt::LeftButton:
+            toTool([&](IZimTool* tool) { tool->onMouseRelease(ZimViewImage, flags, x, y); });
+            break;
+        case Qt::MiddleButton:
+            m_drawer->mouseRelease(event);
+            break;
+        case Qt::RightButton: {
+            const RightButtonGesture::Release release = m_rightButton.release(event->pos());
+            if (currentTool())
+                toTool([&](IZimTool* tool) { tool->onRightClick(ZimViewImage, flags, x, y); });
+            else
+                QWidget::mouseReleaseEvent(event);
+            if (release.openMenu) popupContextMenu(m_contextMenu, event->globalPos());
+            break;
+        }
+        default:
+            break;
     }
     event->accept();
 }
@@ -620,8 +558,7 @@ void COrvImageViewer::contextMenuEvent(QContextMenuEvent* event)
 {
     event->accept();
     // Where the request comes with the press (X11), the menu waits for the release.
-    if (m_rightButton.menuRequest(event->reason() == QContextMenuEvent::Mouse) ==
-        RightButtonGesture::Request::OpenNow)
+    if (m_rightButton.menuRequest(event->reason() == QContextMenuEvent::Mouse) == RightButtonGesture::Request::OpenNow)
         popupContextMenu(m_contextMenu, event->globalPos());
 }
 

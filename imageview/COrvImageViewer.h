@@ -5,17 +5,17 @@
 // menu.
 #pragma once
 
-#include "CNormImageDrawer.h"
-#include "IOrvActionItem.h"
-#include "IOrvImageViewer.h"
-#include "OrvItemMenu.h"
-#include "ViewInput.h"
-
 #include <QMap>
 #include <QPoint>
 #include <QString>
 #include <QVector>
 #include <QWidget>
+
+#include "CNormImageDrawer.h"
+#include "IOrvActionItem.h"
+#include "IOrvImageViewer.h"
+#include "OrvItemMenu.h"
+#include "ViewInput.h"
 
 class QMenu;
 

@@ -75,10 +75,7 @@ XPnt2d NormImageGeometry::widgetToNormalised(const XPnt2d& widget) const
     return XPnt2d(image.x / m_image.x, image.y / m_image.y);
 }
 
-double NormImageGeometry::wheelStep(int delta, double scale)
-{
-    return double(delta / 8) / 15.0 * 0.1 * scale;
-}
+double NormImageGeometry::wheelStep(int delta, double scale) { return double(delta / 8) / 15.0 * 0.1 * scale; }
 
 bool NormImageGeometry::zoomAt(int delta, const XPnt2d& cursor)
 {

@@ -10,10 +10,10 @@
 // at `origin` (widget coordinates).
 #pragma once
 
-#include "ZimBase64t.h"
-
 #include <QRectF>
 #include <QSizeF>
+
+#include "ZimBase64t.h"
 
 namespace orvUI {
 

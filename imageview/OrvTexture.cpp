@@ -1,12 +1,12 @@
 #include "OrvTexture.h"
 
-#include "OrvUIElements64t.h"
-
 #include <GL/gl.h>
 
 #include <algorithm>
 #include <cmath>
 #include <vector>
+
+#include "OrvUIElements64t.h"
 
 namespace orvUI {
 

@@ -1,7 +1,6 @@
 #include "PhotoRenderer.h"
 
 #include <QPainter>
-
 #include <algorithm>
 #include <cmath>
 

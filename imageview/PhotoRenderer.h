@@ -8,10 +8,10 @@
 //    per scale (kept while the scale stays), and a zoomed-in one with smooth interpolation.
 #pragma once
 
-#include "NormImageGeometry.h"
-
 #include <QImage>
 #include <QSize>
+
+#include "NormImageGeometry.h"
 
 class QPainter;
 

@@ -1,11 +1,10 @@
 // Dockable panel of the main frame, filled with a view handed over by native window id.
 #pragma once
 
-#include "IOrvDockWidget.h"
-
 #include <QDockWidget>
-
 #include <cstdint>
+
+#include "IOrvDockWidget.h"
 
 namespace orvUI {
 

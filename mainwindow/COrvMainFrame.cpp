@@ -1,18 +1,5 @@
 #include "COrvMainFrame.h"
 
-#include "COrvDockWidget.h"
-#include "IOrv3DViewer.h"
-#include "IOrvImageThumbViewer.h"
-#include "IOrvImageViewer.h"
-#include "IOrvMeshPanelViewer.h"
-#include "OrvCommandName.h"
-#include "OrvFrameLink.h"
-#include "OrvItemAction.h"
-#include "OrvLog.h"
-#include "OrvPluginFiles.h"
-#include "OrvProgress.h"
-#include "OrvTheme.h"
-
 #include <QAction>
 #include <QActionGroup>
 #include <QCloseEvent>
@@ -33,8 +20,20 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QUrl>
-
 #include <new>
+
+#include "COrvDockWidget.h"
+#include "IOrv3DViewer.h"
+#include "IOrvImageThumbViewer.h"
+#include "IOrvImageViewer.h"
+#include "IOrvMeshPanelViewer.h"
+#include "OrvCommandName.h"
+#include "OrvFrameLink.h"
+#include "OrvItemAction.h"
+#include "OrvLog.h"
+#include "OrvPluginFiles.h"
+#include "OrvProgress.h"
+#include "OrvTheme.h"
 
 namespace orvUI {
 
@@ -158,11 +157,10 @@ void COrvMainFrame::setCommonItems(ref_ptr<ZimReferenced> receiver, const QVecto
         const QString name = group->getName();
         const int p = group->getPosition();
         if (p < 0 || p >= kMaxMenuPositions) {
-            qWarning().noquote()
-                << tr("Menu group \"%1\" has the position %2, outside 0 to %3; it is left out.")
-                       .arg(name)
-                       .arg(p)
-                       .arg(kMaxMenuPositions - 1);
+            qWarning().noquote() << tr("Menu group \"%1\" has the position %2, outside 0 to %3; it is left out.")
+                                        .arg(name)
+                                        .arg(p)
+                                        .arg(kMaxMenuPositions - 1);
             continue;
         }
         QVector<ref_ptr<IOrvActionItem>> actions;
@@ -259,10 +257,7 @@ QString COrvMainFrame::getActionText(QString name)
     return action->text();
 }
 
-QString COrvMainFrame::getLastActionName()
-{
-    return m_lastAction ? m_lastAction->objectName() : QString();
-}
+QString COrvMainFrame::getLastActionName() { return m_lastAction ? m_lastAction->objectName() : QString(); }
 
 void COrvMainFrame::setActionCheckable(QString name, bool checkable)
 {
@@ -367,22 +362,13 @@ void COrvMainFrame::setStatusBarText(int id, const QString& text)
     pane->setAlignment(Qt::AlignCenter);
 }
 
-bool COrvMainFrame::isStatusBarVisible()
-{
-    return m_statusBar->isVisibleTo(this);
-}
+bool COrvMainFrame::isStatusBarVisible() { return m_statusBar->isVisibleTo(this); }
 
-void COrvMainFrame::showStatusBar(bool show)
-{
-    m_statusBar->setVisible(show);
-}
+void COrvMainFrame::showStatusBar(bool show) { m_statusBar->setVisible(show); }
 
 // ---- plug-ins --------------------------------------------------------------------------------
 
-WId COrvMainFrame::getWinId()
-{
-    return winId();
-}
+WId COrvMainFrame::getWinId() { return winId(); }
 
 bool COrvMainFrame::initFrame()
 {
@@ -429,10 +415,7 @@ bool COrvMainFrame::unloadPlugins()
     return true;
 }
 
-QStringList COrvMainFrame::getLoadedPlugins()
-{
-    return QStringList(m_loadedPlugins.toList());
-}
+QStringList COrvMainFrame::getLoadedPlugins() { return QStringList(m_loadedPlugins.toList()); }
 
 ref_ptr<ZimReferenced> COrvMainFrame::getPluginObject(int index)
 {
@@ -559,10 +542,7 @@ void COrvMainFrame::show3DViewer(int id, bool show)
     if (get3DViewer(id)) m_viewers3D.value(id).widget->setVisible(show);
 }
 
-bool COrvMainFrame::is3DViewerVisible(int id)
-{
-    return get3DViewer(id) && m_viewers3D.value(id).widget->isVisible();
-}
+bool COrvMainFrame::is3DViewerVisible(int id) { return get3DViewer(id) && m_viewers3D.value(id).widget->isVisible(); }
 
 void COrvMainFrame::showImageViewer(int id, bool show)
 {
@@ -655,15 +635,9 @@ void COrvMainFrame::updateAllViewers()
         if (IOrvMeshPanelViewer* panel = getMeshPanel(id)) panel->layoutMeshLists();
 }
 
-void COrvMainFrame::setFrameTitle(const QString& title)
-{
-    setWindowTitle(title);
-}
+void COrvMainFrame::setFrameTitle(const QString& title) { setWindowTitle(title); }
 
-void COrvMainFrame::setFrameIcon(const QString& path)
-{
-    setWindowIcon(QIcon(path));
-}
+void COrvMainFrame::setFrameIcon(const QString& path) { setWindowIcon(QIcon(path)); }
 
 // ---- docks -----------------------------------------------------------------------------------
 
@@ -701,10 +675,7 @@ bool COrvMainFrame::removeDockWidget(int id)
     return (m_dockAreas.remove(id) > 0) || known;
 }
 
-IOrvDockWidget* COrvMainFrame::getDockWidget(int id)
-{
-    return dock(id);
-}
+IOrvDockWidget* COrvMainFrame::getDockWidget(int id) { return dock(id); }
 
 void COrvMainFrame::tabifyDockWidgets()
 {
@@ -789,10 +760,7 @@ void COrvMainFrame::closeEvent(QCloseEvent* event)
     QCoreApplication::exit(0);
 }
 
-void COrvMainFrame::dragEnterEvent(QDragEnterEvent* event)
-{
-    event->acceptProposedAction();
-}
+void COrvMainFrame::dragEnterEvent(QDragEnterEvent* event) { event->acceptProposedAction(); }
 
 void COrvMainFrame::dropEvent(QDropEvent* event)
 {

@@ -3,14 +3,14 @@
 // routing of menu commands to the plug-ins by action name.
 #pragma once
 
-#include "IOrvMainFrame.h"
-#include "OrvPluginManager64t.h"
-
 #include <QMainWindow>
 #include <QMap>
 #include <QPointer>
 #include <QString>
 #include <QVector>
+
+#include "IOrvMainFrame.h"
+#include "OrvPluginManager64t.h"
 
 class QAction;
 class QActionGroup;

@@ -1,7 +1,8 @@
 #include "OrvActionItem.h"
-#include "OrvUIElements64t.h"
 
 #include <new>
+
+#include "OrvUIElements64t.h"
 
 namespace orvUI {
 

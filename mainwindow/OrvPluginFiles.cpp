@@ -5,10 +5,7 @@
 
 namespace orvUI {
 
-QString pluginDirectory()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/plugins/");
-}
+QString pluginDirectory() { return QCoreApplication::applicationDirPath() + QStringLiteral("/plugins/"); }
 
 QFileInfoList pluginDirEntries(const QString& dir)
 {

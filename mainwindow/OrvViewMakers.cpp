@@ -1,14 +1,13 @@
 // Which class makes which object of the window layer. The viewer manager makes the main frame,
 // and the main frame its views, only through frameMakers() (frame/OrvFrameLink.h); this file,
 // in the folder that may see every view, is where the makers are put in.
-#include "OrvFrameLink.h"
-
 #include "CImageThumbViewer.h"
 #include "CMeshPanelViewer.h"
 #include "COrv3DViewer.h"
 #include "COrvImageTree.h"
 #include "COrvImageViewer.h"
 #include "COrvMainFrame.h"
+#include "OrvFrameLink.h"
 
 namespace orvUI {
 

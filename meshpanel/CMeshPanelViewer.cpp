@@ -1,13 +1,5 @@
 #include "CMeshPanelViewer.h"
 
-#include "IOrvImageThumbViewer.h"
-#include "IOrvMainFrame.h"
-#include "IOrvViewerMan.h"
-#include "OrvNotice.h"
-#include "OrvStateTips.h"
-#include "OrvUIElements64t.h"
-#include "ProgressSteps.h"
-
 #include <QCoreApplication>
 #include <QDropEvent>
 #include <QHBoxLayout>
@@ -18,8 +10,15 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QVBoxLayout>
-
 #include <memory>
+
+#include "IOrvImageThumbViewer.h"
+#include "IOrvMainFrame.h"
+#include "IOrvViewerMan.h"
+#include "OrvNotice.h"
+#include "OrvStateTips.h"
+#include "OrvUIElements64t.h"
+#include "ProgressSteps.h"
 
 using namespace orvUI;
 
@@ -102,7 +101,7 @@ void CMeshPanelItem::setTextureVisible(bool visible)
     m_textureVisible = visible;
     if (m_visButton)
         m_visButton->setIcon(QIcon(m_iconDir + (visible ? QStringLiteral("icons/textureMapVisible.png")
-                                                         : QStringLiteral("icons/textureMapInvisible.png"))));
+                                                        : QStringLiteral("icons/textureMapInvisible.png"))));
     updateToolTips();
 }
 
@@ -283,17 +282,22 @@ int CMeshTabWD::setMeshRowState(ref_ptr<IZimMesh> mesh, int op)
     CMeshPanelItem* r = row(mesh);
     if (!r) return -1;
     switch (op) {
-    case 0: r->setTextureVisible(true); break;
-    case 1: r->setTextureVisible(false); break;
-    case 2:
-        r->setAsleep(true);
-        r->setTextureVisible(false);
-        break;
-    case 3:
-        r->setAsleep(false);
-        r->setTextureVisible(true);
-        break;
-    default: return -1;
+        case 0:
+            r->setTextureVisible(true);
+            break;
+        case 1:
+            r->setTextureVisible(false);
+            break;
+        case 2:
+            r->setAsleep(true);
+            r->setTextureVisible(false);
+            break;
+        case 3:
+            r->setAsleep(false);
+            r->setTextureVisible(true);
+            break;
+        default:
+            return -1;
     }
     return 0;
 }

@@ -1,13 +1,13 @@
 // The mesh panel: named lists of meshes in a vertical splitter (see IOrvMeshPanelViewer).
 #pragma once
 
-#include "IOrvMeshPanelViewer.h"
-
 #include <OrvKernel64t.h>
 
 #include <QMap>
 #include <QTreeWidget>
 #include <QWidget>
+
+#include "IOrvMeshPanelViewer.h"
 
 class QLabel;
 class QLineEdit;

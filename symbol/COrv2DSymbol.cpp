@@ -1,14 +1,13 @@
 #include "COrv2DSymbol.h"
 
-#include "OrvUIElements64t.h"
-
 #include <QPainter>
 #include <QPen>
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <new>
+
+#include "OrvUIElements64t.h"
 
 namespace orvUI {
 
@@ -32,8 +31,7 @@ Qt::PenStyle penStyleOf(int style)
 Qt::BrushStyle brushStyleOf(int style)
 {
     // Gradient and texture styles cannot be made from a colour alone.
-    return style >= int(Qt::NoBrush) && style <= int(Qt::DiagCrossPattern) ? Qt::BrushStyle(style)
-                                                                            : Qt::SolidPattern;
+    return style >= int(Qt::NoBrush) && style <= int(Qt::DiagCrossPattern) ? Qt::BrushStyle(style) : Qt::SolidPattern;
 }
 
 }  // namespace
@@ -140,8 +138,8 @@ int COrv2DSymbol::drawRect(const QRectF& rect, bool usePen, bool useBrush, const
     return 0;
 }
 
-int COrv2DSymbol::drawPolygon(QPolygonF polygon, bool usePen, bool useBrush, const QColor& penColour,
-                              float penWidth, int penStyle, const QColor& brushColour, int brushStyle)
+int COrv2DSymbol::drawPolygon(QPolygonF polygon, bool usePen, bool useBrush, const QColor& penColour, float penWidth,
+                              int penStyle, const QColor& brushColour, int brushStyle)
 {
     if (!canPaint()) return -1;
     QPainter painter(m_widget);
@@ -150,8 +148,8 @@ int COrv2DSymbol::drawPolygon(QPolygonF polygon, bool usePen, bool useBrush, con
     return 0;
 }
 
-int COrv2DSymbol::drawPolyline(QPolygonF polygon, bool usePen, bool useBrush, const QColor& penColour,
-                               float penWidth, int penStyle, const QColor& brushColour, int brushStyle)
+int COrv2DSymbol::drawPolyline(QPolygonF polygon, bool usePen, bool useBrush, const QColor& penColour, float penWidth,
+                               int penStyle, const QColor& brushColour, int brushStyle)
 {
     if (!canPaint()) return -1;
     QPainter painter(m_widget);

@@ -1,10 +1,10 @@
 // The 2D symbol: screen-space primitives painted with QPainter over one widget.
 #pragma once
 
-#include "IOrv2DSymbol.h"
-
 #include <QPointer>
 #include <QWidget>
+
+#include "IOrv2DSymbol.h"
 
 class QPainter;
 
@@ -25,8 +25,8 @@ public:
     int drawPoint(const QPointF& point, float width, const QColor& colour) override;
     int drawEllipse(const QPointF& centre, float rx, float ry, bool usePen, bool useBrush, const QColor& penColour,
                     float penWidth, int penStyle, const QColor& brushColour, int brushStyle) override;
-    int drawRect(const QRectF& rect, bool usePen, bool useBrush, const QColor& penColour, float penWidth,
-                 int penStyle, const QColor& brushColour, int brushStyle) override;
+    int drawRect(const QRectF& rect, bool usePen, bool useBrush, const QColor& penColour, float penWidth, int penStyle,
+                 const QColor& brushColour, int brushStyle) override;
     int drawPolygon(QPolygonF polygon, bool usePen, bool useBrush, const QColor& penColour, float penWidth,
                     int penStyle, const QColor& brushColour, int brushStyle) override;
     int drawPolyline(QPolygonF polygon, bool usePen, bool useBrush, const QColor& penColour, float penWidth,
@@ -47,8 +47,8 @@ private:
     bool canPaint() const;
     // Pen and brush of drawRect, drawPolygon and drawPolyline: without usePen no outline at all,
     // without useBrush the painter's default brush.
-    static void applyShapeStyle(QPainter& painter, bool usePen, bool useBrush, const QColor& penColour,
-                                float penWidth, int penStyle, const QColor& brushColour, int brushStyle);
+    static void applyShapeStyle(QPainter& painter, bool usePen, bool useBrush, const QColor& penColour, float penWidth,
+                                int penStyle, const QColor& brushColour, int brushStyle);
 
     QPointer<QWidget> m_widget;
 };

@@ -1,18 +1,16 @@
 // The backup picture without a window: its size, the screen-to-texture solve, painting records
 // (coverage, blending, overlap order, degenerate triangles, the band split) and gap filling.
-#include "TexturePainter.h"
-#include "ViewMath.h"
-
+#include <GL/glu.h>
 #include <gtest/gtest.h>
 
 #include <QRandomGenerator>
-
-#include <GL/glu.h>
-
 #include <array>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "TexturePainter.h"
+#include "ViewMath.h"
 
 using namespace orvUI;
 
@@ -215,13 +213,12 @@ TEST(BackupPainting, AlphaBlendsOverThePictureBeforeTheMesh)
     const TextureImageMap textures{{1, flatImage(4, 4, 0xff0000)}, {2, flatImage(4, 4, 0x00ff00)}};
     auto alphaOf = [alpha](int mesh) { return mesh == 2 ? alpha : ref_ptr<IZimImage>(); };
     const std::array<XPnt2f, 3> all{XPnt2f(0, 0), XPnt2f(1, 0), XPnt2f(0, 1)};
-    TriangleRecords records{
-        // Mesh 2, walked last: two coinciding triangles over the whole picture with u = x / 20
-        // and v = y / 20. Both blend over the picture as it was before mesh 2.
-        record(W, H, {XPnt2d(-0.5, -0.5), XPnt2d(79.5, -0.5), XPnt2d(-0.5, 79.5)}, all, 2),
-        record(W, H, {XPnt2d(-0.5, -0.5), XPnt2d(79.5, -0.5), XPnt2d(-0.5, 79.5)}, all, 2),
-        // Mesh 1, walked first: the left part in channel 2.
-        record(W, H, {XPnt2d(-40, -40), XPnt2d(60, -40), XPnt2d(-40, 120)}, all, 1)};
+    TriangleRecords records{// Mesh 2, walked last: two coinciding triangles over the whole picture with u = x / 20
+                            // and v = y / 20. Both blend over the picture as it was before mesh 2.
+                            record(W, H, {XPnt2d(-0.5, -0.5), XPnt2d(79.5, -0.5), XPnt2d(-0.5, 79.5)}, all, 2),
+                            record(W, H, {XPnt2d(-0.5, -0.5), XPnt2d(79.5, -0.5), XPnt2d(-0.5, 79.5)}, all, 2),
+                            // Mesh 1, walked first: the left part in channel 2.
+                            record(W, H, {XPnt2d(-40, -40), XPnt2d(60, -40), XPnt2d(-40, 120)}, all, 1)};
     TexturePainter painter(backup, textures, alphaOf);
     ASSERT_TRUE(painter.paintRecords(records, nullptr));
 
@@ -242,17 +239,16 @@ TEST(BackupPainting, LaterRecordsWinAndDegenerateCornersAreClipped)
 {
     const int W = 30, H = 20;
     ref_ptr<IZimImage> backup = backupImage(W, H);
-    const TextureImageMap textures{{0, flatImage(4, 4, 0x0000ff)}, {1, flatImage(4, 4, 0x00ff00)},
-                                   {5, ref_ptr<IZimImage>()}};
+    const TextureImageMap textures{
+        {0, flatImage(4, 4, 0x0000ff)}, {1, flatImage(4, 4, 0x00ff00)}, {5, ref_ptr<IZimImage>()}};
     const std::array<XPnt2f, 3> tex{XPnt2f(0, 0), XPnt2f(1, 0), XPnt2f(0, 1)};
-    TriangleRecords records{
-        // walked last: mesh 1 over mesh 0 where they overlap
-        record(W, H, {XPnt2d(2, 2), XPnt2d(20, 2), XPnt2d(2, 15)}, tex, 1),
-        record(W, H, {XPnt2d(2, 2), XPnt2d(28, 2), XPnt2d(2, 18)}, tex, 0),
-        // a null texture: skipped
-        record(W, H, {XPnt2d(0, 0), XPnt2d(29, 0), XPnt2d(0, 19)}, tex, 5),
-        // degenerate: two corners on one pixel; one corner beyond the picture's right edge
-        record(W, H, {XPnt2d(25.1, 17.2), XPnt2d(25.3, 17.4), XPnt2d(31.7, 3.2)}, tex, 0)};
+    TriangleRecords records{// walked last: mesh 1 over mesh 0 where they overlap
+                            record(W, H, {XPnt2d(2, 2), XPnt2d(20, 2), XPnt2d(2, 15)}, tex, 1),
+                            record(W, H, {XPnt2d(2, 2), XPnt2d(28, 2), XPnt2d(2, 18)}, tex, 0),
+                            // a null texture: skipped
+                            record(W, H, {XPnt2d(0, 0), XPnt2d(29, 0), XPnt2d(0, 19)}, tex, 5),
+                            // degenerate: two corners on one pixel; one corner beyond the picture's right edge
+                            record(W, H, {XPnt2d(25.1, 17.2), XPnt2d(25.3, 17.4), XPnt2d(31.7, 3.2)}, tex, 0)};
     TexturePainter painter(backup, textures, noAlpha());
     ASSERT_TRUE(painter.paintRecords(records, nullptr));
     EXPECT_EQ(pixel(backup, 5, 5), (std::array<unsigned char, 3>{0, 255, 0}));
@@ -363,7 +359,8 @@ TEST(BackupSelection, ProjectionAgreesWithGluProject)
         const double x = random.bounded(40.0) - 20, y = random.bounded(40.0) - 20, z = random.bounded(10.0);
         double mine[3], glu[3];
         ASSERT_TRUE(projectLikeGlu(view, x, y, z, mine));
-        ASSERT_EQ(gluProject(x, y, z, view.modelView, view.projection, view.viewport, &glu[0], &glu[1], &glu[2]), GL_TRUE);
+        ASSERT_EQ(gluProject(x, y, z, view.modelView, view.projection, view.viewport, &glu[0], &glu[1], &glu[2]),
+                  GL_TRUE);
         for (int k = 0; k < 3; ++k) EXPECT_EQ(mine[k], glu[k]) << n << " " << k;
     }
 }

@@ -1,21 +1,14 @@
 // The backup step in a real 3D viewer (Xvfb, Mesa) with a real project: the picture against a
 // normal render of the same view, hidden triangles, seam edges between two meshes, the progress
 // it reports, and the ways it fails without writing a picture.
-#include "COrv3DViewer.h"
-#include "CaptureLayer.h"
-#include "IOrvDrawLayer.h"
-#include "OrvUIElements64t.h"
-
-#include <gtest/gtest.h>
-
 #include <GL/gl.h>
+#include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -23,10 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "COrv3DViewer.h"
+#include "CaptureLayer.h"
+#include "IOrvDrawLayer.h"
+#include "OrvUIElements64t.h"
+
 using namespace orvUI;
 
 namespace {
-
 
 // Records every progress call as text; checks that pushes and pops pair up.
 class RecordingProgress : public IZimProgress {
@@ -138,8 +135,9 @@ protected:
     {
         auto n = [](double v) { return QByteArray::number(v); };
         addMesh(name,
-                "v " + n(x0) + " " + n(y0) + " " + n(z) + "\nv " + n(x1) + " " + n(y0) + " " + n(z) + "\nv " + n(x1) + " " +
-                    n(y1) + " " + n(z) + "\nv " + n(x0) + " " + n(y1) + " " + n(z) + "\nvt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\n",
+                "v " + n(x0) + " " + n(y0) + " " + n(z) + "\nv " + n(x1) + " " + n(y0) + " " + n(z) + "\nv " + n(x1) +
+                    " " + n(y1) + " " + n(z) + "\nv " + n(x0) + " " + n(y1) + " " + n(z) +
+                    "\nvt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\n",
                 "f 1/1 2/2 3/3\nf 1/1 3/3 4/4\n", 0, true, false);
     }
     void showViewer(const XPnt3d& eye = {10, 5, 60}, const XPnt3d& centre = {10, 5, 0})
@@ -208,7 +206,8 @@ TEST_F(BackupViewer, PictureMatchesTheRenderedViewOverThePaintedPixels)
                 const QColor r = capture->at(x, y);
                 ++inside;
                 painted += isPainted;
-                difference += std::abs(r.red() - b.red()) + std::abs(r.green() - b.green()) + std::abs(r.blue() - b.blue());
+                difference +=
+                    std::abs(r.red() - b.red()) + std::abs(r.green() - b.green()) + std::abs(r.blue() - b.blue());
             } else if (x < lo.x - 5 || x > hi.x + 5 || y < lo.y - 5 || y > hi.y + 5) {
                 // The backdrop is drawn but not backed up.
                 outsidePainted += isPainted;
@@ -231,8 +230,10 @@ TEST_F(BackupViewer, SeamsJoinAdjacentMeshes)
     // of the shared edge; every other boundary edge has one side.
     SeamEdgeMap expected;
     expected.insert({1, 2}, {1, 0});
-    for (QPair<unsigned, unsigned> e : {qMakePair(1u, 4u), qMakePair(2u, 5u), qMakePair(4u, 5u)}) expected.insert(e, {1, -1});
-    for (QPair<unsigned, unsigned> e : {qMakePair(0u, 1u), qMakePair(0u, 3u), qMakePair(2u, 3u)}) expected.insert(e, {0, -1});
+    for (QPair<unsigned, unsigned> e : {qMakePair(1u, 4u), qMakePair(2u, 5u), qMakePair(4u, 5u)})
+        expected.insert(e, {1, -1});
+    for (QPair<unsigned, unsigned> e : {qMakePair(0u, 1u), qMakePair(0u, 3u), qMakePair(2u, 3u)})
+        expected.insert(e, {0, -1});
     EXPECT_EQ(m_seams, expected);
     ASSERT_EQ(m_records.size(), 4);
     EXPECT_EQ(m_records[0]->meshIndex, 1);
@@ -350,8 +351,8 @@ TEST_F(BackupViewer, TrianglesWithCornersBehindAnotherMeshAreNotSelected)
 
     ref_ptr<ByteArrayArray> flags = zim::newByteArrayArray();
     ASSERT_TRUE(view.prepareDepth());
-    ASSERT_TRUE(m_viewer->selectVisibleTriangles(m_ball, true, meshes, region, flags, nullptr, m_records, m_textures,
-                                                 m_seams));
+    ASSERT_TRUE(
+        m_viewer->selectVisibleTriangles(m_ball, true, meshes, region, flags, nullptr, m_records, m_textures, m_seams));
     ASSERT_EQ(flags->count(), 2);
     EXPECT_EQ(flags->at(0)->at(0), 1);
     EXPECT_EQ(flags->at(0)->at(1), 1);
@@ -374,12 +375,24 @@ TEST_F(BackupViewer, ReportsProgressInFiveRangesAndClosesThem)
     view.makeProgress = [&log]() -> IZimProgress* { return new RecordingProgress(&log); };
     BackupInformation backup(view);
     ASSERT_TRUE(backup.generate(out("progress.png"), m_records, m_textures, m_seams)) << qPrintable(backup.error());
-    const std::vector<std::string> expected = {
-        "text we are generating backup informations...", "push 0.2", "step 0.5 x2", "pop",
-        "push 0.2", "step 1 x1", "pop",
-        "push 0.3", "step 0.25 x4", "pop",
-        "push 0.2", "step 1 x1", "pop",
-        "push 0.1", "step 1 x1", "step 0.01 x1", "pop", "deleted"};
+    const std::vector<std::string> expected = {"text we are generating backup informations...",
+                                               "push 0.2",
+                                               "step 0.5 x2",
+                                               "pop",
+                                               "push 0.2",
+                                               "step 1 x1",
+                                               "pop",
+                                               "push 0.3",
+                                               "step 0.25 x4",
+                                               "pop",
+                                               "push 0.2",
+                                               "step 1 x1",
+                                               "pop",
+                                               "push 0.1",
+                                               "step 1 x1",
+                                               "step 0.01 x1",
+                                               "pop",
+                                               "deleted"};
     EXPECT_EQ(log, expected);
 
     // A failure closes what it opened: nothing visible when the camera looks away.

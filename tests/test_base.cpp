@@ -255,8 +255,8 @@ TEST(ProgressRange, OpensWithTextAndFirstStepAndClosesItsSubRangeAtScopeEnd)
         log.cancel = true;
         EXPECT_TRUE(range.canceled());
     }
-    EXPECT_EQ(log.calls, (std::vector<std::string>{"text:Loading", "step:0.010000", "push:0.990000", "step:0.500000",
-                                                   "pop"}));
+    EXPECT_EQ(log.calls,
+              (std::vector<std::string>{"text:Loading", "step:0.010000", "push:0.990000", "step:0.500000", "pop"}));
     // Without a progress object nothing is reported and nothing is canceled.
     ZimProgressRange none(nullptr, QStringLiteral("Loading"));
     none.step(1.0);
@@ -267,9 +267,9 @@ TEST(Triangle2d, EdgesAndCornersAreInsideAndACollinearTriangleHoldsOnlyItsSegmen
 {
     const ZimTriangle2d tri(XPnt2f(0, 0), XPnt2f(4, 0), XPnt2f(0, 4));
     EXPECT_TRUE(tri.contains(1, 1));
-    EXPECT_TRUE(tri.contains(2, 0));   // on an edge
-    EXPECT_TRUE(tri.contains(2, 2));   // on the slanted edge
-    EXPECT_TRUE(tri.contains(4, 0));   // a corner
+    EXPECT_TRUE(tri.contains(2, 0));  // on an edge
+    EXPECT_TRUE(tri.contains(2, 2));  // on the slanted edge
+    EXPECT_TRUE(tri.contains(4, 0));  // a corner
     EXPECT_FALSE(tri.contains(2.5, 2));
     EXPECT_FALSE(tri.contains(-0.001, 1));
     // The winding does not matter.

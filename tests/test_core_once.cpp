@@ -3,14 +3,11 @@
 // functions (and so the very statics) the host calls.
 #include <CoreCommands.h>
 #include <CoreUi.h>
-
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <QFileInfo>
 #include <QString>
-
-#include <dlfcn.h>
-
 #include <string>
 
 namespace {
@@ -48,7 +45,9 @@ protected:
     {
         const ExportedSymbol symbol = exportedSymbolOf(hostAddress);
         ASSERT_FALSE(symbol.name.empty()) << what << " is not exported: the host holds a private copy";
-        EXPECT_TRUE(QFileInfo(QString::fromStdString(symbol.file)).fileName().startsWith(QStringLiteral("liborv_core_logic.so")))
+        EXPECT_TRUE(QFileInfo(QString::fromStdString(symbol.file))
+                        .fileName()
+                        .startsWith(QStringLiteral("liborv_core_logic.so")))
             << what << " lives in " << symbol.file;
         void* inPlugin = dlsym(m_plugin, symbol.name.c_str());
         ASSERT_NE(inPlugin, nullptr) << what << " is not reachable from the plug-in";

@@ -1,12 +1,4 @@
 // The viewer manager without a main frame, the key mapping, point dumps and the file dialogs.
-#include "COrvViewerMan.h"
-#include "OrvFrameLink.h"
-#include "OrvItemMenu.h"
-#include "OrvKeyMapping.h"
-#include "OrvUIElements64t.h"
-
-#include "TestSupport.h"
-
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -19,12 +11,18 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtEndian>
-
 #include <bitset>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "COrvViewerMan.h"
+#include "OrvFrameLink.h"
+#include "OrvItemMenu.h"
+#include "OrvKeyMapping.h"
+#include "OrvUIElements64t.h"
+#include "TestSupport.h"
 
 using namespace orvUI;
 
@@ -32,10 +30,9 @@ namespace {
 
 // ---- key mapping -----------------------------------------------------------------------------
 
-const Qt::KeyboardModifier kModifiers[] = {Qt::ShiftModifier, Qt::ControlModifier,
-                                           Qt::AltModifier, Qt::MetaModifier, Qt::KeypadModifier};
-const Qt::MouseButton kButtons[] = {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton,
-                                    Qt::BackButton};
+const Qt::KeyboardModifier kModifiers[] = {Qt::ShiftModifier, Qt::ControlModifier, Qt::AltModifier, Qt::MetaModifier,
+                                           Qt::KeypadModifier};
+const Qt::MouseButton kButtons[] = {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton, Qt::BackButton};
 
 constexpr std::uint32_t kButtonBits = 0x1 | 0x2 | 0x4;
 constexpr std::uint32_t kModifierBits = 0x10000000 | 0x20000000 | 0x40000000;
@@ -85,12 +82,11 @@ TEST(KeyMapping, EventFunctionsReadTheButtonsHeldAndIgnoreTheEventModifiers)
 {
     // No key is held under the test's display; the event's own modifier field is not read.
     ASSERT_EQ(QGuiApplication::keyboardModifiers(), Qt::NoModifier);
-    QMouseEvent press(QEvent::MouseButtonPress, QPointF(3, 4), Qt::LeftButton,
-                      Qt::LeftButton | Qt::RightButton, Qt::ShiftModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(3, 4), Qt::LeftButton, Qt::LeftButton | Qt::RightButton,
+                      Qt::ShiftModifier);
     EXPECT_EQ(getQtFlag(&press), ZimKeyRButton);
     // The release of the only held button carries no button.
-    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(3, 4), Qt::LeftButton, Qt::NoButton,
-                        Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(3, 4), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
     EXPECT_EQ(getQtFlag(&release), ZimKeyNone);
     EXPECT_EQ(getQtFlag(static_cast<QMouseEvent*>(nullptr)), ZimKeyNone);
 
@@ -104,10 +100,7 @@ TEST(KeyMapping, EventFunctionsReadTheButtonsHeldAndIgnoreTheEventModifiers)
 
 // ---- viewer manager --------------------------------------------------------------------------
 
-ref_ptr<COrvViewerMan> newManager()
-{
-    return ref_ptr<COrvViewerMan>(new COrvViewerMan());
-}
+ref_ptr<COrvViewerMan> newManager() { return ref_ptr<COrvViewerMan>(new COrvViewerMan()); }
 
 class LoggingStep : public IZimUndoStep {
 public:
@@ -116,8 +109,16 @@ public:
     {
         ++*m_alive;
     }
-    int undo() override { m_log->push_back("u" + m_name); return 0; }
-    int redo() override { m_log->push_back("r" + m_name); return 0; }
+    int undo() override
+    {
+        m_log->push_back("u" + m_name);
+        return 0;
+    }
+    int redo() override
+    {
+        m_log->push_back("r" + m_name);
+        return 0;
+    }
 
 protected:
     ~LoggingStep() override { --*m_alive; }
@@ -174,8 +175,7 @@ TEST(ViewerMan, UndoKeepsTheNewestTwentyAndRedoReplaysInOrder)
 class ReentrantStep : public IZimUndoStep {
 public:
     enum Action { Push, Clear, Reset };
-    ReentrantStep(COrvViewerMan* vm, Action action, bool onUndo, bool onRedo, std::vector<std::string>* log,
-                  int* alive)
+    ReentrantStep(COrvViewerMan* vm, Action action, bool onUndo, bool onRedo, std::vector<std::string>* log, int* alive)
         : m_vm(vm), m_action(action), m_onUndo(onUndo), m_onRedo(onRedo), m_log(log), m_alive(alive)
     {
         ++*m_alive;
@@ -200,9 +200,15 @@ private:
     void act(const std::string& name)
     {
         switch (m_action) {
-        case Push: m_vm->pushUndo(new LoggingStep(name, m_log, m_alive)); break;
-        case Clear: m_vm->clearUndo(); break;
-        case Reset: m_vm->resetViews(); break;
+            case Push:
+                m_vm->pushUndo(new LoggingStep(name, m_log, m_alive));
+                break;
+            case Clear:
+                m_vm->clearUndo();
+                break;
+            case Reset:
+                m_vm->resetViews();
+                break;
         }
     }
     COrvViewerMan* m_vm;
@@ -480,10 +486,7 @@ TEST(ViewerMan, MissingViewsAnswerQuietly)
 
 // ---- point dumps -----------------------------------------------------------------------------
 
-int openDescriptors()
-{
-    return int(QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
-}
+int openDescriptors() { return int(QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size()); }
 
 QByteArray record(std::uint64_t x, std::uint64_t y, std::uint64_t z)
 {
@@ -527,9 +530,8 @@ TEST(PointDump, RecordsByteForByteAndNoDescriptorLeft)
     const std::uint64_t half = 0x3FE0000000000000ull, zero = 0, negZero = 0x8000000000000000ull;
     const std::uint64_t three = 0x4008000000000000ull, four = 0x4010000000000000ull;
     const std::uint64_t big = 0x7E37E43C8800759Cull;  // 1e300
-    QByteArray expected = record(one, two | negZero, half) + record(zero, one, two) +
-                          record(negZero, big, three) + record(four, four, four) +
-                          record(one | negZero, one | negZero, one | negZero);
+    QByteArray expected = record(one, two | negZero, half) + record(zero, one, two) + record(negZero, big, three) +
+                          record(four, four, four) + record(one | negZero, one | negZero, one | negZero);
     EXPECT_EQ(orvtest::readFile(path), expected);
 
     // Appending keeps what is there; a folder that does not exist leaves nothing open.
@@ -571,14 +573,15 @@ TEST(FileDialogs, CaptionsFiltersAndResults)
     EXPECT_TRUE(fileDlgXXXFile(false, "*.orvproj", nullptr, QDir::tempPath()).isNull());
 
     bool seen = false;
-    whenDialogOpens([](QFileDialog* dialog) {
-        EXPECT_EQ(dialog->windowTitle(), "Select Images");
-        EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFiles);
-        EXPECT_EQ(dialog->nameFilters(),
-                  QStringList({"Supported Files Types(*.jpg *.bmp *.ptm *.ptml *.tbm)",
-                               "JPEG Files (*.jpg)", "Bitmaps (*.bmp)", "PTM (*.ptm *.ptml)",
-                               "TBM (*.tbm)"}));
-    }, false, &seen);
+    whenDialogOpens(
+        [](QFileDialog* dialog) {
+            EXPECT_EQ(dialog->windowTitle(), "Select Images");
+            EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFiles);
+            EXPECT_EQ(dialog->nameFilters(),
+                      QStringList({"Supported Files Types(*.jpg *.bmp *.ptm *.ptml *.tbm)", "JPEG Files (*.jpg)",
+                                   "Bitmaps (*.bmp)", "PTM (*.ptm *.ptml)", "TBM (*.tbm)"}));
+        },
+        false, &seen);
     EXPECT_TRUE(fileDlgImgs().isEmpty());
     EXPECT_TRUE(seen);
 
@@ -586,12 +589,14 @@ TEST(FileDialogs, CaptionsFiltersAndResults)
     const QString project = dir.filePath("work.orvproj");
     ASSERT_TRUE(orvtest::writeFile(project, "x"));
     seen = false;
-    whenDialogOpens([&](QFileDialog* dialog) {
-        EXPECT_EQ(dialog->windowTitle(), "Open WorkSpace");
-        EXPECT_EQ(QDir(dialog->directory()).canonicalPath(), QDir(dir.path()).canonicalPath());
-        EXPECT_EQ(dialog->nameFilters(), QStringList({"Projects (*.orvproj)"}));
-        dialog->selectFile(project);
-    }, true, &seen);
+    whenDialogOpens(
+        [&](QFileDialog* dialog) {
+            EXPECT_EQ(dialog->windowTitle(), "Open WorkSpace");
+            EXPECT_EQ(QDir(dialog->directory()).canonicalPath(), QDir(dir.path()).canonicalPath());
+            EXPECT_EQ(dialog->nameFilters(), QStringList({"Projects (*.orvproj)"}));
+            dialog->selectFile(project);
+        },
+        true, &seen);
     const QString chosen = fileDlgXXXFile(true, "Projects (*.orvproj)", nullptr, dir.path());
     EXPECT_TRUE(seen);
     EXPECT_EQ(QFileInfo(chosen).canonicalFilePath(), QFileInfo(project).canonicalFilePath());
@@ -645,15 +650,17 @@ QVector<ref_ptr<IOrvActionItem>> menuItems()
     _ActionItemInfo_ bare;
     bare.text = QStringLiteral("Bare");
     bare.name = QStringLiteral("bare___0");
-    return {newActionItem(open, 0), newActionItem(barOnly, 1), ref_ptr<IOrvActionItem>(), newActionItem(everywhere, 2),
-            newActionItem(more, 3), newActionItem(bare, 4)};
+    return {newActionItem(open, 0),       newActionItem(barOnly, 1), ref_ptr<IOrvActionItem>(),
+            newActionItem(everywhere, 2), newActionItem(more, 3),    newActionItem(bare, 4)};
 }
 
 QStringList menuShape(const QMenu& menu)
 {
     QStringList shape;
     for (const QAction* a : menu.actions())
-        shape << (a->isSeparator() ? QStringLiteral("-") : a->menu() ? a->text() + QStringLiteral(">") : a->objectName());
+        shape << (a->isSeparator() ? QStringLiteral("-")
+                  : a->menu()      ? a->text() + QStringLiteral(">")
+                                   : a->objectName());
     return shape;
 }
 

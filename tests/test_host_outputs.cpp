@@ -4,14 +4,13 @@
 // fails, a headless run whose first photograph is damaged or gone ends with the reason on
 // stderr, and a backup with an unreadable texture or transparency map says what it left out
 // and exits with status 3.
-#include <gtest/gtest.h>
-
 #include <CoreBackup.h>
 #include <OrvKernel64t.h>
 #include <ZimGeometry64t.h>
-
-#include "../platform/ZimGeometry64t/ImageWriteErrors.h"
-#include "TestSupport.h"
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -20,19 +19,16 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-
 #include <cerrno>
 #include <csignal>
 #include <ostream>
 
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "../platform/ZimGeometry64t/ImageWriteErrors.h"
+#include "TestSupport.h"
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace {
-
 
 struct ProcessRun {
     int exitCode = -1;
@@ -133,7 +129,7 @@ TEST(ImageWriter, AFailedWriteGivesTheSystemsReason)
     ref_ptr<IZimImage> image = noisyImage(256);
     ASSERT_TRUE(image);
     const QString path = tmp.filePath(QStringLiteral("big.bmp"));
-    rlimit before {};
+    rlimit before{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
     rlimit small = before;
     small.rlim_cur = 8192;
@@ -187,16 +183,16 @@ protected:
     {
         ASSERT_TRUE(QFileInfo(host()).isExecutable()) << "build orvhost first";
         ASSERT_TRUE(tmp.isValid());
-        const ProcessRun made = run(orvtest::binDir() + QStringLiteral("/orv-sample"),
-                                    {QStringLiteral("--out"), tmp.path(), QStringLiteral("--tiles"), QStringLiteral("2"),
-                                     QStringLiteral("--triangles"), QStringLiteral("400"), QStringLiteral("--photo-size"),
-                                     QStringLiteral("160x120"), QStringLiteral("--texture-size"), QStringLiteral("64"),
-                                     QStringLiteral("--quiet"), QStringLiteral("--no-project")});
+        const ProcessRun made =
+            run(orvtest::binDir() + QStringLiteral("/orv-sample"),
+                {QStringLiteral("--out"), tmp.path(), QStringLiteral("--tiles"), QStringLiteral("2"),
+                 QStringLiteral("--triangles"), QStringLiteral("400"), QStringLiteral("--photo-size"),
+                 QStringLiteral("160x120"), QStringLiteral("--texture-size"), QStringLiteral("64"),
+                 QStringLiteral("--quiet"), QStringLiteral("--no-project")});
         ASSERT_EQ(made.exitCode, 0) << made.err.toStdString();
         project = path(QStringLiteral("p.orvproj"));
-        const ProcessRun created =
-            run(host(), {QStringLiteral("--create"), project, QStringLiteral("--meshes"), mesh(0), mesh(1),
-                         QStringLiteral("--photos"), photo(0), photo(1)});
+        const ProcessRun created = run(host(), {QStringLiteral("--create"), project, QStringLiteral("--meshes"),
+                                                mesh(0), mesh(1), QStringLiteral("--photos"), photo(0), photo(1)});
         ASSERT_EQ(created.exitCode, 0) << created.err.toStdString();
     }
     QString path(const QString& rel) const { return QDir(tmp.path()).filePath(rel); }

@@ -1,11 +1,16 @@
 // Images: creation rules, the bottom-up B,G,R(,A) pixel layout, marks, editing, files, sampling
 // and resampling.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QTemporaryDir>
+#include <QtGlobal>
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -16,13 +21,6 @@
 
 #include "TestSupport.h"
 #include "ZimGeometry64t.h"
-
-#include <QFile>
-#include <QtGlobal>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 

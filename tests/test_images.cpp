@@ -1,21 +1,20 @@
 // The image tree: its stored form through a real project file, the damaged-data fallback, the
 // folder commands and the image lists.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QSet>
+#include <QtEndian>
+#include <cstring>
+#include <memory>
+
 #include "CImageThumbViewer.h"
 #include "COrvImageTree.h"
 #include "IOrvMainFrame.h"
 #include "ImageTreeBlob.h"
 #include "OrvUIElements64t.h"
 #include "test_images_support.h"
-
-#include <QFile>
-#include <QRandomGenerator>
-#include <QSet>
-#include <QtEndian>
-
-#include <cstring>
-#include <memory>
-
-#include <gtest/gtest.h>
 
 using namespace orvUI;
 using imgtest::catchWarnings;
@@ -144,8 +143,8 @@ TEST_F(ImageTree, EditedTreeSurvivesTheProjectFileByteForByte)
         addFolder(tree, b, QStringLiteral("E"));
         EXPECT_EQ(a, 2);
         EXPECT_EQ(d, 5);
-        onFolder(tree, b, &COrvImageTree::slotTopAction);      // Root: B, Default, A
-        onFolder(tree, d, &COrvImageTree::slotUpAction);       // A: long, C
+        onFolder(tree, b, &COrvImageTree::slotTopAction);  // Root: B, Default, A
+        onFolder(tree, d, &COrvImageTree::slotUpAction);   // A: long, C
         tree.folderItem(b)->setExpanded(false);
         ASSERT_TRUE(tree.moveImagesToFolder(ids({1, 3}), c));
         ASSERT_TRUE(tree.moveImagesToFolder(ids({4}), b));
@@ -311,8 +310,8 @@ TEST(ImageTreeBlobBounds, AnEntryNamingNoFolderGoesToDefault)
 TEST_F(ImageTree, ATreeTooDeepFallsBackAndUnknownFoldersMeanDefault)
 {
     const QVector<ImageTreeFolderRecord> chain = folderChain(2000);
-    storeBlobs(ImageTreeBlob::encodeHead(chain.size()), ImageTreeBlob::encodeFolders(chain), ImageTreeBlob::encodeHead(0),
-               QByteArray());
+    storeBlobs(ImageTreeBlob::encodeHead(chain.size()), ImageTreeBlob::encodeFolders(chain),
+               ImageTreeBlob::encodeHead(0), QByteArray());
     {
         COrvImageTree tree(nullptr);
         tree.loadTree();

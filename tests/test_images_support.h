@@ -2,18 +2,17 @@
 // sample, and a catcher for the warning boxes the views show.
 #pragma once
 
-#include "SampleGenerator.h"
-
 #include <OrvKernel64t.h>
+#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
-
 #include <functional>
-#include <gtest/gtest.h>
+
+#include "SampleGenerator.h"
 
 namespace imgtest {
 

@@ -1,11 +1,6 @@
 // The thumbnail viewer: grid arithmetic, tiles of a real project, their states, selection,
 // drops and the photos that cannot be read.
-#include "CImageThumbViewer.h"
-#include "COrvImageTree.h"
-#include "CThumbWidget.h"
-#include "OrvUIElements64t.h"
-#include "ThumbGrid.h"
-#include "test_images_support.h"
+#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -15,7 +10,12 @@
 #include <QTest>
 #include <QTimer>
 
-#include <gtest/gtest.h>
+#include "CImageThumbViewer.h"
+#include "COrvImageTree.h"
+#include "CThumbWidget.h"
+#include "OrvUIElements64t.h"
+#include "ThumbGrid.h"
+#include "test_images_support.h"
 
 using namespace orvUI;
 using imgtest::catchWarnings;

@@ -1,21 +1,19 @@
 // Placement arithmetic of the 2D view, the photo painting and the texture upload.
-#include "NormImageGeometry.h"
-#include "OrvTexture.h"
-#include "OrvUIElements64t.h"
-#include "PhotoRenderer.h"
-
+#include <GL/gl.h>
 #include <gtest/gtest.h>
 
 #include <QImage>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QPainter>
-
-#include <GL/gl.h>
-
 #include <cmath>
 #include <memory>
 #include <vector>
+
+#include "NormImageGeometry.h"
+#include "OrvTexture.h"
+#include "OrvUIElements64t.h"
+#include "PhotoRenderer.h"
 
 using namespace orvUI;
 
@@ -39,8 +37,10 @@ TEST(ImageGeometry, WidgetImageNormalisedRoundTripsAtSeveralPlacements)
         double iw, ih, ww, wh, scale;
         XPnt2d origin;
     } cases[] = {
-        {400, 200, 600, 600, 1.475, {5, 152.5}}, {4000, 3000, 1280, 1024, 0.3175, {5, 35.75}},
-        {4000, 3000, 1280, 1024, 4.0, {-3000.25, -2200.5}}, {31, 977, 300, 500, 0.37, {120, 7}},
+        {400, 200, 600, 600, 1.475, {5, 152.5}},
+        {4000, 3000, 1280, 1024, 0.3175, {5, 35.75}},
+        {4000, 3000, 1280, 1024, 4.0, {-3000.25, -2200.5}},
+        {31, 977, 300, 500, 0.37, {120, 7}},
         {1000, 1000, 800, 700, 12.5, {-9000, 400}},
     };
     for (const auto& c : cases) {
@@ -310,8 +310,9 @@ TEST_F(Texture, SizesFollowTheCapAndTheMultipleOfFourRule)
     const struct {
         int w, h, tw, th;
     } cases[] = {
-        {1001, 500, 1000, 499}, {4000, 3000, 2048, 1536}, {3000, 4000, 1536, 2048}, {640, 480, 640, 480},
-        {2048, 2048, 2048, 2048}, {2050, 1000, 2048, 999}, {3, 3, 4, 4}, {5000, 2, 2048, 1},
+        {1001, 500, 1000, 499}, {4000, 3000, 2048, 1536}, {3000, 4000, 1536, 2048},
+        {640, 480, 640, 480},   {2048, 2048, 2048, 2048}, {2050, 1000, 2048, 999},
+        {3, 3, 4, 4},           {5000, 2, 2048, 1},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(textureSizeFor(c.w, c.h), QSize(c.tw, c.th)) << c.w << "x" << c.h;

@@ -3,14 +3,13 @@
 // selected-mark lookup that decides their colour, against the plain search it replaces.
 #include <gtest/gtest.h>
 
-#include "CNormImageDrawer.h"
-#include "COrv2DSymbol.h"
-
 #include <QImage>
 #include <QPainter>
 #include <QRandomGenerator>
-
 #include <cmath>
+
+#include "CNormImageDrawer.h"
+#include "COrv2DSymbol.h"
 
 using namespace orvUI;
 

@@ -1,12 +1,5 @@
 // The image drawer and viewer on a real project: marks as painted, tool dispatch, coordinate
 // reports, bad photo files, layers, the plug-in context menu and panning.
-#include "CNormImageDrawer.h"
-#include "COrvImageViewer.h"
-#include "IOrvDrawLayer.h"
-#include "OrvUIElements64t.h"
-
-#include "TestSupport.h"
-
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -22,10 +15,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "CNormImageDrawer.h"
+#include "COrvImageViewer.h"
+#include "IOrvDrawLayer.h"
+#include "OrvUIElements64t.h"
+#include "TestSupport.h"
 
 using namespace orvUI;
 
@@ -126,7 +124,10 @@ class Item : public IOrvActionItem {
 public:
     Item(QString text, QString name, unsigned flags, quint64 userData = 0,
          QVector<ref_ptr<IOrvActionItem>> children = {})
-        : m_text(std::move(text)), m_name(std::move(name)), m_flags(flags), m_user(userData),
+        : m_text(std::move(text)),
+          m_name(std::move(name)),
+          m_flags(flags),
+          m_user(userData),
           m_children(std::move(children))
     {
     }
@@ -224,11 +225,16 @@ bool hasHue(QRgb p, Hue hue)
 {
     const int r = qRed(p), g = qGreen(p), b = qBlue(p);
     switch (hue) {
-    case Hue::Red: return r > 180 && g < 70 && b < 70;
-    case Hue::Green: return g > 180 && r < 70 && b < 70;
-    case Hue::Blue: return b > 180 && r < 70 && g < 70;
-    case Hue::Yellow: return r > 180 && g > 180 && b < 70;
-    case Hue::Cyan: return g > 180 && b > 180 && r < 70;
+        case Hue::Red:
+            return r > 180 && g < 70 && b < 70;
+        case Hue::Green:
+            return g > 180 && r < 70 && b < 70;
+        case Hue::Blue:
+            return b > 180 && r < 70 && g < 70;
+        case Hue::Yellow:
+            return r > 180 && g > 180 && b < 70;
+        case Hue::Cyan:
+            return g > 180 && b > 180 && r < 70;
     }
     return false;
 }
@@ -268,8 +274,10 @@ protected:
         vm = getVM();
         ASSERT_EQ(mm->createProject(path(QStringLiteral("p.orvproj"))), 0) << mm->lastError().toStdString();
         // Image 0: 400 x 400, image 1: 400 x 200, both a flat dark grey.
-        ASSERT_EQ(mm->addImage(photo(QStringLiteral("photos/p0.png"), 400, 400), mesh(QStringLiteral("m0")), QString()), 0);
-        ASSERT_EQ(mm->addImage(photo(QStringLiteral("photos/p1.png"), 400, 200), mesh(QStringLiteral("m1")), QString()), 1);
+        ASSERT_EQ(mm->addImage(photo(QStringLiteral("photos/p0.png"), 400, 400), mesh(QStringLiteral("m0")), QString()),
+                  0);
+        ASSERT_EQ(mm->addImage(photo(QStringLiteral("photos/p1.png"), 400, 200), mesh(QStringLiteral("m1")), QString()),
+                  1);
         viewer = std::make_unique<COrvImageViewer>();
         viewer->resize(600, 600);
     }
@@ -297,8 +305,9 @@ protected:
         EXPECT_TRUE(tex.save(path(QStringLiteral("meshes/%1.png").arg(base))));
         EXPECT_TRUE(orvtest::writeFile(path(QStringLiteral("meshes/%1.mtl").arg(base)),
                                        QStringLiteral("newmtl m\nKd 1 1 1\nmap_Kd %1.png\n").arg(base).toUtf8()));
-        const QString obj = QStringLiteral("mtllib %1.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nvt 0 0\nvt 1 0\nvt 1 1\n"
-                                           "usemtl m\nf 1/1 2/2 3/3\n")
+        const QString obj = QStringLiteral(
+                                "mtllib %1.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nvt 0 0\nvt 1 0\nvt 1 1\n"
+                                "usemtl m\nf 1/1 2/2 3/3\n")
                                 .arg(base);
         EXPECT_TRUE(orvtest::writeFile(path(QStringLiteral("meshes/%1.obj").arg(base)), obj.toUtf8()));
         return path(QStringLiteral("meshes/%1.obj").arg(base));
@@ -387,8 +396,8 @@ TEST_F(ImageViewer, LayersRegistryObjectsRectanglesAndTheToolAreDrawnOverThePhot
     EXPECT_EQ(kept->views, std::vector<int>({1}));
     EXPECT_TRUE(gone->views.empty());
     EXPECT_EQ(rect->refreshed, 1);
-    EXPECT_EQ(countHue(image, QRect(199, 360, 3, 80), Hue::Red), 80);  // the left edge
-    EXPECT_EQ(countHue(image, QRect(399, 360, 3, 80), Hue::Red), 80);  // the right edge
+    EXPECT_EQ(countHue(image, QRect(199, 360, 3, 80), Hue::Red), 80);   // the left edge
+    EXPECT_EQ(countHue(image, QRect(399, 360, 3, 80), Hue::Red), 80);   // the right edge
     EXPECT_EQ(countHue(image, QRect(250, 380, 100, 40), Hue::Red), 0);  // not filled
     EXPECT_NE(std::find(log.begin(), log.end(), "draw 1"), log.end());
 
@@ -435,24 +444,37 @@ TEST_F(ImageViewer, ToolGetsEveryEventAfterSetActiveViewWithYFromTheBottom)
         return log;
     };
     using L = Log;
-    EXPECT_EQ(step([&] { sendMouse(w, QEvent::MouseButtonPress, {100, 50}, Qt::LeftButton, Qt::LeftButton); }),
+    EXPECT_EQ(step([&] {
+                  sendMouse(w, QEvent::MouseButtonPress, {100, 50}, Qt::LeftButton, Qt::LeftButton);
+              }),
               L({"view 1", "press 1 1 100 550"}));
-    EXPECT_EQ(step([&] { sendMouse(w, QEvent::MouseMove, {110, 60}, Qt::NoButton, Qt::LeftButton); }),
+    EXPECT_EQ(step([&] {
+                  sendMouse(w, QEvent::MouseMove, {110, 60}, Qt::NoButton, Qt::LeftButton);
+              }),
               L({"view 1", "move 1 1 110 540"}));
-    EXPECT_EQ(step([&] { sendMouse(w, QEvent::MouseButtonRelease, {110, 60}, Qt::LeftButton, Qt::NoButton); }),
+    EXPECT_EQ(step([&] {
+                  sendMouse(w, QEvent::MouseButtonRelease, {110, 60}, Qt::LeftButton, Qt::NoButton);
+              }),
               L({"view 1", "release 1 0 110 540"}));
-    EXPECT_EQ(step([&] { sendMouse(w, QEvent::MouseMove, {120, 70}, Qt::NoButton, Qt::NoButton); }),
+    EXPECT_EQ(step([&] {
+                  sendMouse(w, QEvent::MouseMove, {120, 70}, Qt::NoButton, Qt::NoButton);
+              }),
               L({"view 1", "move 1 0 120 530"}));
-    EXPECT_EQ(step([&] { sendMouse(w, QEvent::MouseButtonDblClick, {120, 70}, Qt::LeftButton, Qt::LeftButton); }),
+    EXPECT_EQ(step([&] {
+                  sendMouse(w, QEvent::MouseButtonDblClick, {120, 70}, Qt::LeftButton, Qt::LeftButton);
+              }),
               L({"view 1", "double 1 0 120 530"}));
     EXPECT_EQ(viewer->cursorPosition(), QPoint(120, 530));
 
     // The right button: the press is the viewer's, a drag and the release the tool's.
-    EXPECT_EQ(step([&] { sendMouse(w, QEvent::MouseButtonPress, {5, 595}, Qt::RightButton, Qt::RightButton); }),
-              L());
-    EXPECT_EQ(step([&] { sendMouse(w, QEvent::MouseMove, {6, 595}, Qt::NoButton, Qt::RightButton); }),
+    EXPECT_EQ(step([&] { sendMouse(w, QEvent::MouseButtonPress, {5, 595}, Qt::RightButton, Qt::RightButton); }), L());
+    EXPECT_EQ(step([&] {
+                  sendMouse(w, QEvent::MouseMove, {6, 595}, Qt::NoButton, Qt::RightButton);
+              }),
               L({"view 1", "move 1 2 6 5"}));
-    EXPECT_EQ(step([&] { sendMouse(w, QEvent::MouseButtonRelease, {6, 595}, Qt::RightButton, Qt::NoButton); }),
+    EXPECT_EQ(step([&] {
+                  sendMouse(w, QEvent::MouseButtonRelease, {6, 595}, Qt::RightButton, Qt::NoButton);
+              }),
               L({"view 1", "right 1 0 6 5"}));
 
     // Middle button and wheel stay with the viewer.
@@ -705,8 +727,8 @@ TEST_F(ImageViewer, ContextMenuIsBuiltFromPluginItemsAndCallsThemBack)
     EXPECT_EQ(g_called, QStringList({QStringLiteral("first___0 off"), QStringLiteral("second___0 off")}));
 
     // A separator item not meant for menus adds nothing and still counts as handled.
-    EXPECT_TRUE(viewer->addMenuAction(menu, ref_ptr<IOrvActionItem>(
-                                                new Item(QString(), QStringLiteral("s"), ActionItemSeparator))));
+    EXPECT_TRUE(viewer->addMenuAction(
+        menu, ref_ptr<IOrvActionItem>(new Item(QString(), QStringLiteral("s"), ActionItemSeparator))));
     EXPECT_EQ(menu->actions().size(), 4);
     EXPECT_FALSE(viewer->fillMenu(nullptr, items));
     EXPECT_FALSE(viewer->fillMenu(menu, {}));
@@ -763,8 +785,8 @@ TEST_F(ImageViewer, RightClickOpensTheMenuAndARightDragDoesNot)
     }
 
     // A menu without a command never opens.
-    const QVector<ref_ptr<IOrvActionItem>> separatorOnly = {ref_ptr<IOrvActionItem>(
-        new Item(QString(), QStringLiteral("sep"), ActionItemSeparator | ActionItemInMenu))};
+    const QVector<ref_ptr<IOrvActionItem>> separatorOnly = {
+        ref_ptr<IOrvActionItem>(new Item(QString(), QStringLiteral("sep"), ActionItemSeparator | ActionItemInMenu))};
     ASSERT_EQ(viewer->buildContextMenu(ref_ptr<IOrvCommonItem>(new Group(QStringLiteral("Image"), separatorOnly))), 0);
     ASSERT_FALSE(viewer->contextMenu()->actions().isEmpty());
     press();

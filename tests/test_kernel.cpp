@@ -15,8 +15,8 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cmath>
-#include <iterator>
 #include <cstring>
+#include <iterator>
 #include <ostream>
 
 #include "OrvKernel64t.h"

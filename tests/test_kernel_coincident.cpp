@@ -112,8 +112,8 @@ protected:
         auto uv = zim::newPnt2fArray();
         auto tri = zim::newIntArray();
         auto texTri = zim::newIntArray();
-        for (const XPnt3f p : {XPnt3f(8, 8, 0), XPnt3f(56, 8, 0), XPnt3f(56, 56, 0), XPnt3f(8, 56, 0),
-                               XPnt3f(0, 0, 0), XPnt3f(6, 0, 0), XPnt3f(0, 6, 0)})
+        for (const XPnt3f p : {XPnt3f(8, 8, 0), XPnt3f(56, 8, 0), XPnt3f(56, 56, 0), XPnt3f(8, 56, 0), XPnt3f(0, 0, 0),
+                               XPnt3f(6, 0, 0), XPnt3f(0, 6, 0)})
             v->append(p);
         for (int i = 0; i < copies; ++i) {
             uv->append({(i + 0.5f) / copies, 0.5f});
@@ -136,7 +136,10 @@ protected:
         return mesh;
     }
     // Texel i's colour as a pixel (0xRRGGBB).
-    static unsigned copyColour(int i) { return (unsigned(255 - i * 40) & 0xFFu) << 8 | (unsigned(i * 40 + 20) & 0xFFu); }
+    static unsigned copyColour(int i)
+    {
+        return (unsigned(255 - i * 40) & 0xFFu) << 8 | (unsigned(i * 40 + 20) & 0xFFu);
+    }
 
     std::unique_ptr<QOpenGLContext> m_context;
     std::unique_ptr<QOffscreenSurface> m_surface;

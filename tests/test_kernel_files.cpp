@@ -1,14 +1,13 @@
 // Kernel and special files: photos that are FIFOs are refused without being opened, and a
 // photograph beyond what viewing needs is decoded reduced with the size of its file kept.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "OrvKernel64t.h"
 #include "TestSupport.h"
@@ -22,8 +21,9 @@ protected:
         ASSERT_TRUE(m_dir.isValid());
         m_mm = zim::getMM();
         ASSERT_TRUE(m_mm);
-        ASSERT_TRUE(orvtest::writeFile(path("quad.obj"), "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 1 1\n"
-                                                         "vt 0 1\nf 1/1 2/2 3/3\nf 1/1 3/3 4/4\n"));
+        ASSERT_TRUE(orvtest::writeFile(path("quad.obj"),
+                                       "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 1 1\n"
+                                       "vt 0 1\nf 1/1 2/2 3/3\nf 1/1 3/3 4/4\n"));
         ASSERT_EQ(m_mm->createProject(path("p.orvproj")), 0) << m_mm->lastError().toStdString();
     }
     void TearDown() override { m_mm->closeProject(); }

@@ -1,13 +1,5 @@
 // The main window's plain parts: action and common items, command names, the theme, plug-in
 // discovery and the dock widget.
-#include "COrvDockWidget.h"
-#include "OrvCommandName.h"
-#include "OrvPluginFiles.h"
-#include "OrvTheme.h"
-#include "OrvUIElements64t.h"
-
-#include "TestSupport.h"
-
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -20,12 +12,18 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QSplitter>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
-#include <QTemporaryDir>
-
 #include <memory>
 #include <vector>
+
+#include "COrvDockWidget.h"
+#include "OrvCommandName.h"
+#include "OrvPluginFiles.h"
+#include "OrvTheme.h"
+#include "OrvUIElements64t.h"
+#include "TestSupport.h"
 
 using namespace orvUI;
 
@@ -115,16 +113,12 @@ TEST(MainWindowCommandNames, SplitAtTheFirstSeparator)
         bool separator;
     };
     const Case cases[] = {
-        {"open___0", "open", 0, true},
-        {"Open___12", "Open", 12, true},
-        {"___3", "", 3, true},
+        {"open___0", "open", 0, true},       {"Open___12", "Open", 12, true}, {"___3", "", 3, true},
         {"stamp", "stamp", -1, false},        // no separator: no plug-in at all
         {"stamp__1", "stamp__1", -1, false},  // two underscores are no separator
         {"x____3", "x", -1, true},            // four: the index text is "_3"
         {"a___b___1", "a", -1, true},         // the first separator counts
-        {"open___", "open", -1, true},
-        {"open___x1", "open", -1, true},
-        {"open___1x", "open", -1, true},
+        {"open___", "open", -1, true},       {"open___x1", "open", -1, true}, {"open___1x", "open", -1, true},
         {"open___-1", "open", -1, true},
     };
     for (const Case& c : cases) {
@@ -149,19 +143,19 @@ TEST(MainWindowTheme, SixtyRulesInOrderWithNothingBetween)
     EXPECT_EQ(themeRuleCount(), 60);
     EXPECT_EQ(sheet.size(), 4765);
     // Typed again here from the look's description, oddities included.
-    EXPECT_TRUE(sheet.startsWith(QLatin1String(
-        "QWidget{ color:white; font-family:Microsoft Sans Serif; background-color:rgb(60,55,55); }"
-        "QMenuBar{ color:white; font-family:Microsoft Sans Serif; background-color:rgb(60,55,55); }"
-        "QMenuBar::item{ background-color:rgb(60,55,55); }")));
-    EXPECT_TRUE(sheet.contains(QLatin1String(
-        "QMenu{ color:white; font-family:Microsoft Sans Serif; font-family:Microsoft Sans Serif; "
-        "background-color:rgb(66,61,68); }QMenu::item:selected{")));
+    EXPECT_TRUE(sheet.startsWith(
+        QLatin1String("QWidget{ color:white; font-family:Microsoft Sans Serif; background-color:rgb(60,55,55); }"
+                      "QMenuBar{ color:white; font-family:Microsoft Sans Serif; background-color:rgb(60,55,55); }"
+                      "QMenuBar::item{ background-color:rgb(60,55,55); }")));
+    EXPECT_TRUE(sheet.contains(
+        QLatin1String("QMenu{ color:white; font-family:Microsoft Sans Serif; font-family:Microsoft Sans Serif; "
+                      "background-color:rgb(66,61,68); }QMenu::item:selected{")));
     EXPECT_TRUE(sheet.contains(QLatin1String(
         "QToolBar QToolButton::hover{ margin-top:1px; margin-bottom:1px; padding:1px;  border-radius:5px; "
         "background-color:rgb(102,94,90); }")));
-    EXPECT_TRUE(sheet.contains(QLatin1String(
-        "}QStatusBar{ padding:1px 1px px 1px; color:white; font-family:Microsoft Sans Serif; "
-        "background-color:rgb(60,55,55); }QDockWidget{")));
+    EXPECT_TRUE(sheet.contains(
+        QLatin1String("}QStatusBar{ padding:1px 1px px 1px; color:white; font-family:Microsoft Sans Serif; "
+                      "background-color:rgb(60,55,55); }QDockWidget{")));
     EXPECT_TRUE(sheet.contains(QLatin1String("QTabWidget{ background-color:rgb(60, 55, 55);}")));
     EXPECT_TRUE(sheet.endsWith(QLatin1String(
         "OrvPanel--ActionGroup QToolButton[class='header'] {text-align: left; color:white; font-size:13px; "
@@ -200,9 +194,9 @@ TEST(MainWindowTheme, WidgetsUnderTheSheetTakeItsColoursAndFont)
     auto* splitter = new QSplitter(Qt::Horizontal, central);
     splitter->addWidget(new QWidget);
     splitter->addWidget(new QWidget);
-    for (QWidget* w : {plain, static_cast<QWidget*>(label), static_cast<QWidget*>(edit),
-                       static_cast<QWidget*>(disabledEdit), static_cast<QWidget*>(bar),
-                       static_cast<QWidget*>(splitter)})
+    for (QWidget* w :
+         {plain, static_cast<QWidget*>(label), static_cast<QWidget*>(edit), static_cast<QWidget*>(disabledEdit),
+          static_cast<QWidget*>(bar), static_cast<QWidget*>(splitter)})
         layout->addWidget(w);
     auto* menu = new QMenu(&window);
     menu->addAction(QStringLiteral("item"));
@@ -232,8 +226,8 @@ TEST(MainWindowPluginFiles, CompleteSuffixInAnyCaseByNameIgnoringCase)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QStringList names{"b.orvplugin", "A.ORVPLUGIN", "c.OrvPlugin", "x.orvplugin.bak", "a.b.orvplugin",
-                            "orvplugin", "r.txt", "%1.txt"};
+    const QStringList names{"b.orvplugin",   "A.ORVPLUGIN", "c.OrvPlugin", "x.orvplugin.bak",
+                            "a.b.orvplugin", "orvplugin",   "r.txt",       "%1.txt"};
     for (const QString& name : names) ASSERT_TRUE(orvtest::writeFile(dir.filePath(name), QByteArray(12, 'x')));
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("d.orvplugin")));  // a folder is no plug-in
 

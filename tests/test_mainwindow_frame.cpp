@@ -1,17 +1,5 @@
 // The main frame: menus and toolbars from items, command routing into real plug-ins, plug-in
 // loading, views through the makers, docks, status panes and the event handlers.
-#include "COrvMainFrame.h"
-#include "COrvViewerMan.h"
-#include "IOrvDockWidget.h"
-#include "IOrvMeshPanelViewer.h"
-#include "MwTestPlugin.h"
-#include "OrvFrameLink.h"
-#include "OrvProgress.h"
-#include "OrvTheme.h"
-#include "OrvUIElements64t.h"
-
-#include "TestSupport.h"
-
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -29,16 +17,26 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPointer>
-#include <QSet>
 #include <QResizeEvent>
+#include <QSet>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
-
 #include <memory>
 #include <utility>
 #include <vector>
+
+#include "COrvMainFrame.h"
+#include "COrvViewerMan.h"
+#include "IOrvDockWidget.h"
+#include "IOrvMeshPanelViewer.h"
+#include "MwTestPlugin.h"
+#include "OrvFrameLink.h"
+#include "OrvProgress.h"
+#include "OrvTheme.h"
+#include "OrvUIElements64t.h"
+#include "TestSupport.h"
 
 using namespace orvUI;
 
@@ -184,10 +182,7 @@ QWidget* makePlainWidget(QWidget* parent)
     g_made.emplace_back(widget);
     return widget;
 }
-QWidget* makeMeshPanel(QWidget* parent)
-{
-    return new FakeMeshPanel(parent);
-}
+QWidget* makeMeshPanel(QWidget* parent) { return new FakeMeshPanel(parent); }
 
 class MainFrameTest : public ::testing::Test {
 protected:
@@ -242,8 +237,8 @@ TEST_F(MainFrameTest, LoadsThePluginFilesInNameOrderAndSkipsTheBrokenOnes)
     EXPECT_EQ(loadMessages.warnings.size(), 2);
     // One line per file of the folder, matching or not.
     const qint64 brokenSize = QFileInfo(pluginPath("broken.orvplugin")).size();
-    EXPECT_TRUE(loadMessages.debug.contains(QStringLiteral("%1 broken.orvplugin " ORV_MW_PLUGIN_DIR)
-                                                .arg(brokenSize, 10)));
+    EXPECT_TRUE(
+        loadMessages.debug.contains(QStringLiteral("%1 broken.orvplugin " ORV_MW_PLUGIN_DIR).arg(brokenSize, 10)));
     EXPECT_EQ(loadMessages.debug.filter(QStringLiteral(" " ORV_MW_PLUGIN_DIR)).size(),
               QDir(ORV_MW_PLUGIN_DIR).entryList(QDir::Files).size());
 
@@ -269,9 +264,9 @@ TEST_F(MainFrameTest, TriggeredActionsReachTheirPlugin)
     auto receiver = ref_ptr<RecordingReceiver>(new RecordingReceiver());
     ItemRecord stamp{"Stamp", "stamp___1", ActionItemInMenu, true, false};
     stamp.userData = 5;
-    frame->setCommonItems(receiver, {group(0, "Tools", {item(stamp),
-                                                         item({"Far", "stamp___3"}), item({"Bare", "stamp"}),
-                                                         item({"Junk", "stamp___x"}), item({"First", "first___0"})})});
+    frame->setCommonItems(receiver, {group(0, "Tools",
+                                           {item(stamp), item({"Far", "stamp___3"}), item({"Bare", "stamp"}),
+                                            item({"Junk", "stamp___x"}), item({"First", "first___0"})})});
     QMenu* menu = frame->positionMenus().value(0);
     ASSERT_NE(menu, nullptr);
     ASSERT_EQ(receiver->told.size(), 5u);
@@ -399,12 +394,12 @@ TEST_F(MainFrameTest, MenusAndToolbarsFollowTheFlags)
     ItemRecord save{"Save", "FileSave", ActionItemInMenu};
     save.icon = "icons-test/missing.png";
     ItemRecord grid{"Grid", "grid___1", ActionItemInToolBar, true, true};
-    frame->setCommonItems(receiver,
-                          {group(0, "File", {item(open), separator(ActionItemInMenu), item(save),
-                                             item({"Nowhere", "nowhere___0", 0}), subMenuItem("Recent", {"r1", "r2"}),
-                                             item(grid), separator(ActionItemInToolBar)}),
-                           // A second group at the same position continues menu and toolbar.
-                           group(0, "Again", {item({"Open again", "open___0"})})});
+    frame->setCommonItems(
+        receiver, {group(0, "File",
+                         {item(open), separator(ActionItemInMenu), item(save), item({"Nowhere", "nowhere___0", 0}),
+                          subMenuItem("Recent", {"r1", "r2"}), item(grid), separator(ActionItemInToolBar)}),
+                   // A second group at the same position continues menu and toolbar.
+                   group(0, "Again", {item({"Open again", "open___0"})})});
     QFile::remove(iconDir + "/open.png");
     QDir().rmdir(iconDir);
 
@@ -516,9 +511,10 @@ TEST_F(MainFrameTest, SubMenuGoesBeforeFileSaveAndIsReplaced)
 
 TEST_F(MainFrameTest, GroupCheckedTogglesTheNamedActionAgainstTheOthers)
 {
-    frame->setCommonItems({}, {group(0, "Mode", {item({"Move", "move___0", ActionItemInMenu, true}),
-                                                 item({"Paint", "paint___0", ActionItemInMenu, true}),
-                                                 item({"Erase", "erase___0", ActionItemInMenu, true})})});
+    frame->setCommonItems({}, {group(0, "Mode",
+                                     {item({"Move", "move___0", ActionItemInMenu, true}),
+                                      item({"Paint", "paint___0", ActionItemInMenu, true}),
+                                      item({"Erase", "erase___0", ActionItemInMenu, true})})});
     frame->addToActionGroup("modes", "move___0");
     frame->addToActionGroup("modes", "paint___0");
     frame->addToActionGroup("modes", "erase___0");
@@ -707,7 +703,7 @@ TEST_F(MainFrameTest, KeyHandlersServeTheDigitsAndEscape)
     EXPECT_TRUE(sendKey(frame.get(), Qt::Key_4));
     EXPECT_TRUE(sendKey(frame.get(), Qt::Key_4, Qt::ControlModifier));
     EXPECT_TRUE(sendKey(frame.get(), Qt::Key_Escape));
-    EXPECT_TRUE(sendKey(frame.get(), Qt::Key_5));  // served, no handler
+    EXPECT_TRUE(sendKey(frame.get(), Qt::Key_5));   // served, no handler
     EXPECT_FALSE(sendKey(frame.get(), Qt::Key_8));  // not served: passed on
     EXPECT_FALSE(sendKey(frame.get(), Qt::Key_S));
     EXPECT_EQ(g_keyCalls[0], 2);

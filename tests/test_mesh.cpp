@@ -1,6 +1,9 @@
 // Meshes: loading Wavefront OBJ files with their materials and textures, rejecting broken ones,
 // building meshes in memory, texture-corner lookups and the mesh list.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFileInfo>
@@ -13,10 +16,6 @@
 
 #include "TestSupport.h"
 #include "ZimGeometry64t.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
@@ -77,7 +76,11 @@ const QByteArray kTri = "v 0 0 0\nv 1 0 0\nv 0 1 0\n", kUv = "vt 0 0\nvt 1 0\nvt
 // Collects the warnings logged while it lives.
 class LogCapture {
 public:
-    LogCapture() { m_previous = qInstallMessageHandler(&LogCapture::handle); lines().clear(); }
+    LogCapture()
+    {
+        m_previous = qInstallMessageHandler(&LogCapture::handle);
+        lines().clear();
+    }
     ~LogCapture() { qInstallMessageHandler(m_previous); }
     QString text() const { return lines().join(QLatin1Char('\n')); }
     void clear() { lines().clear(); }
@@ -292,13 +295,12 @@ TEST(MeshLoadErrors, SpecialOversizedAndUndecodableFilesAreRefusedWithoutBeingRe
         QByteArray text;
         const char* named;
         const char* why;
-    } cases[] = {
-        {"pipe.obj", QByteArray(), "pipe.obj", "FIFO"},
-        {"lib_pipe.obj", "mtllib pipe.mtl\n" + face, "pipe.mtl", "FIFO"},
-        {"lib_folder.obj", "mtllib folder.mtl\n" + face, "folder.mtl", "folder"},
-        {"lib_big.obj", "mtllib big.mtl\n" + face, "big.mtl", "16 MiB"},
-        {"tex_pipe.obj", "mtllib tex.mtl\nusemtl T\n" + face, "pipe.png", "FIFO"},
-        {"alpha_pipe.obj", "mtllib alpha.mtl\nusemtl A\n" + face, "pipe.png", "FIFO"}};
+    } cases[] = {{"pipe.obj", QByteArray(), "pipe.obj", "FIFO"},
+                 {"lib_pipe.obj", "mtllib pipe.mtl\n" + face, "pipe.mtl", "FIFO"},
+                 {"lib_folder.obj", "mtllib folder.mtl\n" + face, "folder.mtl", "folder"},
+                 {"lib_big.obj", "mtllib big.mtl\n" + face, "big.mtl", "16 MiB"},
+                 {"tex_pipe.obj", "mtllib tex.mtl\nusemtl T\n" + face, "pipe.png", "FIFO"},
+                 {"alpha_pipe.obj", "mtllib alpha.mtl\nusemtl A\n" + face, "pipe.png", "FIFO"}};
     for (const auto& c : cases) {
         if (!c.text.isNull()) write(dir, c.file, c.text);
         QString error;
@@ -354,10 +356,9 @@ TEST(MeshLoad, ValidVariantsLoadAsTheCommonReadersDo)
         const char* file;
         QByteArray text;
         const char* named;
-    } untextured[] = {
-        {"nomat.obj", "mtllib lib.mtl\nusemtl Nowhere Land\n" + face, "Nowhere Land"},
-        {"nolib.obj", "mtllib missing_library.mtl\nusemtl stone\n" + face, "missing_library.mtl"},
-        {"nolibuse.obj", "usemtl stone\n" + face, "stone"}};
+    } untextured[] = {{"nomat.obj", "mtllib lib.mtl\nusemtl Nowhere Land\n" + face, "Nowhere Land"},
+                      {"nolib.obj", "mtllib missing_library.mtl\nusemtl stone\n" + face, "missing_library.mtl"},
+                      {"nolibuse.obj", "usemtl stone\n" + face, "stone"}};
     for (const auto& c : untextured) {
         mesh = load(c.file, c.text);
         ASSERT_TRUE(mesh);

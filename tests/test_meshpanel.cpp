@@ -1,11 +1,5 @@
 // The mesh panel against real kernel meshes, with the thumbnail viewer of a main frame.
-#include "CImageThumbViewer.h"
-#include "CMeshPanelViewer.h"
-#include "COrvImageTree.h"
-#include "CThumbWidget.h"
-#include "IOrvMainFrame.h"
-#include "OrvUIElements64t.h"
-#include "test_images_support.h"
+#include <gtest/gtest.h>
 
 #include <QFile>
 #include <QFileInfo>
@@ -16,7 +10,13 @@
 #include <QStatusBar>
 #include <QTest>
 
-#include <gtest/gtest.h>
+#include "CImageThumbViewer.h"
+#include "CMeshPanelViewer.h"
+#include "COrvImageTree.h"
+#include "CThumbWidget.h"
+#include "IOrvMainFrame.h"
+#include "OrvUIElements64t.h"
+#include "test_images_support.h"
 
 using namespace orvUI;
 
@@ -208,8 +208,8 @@ TEST_F(MeshPanel, AWakeUpThatFailsLeavesTheMeshAsleepAndSaysWhy)
         expectAsleep("row");
         ASSERT_EQ(capture.lines.filter(QStringLiteral("Mesh 3 could not be woken up")).size(), 1)
             << capture.lines.join('\n').toStdString();
-        EXPECT_TRUE(capture.lines.filter(QStringLiteral("could not be woken up")).first().contains(
-            QFileInfo(obj).fileName()));
+        EXPECT_TRUE(
+            capture.lines.filter(QStringLiteral("could not be woken up")).first().contains(QFileInfo(obj).fileName()));
 
         capture.lines.clear();
         boxes = imgtest::catchWarnings([&] { tile->OnSleepClick(); });

@@ -2,21 +2,10 @@
 // the menu data, the command line, and the project work of the commands (adding pairs under
 // progress, counts, sleep and wake, replacing a project file, reports), and the checks and
 // texts of the backup command.
-#include <gtest/gtest.h>
-
-#include <cmath>
-
-#include "CoreBackup.h"
-#include "CoreCommands.h"
-#include "CorePairing.h"
-#include "CoreProject.h"
-#include "CoreUi.h"
-#include "HostOptions.h"
-
 #include <OrvKernel64t.h>
 #include <OrvUIElements64t.h>
-
-#include "TestSupport.h"
+#include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -27,10 +16,16 @@
 #include <QMap>
 #include <QSet>
 #include <QTemporaryDir>
-
-#include <unistd.h>
-
+#include <cmath>
 #include <ostream>
+
+#include "CoreBackup.h"
+#include "CoreCommands.h"
+#include "CorePairing.h"
+#include "CoreProject.h"
+#include "CoreUi.h"
+#include "HostOptions.h"
+#include "TestSupport.h"
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
@@ -168,8 +163,9 @@ TEST_F(Pairing, AMeshsOwnTextureIsNeverItsPhotograph)
     // As the sample lays it out: meshes/tile_000.obj with its material and texture beside it,
     // the photograph of the same name in photos/.
     const QString mesh = touch(QStringLiteral("s/meshes/tile_000.obj"));
-    ASSERT_TRUE(orvtest::writeFile(mesh, "mtllib tile_000.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 0 1\n"
-                                         "usemtl tile\nf 1/1 2/2 3/3\n"));
+    ASSERT_TRUE(orvtest::writeFile(mesh,
+                                   "mtllib tile_000.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 0 1\n"
+                                   "usemtl tile\nf 1/1 2/2 3/3\n"));
     ASSERT_TRUE(orvtest::writeFile(QDir(tmp.path()).filePath(QStringLiteral("s/meshes/tile_000.mtl")),
                                    "newmtl tile\nKd 1 1 1\nmap_Kd tile_000.png\n"));
     const QString texture = touch(QStringLiteral("s/meshes/tile_000.png"));
@@ -217,7 +213,8 @@ TEST_F(Pairing, TexturesAreReadFromEveryMaterialStatement)
                                    "map_d alpha.png\n# map_Kd commented.png\nmap_Kd tex/diffuse map.png\n"));
     ASSERT_TRUE(orvtest::writeFile(QDir(tmp.path()).filePath(QStringLiteral("m/two.mtl")),
                                    "newmtl b\r\nbump -bm 0.3 sub\\normal.png\r\nKd 1 0 0\r\nnorm n.tga\r\n"));
-    ASSERT_TRUE(orvtest::writeFile(QDir(tmp.path()).filePath(QStringLiteral("m/late.mtl")), "map_Ka ../shared/LATE.JPG\n"));
+    ASSERT_TRUE(
+        orvtest::writeFile(QDir(tmp.path()).filePath(QStringLiteral("m/late.mtl")), "map_Ka ../shared/LATE.JPG\n"));
     const QString m = QFileInfo(mesh).absolutePath();
     EXPECT_EQ(meshTextureFiles(mesh),
               (QStringList{m + QStringLiteral("/tex/diffuse map.png"), m + QStringLiteral("/alpha.png"),
@@ -291,8 +288,7 @@ TEST(CoreMenus, EveryCommandCarriesThePluginIndexAndIsHandled)
         for (int k = 0; k < menus[i].actions.size(); ++k) {
             const _ActionItemInfo_& a = menus[i].actions[k];
             // Only the last record of each array ends it.
-            EXPECT_EQ(bool(a.flags & orvUI::ActionItemLast), k == menus[i].actions.size() - 1)
-                << a.name.toStdString();
+            EXPECT_EQ(bool(a.flags & orvUI::ActionItemLast), k == menus[i].actions.size() - 1) << a.name.toStdString();
             EXPECT_TRUE(a.flags & orvUI::ActionItemInMenu) << a.name.toStdString();
             EXPECT_EQ(a.subItems, nullptr);
             if (a.flags & orvUI::ActionItemSeparator) {
@@ -318,8 +314,8 @@ TEST(CoreMenus, FileMenuToolbarAndShortcuts)
 {
     const QVector<MenuGroup> menus = coreMenus(0);
     const QStringList file = menuCommands({menus[MenuFile]});
-    EXPECT_EQ(file, (QStringList{cmd::New, cmd::Open, cmd::OpenPhoto, cmd::AddPhotos, cmd::AddMeshes, cmd::Save, cmd::SaveAs,
-                                 cmd::Quit}));
+    EXPECT_EQ(file, (QStringList{cmd::New, cmd::Open, cmd::OpenPhoto, cmd::AddPhotos, cmd::AddMeshes, cmd::Save,
+                                 cmd::SaveAs, cmd::Quit}));
     // Plug-in sub-menus are inserted before the action named "FileSave".
     EXPECT_EQ(cmd::Save, QStringLiteral("FileSave"));
 
@@ -342,8 +338,8 @@ TEST(CoreMenus, FileMenuToolbarAndShortcuts)
                 EXPECT_FALSE(shortcuts.contains(a.shortcut)) << "shortcut used twice: " << a.shortcut.toStdString();
                 shortcuts.insert(a.shortcut);
             }
-            EXPECT_EQ(a.checkable, command == cmd::ShowStatusBar || command == cmd::ShowImageViewer ||
-                                       command == cmd::ShowOverlay);
+            EXPECT_EQ(a.checkable,
+                      command == cmd::ShowStatusBar || command == cmd::ShowImageViewer || command == cmd::ShowOverlay);
             // The status bar and image viewer start shown; the overlay starts off.
             if (a.checkable) {
                 EXPECT_EQ(a.checked, command != cmd::ShowOverlay);
@@ -516,12 +512,11 @@ orvHost::HostOptions parse(const QStringList& args, QString* error = nullptr)
 TEST(HostOptions, ListOptionsTakeEveryFollowingArgument)
 {
     QString error;
-    const orvHost::HostOptions o =
-        parse({QStringLiteral("--create"), QStringLiteral("p.orvproj"), QStringLiteral("--meshes"),
-               QStringLiteral("a.obj"), QStringLiteral("b.obj"), QStringLiteral("--photos=a.jpg"),
-               QStringLiteral("b.jpg"), QStringLiteral("--labels"), QStringLiteral("roof"), QStringLiteral("--labels"),
-               QStringLiteral("wall")},
-              &error);
+    const orvHost::HostOptions o = parse(
+        {QStringLiteral("--create"), QStringLiteral("p.orvproj"), QStringLiteral("--meshes"), QStringLiteral("a.obj"),
+         QStringLiteral("b.obj"), QStringLiteral("--photos=a.jpg"), QStringLiteral("b.jpg"), QStringLiteral("--labels"),
+         QStringLiteral("roof"), QStringLiteral("--labels"), QStringLiteral("wall")},
+        &error);
     ASSERT_TRUE(error.isEmpty()) << error.toStdString();
     EXPECT_EQ(o.mode, orvHost::HostMode::Create);
     EXPECT_EQ(o.project, QStringLiteral("p.orvproj"));
@@ -530,15 +525,15 @@ TEST(HostOptions, ListOptionsTakeEveryFollowingArgument)
     EXPECT_EQ(o.labels, (QStringList{QStringLiteral("roof"), QStringLiteral("wall")}));
 
     // After "--" nothing is an option any more.
-    const QStringList expanded = orvHost::expandListOptions(
-        {QStringLiteral("orvhost"), QStringLiteral("--meshes"), QStringLiteral("a"), QStringLiteral("--"),
-         QStringLiteral("b"), QStringLiteral("--photos")},
-        {QStringLiteral("meshes"), QStringLiteral("photos")});
+    const QStringList expanded =
+        orvHost::expandListOptions({QStringLiteral("orvhost"), QStringLiteral("--meshes"), QStringLiteral("a"),
+                                    QStringLiteral("--"), QStringLiteral("b"), QStringLiteral("--photos")},
+                                   {QStringLiteral("meshes"), QStringLiteral("photos")});
     EXPECT_EQ(expanded, (QStringList{QStringLiteral("orvhost"), QStringLiteral("--meshes"), QStringLiteral("a"),
                                      QStringLiteral("--"), QStringLiteral("b"), QStringLiteral("--photos")}));
 
-    const orvHost::HostOptions w = parse({QStringLiteral("x.orvproj"), QStringLiteral("--screenshot"),
-                                          QStringLiteral("out.png")});
+    const orvHost::HostOptions w =
+        parse({QStringLiteral("x.orvproj"), QStringLiteral("--screenshot"), QStringLiteral("out.png")});
     EXPECT_EQ(w.mode, orvHost::HostMode::Window);
     EXPECT_EQ(w.project, QStringLiteral("x.orvproj"));
     EXPECT_EQ(w.screenshot, QStringLiteral("out.png"));
@@ -570,8 +565,8 @@ TEST(HostOptions, BadCommandLinesSayWhy)
     for (const auto& k : cases) {
         QString error;
         parse(k.args, &error);
-        EXPECT_TRUE(error.contains(QString::fromLatin1(k.says))) << k.args.join(' ').toStdString() << " -> "
-                                                                  << error.toStdString();
+        EXPECT_TRUE(error.contains(QString::fromLatin1(k.says)))
+            << k.args.join(' ').toStdString() << " -> " << error.toStdString();
     }
 }
 
@@ -582,8 +577,8 @@ TEST(HostOptions, OnlyCreateHelpAndVersionRunWithoutAWindow)
     EXPECT_TRUE(orvHost::wantsNoWindow({prog, QStringLiteral("--create=p")}));
     EXPECT_TRUE(orvHost::wantsNoWindow({prog, QStringLiteral("-h")}));
     EXPECT_TRUE(orvHost::wantsNoWindow({prog, QStringLiteral("--version")}));
-    EXPECT_FALSE(orvHost::wantsNoWindow({prog, QStringLiteral("p.orvproj"), QStringLiteral("--screenshot"),
-                                         QStringLiteral("s.png")}));
+    EXPECT_FALSE(orvHost::wantsNoWindow(
+        {prog, QStringLiteral("p.orvproj"), QStringLiteral("--screenshot"), QStringLiteral("s.png")}));
     EXPECT_FALSE(orvHost::wantsNoWindow({prog, QStringLiteral("--"), QStringLiteral("--create")}));
 }
 
@@ -641,8 +636,8 @@ TEST(HostOptions, BackupTakesAProjectAFileAViewAndASize)
     for (const auto& k : cases) {
         QString error;
         parse(k.args, &error);
-        EXPECT_TRUE(error.contains(QString::fromLatin1(k.says))) << k.args.join(' ').toStdString() << " -> "
-                                                                  << error.toStdString();
+        EXPECT_TRUE(error.contains(QString::fromLatin1(k.says)))
+            << k.args.join(' ').toStdString() << " -> " << error.toStdString();
     }
     // A refused value leaves the caller's value alone.
     QSize size(7, 7);
@@ -703,8 +698,8 @@ protected:
         EXPECT_TRUE(img.save(dir + QLatin1Char('/') + name + QStringLiteral(".jpg")));
         EXPECT_TRUE(QFile::copy(orvtest::dataPath(QStringLiteral("quad_tex.png")),
                                 dir + QLatin1Char('/') + name + QStringLiteral("_tex.png")));
-        const QByteArray mtl =
-            textured ? "newmtl m\nKd 1 1 1\nmap_Kd " + name.toUtf8() + "_tex.png\n" : QByteArray("newmtl m\nKd 1 1 1\n");
+        const QByteArray mtl = textured ? "newmtl m\nKd 1 1 1\nmap_Kd " + name.toUtf8() + "_tex.png\n"
+                                        : QByteArray("newmtl m\nKd 1 1 1\n");
         EXPECT_TRUE(orvtest::writeFile(dir + QLatin1Char('/') + name + QStringLiteral(".mtl"), mtl));
         const QByteArray obj = "mtllib " + name.toUtf8() +
                                ".mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\n"
@@ -737,7 +732,8 @@ TEST_F(HostProject, AddPairsFollowsTheProgressConventionAndReportsRefusals)
     EXPECT_EQ(progress.log, QStringLiteral("T S0.01 P0.99 S0.25 S0.25 S0.25 S0.25 O "));
     EXPECT_EQ(progress.depth, 0);
 
-    const QString report = addReport(AddSource::Photos, PairingResult{{}, {QStringLiteral("/w/lone.jpg")}, {}, {}}, out);
+    const QString report =
+        addReport(AddSource::Photos, PairingResult{{}, {QStringLiteral("/w/lone.jpg")}, {}, {}}, out);
     EXPECT_TRUE(report.contains(QStringLiteral("lone.jpg")));
     EXPECT_TRUE(report.contains(QStringLiteral("c.jpg")));
     EXPECT_TRUE(report.contains(out.failed[0].reason));
@@ -888,11 +884,10 @@ TEST_F(HostProject, BackupTargetsThatCannotBeWrittenAreFoundFirst)
         {path(QStringLiteral("b.xyz")), BackupProblem::UnknownFormat},
         {path(QStringLiteral("b.png")), BackupProblem::None},
         {path(QStringLiteral("b.JPG")), BackupProblem::None},
-        {path(QStringLiteral("b")), BackupProblem::None},  // written as PNG
+        {path(QStringLiteral("b")), BackupProblem::None},        // written as PNG
         {path(QStringLiteral("old.png")), BackupProblem::None},  // replaced
     };
-    for (const auto& k : cases)
-        EXPECT_EQ(backupTargetProblem(k.path), k.problem) << k.path.toStdString();
+    for (const auto& k : cases) EXPECT_EQ(backupTargetProblem(k.path), k.problem) << k.path.toStdString();
     // Looking leaves no trace.
     EXPECT_EQ(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
     EXPECT_EQ(orvtest::readFile(path(QStringLiteral("old.png"))), QByteArray("an older picture"));
@@ -912,7 +907,8 @@ TEST_F(HostProject, BackupTargetsThatCannotBeWrittenAreFoundFirst)
     EXPECT_TRUE(text.contains(QStringLiteral("is not a folder"))) << text.toStdString();
     EXPECT_TRUE(backupProblemText(BackupProblem::FolderMissing, path(QStringLiteral("missing/b.png")))
                     .contains(QDir::toNativeSeparators(path(QStringLiteral("missing")))));
-    EXPECT_TRUE(backupProblemText(BackupProblem::UnknownFormat, QStringLiteral("b.xyz")).contains(QStringLiteral("xyz")));
+    EXPECT_TRUE(
+        backupProblemText(BackupProblem::UnknownFormat, QStringLiteral("b.xyz")).contains(QStringLiteral("xyz")));
 }
 
 TEST(HostTexts, BackupNamesAndCounts)

@@ -3,11 +3,8 @@
 // the real window (--screenshot) with a project, with a project that does not open and
 // without the core plug-in, and the backup picture (--backup) of mapped projects, with the
 // failures a script must be able to rely on (non-zero exit, a message, no file).
-#include <gtest/gtest.h>
-
 #include <OrvKernel64t.h>
-
-#include "TestSupport.h"
+#include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
@@ -17,10 +14,10 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
-
 #include <functional>
-
 #include <ostream>
+
+#include "TestSupport.h"
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
@@ -57,11 +54,12 @@ protected:
     static void SetUpTestSuite()
     {
         sampleDir = new QTemporaryDir();
-        const ProcessRun r = run(orvtest::binDir() + QStringLiteral("/orv-sample"),
-                          {QStringLiteral("--out"), sampleDir->path(), QStringLiteral("--tiles"), QStringLiteral("3"),
-                           QStringLiteral("--triangles"), QStringLiteral("600"), QStringLiteral("--photo-size"),
-                           QStringLiteral("320x240"), QStringLiteral("--texture-size"), QStringLiteral("64"),
-                           QStringLiteral("--quiet"), QStringLiteral("--no-project")});
+        const ProcessRun r =
+            run(orvtest::binDir() + QStringLiteral("/orv-sample"),
+                {QStringLiteral("--out"), sampleDir->path(), QStringLiteral("--tiles"), QStringLiteral("3"),
+                 QStringLiteral("--triangles"), QStringLiteral("600"), QStringLiteral("--photo-size"),
+                 QStringLiteral("320x240"), QStringLiteral("--texture-size"), QStringLiteral("64"),
+                 QStringLiteral("--quiet"), QStringLiteral("--no-project")});
         sampleOk = r.finished && r.exitCode == 0;
         for (int i = 0; i < 3; ++i) {
             meshes << QStringLiteral("%1/meshes/tile_%2.obj").arg(sampleDir->path()).arg(i, 3, 10, QLatin1Char('0'));
@@ -111,9 +109,9 @@ QStringList HostApp::meshes, HostApp::photos;
 TEST_F(HostApp, CreateFromTheSampleFilesAndReopen)
 {
     const QString project = path(QStringLiteral("made.orvproj"));
-    const ProcessRun r = run(host(), createArgs(project, meshes, photos) +
-                                  QStringList{QStringLiteral("--labels"), QStringLiteral("north"),
-                                              QStringLiteral("middle"), QStringLiteral("south")});
+    const ProcessRun r = run(
+        host(), createArgs(project, meshes, photos) + QStringList{QStringLiteral("--labels"), QStringLiteral("north"),
+                                                                  QStringLiteral("middle"), QStringLiteral("south")});
     ASSERT_TRUE(r.finished);
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.contains(QStringLiteral("3 images"))) << r.out.toStdString();
@@ -295,10 +293,7 @@ double differingShare(const QImage& a, const QImage& b)
 
 class HostBackup : public HostApp {
 protected:
-    void SetUp() override
-    {
-        HostApp::SetUp();
-    }
+    void SetUp() override { HostApp::SetUp(); }
 
     // A project of photo/mesh pairs with every photograph mapped (the meshes a backup paints),
     // written through the kernel; `change` runs on it before it is saved.
@@ -326,19 +321,26 @@ protected:
         QImage photo(64, 48, QImage::Format_RGB32);
         photo.fill(QColor(200, 90, 30));
         ASSERT_TRUE(photo.save(path(name + QStringLiteral(".jpg"))));
-        ASSERT_TRUE(QFile::copy(orvtest::dataPath(QStringLiteral("quad_tex.png")), path(name + QStringLiteral("_tex.png"))));
+        ASSERT_TRUE(
+            QFile::copy(orvtest::dataPath(QStringLiteral("quad_tex.png")), path(name + QStringLiteral("_tex.png"))));
         ASSERT_TRUE(orvtest::writeFile(path(name + QStringLiteral(".mtl")),
                                        "newmtl m\nKd 1 1 1\nmap_Kd " + name.toUtf8() + "_tex.png\n"));
         const int n = 6;
         QByteArray obj = "mtllib " + name.toUtf8() + ".mtl\n";
         for (int y = 0; y <= n; ++y)
             for (int x = 0; x <= n; ++x)
-                obj += QStringLiteral("v %1 %2 0\nvt %3 %4\n").arg(x).arg(y).arg(double(x) / n).arg(double(y) / n).toUtf8();
+                obj += QStringLiteral("v %1 %2 0\nvt %3 %4\n")
+                           .arg(x)
+                           .arg(y)
+                           .arg(double(x) / n)
+                           .arg(double(y) / n)
+                           .toUtf8();
         obj += "usemtl m\n";
         for (int y = 0; y < n; ++y)
             for (int x = 0; x < n; ++x) {
                 const int a = y * (n + 1) + x + 1, b = a + 1, c = a + n + 2, d = a + n + 1;
-                obj += QStringLiteral("f %1/%1 %2/%2 %3/%3\nf %1/%1 %3/%3 %4/%4\n").arg(a).arg(b).arg(c).arg(d).toUtf8();
+                obj +=
+                    QStringLiteral("f %1/%1 %2/%2 %3/%3\nf %1/%1 %3/%3 %4/%4\n").arg(a).arg(b).arg(c).arg(d).toUtf8();
             }
         ASSERT_TRUE(orvtest::writeFile(path(name + QStringLiteral(".obj")), obj));
     }
@@ -371,8 +373,9 @@ TEST_F(HostBackup, PictureOfTheSampleFromAboveAndFromBelow)
     ASSERT_TRUE(r.finished);
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     const QRegularExpressionMatch said =
-        QRegularExpression(QStringLiteral("^orvhost: backup 160x160 of (\\d+) triangles in (\\d+) meshes written to (.+)$"),
-                           QRegularExpression::MultilineOption)
+        QRegularExpression(
+            QStringLiteral("^orvhost: backup 160x160 of (\\d+) triangles in (\\d+) meshes written to (.+)$"),
+            QRegularExpression::MultilineOption)
             .match(r.out);
     ASSERT_TRUE(said.hasMatch()) << r.out.toStdString();
     EXPECT_GT(said.captured(1).toInt(), 0);
@@ -425,12 +428,12 @@ TEST_F(HostBackup, FailuresSayWhyAndLeaveNoFile)
     EXPECT_EQ(orvtest::readFile(path(QStringLiteral("afile"))), QByteArray("x"));
 
     // Every mapped mesh asleep: nothing to paint.
-    const QString asleep = mappedProject(QStringLiteral("asleep.orvproj"), meshes.mid(1, 1), photos.mid(1, 1),
-                                         [](IZimMM* mm) {
-                                             ref_ptr<IZimMesh> mesh;
-                                             ASSERT_EQ(mm->getMeshAt(mesh, 0), 0);
-                                             ASSERT_EQ(mm->sleepMesh(mesh, nullptr), 0);
-                                         });
+    const QString asleep =
+        mappedProject(QStringLiteral("asleep.orvproj"), meshes.mid(1, 1), photos.mid(1, 1), [](IZimMM* mm) {
+            ref_ptr<IZimMesh> mesh;
+            ASSERT_EQ(mm->getMeshAt(mesh, 0), 0);
+            ASSERT_EQ(mm->sleepMesh(mesh, nullptr), 0);
+        });
     {
         const ref_ptr<IZimMM> mm = zim::getMM();
         ASSERT_EQ(mm->openProject(asleep, nullptr), 0);

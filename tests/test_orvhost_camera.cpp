@@ -1,11 +1,9 @@
 // The 3D view's camera record the host stores with a project: the bytes of version 1, a round
 // trip, the records it refuses, and when storing again is needed.
+#include <CoreCamera.h>
 #include <gtest/gtest.h>
 
-#include <CoreCamera.h>
-
 #include <QtEndian>
-
 #include <cmath>
 #include <cstring>
 #include <limits>

@@ -3,13 +3,6 @@
 // routing, plug-in manager, plug-in, kernel, frame), files dropped on the window are opened or
 // added, closing asks about unsaved changes, and the Mesh menu's backup tells what it did or why
 // it could not.
-#include <gtest/gtest.h>
-
-#include "CoreCamera.h"
-#include "CoreCommands.h"
-#include "CoreUi.h"
-#include "HostWindow.h"
-
 #include <IOrv3DViewer.h>
 #include <IOrvDockWidget.h>
 #include <IOrvImageThumbViewer.h>
@@ -18,8 +11,7 @@
 #include <IOrvMainFrame.h>
 #include <OrvKernel64t.h>
 #include <OrvUIElements64t.h>
-
-#include "TestSupport.h"
+#include <gtest/gtest.h>
 
 #include <QAbstractButton>
 #include <QAction>
@@ -32,8 +24,8 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPointer>
@@ -44,9 +36,14 @@
 #include <QToolBar>
 #include <QUrl>
 #include <QWheelEvent>
-
 #include <functional>
 #include <ostream>
+
+#include "CoreCamera.h"
+#include "CoreCommands.h"
+#include "CoreUi.h"
+#include "HostWindow.h"
+#include "TestSupport.h"
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
@@ -142,12 +139,12 @@ protected:
     QString sampleProject()
     {
         const QString out = path(QStringLiteral("sample"));
-        const int rc = QProcess::execute(orvtest::binDir() + QStringLiteral("/orv-sample"),
-                                         {QStringLiteral("--out"), out, QStringLiteral("--tiles"), QStringLiteral("2"),
-                                          QStringLiteral("--triangles"), QStringLiteral("400"),
-                                          QStringLiteral("--photo-size"), QStringLiteral("160x120"),
-                                          QStringLiteral("--texture-size"), QStringLiteral("64"),
-                                          QStringLiteral("--quiet")});
+        const int rc =
+            QProcess::execute(orvtest::binDir() + QStringLiteral("/orv-sample"),
+                              {QStringLiteral("--out"), out, QStringLiteral("--tiles"), QStringLiteral("2"),
+                               QStringLiteral("--triangles"), QStringLiteral("400"), QStringLiteral("--photo-size"),
+                               QStringLiteral("160x120"), QStringLiteral("--texture-size"), QStringLiteral("64"),
+                               QStringLiteral("--quiet")});
         EXPECT_EQ(rc, 0);
         return out + QStringLiteral("/sample.orvproj");
     }
@@ -258,9 +255,9 @@ TEST_F(HostWindowTest, MenusAndToolbarCarryTheCoreCommands)
                 EXPECT_FALSE(a->icon().isNull()) << a->objectName().toStdString();
             }
     const int core = window->corePlugin();
-    EXPECT_EQ(onToolBars, (QStringList{actionName(cmd::New, core), actionName(cmd::Open, core),
-                                       actionName(cmd::AddPhotos, core), actionName(cmd::AddMeshes, core),
-                                       actionName(cmd::Save, core)}));
+    EXPECT_EQ(onToolBars,
+              (QStringList{actionName(cmd::New, core), actionName(cmd::Open, core), actionName(cmd::AddPhotos, core),
+                           actionName(cmd::AddMeshes, core), actionName(cmd::Save, core)}));
     EXPECT_TRUE(statusTexts().contains(QStringLiteral("No project"))) << statusTexts().join('|').toStdString();
     EXPECT_EQ(frame->windowTitle(), CoreText::productName());
 }
@@ -782,14 +779,17 @@ TEST_F(HostWindowTest, ARenamedFolderIsSavedAndComesBack)
     EXPECT_FALSE(mm->isModified());
 
     // Renamed again and closed: closing asks, and saving from the question keeps the name.
-    tree->findItems(QStringLiteral("Roofs"), Qt::MatchExactly | Qt::MatchRecursive).first()->setText(0, QStringLiteral("Walls"));
+    tree->findItems(QStringLiteral("Roofs"), Qt::MatchExactly | Qt::MatchRecursive)
+        .first()
+        ->setText(0, QStringLiteral("Walls"));
     DialogAnswerer answers;
     answers.button = QMessageBox::Save;
     frame->close();
     ASSERT_EQ(answers.boxTexts.size(), 1);
     EXPECT_FALSE(mm->isModified());
     ASSERT_TRUE(window->openProject(project));
-    EXPECT_EQ(thumbs->getImageTree()->findItems(QStringLiteral("Walls"), Qt::MatchExactly | Qt::MatchRecursive).size(), 1);
+    EXPECT_EQ(thumbs->getImageTree()->findItems(QStringLiteral("Walls"), Qt::MatchExactly | Qt::MatchRecursive).size(),
+              1);
 }
 
 TEST_F(HostWindowTest, GenerateBackupFromTheMeshMenu)

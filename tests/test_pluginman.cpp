@@ -1,9 +1,7 @@
 // Plug-in manager: refused files, command routing, idempotent loads, unloading and the lifetime
 // of plug-in code, against the test plug-ins of tests/plugins.
-#include "OrvPluginManager64t.h"
-#include "TestPluginShared.h"
-#include "TestSupport.h"
-
+#include <dlfcn.h>
+#include <elf.h>
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -11,12 +9,12 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <QTemporaryDir>
-
-#include <dlfcn.h>
-#include <elf.h>
-
 #include <cstddef>
 #include <cstring>
+
+#include "OrvPluginManager64t.h"
+#include "TestPluginShared.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -45,10 +43,7 @@ protected:
         man.reset();
         qunsetenv(ORV_TEST_PLUGIN_LOG_ENV);
     }
-    QStringList events() const
-    {
-        return QString::fromUtf8(orvtest::readFile(logPath)).split('\n', Qt::SkipEmptyParts);
-    }
+    QStringList events() const { return QString::fromUtf8(orvtest::readFile(logPath)).split('\n', Qt::SkipEmptyParts); }
     // A copy of a test plug-in under another path: a library of its own for the loader.
     QString copyOf(const QString& name, const QString& as)
     {
@@ -86,8 +81,15 @@ TEST_F(PluginManagerTest, RefusedFilesFailWithAMessageNamingTheFile)
     ASSERT_TRUE(orvtest::writeFile(cutNoSections, noSections));
     ASSERT_TRUE(QDir().mkpath(folder));
 
-    const QStringList refused = {tmp.filePath("missing.orvplugin"), text, cutSegments, cutTail, cutNoSections, folder,
-                                 pluginFile("nosymbols"), pluginFile("badversion"), pluginFile("initfail"),
+    const QStringList refused = {tmp.filePath("missing.orvplugin"),
+                                 text,
+                                 cutSegments,
+                                 cutTail,
+                                 cutNoSections,
+                                 folder,
+                                 pluginFile("nosymbols"),
+                                 pluginFile("badversion"),
+                                 pluginFile("initfail"),
                                  pluginFile("initthrow")};
     for (const QString& path : refused) {
         SCOPED_TRACE(path.toStdString());

@@ -1,6 +1,4 @@
 // Nested progress ranges and the progress dialog they drive.
-#include "OrvProgress.h"
-
 #include <gtest/gtest.h>
 
 #include <QLabel>
@@ -8,8 +6,9 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
-
 #include <memory>
+
+#include "OrvProgress.h"
 
 using namespace orvUI;
 
@@ -73,10 +72,7 @@ TEST(ProgressRanges, APopTooManyKeepsTheWholeRange)
     EXPECT_DOUBLE_EQ(r.done(), 0.2);
 }
 
-QProgressBar* barOf(CProgressImp& progress)
-{
-    return progress.dialog()->findChild<QProgressBar*>();
-}
+QProgressBar* barOf(CProgressImp& progress) { return progress.dialog()->findChild<QProgressBar*>(); }
 
 TEST(ProgressDialog, StepsTextAndCapping)
 {

@@ -79,9 +79,10 @@ protected:
         const QString file = path(QStringLiteral("p.orvproj"));
         EXPECT_EQ(mm->createProject(file), 0) << mm->lastError().toStdString();
         for (int i = 0; i < n; ++i)
-            EXPECT_EQ(mm->addImage(photo(QStringLiteral("photos/photo_%1.jpg").arg(i)),
-                                   mesh(QStringLiteral("meshes/mesh_%1.obj").arg(i)), QStringLiteral("label %1").arg(i)),
-                      i)
+            EXPECT_EQ(
+                mm->addImage(photo(QStringLiteral("photos/photo_%1.jpg").arg(i)),
+                             mesh(QStringLiteral("meshes/mesh_%1.obj").arg(i)), QStringLiteral("label %1").arg(i)),
+                i)
                 << mm->lastError().toStdString();
         ref_ptr<MarkArray> marks(new MarkArray());
         for (int k = 0; k < 3; ++k) {
@@ -106,8 +107,7 @@ protected:
     static void edit(const QString& file, const char* sql)
     {
         sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READWRITE, nullptr),
-                  SQLITE_OK);
+        ASSERT_EQ(sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
         char* message = nullptr;
         const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &message);
         EXPECT_EQ(rc, SQLITE_OK) << (message ? message : "") << " in " << sql;

@@ -107,7 +107,8 @@ double luminance(QRgb c) { return 0.299 * qRed(c) + 0.587 * qGreen(c) + 0.114 * 
 double bilinearLuminance(const QImage& image, double x, double y)
 {
     x = std::clamp(x, 0.0, image.width() - 1.0), y = std::clamp(y, 0.0, image.height() - 1.0);
-    const int x0 = int(x), y0 = int(y), x1 = std::min(x0 + 1, image.width() - 1), y1 = std::min(y0 + 1, image.height() - 1);
+    const int x0 = int(x), y0 = int(y), x1 = std::min(x0 + 1, image.width() - 1),
+              y1 = std::min(y0 + 1, image.height() - 1);
     const double fx = x - x0, fy = y - y0;
     const double top = luminance(image.pixel(x0, y0)) * (1 - fx) + luminance(image.pixel(x1, y0)) * fx;
     const double bottom = luminance(image.pixel(x0, y1)) * (1 - fx) + luminance(image.pixel(x1, y1)) * fx;
@@ -456,8 +457,7 @@ void expectRoofCornersWhereTheCameraPutsThem(const SampleOptions& o, const Sampl
                         for (int dj = -4; dj <= 4; ++dj)
                             for (int di = -4; di <= 4; ++di) {
                                 if (std::isnan(expected[std::size_t((14 + 2 * dj) * n + (14 + 2 * di))])) continue;
-                                const double e =
-                                    expected[std::size_t((14 + 2 * dj + sy) * n + (14 + 2 * di + sx))];
+                                const double e = expected[std::size_t((14 + 2 * dj + sy) * n + (14 + 2 * di + sx))];
                                 sum += std::isnan(e) ? 255.0 : std::abs(luminance(shot.pixel(ci + di, cj + dj)) - e);
                                 ++count;
                             }
@@ -558,7 +558,8 @@ TEST(SampleRender, PhotoEffectsChangeTheColoursButNotTheGeometry)
     auto ratio = [&](int x, int y) {
         double sa = 0, sb = 0;
         for (int dy = 0; dy < 16; ++dy)
-            for (int dx = 0; dx < 16; ++dx) sa += luminance(a.pixel(x + dx, y + dy)), sb += luminance(b.pixel(x + dx, y + dy));
+            for (int dx = 0; dx < 16; ++dx)
+                sa += luminance(a.pixel(x + dx, y + dy)), sb += luminance(b.pixel(x + dx, y + dy));
         return sb / sa;
     };
     EXPECT_LT(ratio(0, 0), ratio(312, 232) * 0.95) << "no vignetting";

@@ -1,15 +1,14 @@
 // The 2D symbol's pen, brush and font rules, checked on the pixels it paints into a widget.
-#include "COrv2DSymbol.h"
-#include "OrvUIElements64t.h"
-
 #include <gtest/gtest.h>
 
 #include <QImage>
 #include <QPainter>
 #include <QWidget>
-
 #include <functional>
 #include <memory>
+
+#include "COrv2DSymbol.h"
+#include "OrvUIElements64t.h"
 
 using namespace orvUI;
 
@@ -26,10 +25,7 @@ public:
         setPalette(palette);
         setAutoFillBackground(true);
     }
-    QImage render()
-    {
-        return grab().toImage().convertToFormat(QImage::Format_RGB32);
-    }
+    QImage render() { return grab().toImage().convertToFormat(QImage::Format_RGB32); }
 
 protected:
     void paintEvent(QPaintEvent*) override { m_draw(this); }
@@ -60,10 +56,7 @@ int countColour(const QImage& image, QColor colour)
     return n;
 }
 
-int countNotWhite(const QImage& image)
-{
-    return image.width() * image.height() - countColour(image, Qt::white);
-}
+int countNotWhite(const QImage& image) { return image.width() * image.height() - countColour(image, Qt::white); }
 
 // Rows of column x painted in the colour.
 int rowsIn(const QImage& image, int x, QColor colour)
@@ -82,19 +75,16 @@ int columnsIn(const QImage& image, int y, QColor colour)
 
 TEST(Symbol2D, PenWidthsAreTruncatedTowardZero)
 {
-    const QImage thin = drawWithSymbol([](IOrv2DSymbol& s) {
-        s.drawLine(QPointF(10, 40), QPointF(110, 40), 2.9f, Qt::red, Qt::SolidLine);
-    });
-    const QImage wide = drawWithSymbol([](IOrv2DSymbol& s) {
-        s.drawLine(QPointF(10, 40), QPointF(110, 40), 3.0f, Qt::red, Qt::SolidLine);
-    });
+    const QImage thin = drawWithSymbol(
+        [](IOrv2DSymbol& s) { s.drawLine(QPointF(10, 40), QPointF(110, 40), 2.9f, Qt::red, Qt::SolidLine); });
+    const QImage wide = drawWithSymbol(
+        [](IOrv2DSymbol& s) { s.drawLine(QPointF(10, 40), QPointF(110, 40), 3.0f, Qt::red, Qt::SolidLine); });
     EXPECT_EQ(rowsIn(thin, 60, Qt::red), 2);
     EXPECT_EQ(rowsIn(wide, 60, Qt::red), 3);
 
     // The marker's arms follow the same rule: a vertical arm two pixels wide.
-    const QImage marker = drawWithSymbol([](IOrv2DSymbol& s) {
-        s.drawMarker(QPointF(60, 40), Qt::blue, 30.0f, 2.9f, Qt::SolidLine);
-    });
+    const QImage marker =
+        drawWithSymbol([](IOrv2DSymbol& s) { s.drawMarker(QPointF(60, 40), Qt::blue, 30.0f, 2.9f, Qt::SolidLine); });
     EXPECT_EQ(columnsIn(marker, 20, Qt::blue), 2);
     EXPECT_EQ(rowsIn(marker, 40, Qt::blue), 2);
     // The arms reach the half size on each side of the point.
@@ -187,9 +177,8 @@ TEST(Symbol2D, PolygonsFillOddEven)
 
 TEST(Symbol2D, MarkerOfHalfSizeZeroIsOnePointSizedMark)
 {
-    const QImage image = drawWithSymbol([](IOrv2DSymbol& s) {
-        s.drawMarker(QPointF(60, 40), Qt::red, 0.0f, 1.0f, Qt::SolidLine);
-    });
+    const QImage image =
+        drawWithSymbol([](IOrv2DSymbol& s) { s.drawMarker(QPointF(60, 40), Qt::red, 0.0f, 1.0f, Qt::SolidLine); });
     const int n = countColour(image, Qt::red);
     EXPECT_GE(n, 1);
     EXPECT_LE(n, 4);

@@ -1,13 +1,12 @@
 // The UI library as a host meets it: loaded at run time, reached only through its exported
 // symbols and the virtual tables of the interfaces.
-#include "IOrvViewerMan.h"
-
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <QKeyEvent>
 #include <QTemporaryDir>
 
-#include <dlfcn.h>
+#include "IOrvViewerMan.h"
 
 using orvUI::IOrvViewerMan;
 
@@ -47,19 +46,17 @@ TEST(UiBoundary, ExportsTheEntryPointsAndHidesTheRest)
 {
     ASSERT_NE(library().handle, nullptr) << dlerror();
     for (const char* name : {
-             "_ZN5orvUI5getVMEv",                      // getVM()
-             "_ZN5orvUI11fileDlgImgsEv",               // fileDlgImgs()
-             "_ZN5orvUI9getCurLgeEv",                  // getCurLge()
-             "_ZN5orvUI10getKeyFlagEP9QKeyEvent",      // getKeyFlag(QKeyEvent*)
-             "_ZN5orvUI9getQtFlagEP11QMouseEvent",     // getQtFlag(QMouseEvent*)
-             "_ZN5orvUI9getQtFlagEP11QWheelEvent",     // getQtFlag(QWheelEvent*)
-             "_ZN3zim15getSelMarkCountEv",             // zim::getSelMarkCount()
-             "_ZTVN5orvUI13IOrvViewerManE",            // interface virtual tables
-             "_ZTVN5orvUI13IOrvMainFrameE",
-             "_ZTVN5orvUI12IOrv3DViewerE",
-             "_ZTVN5orvUI15IOrvImageViewerE",
+             "_ZN5orvUI5getVMEv",                   // getVM()
+             "_ZN5orvUI11fileDlgImgsEv",            // fileDlgImgs()
+             "_ZN5orvUI9getCurLgeEv",               // getCurLge()
+             "_ZN5orvUI10getKeyFlagEP9QKeyEvent",   // getKeyFlag(QKeyEvent*)
+             "_ZN5orvUI9getQtFlagEP11QMouseEvent",  // getQtFlag(QMouseEvent*)
+             "_ZN5orvUI9getQtFlagEP11QWheelEvent",  // getQtFlag(QWheelEvent*)
+             "_ZN3zim15getSelMarkCountEv",          // zim::getSelMarkCount()
+             "_ZTVN5orvUI13IOrvViewerManE",         // interface virtual tables
+             "_ZTVN5orvUI13IOrvMainFrameE", "_ZTVN5orvUI12IOrv3DViewerE", "_ZTVN5orvUI15IOrvImageViewerE",
              "_ZTVN5orvUI14IOrvDockWidgetE",
-             "_ZN5orvUI13IOrvViewerManC2ERKS0_",       // copy constructor
+             "_ZN5orvUI13IOrvViewerManC2ERKS0_",  // copy constructor
          }) {
         EXPECT_NE(library().symbol(name), nullptr) << name;
     }

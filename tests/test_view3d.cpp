@@ -2,20 +2,20 @@
 // screen-to-texture solve, the photo frame and its photo coordinates, the field-of-view move,
 // the box of all meshes, the standard-view counters, stored cameras, the home view, the mesh
 // under a pixel, and the input decisions both views share.
-#include "OrvViewState.h"
-#include "ViewInput.h"
-#include "ViewMath.h"
-#include "ZimMatrix.h"
-
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <string>
 #include <utility>
 #include <vector>
-#include <string>
+
+#include "OrvViewState.h"
+#include "ViewInput.h"
+#include "ViewMath.h"
+#include "ZimMatrix.h"
 
 using namespace orvUI;
 
@@ -235,8 +235,8 @@ TEST(View3DFrame, FrameCornersAndPhotoCoordinatesConvertBothWays)
 {
     const ref_ptr<IZimTrackBall> ball = camera(640, 480, {1, 2, 12}, {3, 1, 0}, {0, 0, 1});
     ImageFrame frame;
-    ASSERT_TRUE(computePhotoFrame(ball->getEyePoint(), ball->getCenterPoint(), ball->getUpVector(), 27.0f, 4000,
-                                  3000, frame));
+    ASSERT_TRUE(
+        computePhotoFrame(ball->getEyePoint(), ball->getCenterPoint(), ball->getUpVector(), 27.0f, 4000, 3000, frame));
     const auto screen = [&ball](const XPnt3d& p) {
         const XPnt3d s = ball->projectPoint(p);
         return XPnt2d(s.x, s.y);
@@ -380,7 +380,10 @@ TEST(View3DCamera, StoredCamerasAreCheckedBeforeUse)
         {"centre not finite", [](ViewCamera& c) { c.center.z = HUGE_VAL; }},
         {"eye on the centre", [](ViewCamera& c) { c.eye = c.center; }},
         {"up along the line of sight", [](ViewCamera& c) { c.up = (c.center - c.eye) * 3.0; }},
-        {"no up", [](ViewCamera& c) { c.up = {0, 0, 0}; }},
+        {"no up",
+         [](ViewCamera& c) {
+             c.up = {0, 0, 0};
+         }},
         {"zero angle", [](ViewCamera& c) { c.fov = 0.0; }},
         {"angle not finite", [nan](ViewCamera& c) { c.fov = nan; }},
         {"negative zoom", [](ViewCamera& c) { c.zoom = -1.0; }},
@@ -430,7 +433,7 @@ TEST(View3DPick, TheFrontMeshOnTheLineOfSightWins)
 {
     // A ground quad, a smaller one above it, and a quad off to the side.
     const std::vector<ref_ptr<IZimMesh>> meshes = {flatQuad(0, 0, 10, 10, 0), flatQuad(2, 2, 6, 6, 3),
-                                                  flatQuad(20, 0, 30, 10, 0)};
+                                                   flatQuad(20, 0, 30, 10, 0)};
     const auto down = [&](double x, double y, const QVector<ClipPlaneRecord>* planes = nullptr) {
         return firstMeshOnSegment({x, y, 50}, {x, y, -50}, meshes, planes);
     };

@@ -1,16 +1,8 @@
 // The 3D viewer on screen (Xvfb, Mesa) with a real project: the textured mesh read back at its
 // pixels, the photo overlay's blend, the draw order of layers, camera input, tool dispatch, the
 // centre pick, the plug-in menu and bad scenes.
-#include "COrv3DViewer.h"
-#include "CaptureLayer.h"
-#include "IOrvDrawLayer.h"
-#include "IOrvImageViewer.h"
-#include "IOrvMainFrame.h"
-#include "OrvUIElements64t.h"
-
-#include <gtest/gtest.h>
-
 #include <GL/gl.h>
+#include <gtest/gtest.h>
 
 #include <QAction>
 #include <QApplication>
@@ -22,12 +14,18 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWheelEvent>
-
 #include <cmath>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "COrv3DViewer.h"
+#include "CaptureLayer.h"
+#include "IOrvDrawLayer.h"
+#include "IOrvImageViewer.h"
+#include "IOrvMainFrame.h"
+#include "OrvUIElements64t.h"
 
 using namespace orvUI;
 
@@ -107,7 +105,6 @@ public:
 private:
     float m_r, m_g, m_b;
 };
-
 
 bool near(const QColor& c, int r, int g, int b, int tolerance = 12)
 {
@@ -404,7 +401,7 @@ TEST_F(Viewer3D, OtherInputReachesTheToolWithYFromTheBottom)
     mouse(QEvent::MouseButtonPress, {30, 40}, Qt::RightButton, Qt::RightButton);
     mouse(QEvent::MouseButtonRelease, {30, 40}, Qt::RightButton, Qt::NoButton);
     const std::string y20 = std::to_string(h - 20), y25 = std::to_string(h - 25), y40 = std::to_string(h - 40);
-    const Log expected = {"view 0", "press 0 0 10 " + y20,     "view 0", "move 0 1 12 " + y25,
+    const Log expected = {"view 0", "press 0 0 10 " + y20,   "view 0", "move 0 1 12 " + y25,
                           "view 0", "release 0 0 12 " + y25, "view 0", "right 0 0 30 " + y40};
     EXPECT_EQ(log, expected);
     EXPECT_EQ(m_viewer->getCursorPos(), QPoint(12, h - 25));
@@ -585,11 +582,12 @@ TEST_F(Viewer3D, ImageIndexAtGivesTheMeshDrawnAtThePixel)
     for (int y = 5; y < m_viewer->height(); y += 10)
         for (int x = 5; x < m_viewer->width(); x += 10) {
             const int index = m_viewer->imageIndexAt(x, y);
-            const bool isBackground = near(m_capture->at(x, y), background.red(), background.green(), background.blue(), 3);
+            const bool isBackground =
+                near(m_capture->at(x, y), background.red(), background.green(), background.blue(), 3);
             // Pixels on a mesh's edge may go either way.
             const XPnt3d w = m_ball->unproject(x + 0.5, y + 0.5, m_ball->projectToScreen({5, 5, 0}).z);
-            const bool onEdge = std::fabs(w.x) < 0.2 || std::fabs(w.x - 10) < 0.2 || std::fabs(w.y) < 0.2 ||
-                                std::fabs(w.y - 10) < 0.2;
+            const bool onEdge =
+                std::fabs(w.x) < 0.2 || std::fabs(w.x - 10) < 0.2 || std::fabs(w.y) < 0.2 || std::fabs(w.y - 10) < 0.2;
             if (onEdge) continue;
             if (isBackground) {
                 EXPECT_EQ(index, -1) << x << "," << y;

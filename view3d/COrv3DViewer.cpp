@@ -1,17 +1,5 @@
 #include "COrv3DViewer.h"
 
-#include "BackupInformation.h"
-#include "IOrvDrawLayer.h"
-#include "IOrvImageThumbViewer.h"
-#include "IOrvImageTree.h"
-#include "IOrvImageViewer.h"
-#include "OrvItemMenu.h"
-#include "OrvUIElements64t.h"
-#include "TexturePainter.h"
-#include "ViewInput.h"
-#include "SceneRenderer.h"
-#include "ViewMath.h"
-
 #include <GL/gl.h>
 #include <GL/glu.h>
 
@@ -26,9 +14,20 @@
 #include <QOpenGLContext>
 #include <QScopedValueRollback>
 #include <QWheelEvent>
-
 #include <algorithm>
 #include <cmath>
+
+#include "BackupInformation.h"
+#include "IOrvDrawLayer.h"
+#include "IOrvImageThumbViewer.h"
+#include "IOrvImageTree.h"
+#include "IOrvImageViewer.h"
+#include "OrvItemMenu.h"
+#include "OrvUIElements64t.h"
+#include "SceneRenderer.h"
+#include "TexturePainter.h"
+#include "ViewInput.h"
+#include "ViewMath.h"
 
 namespace orvUI {
 
@@ -67,10 +66,7 @@ ZimKey singleModifier(bool withAlt, bool withShift)
     return ZimKeyNone;
 }
 
-bool has(ZimKey flags, ZimKey bit)
-{
-    return (flags & bit) != ZimKeyNone;
-}
+bool has(ZimKey flags, ZimKey bit) { return (flags & bit) != ZimKeyNone; }
 
 }  // namespace
 
@@ -332,8 +328,7 @@ int COrv3DViewer::setViewOptics(float fov, float zoom, float opacity)
         const XPnt3d eye = trackBall->getEyePoint();
         const XPnt3d p = trackBall->screenPointToWorld(width() / 2, height() / 2);
         const double d = eye.dist(p);
-        const XPnt3d offset =
-            fovKeepSizeOffset(eye, trackBall->getCenterPoint(), d, baseFov / zoomFactor, fov / zoom);
+        const XPnt3d offset = fovKeepSizeOffset(eye, trackBall->getCenterPoint(), d, baseFov / zoomFactor, fov / zoom);
         if (offset != XPnt3d(0, 0, 0)) trackBall->translateBy(offset);
     }
     baseFov = fov;
@@ -438,15 +433,35 @@ int COrv3DViewer::setUserFlag1(bool on)
 
 bool COrv3DViewer::getUserFlag1() { return userFlag1; }
 bool COrv3DViewer::getUserFlag2() { return userFlag2; }
-int COrv3DViewer::setUserFlag2(bool on) { userFlag2 = on; return 0; }
+int COrv3DViewer::setUserFlag2(bool on)
+{
+    userFlag2 = on;
+    return 0;
+}
 bool COrv3DViewer::getUserFlag3() { return userFlag3; }
-int COrv3DViewer::setUserFlag3(bool on) { userFlag3 = on; return 0; }
+int COrv3DViewer::setUserFlag3(bool on)
+{
+    userFlag3 = on;
+    return 0;
+}
 bool COrv3DViewer::getUserFlag4() { return userFlag4; }
-int COrv3DViewer::setUserFlag4(bool on) { userFlag4 = on; return 0; }
+int COrv3DViewer::setUserFlag4(bool on)
+{
+    userFlag4 = on;
+    return 0;
+}
 int COrv3DViewer::getUserValue() { return userValue; }
-int COrv3DViewer::setUserValue(int value) { userValue = value; return 0; }
+int COrv3DViewer::setUserValue(int value)
+{
+    userValue = value;
+    return 0;
+}
 bool COrv3DViewer::getUserFlag5() { return userFlag5; }
-int COrv3DViewer::setUserFlag5(bool on) { userFlag5 = on; return 0; }
+int COrv3DViewer::setUserFlag5(bool on)
+{
+    userFlag5 = on;
+    return 0;
+}
 
 QPoint COrv3DViewer::getCursorPos() { return QPoint(cursorX, cursorY); }
 XPnt3d COrv3DViewer::getCursorPoint() { return cursorPoint; }
@@ -483,9 +498,17 @@ int COrv3DViewer::setPickCallback(OrvPickCallback callback)
 }
 
 bool COrv3DViewer::isShowMagnifier() { return showMagnifier; }
-int COrv3DViewer::setShowMagnifier(bool show) { showMagnifier = show; return 0; }
+int COrv3DViewer::setShowMagnifier(bool show)
+{
+    showMagnifier = show;
+    return 0;
+}
 int COrv3DViewer::getMarkMode() { return markMode; }
-int COrv3DViewer::setMarkMode(int mode) { markMode = mode; return 0; }
+int COrv3DViewer::setMarkMode(int mode)
+{
+    markMode = mode;
+    return 0;
+}
 double COrv3DViewer::getFrameScale() { return kFrameScale; }
 
 // ---- photo coordinates -------------------------------------------------------------------------
@@ -536,7 +559,11 @@ double COrv3DViewer::frameScreenRatio()
 }
 
 bool COrv3DViewer::isUseClipPlanes() { return useClipPlanes; }
-int COrv3DViewer::setUseClipPlanes(bool use) { useClipPlanes = use; return 0; }
+int COrv3DViewer::setUseClipPlanes(bool use)
+{
+    useClipPlanes = use;
+    return 0;
+}
 QVector<ClipPlaneRecord>* COrv3DViewer::clipPlanes() { return &clipPlaneList; }
 
 ViewCamera COrv3DViewer::getCamera()
@@ -734,8 +761,8 @@ void COrv3DViewer::mouseDoubleClickEvent(QMouseEvent* event)
 void COrv3DViewer::pickImageAt(const QPoint& p)
 {
     if (pickCallback) {
-        const long long packed =
-            (static_cast<long long>(static_cast<quint32>(p.y())) << 32) | static_cast<long long>(static_cast<quint32>(p.x()));
+        const long long packed = (static_cast<long long>(static_cast<quint32>(p.y())) << 32) |
+                                 static_cast<long long>(static_cast<quint32>(p.x()));
         int out0 = 0, out1 = 0, out2 = 0;
         const int id = pickCallback(packed, &out0, &out1, &out2);
         ref_ptr<IOrvViewerMan> vm = getVM();
@@ -782,42 +809,56 @@ void COrv3DViewer::keyPressEvent(QKeyEvent* event)
     };
     const auto moveCursor = [](int dx, int dy) { QCursor::setPos(QCursor::pos() + QPoint(dx, dy)); };
     switch (key) {
-    case Qt::Key_Left:
-    case Qt::Key_A: moveCursor(-1, 0); break;
-    case Qt::Key_Right:
-    case Qt::Key_D: moveCursor(1, 0); break;
-    case Qt::Key_Up:
-    case Qt::Key_W: moveCursor(0, -1); break;
-    case Qt::Key_Down:
-    case Qt::Key_X: moveCursor(0, 1); break;
-    case Qt::Key_S:
-        if (trackBall) trackBall->setCenterAt(p.x(), p.y());
-        if (ref_ptr<IOrvViewerMan> vm = getVM()) vm->setViewerCursor(OrvViewer3D, 1);
-        if (trackBall) trackBall->beginDrag(ZimDragOrbit, p.x(), p.y(), 0);
-        drawScene(false);
-        break;
-    case Qt::Key_Delete:
-    case Qt::Key_Space:
-    case Qt::Key_1:
-    case Qt::Key_3:
-    case Qt::Key_B:
-    case Qt::Key_C:
-    case Qt::Key_H:
-    case Qt::Key_N:
-    case Qt::Key_O:
-    case Qt::Key_P:
-    case Qt::Key_V: call(keyActions, key); break;
-    case Qt::Key_2: call(has(flags, ZimKeyCtrl) ? ctrlKeyActions : keyActions, key); break;
-    case Qt::Key_R:
-    case Qt::Key_Z:
-        if (has(flags, ZimKeyCtrl)) call(ctrlKeyActions, key);
-        break;
-    case Qt::Key_Shift: break;
-    default: event->ignore(); break;
+        case Qt::Key_Left:
+        case Qt::Key_A:
+            moveCursor(-1, 0);
+            break;
+        case Qt::Key_Right:
+        case Qt::Key_D:
+            moveCursor(1, 0);
+            break;
+        case Qt::Key_Up:
+        case Qt::Key_W:
+            moveCursor(0, -1);
+            break;
+        case Qt::Key_Down:
+        case Qt::Key_X:
+            moveCursor(0, 1);
+            break;
+        case Qt::Key_S:
+            if (trackBall) trackBall->setCenterAt(p.x(), p.y());
+            if (ref_ptr<IOrvViewerMan> vm = getVM()) vm->setViewerCursor(OrvViewer3D, 1);
+            if (trackBall) trackBall->beginDrag(ZimDragOrbit, p.x(), p.y(), 0);
+            drawScene(false);
+            break;
+        case Qt::Key_Delete:
+        case Qt::Key_Space:
+        case Qt::Key_1:
+        case Qt::Key_3:
+        case Qt::Key_B:
+        case Qt::Key_C:
+        case Qt::Key_H:
+        case Qt::Key_N:
+        case Qt::Key_O:
+        case Qt::Key_P:
+        case Qt::Key_V:
+            call(keyActions, key);
+            break;
+        case Qt::Key_2:
+            call(has(flags, ZimKeyCtrl) ? ctrlKeyActions : keyActions, key);
+            break;
+        case Qt::Key_R:
+        case Qt::Key_Z:
+            if (has(flags, ZimKeyCtrl)) call(ctrlKeyActions, key);
+            break;
+        case Qt::Key_Shift:
+            break;
+        default:
+            event->ignore();
+            break;
     }
     if (!pickPending()) {
-        if (!event->isAutoRepeat())
-            toTool([&](IZimTool* t) { t->onKeyPress(ZimView3D, key, event->count(), flags); });
+        if (!event->isAutoRepeat()) toTool([&](IZimTool* t) { t->onKeyPress(ZimView3D, key, event->count(), flags); });
     } else {
         updateCursor();
     }
@@ -838,10 +879,7 @@ void COrv3DViewer::keyReleaseEvent(QKeyEvent* event)
         toTool([&](IZimTool* t) { t->onKeyRelease(ZimView3D, event->key(), event->count(), flags); });
 }
 
-void COrv3DViewer::resizeEvent(QResizeEvent* /*event*/)
-{
-    resetDisplay();
-}
+void COrv3DViewer::resizeEvent(QResizeEvent* /*event*/) { resetDisplay(); }
 
 void COrv3DViewer::contextMenuEvent(QContextMenuEvent* event)
 {
@@ -869,13 +907,26 @@ void COrv3DViewer::carryOut(const ViewMouse3D::Action& a, const QPoint& p, ZimKe
     if (a.tool != Tool::None) {
         hadTool = toTool([&](IZimTool* t) {
             switch (a.tool) {
-            case Tool::Press: t->onMousePress(ZimView3D, flags, p.x(), p.y()); break;
-            case Tool::Move: t->onMouseMove(ZimView3D, flags, p.x(), p.y()); break;
-            case Tool::Release: t->onMouseRelease(ZimView3D, flags, p.x(), p.y()); break;
-            case Tool::RightClick: t->onRightClick(ZimView3D, flags, p.x(), p.y()); break;
-            case Tool::Wheel: t->onWheel(ZimView3D, flags, short(wheelDelta), p.x(), p.y()); break;
-            case Tool::DoubleClick: toolResult = t->onMouseDoubleClick(ZimView3D, flags, p.x(), p.y()); break;
-            case Tool::None: break;
+                case Tool::Press:
+                    t->onMousePress(ZimView3D, flags, p.x(), p.y());
+                    break;
+                case Tool::Move:
+                    t->onMouseMove(ZimView3D, flags, p.x(), p.y());
+                    break;
+                case Tool::Release:
+                    t->onMouseRelease(ZimView3D, flags, p.x(), p.y());
+                    break;
+                case Tool::RightClick:
+                    t->onRightClick(ZimView3D, flags, p.x(), p.y());
+                    break;
+                case Tool::Wheel:
+                    t->onWheel(ZimView3D, flags, short(wheelDelta), p.x(), p.y());
+                    break;
+                case Tool::DoubleClick:
+                    toolResult = t->onMouseDoubleClick(ZimView3D, flags, p.x(), p.y());
+                    break;
+                case Tool::None:
+                    break;
             }
         });
     }

@@ -3,6 +3,14 @@
 // interactive tool. The arithmetic lives in ViewMath.h.
 #pragma once
 
+#include <QMap>
+#include <QPoint>
+#include <QSet>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
 #include "BackupDepthPass.h"
 #include "BackupInformation.h"
 #include "CZimGLWidget.h"
@@ -12,15 +20,6 @@
 #include "SceneRenderer.h"
 #include "ViewInput.h"
 #include "ZimMatrix.h"
-
-#include <QMap>
-#include <QPoint>
-#include <QSet>
-
-#include <functional>
-#include <map>
-#include <memory>
-#include <vector>
 
 class QMenu;
 

@@ -2,7 +2,6 @@
 // of the view, the phases' timings and thread count, and the backup's arithmetic in the view's
 // size.
 #include "COrv3DViewer.h"
-
 #include "TexturePainter.h"
 #include "ViewMath.h"
 
@@ -32,8 +31,8 @@ bool COrv3DViewer::selectVisibleTriangles(ref_ptr<IZimTrackBall> ball, bool whol
                                           QVector<ref_ptr<TqTriangleIndex>>& triangles,
                                           QMap<int, ref_ptr<IZimImage>>& textures, SeamEdgeMap& seams)
 {
-    return orvUI::selectVisibleTriangles(ball, wholeTriangles, meshes, region, flags, progress, triangles, textures, seams,
-                                         width(), height());
+    return orvUI::selectVisibleTriangles(ball, wholeTriangles, meshes, region, flags, progress, triangles, textures,
+                                         seams, width(), height());
 }
 
 void COrv3DViewer::fillImageGaps(ref_ptr<IZimImage> image, int passes) { orvUI::fillImageGaps(image.get(), passes); }

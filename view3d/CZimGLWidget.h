@@ -2,9 +2,9 @@
 // the display draws into the widget's GL context and the trackball holds the camera.
 #pragma once
 
-#include "ZimDisplay64t.h"
-
 #include <QGLWidget>
+
+#include "ZimDisplay64t.h"
 
 namespace orvUI {
 

@@ -1,14 +1,14 @@
 #include "SceneRenderer.h"
 
-#include "IOrvDrawLayer.h"
-#include "IOrvViewerMan.h"
-#include "ViewMath.h"
-
 #include <GL/gl.h>
 #include <GL/glu.h>
 
 #include <algorithm>
 #include <cmath>
+
+#include "IOrvDrawLayer.h"
+#include "IOrvViewerMan.h"
+#include "ViewMath.h"
 
 namespace orvUI {
 

@@ -11,10 +11,10 @@
 // state they change they put back.
 #pragma once
 
+#include <vector>
+
 #include "IOrv3DViewer.h"
 #include "ZimDisplay64t.h"
-
-#include <vector>
 
 namespace orvUI {
 

@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QMenu>
-
 #include <cstdlib>
 
 namespace orvUI {
@@ -73,10 +72,7 @@ RightButtonGesture::Request RightButtonGesture::menuRequest(bool fromMouse)
 
 namespace {
 
-bool has(ZimKey flags, ZimKey bit)
-{
-    return (flags & bit) != ZimKeyNone;
-}
+bool has(ZimKey flags, ZimKey bit) { return (flags & bit) != ZimKeyNone; }
 
 }  // namespace
 
@@ -84,23 +80,23 @@ ViewMouse3D::Action ViewMouse3D::press(Qt::MouseButton button, const QPoint& pos
 {
     Action a;
     switch (button) {
-    case Qt::LeftButton:
-        if (!pickPending) {
-            a.tool = ToolCall::Press;
+        case Qt::LeftButton:
+            if (!pickPending) {
+                a.tool = ToolCall::Press;
+                return a;
+            }
+            a.pickCenter = true;
+            break;
+        case Qt::RightButton:
+            // Click or drag is decided by the moves that follow; the camera moves only in a drag.
+            m_right.press(pos);
+            a.beginDrag = flags == ZimKeyAlt ? ZimDragZoom : ZimDragOrbit;
+            break;
+        case Qt::MiddleButton:
+            a.beginDrag = ZimDragPan;
+            break;
+        default:
             return a;
-        }
-        a.pickCenter = true;
-        break;
-    case Qt::RightButton:
-        // Click or drag is decided by the moves that follow; the camera moves only in a drag.
-        m_right.press(pos);
-        a.beginDrag = flags == ZimKeyAlt ? ZimDragZoom : ZimDragOrbit;
-        break;
-    case Qt::MiddleButton:
-        a.beginDrag = ZimDragPan;
-        break;
-    default:
-        return a;
     }
     a.updateCursor = true;
     return a;
@@ -138,38 +134,38 @@ ViewMouse3D::Action ViewMouse3D::release(Qt::MouseButton button, const QPoint& p
 {
     Action a;
     switch (button) {
-    case Qt::LeftButton:
-        if (!pickPending) {
-            a.tool = ToolCall::Release;
-            a.redrawAfterTool = true;
-            return a;
+        case Qt::LeftButton:
+            if (!pickPending) {
+                a.tool = ToolCall::Release;
+                a.redrawAfterTool = true;
+                return a;
+            }
+            break;
+        case Qt::RightButton: {
+            // The press started the camera's drag; a click ends it where it began, without moving
+            // the camera, goes to the tool, and opens the menu asked for in the meantime.
+            const QPoint pressed = m_right.pressPos();
+            const RightButtonGesture::Release release = m_right.release(pos);
+            if (!dragging || release.click) {
+                a.endDrag = dragging;
+                a.endAt = pressed;
+                a.tool = ToolCall::RightClick;
+                a.openMenu = release.openMenu;
+            } else {
+                a.modified = true;
+                a.endDrag = true;
+                a.endAt = pos;
+                a.redraw = true;
+            }
+            break;
         }
-        break;
-    case Qt::RightButton: {
-        // The press started the camera's drag; a click ends it where it began, without moving
-        // the camera, goes to the tool, and opens the menu asked for in the meantime.
-        const QPoint pressed = m_right.pressPos();
-        const RightButtonGesture::Release release = m_right.release(pos);
-        if (!dragging || release.click) {
-            a.endDrag = dragging;
-            a.endAt = pressed;
-            a.tool = ToolCall::RightClick;
-            a.openMenu = release.openMenu;
-        } else {
+        case Qt::MiddleButton:
             a.modified = true;
             a.endDrag = true;
             a.endAt = pos;
-            a.redraw = true;
-        }
-        break;
-    }
-    case Qt::MiddleButton:
-        a.modified = true;
-        a.endDrag = true;
-        a.endAt = pos;
-        break;
-    default:
-        return a;
+            break;
+        default:
+            return a;
     }
     a.updateCursor = true;
     return a;

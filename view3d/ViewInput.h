@@ -3,10 +3,10 @@
 // whether a context menu has anything to offer, and the 3D view's mouse as a state machine.
 #pragma once
 
+#include <QPoint>
+
 #include "ZimBase64t.h"
 #include "ZimDisplay64t.h"
-
-#include <QPoint>
 
 class QMenu;
 
@@ -64,7 +64,6 @@ private:
     bool m_clickUnanswered = false;
 };
 
-
 // The 3D view's mouse as decisions: the widget hands every mouse event, with the state it needs
 // (whether a centre pick is pending, whether the camera is in a drag), to one call here and
 // carries out the returned Action. Positions are GL-oriented window pixels.
@@ -87,13 +86,13 @@ public:
         bool dragTo = false;                  // move the running camera drag to the event
         bool endDrag = false;                 // end the camera drag at endAt
         QPoint endAt;
-        bool zoom = false;                    // zoom the camera at the event by the wheel's delta
-        ToolCall tool = ToolCall::None;       // hand the event to the current tool
-        bool redraw = false;                  // draw the scene
-        bool redrawAfterTool = false;         // draw the scene when there was a tool to call
-        bool pickImage = false;               // when the tool did not handle it: pick the image
-        bool openMenu = false;                // pop the context menu up at the event
-        bool updateCursor = false;            // show the cursor of the current drag or pick
+        bool zoom = false;               // zoom the camera at the event by the wheel's delta
+        ToolCall tool = ToolCall::None;  // hand the event to the current tool
+        bool redraw = false;             // draw the scene
+        bool redrawAfterTool = false;    // draw the scene when there was a tool to call
+        bool pickImage = false;          // when the tool did not handle it: pick the image
+        bool openMenu = false;           // pop the context menu up at the event
+        bool updateCursor = false;       // show the cursor of the current drag or pick
     };
 
     // flags: the single modifier held (ZimKeyAlt, ZimKeyShift, ZimKeyCtrl or none).

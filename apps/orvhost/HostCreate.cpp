@@ -2,19 +2,18 @@
 
 #include <OrvKernel64t.h>
 #include <ZimGeometry64t.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QUuid>
-
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace orvHost {
 
@@ -104,8 +103,7 @@ CreateResult createProjectFromFiles(const CreateRequest& request)
     result.path = target.absoluteFilePath();
     if (target.exists())
         return fail(tr("%1 exists already; remove it or choose another name").arg(native(result.path)));
-    if (!target.absoluteDir().exists())
-        return fail(tr("the folder of %1 does not exist").arg(native(result.path)));
+    if (!target.absoluteDir().exists()) return fail(tr("the folder of %1 does not exist").arg(native(result.path)));
 
     // Every input is checked before anything is written.
     QStringList meshes, photos;
@@ -140,21 +138,19 @@ CreateResult createProjectFromFiles(const CreateRequest& request)
     for (int i = 0; i < meshes.size(); ++i) {
         const QString label = request.labels.isEmpty() ? QString() : request.labels[i];
         if (mm->addImage(photos[i], meshes[i], label) < 0)
-            return failRemoving(tr("cannot add photo %1 with mesh %2: %3")
-                                    .arg(native(photos[i]), native(meshes[i]), mm->lastError()));
+            return failRemoving(
+                tr("cannot add photo %1 with mesh %2: %3").arg(native(photos[i]), native(meshes[i]), mm->lastError()));
     }
-    if (mm->saveProject() != 0)
-        return failRemoving(tr("cannot save %1: %2").arg(native(result.path), mm->lastError()));
+    if (mm->saveProject() != 0) return failRemoving(tr("cannot save %1: %2").arg(native(result.path), mm->lastError()));
     result.images = mm->imageCount();
     mm->closeProject();
     // For tests: the process dies as a kill at the worst moment would leave it.
     if (qEnvironmentVariable("ORV_HOST_CREATE_FAULT") == QLatin1String("kill")) std::raise(SIGKILL);
     if (!moveIntoPlace(working, result.path)) {
-        const QString why = errno == EEXIST ? tr("%1 exists already; remove it or choose another name")
-                                                    .arg(native(result.path))
-                                              : tr("cannot write %1: %2")
-                                                    .arg(native(result.path),
-                                                         QString::fromLocal8Bit(std::strerror(errno)));
+        const QString why =
+            errno == EEXIST
+                ? tr("%1 exists already; remove it or choose another name").arg(native(result.path))
+                : tr("cannot write %1: %2").arg(native(result.path), QString::fromLocal8Bit(std::strerror(errno)));
         return failRemoving(why);
     }
     // The reduced levels made on the way belong to the project under its name now.

@@ -8,15 +8,15 @@
 namespace orvHost {
 
 struct CreateRequest {
-    QString project;      // the file to write; must not exist yet, its folder must
-    QStringList meshes;   // OBJ files; mesh i goes with photo i
+    QString project;     // the file to write; must not exist yet, its folder must
+    QStringList meshes;  // OBJ files; mesh i goes with photo i
     QStringList photos;
-    QStringList labels;   // empty, or one per mesh
+    QStringList labels;  // empty, or one per mesh
 };
 
 struct CreateResult {
     bool ok = false;
-    QString path;   // absolute project file
+    QString path;  // absolute project file
     int images = 0;
     QString error;  // names the file that failed and why
 };

@@ -116,11 +116,10 @@ bool parseHostOptions(const QStringList& args, HostOptions* out, QString* error)
     const QCommandLineOption versionOpt = parser.addVersionOption();
     const QCommandLineOption screenshotOpt(QStringLiteral("screenshot"),
                                            tr("Show the window, save a picture of it to FILE and exit."), tr("FILE"));
-    const QCommandLineOption createOpt(QStringLiteral("create"),
-                                       tr("Write a new project file from --meshes and --photos and exit."),
-                                       tr("PROJECT"));
-    const QCommandLineOption meshesOpt(QStringLiteral("meshes"), tr("OBJ meshes of --create (mesh i goes with photo i)."),
-                                       tr("OBJ..."));
+    const QCommandLineOption createOpt(
+        QStringLiteral("create"), tr("Write a new project file from --meshes and --photos and exit."), tr("PROJECT"));
+    const QCommandLineOption meshesOpt(QStringLiteral("meshes"),
+                                       tr("OBJ meshes of --create (mesh i goes with photo i)."), tr("OBJ..."));
     const QCommandLineOption photosOpt(QStringLiteral("photos"), tr("Photographs of --create, one per mesh."),
                                        tr("PHOTO..."));
     const QCommandLineOption labelsOpt(QStringLiteral("labels"), tr("Labels of the meshes of --create, one per mesh."),
@@ -140,8 +139,7 @@ bool parseHostOptions(const QStringList& args, HostOptions* out, QString* error)
                                          .arg(DefaultBackupHeight),
                                      tr("WxH"));
     parser.addOptions({screenshotOpt, backupOpt, viewOpt, sizeOpt, createOpt, meshesOpt, photosOpt, labelsOpt});
-    parser.addPositionalArgument(QStringLiteral("project"), tr("Project file to open (.orvproj)."),
-                                 tr("[PROJECT]"));
+    parser.addPositionalArgument(QStringLiteral("project"), tr("Project file to open (.orvproj)."), tr("[PROJECT]"));
 
     if (!parser.parse(expandListOptions(args, listOptionNames()))) return fail(parser.errorText());
 
@@ -203,8 +201,7 @@ bool parseHostOptions(const QStringList& args, HostOptions* out, QString* error)
     o.mode = HostMode::Backup;
     if (parser.isSet(screenshotOpt)) return fail(tr("--backup cannot be combined with --screenshot"));
     for (const QCommandLineOption* once : {&backupOpt, &viewOpt, &sizeOpt})
-        if (parser.values(*once).size() > 1)
-            return fail(tr("--%1 is given more than once").arg(once->names().first()));
+        if (parser.values(*once).size() > 1) return fail(tr("--%1 is given more than once").arg(once->names().first()));
     o.backup = parser.value(backupOpt);
     if (o.backup.isEmpty()) return fail(tr("--backup needs a file name"));
     if (o.project.isEmpty()) return fail(tr("--backup needs a project file to open"));

@@ -31,7 +31,7 @@ struct HostOptions {
     int view = -1;       // --view N: standard view 0..5 (0 top, 1 bottom, 2 front, 3 back, 4 left, 5 right);
                          // -1 keeps the direction the project opens with
     QSize viewSize{DefaultBackupWidth, DefaultBackupHeight};  // --size WxH: the 3D viewer's size
-    QStringList meshes;  // --create: mesh i goes with photo i
+    QStringList meshes;                                       // --create: mesh i goes with photo i
     QStringList photos;
     QStringList labels;  // optional, one per mesh
     QString helpText;    // filled for HostMode::Help

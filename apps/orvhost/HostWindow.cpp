@@ -3,11 +3,10 @@
 #include <CoreBackup.h>
 #include <CoreCommands.h>
 #include <CoreUi.h>
-
+#include <IOrv3DViewer.h>
 #include <IOrvDockWidget.h>
 #include <IOrvImageThumbViewer.h>
 #include <IOrvMainFrame.h>
-#include <IOrv3DViewer.h>
 #include <IOrvMeshPanelViewer.h>
 #include <OrvUIElements64t.h>
 
@@ -23,7 +22,6 @@
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
-
 #include <cstdio>
 #include <exception>
 
@@ -92,8 +90,8 @@ int pickImageAt(long long packedPos, int* /*out0*/, int* /*out1*/, int* /*out2*/
 {
     try {
         const int x = int(static_cast<qint32>(static_cast<quint32>(packedPos & 0xffffffffLL)));
-        const int y = int(static_cast<qint32>(static_cast<quint32>((static_cast<unsigned long long>(packedPos) >> 32) &
-                                                                  0xffffffffULL)));
+        const int y = int(static_cast<qint32>(
+            static_cast<quint32>((static_cast<unsigned long long>(packedPos) >> 32) & 0xffffffffULL)));
         ref_ptr<orvUI::IOrvViewerMan> vm = orvUI::getVM();
         orvUI::IOrv3DViewer* viewer = vm ? vm->get3DViewer() : nullptr;
         return viewer ? viewer->imageIndexAt(x, y) : -1;
@@ -160,7 +158,8 @@ bool HostWindow::create(QString* error)
     } else {
         m_problems << tr("The core plug-in %1 is not loaded from %2: the project commands of the menus are "
                          "unavailable. Projects can still be opened by dropping them on the window.")
-                          .arg(orvCore::CorePluginFileName, QDir::toNativeSeparators(appDir + QStringLiteral("/plugins")));
+                          .arg(orvCore::CorePluginFileName,
+                               QDir::toNativeSeparators(appDir + QStringLiteral("/plugins")));
     }
 
     // Views, as far as the library has them; a missing one leaves its place empty.
@@ -398,7 +397,8 @@ void HostWindow::shutDown()
     if (!m_frame) return;
     IOrvMainFrame* frame = m_frame;
     m_frame = nullptr;
-    if (orvUI::IOrvImageViewer* viewer = frame->getImageViewer(IdImageViewer)) viewer->removeCoordListener(&m_cursorPane);
+    if (orvUI::IOrvImageViewer* viewer = frame->getImageViewer(IdImageViewer))
+        viewer->removeCoordListener(&m_cursorPane);
     m_cursorPane.frame = nullptr;
     ref_ptr<orvUI::IOrvViewerMan> vm = orvUI::getVM();
     // Objects the plug-ins made (tools, undo steps, registered objects) go before their code.

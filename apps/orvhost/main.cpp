@@ -2,10 +2,6 @@
 // photographs in the UI library's main window; with --backup, saves the backup picture of a
 // project's textures as the 3D view shows them and exits; with --create, writes a project file
 // without any window. See HostOptions.h for the command line.
-#include "HostCreate.h"
-#include "HostOptions.h"
-#include "HostWindow.h"
-
 #include <CoreBackup.h>
 
 #include <QApplication>
@@ -13,8 +9,11 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QTimer>
-
 #include <cstdio>
+
+#include "HostCreate.h"
+#include "HostOptions.h"
+#include "HostWindow.h"
 #if defined(__SANITIZE_ADDRESS__)
 #include <dlfcn.h>
 #include <link.h>
@@ -139,17 +138,17 @@ int main(int argc, char** argv)
         return 2;
     }
     switch (options.mode) {
-    case orvHost::HostMode::Help:
-        printLine(stdout, options.helpText.trimmed());
-        return 0;
-    case orvHost::HostMode::Version:
-        printLine(stdout, QStringLiteral("orvhost %1").arg(QCoreApplication::applicationVersion()));
-        return 0;
-    case orvHost::HostMode::Create:
-        return runCreate(options);
-    case orvHost::HostMode::Window:
-    case orvHost::HostMode::Backup:
-        break;
+        case orvHost::HostMode::Help:
+            printLine(stdout, options.helpText.trimmed());
+            return 0;
+        case orvHost::HostMode::Version:
+            printLine(stdout, QStringLiteral("orvhost %1").arg(QCoreApplication::applicationVersion()));
+            return 0;
+        case orvHost::HostMode::Create:
+            return runCreate(options);
+        case orvHost::HostMode::Window:
+        case orvHost::HostMode::Backup:
+            break;
     }
     auto* widgets = qobject_cast<QApplication*>(app.get());
     if (!widgets) {

@@ -6,19 +6,18 @@
 // Positions are GL-oriented: x from the left edge, y up from the bottom edge.
 #pragma once
 
+#include <QMap>
+#include <QPoint>
+#include <QString>
+#include <QVector>
+#include <array>
+
 #include "IOrvActionItem.h"
 #include "OrvKernel64t.h"
 #include "OrvUIGlobal.h"
 #include "ZimBase64t.h"
 #include "ZimDisplay64t.h"
 #include "ZimGeometry64t.h"
-
-#include <QMap>
-#include <QPoint>
-#include <QString>
-#include <QVector>
-
-#include <array>
 
 namespace orvUI {
 

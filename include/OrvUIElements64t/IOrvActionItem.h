@@ -4,23 +4,22 @@
 // menus build their QActions from. Items are immutable once made.
 #pragma once
 
-#include "OrvUIGlobal.h"
-#include "ZimBase64t.h"
-
 #include <QString>
 #include <QVector>
 #include <QtGlobal>
-
 #include <cstdint>
+
+#include "OrvUIGlobal.h"
+#include "ZimBase64t.h"
 
 namespace orvUI {
 
 // Bits of _ActionItemInfo_::flags.
 enum ActionItemFlag : std::uint32_t {
-    ActionItemLast = 0x1,       // last record of its array (the record itself is used)
-    ActionItemSeparator = 0x4,  // a separator instead of an action
-    ActionItemInMenu = 0x8,     // shown in the group's menu
-    ActionItemInToolBar = 0x10, // shown in the group's toolbar
+    ActionItemLast = 0x1,        // last record of its array (the record itself is used)
+    ActionItemSeparator = 0x4,   // a separator instead of an action
+    ActionItemInMenu = 0x8,      // shown in the group's menu
+    ActionItemInToolBar = 0x10,  // shown in the group's toolbar
 };
 
 // One command of a group; records of one level form a plain array ended by ActionItemLast.
@@ -32,9 +31,9 @@ struct _ActionItemInfo_ {
     QString shortcut;  // key sequence in Qt's native text form; empty for none
     const _ActionItemInfo_* subItems = nullptr;  // first record of the sub-item array, or null
     bool checkable = false;
-    bool checked = false;  // initial checked state
+    bool checked = false;     // initial checked state
     std::uint32_t flags = 0;  // ActionItemFlag bits
-    quint64 userData = 0;  // opaque, handed to the command receiver with the name
+    quint64 userData = 0;     // opaque, handed to the command receiver with the name
 };
 
 // One command group: a menu of the menu bar and a toolbar.

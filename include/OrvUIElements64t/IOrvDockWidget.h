@@ -2,9 +2,9 @@
 // it as a Qt child; the host fills it with a view handed over by native window id.
 #pragma once
 
-#include "OrvUIGlobal.h"
-
 #include <QtGui/qwindowdefs.h>
+
+#include "OrvUIGlobal.h"
 
 namespace orvUI {
 

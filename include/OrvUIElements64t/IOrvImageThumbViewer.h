@@ -4,13 +4,13 @@
 // image tree shown above the tiles.
 #pragma once
 
-#include "IOrvActionItem.h"
-#include "OrvUIGlobal.h"
-#include "ZimBase64t.h"
-
 #include <QPoint>
 #include <QString>
 #include <QStringList>
+
+#include "IOrvActionItem.h"
+#include "OrvUIGlobal.h"
+#include "ZimBase64t.h"
 
 namespace orvUI {
 
@@ -27,8 +27,8 @@ enum ThumbTileOp {
     ThumbHighlightOff = 5,
     ThumbTextureOn = 6,
     ThumbTextureOff = 7,
-    ThumbSleep = 8,   // asleep, texture hidden
-    ThumbWake = 9,    // awake, texture shown
+    ThumbSleep = 8,  // asleep, texture hidden
+    ThumbWake = 9,   // awake, texture shown
     ThumbCtrlPointsOn = 10,
     ThumbCtrlPointsOff = 11,
 };

@@ -5,12 +5,12 @@
 // gets one when a layout or dock adopts it.
 #pragma once
 
+#include <QList>
+#include <QTreeWidget>
+
 #include "IOrvActionItem.h"
 #include "OrvUIGlobal.h"
 #include "ZimBase64t.h"
-
-#include <QList>
-#include <QTreeWidget>
 
 namespace orvUI {
 

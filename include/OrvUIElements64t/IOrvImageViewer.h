@@ -8,15 +8,15 @@
 // are divided by the image size.
 #pragma once
 
+#include <QString>
+#include <QVector>
+
 #include "IOrv2DSymbol.h"
 #include "IOrvActionItem.h"
 #include "OrvUIGlobal.h"
 #include "ZimBase64t.h"
 #include "ZimDisplay64t.h"
 #include "ZimGeometry64t.h"
-
-#include <QString>
-#include <QVector>
 
 class QImage;
 class QMenu;

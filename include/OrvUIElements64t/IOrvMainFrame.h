@@ -7,14 +7,15 @@
 // caller and are null when nothing is registered under the id.
 #pragma once
 
-#include "IOrvActionItem.h"
-#include "OrvUIGlobal.h"
-#include "ZimBase64t.h"
+#include <QtGui/qwindowdefs.h>
 
 #include <QString>
 #include <QStringList>
 #include <QVector>
-#include <QtGui/qwindowdefs.h>
+
+#include "IOrvActionItem.h"
+#include "OrvUIGlobal.h"
+#include "ZimBase64t.h"
 
 class QCloseEvent;
 

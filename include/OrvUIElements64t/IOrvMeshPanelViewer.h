@@ -4,11 +4,11 @@
 // main frame and owned by its Qt parent.
 #pragma once
 
+#include <QString>
+
 #include "OrvUIGlobal.h"
 #include "ZimBase64t.h"
 #include "ZimGeometry64t.h"
-
-#include <QString>
 
 // One list of the panel (a tree widget with one row per mesh).
 class CMeshTabWD;

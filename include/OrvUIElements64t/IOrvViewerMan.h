@@ -9,13 +9,13 @@
 // them through the virtual table).
 #pragma once
 
-#include "OrvUIGlobal.h"
-
 #include <OrvKernel64t.h>
 #include <ZimBase64t.h>
 #include <ZimDisplay64t.h>
 
 #include <QString>
+
+#include "OrvUIGlobal.h"
 
 namespace orvUI {
 
@@ -32,9 +32,9 @@ enum OrvViewerType { OrvViewer3D = 0, OrvViewerImage = 1 };
 
 // Status results beyond 0 / -1.
 enum OrvStatus {
-    OrvNothingToDo = 1,       // empty undo stack, unknown id
-    OrvEmptyReference = -2,   // addObject with an empty reference
-    OrvNoProject = -8170,     // setCurTool without an open project
+    OrvNothingToDo = 1,      // empty undo stack, unknown id
+    OrvEmptyReference = -2,  // addObject with an empty reference
+    OrvNoProject = -8170,    // setCurTool without an open project
 };
 
 class ORVUI_EXPORT IOrvViewerMan : public ZimReferenced {

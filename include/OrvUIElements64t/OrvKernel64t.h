@@ -13,10 +13,6 @@
 //  - Everything runs on the GUI thread.
 #pragma once
 
-#include "ZimBase64t.h"
-#include "ZimDisplay64t.h"
-#include "ZimGeometry64t.h"
-
 #include <QImage>
 #include <QMap>
 #include <QPair>
@@ -24,8 +20,11 @@
 #include <QString>
 #include <QStringList>
 #include <QVector>
-
 #include <cstdint>
+
+#include "ZimBase64t.h"
+#include "ZimDisplay64t.h"
+#include "ZimGeometry64t.h"
 
 #if defined(ORV_BUILDING_OrvKernel64t)
 #define ORV_KERNEL_EXPORT __attribute__((visibility("default")))

@@ -4,9 +4,9 @@
 // Write them as qCDebug(orvUiLog) << ...; Qt prints them with the category in front.
 #pragma once
 
-#include "OrvUIGlobal.h"
-
 #include <QLoggingCategory>
+
+#include "OrvUIGlobal.h"
 
 // Exported, so that the host and the plug-ins can write into the same category.
 ORVUI_EXPORT const QLoggingCategory& orvUiLog();

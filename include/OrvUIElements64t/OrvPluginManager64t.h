@@ -21,9 +21,9 @@
 // runs.
 #pragma once
 
-#include "ZimBase64t.h"
-
 #include <QString>
+
+#include "ZimBase64t.h"
 
 #if defined(ORV_BUILDING_OrvPluginManager64t)
 #define ORV_PLUGINMAN_EXPORT __attribute__((visibility("default")))
@@ -62,11 +62,11 @@ typedef IOrvPlugin* (*OrvPluginCreateFn)();
 #define ORV_PLUGIN_VERSION_SYMBOL "orvPluginInterfaceVersion"
 #define ORV_PLUGIN_CREATE_SYMBOL "orvCreatePlugin"
 
-#define ORV_DECLARE_PLUGIN(ClassName)                                                                  \
-    extern "C" __attribute__((visibility("default"))) const char* orvPluginInterfaceVersion()         \
-    {                                                                                                  \
-        return ORV_PLUGIN_INTERFACE_VERSION;                                                           \
-    }                                                                                                  \
+#define ORV_DECLARE_PLUGIN(ClassName)                                                         \
+    extern "C" __attribute__((visibility("default"))) const char* orvPluginInterfaceVersion() \
+    {                                                                                         \
+        return ORV_PLUGIN_INTERFACE_VERSION;                                                  \
+    }                                                                                         \
     extern "C" __attribute__((visibility("default"))) IOrvPlugin* orvCreatePlugin() { return new ClassName(); }
 
 class ORV_PLUGINMAN_EXPORT IOrvPluginManager : public ZimReferenced {

@@ -2,15 +2,15 @@
 // manager and builds its window through it. Everything not declared with ORVUI_EXPORT is internal.
 #pragma once
 
-#include "IOrv2DSymbol.h"
-#include "IOrvActionItem.h"
-#include "IOrvViewerMan.h"
-#include "OrvUIGlobal.h"
-
 #include <ZimGeometry64t.h>
 
 #include <QString>
 #include <QStringList>
+
+#include "IOrv2DSymbol.h"
+#include "IOrvActionItem.h"
+#include "IOrvViewerMan.h"
+#include "OrvUIGlobal.h"
 
 class QKeyEvent;
 class QMouseEvent;

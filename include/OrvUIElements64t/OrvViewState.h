@@ -23,9 +23,9 @@ struct ViewCamera {
     XPnt3d eye;
     XPnt3d center;
     XPnt3d up;
-    double fov = 27.0;      // base field of view, degrees
-    double opacity = 0.6;   // photo overlay opacity
-    double zoom = 1.0;      // divides the base field of view
+    double fov = 27.0;     // base field of view, degrees
+    double opacity = 0.6;  // photo overlay opacity
+    double zoom = 1.0;     // divides the base field of view
 };
 
 }  // namespace orvUI

@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QString>
-
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -57,14 +56,30 @@ public:
 
     ref_ptr() noexcept : m_ptr(nullptr) {}
     ref_ptr(std::nullptr_t) noexcept : m_ptr(nullptr) {}
-    ref_ptr(T* ptr) noexcept : m_ptr(ptr) { if (m_ptr) m_ptr->ref(); }
-    ref_ptr(const ref_ptr& other) noexcept : m_ptr(other.m_ptr) { if (m_ptr) m_ptr->ref(); }
+    ref_ptr(T* ptr) noexcept : m_ptr(ptr)
+    {
+        if (m_ptr) m_ptr->ref();
+    }
+    ref_ptr(const ref_ptr& other) noexcept : m_ptr(other.m_ptr)
+    {
+        if (m_ptr) m_ptr->ref();
+    }
     ref_ptr(ref_ptr&& other) noexcept : m_ptr(other.m_ptr) { other.m_ptr = nullptr; }
     template <class U>
-    ref_ptr(const ref_ptr<U>& other) noexcept : m_ptr(other.get()) { if (m_ptr) m_ptr->ref(); }
-    ~ref_ptr() { if (m_ptr) m_ptr->unref(); }
+    ref_ptr(const ref_ptr<U>& other) noexcept : m_ptr(other.get())
+    {
+        if (m_ptr) m_ptr->ref();
+    }
+    ~ref_ptr()
+    {
+        if (m_ptr) m_ptr->unref();
+    }
 
-    ref_ptr& operator=(const ref_ptr& other) noexcept { assign(other.m_ptr); return *this; }
+    ref_ptr& operator=(const ref_ptr& other) noexcept
+    {
+        assign(other.m_ptr);
+        return *this;
+    }
     ref_ptr& operator=(ref_ptr&& other) noexcept
     {
         if (this != &other) {
@@ -75,9 +90,17 @@ public:
         }
         return *this;
     }
-    ref_ptr& operator=(T* ptr) noexcept { assign(ptr); return *this; }
+    ref_ptr& operator=(T* ptr) noexcept
+    {
+        assign(ptr);
+        return *this;
+    }
     template <class U>
-    ref_ptr& operator=(const ref_ptr<U>& other) noexcept { assign(other.get()); return *this; }
+    ref_ptr& operator=(const ref_ptr<U>& other) noexcept
+    {
+        assign(other.get());
+        return *this;
+    }
 
     T* get() const noexcept { return m_ptr; }
     T* operator->() const noexcept { return m_ptr; }
@@ -128,7 +151,9 @@ struct XPnt2 {
     constexpr XPnt2() = default;
     constexpr XPnt2(T px, T py) : x(px), y(py) {}
     template <class U>
-    explicit constexpr XPnt2(const XPnt2<U>& o) : x(static_cast<T>(o.x)), y(static_cast<T>(o.y)) {}
+    explicit constexpr XPnt2(const XPnt2<U>& o) : x(static_cast<T>(o.x)), y(static_cast<T>(o.y))
+    {
+    }
 
     void setInvalid() { x = y = std::numeric_limits<T>::quiet_NaN(); }
     bool isValid() const { return std::isfinite(x) && std::isfinite(y); }
@@ -138,9 +163,24 @@ struct XPnt2 {
     XPnt2 operator-() const { return {-x, -y}; }
     XPnt2 operator*(T s) const { return {x * s, y * s}; }
     XPnt2 operator/(T s) const { return {x / s, y / s}; }
-    XPnt2& operator+=(const XPnt2& o) { x += o.x; y += o.y; return *this; }
-    XPnt2& operator-=(const XPnt2& o) { x -= o.x; y -= o.y; return *this; }
-    XPnt2& operator*=(T s) { x *= s; y *= s; return *this; }
+    XPnt2& operator+=(const XPnt2& o)
+    {
+        x += o.x;
+        y += o.y;
+        return *this;
+    }
+    XPnt2& operator-=(const XPnt2& o)
+    {
+        x -= o.x;
+        y -= o.y;
+        return *this;
+    }
+    XPnt2& operator*=(T s)
+    {
+        x *= s;
+        y *= s;
+        return *this;
+    }
     bool operator==(const XPnt2& o) const { return x == o.x && y == o.y; }
     bool operator!=(const XPnt2& o) const { return !(*this == o); }
 
@@ -153,13 +193,19 @@ struct XPnt2 {
     T normalize()
     {
         const T len = length();
-        if (len > T(0)) { x /= len; y /= len; }
+        if (len > T(0)) {
+            x /= len;
+            y /= len;
+        }
         return len;
     }
 };
 
 template <class T>
-inline XPnt2<T> operator*(T s, const XPnt2<T>& p) { return p * s; }
+inline XPnt2<T> operator*(T s, const XPnt2<T>& p)
+{
+    return p * s;
+}
 
 // A 3D point, with the same invalid state as XPnt2.
 template <class T>
@@ -171,8 +217,9 @@ struct XPnt3 {
     constexpr XPnt3() = default;
     constexpr XPnt3(T px, T py, T pz) : x(px), y(py), z(pz) {}
     template <class U>
-    explicit constexpr XPnt3(const XPnt3<U>& o)
-        : x(static_cast<T>(o.x)), y(static_cast<T>(o.y)), z(static_cast<T>(o.z)) {}
+    explicit constexpr XPnt3(const XPnt3<U>& o) : x(static_cast<T>(o.x)), y(static_cast<T>(o.y)), z(static_cast<T>(o.z))
+    {
+    }
 
     void setInvalid() { x = y = z = std::numeric_limits<T>::quiet_NaN(); }
     bool isValid() const { return std::isfinite(x) && std::isfinite(y) && std::isfinite(z); }
@@ -182,9 +229,27 @@ struct XPnt3 {
     XPnt3 operator-() const { return {-x, -y, -z}; }
     XPnt3 operator*(T s) const { return {x * s, y * s, z * s}; }
     XPnt3 operator/(T s) const { return {x / s, y / s, z / s}; }
-    XPnt3& operator+=(const XPnt3& o) { x += o.x; y += o.y; z += o.z; return *this; }
-    XPnt3& operator-=(const XPnt3& o) { x -= o.x; y -= o.y; z -= o.z; return *this; }
-    XPnt3& operator*=(T s) { x *= s; y *= s; z *= s; return *this; }
+    XPnt3& operator+=(const XPnt3& o)
+    {
+        x += o.x;
+        y += o.y;
+        z += o.z;
+        return *this;
+    }
+    XPnt3& operator-=(const XPnt3& o)
+    {
+        x -= o.x;
+        y -= o.y;
+        z -= o.z;
+        return *this;
+    }
+    XPnt3& operator*=(T s)
+    {
+        x *= s;
+        y *= s;
+        z *= s;
+        return *this;
+    }
     bool operator==(const XPnt3& o) const { return x == o.x && y == o.y && z == o.z; }
     bool operator!=(const XPnt3& o) const { return !(*this == o); }
 
@@ -195,24 +260,52 @@ struct XPnt3 {
     T normalize()
     {
         const T len = length();
-        if (len > T(0)) { x /= len; y /= len; z /= len; }
+        if (len > T(0)) {
+            x /= len;
+            y /= len;
+            z /= len;
+        }
         return len;
     }
 };
 
 template <class T>
-inline XPnt3<T> operator*(T s, const XPnt3<T>& p) { return p * s; }
+inline XPnt3<T> operator*(T s, const XPnt3<T>& p)
+{
+    return p * s;
+}
 
 using XPnt2d = XPnt2<double>;
 using XPnt2f = XPnt2<float>;
 using XPnt3d = XPnt3<double>;
 using XPnt3f = XPnt3<float>;
 
-template <class T> inline XPnt3<T> cross(const XPnt3<T>& a, const XPnt3<T>& b) { return a.cross(b); }
-template <class T> inline T cross(const XPnt2<T>& a, const XPnt2<T>& b) { return a.cross(b); }
-template <class T> inline T dist(const XPnt3<T>& a, const XPnt3<T>& b) { return a.dist(b); }
-template <class T> inline T dist(const XPnt2<T>& a, const XPnt2<T>& b) { return a.dist(b); }
-template <class P> inline P normalize(P p) { p.normalize(); return p; }
+template <class T>
+inline XPnt3<T> cross(const XPnt3<T>& a, const XPnt3<T>& b)
+{
+    return a.cross(b);
+}
+template <class T>
+inline T cross(const XPnt2<T>& a, const XPnt2<T>& b)
+{
+    return a.cross(b);
+}
+template <class T>
+inline T dist(const XPnt3<T>& a, const XPnt3<T>& b)
+{
+    return a.dist(b);
+}
+template <class T>
+inline T dist(const XPnt2<T>& a, const XPnt2<T>& b)
+{
+    return a.dist(b);
+}
+template <class P>
+inline P normalize(P p)
+{
+    p.normalize();
+    return p;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Point in triangle
@@ -287,7 +380,11 @@ struct Enve2d {
         if (y < minY) minY = y;
         if (y > maxY) maxY = y;
     }
-    template <class T> void expand(const XPnt2<T>& p) { expand(double(p.x), double(p.y)); }
+    template <class T>
+    void expand(const XPnt2<T>& p)
+    {
+        expand(double(p.x), double(p.y));
+    }
     void expand(const Enve2d& o)
     {
         if (o.isEmpty()) return;
@@ -308,7 +405,9 @@ struct Enve3d {
 
     constexpr Enve3d() = default;
     constexpr Enve3d(double x0, double x1, double y0, double y1, double z0, double z1)
-        : minX(x0), maxX(x1), minY(y0), maxY(y1), minZ(z0), maxZ(z1) {}
+        : minX(x0), maxX(x1), minY(y0), maxY(y1), minZ(z0), maxZ(z1)
+    {
+    }
 
     bool isEmpty() const { return !(minX <= maxX && minY <= maxY && minZ <= maxZ); }
     XPnt3d center() const { return {(minX + maxX) * 0.5, (minY + maxY) * 0.5, (minZ + maxZ) * 0.5}; }
@@ -327,7 +426,11 @@ struct Enve3d {
         if (z < minZ) minZ = z;
         if (z > maxZ) maxZ = z;
     }
-    template <class T> void expand(const XPnt3<T>& p) { expand(double(p.x), double(p.y), double(p.z)); }
+    template <class T>
+    void expand(const XPnt3<T>& p)
+    {
+        expand(double(p.x), double(p.y), double(p.z));
+    }
     void expand(const Enve3d& o)
     {
         if (o.isEmpty()) return;
@@ -445,12 +548,23 @@ public:
     const T& at(int i) const { return element(i); }
     T& operator[](int i) { return element(i); }
     const T& operator[](int i) const { return element(i); }
-    int append(const T& v) { m_items.push_back(v); return count() - 1; }
-    int append(T&& v) { m_items.push_back(std::move(v)); return count() - 1; }
+    int append(const T& v)
+    {
+        m_items.push_back(v);
+        return count() - 1;
+    }
+    int append(T&& v)
+    {
+        m_items.push_back(std::move(v));
+        return count() - 1;
+    }
     void setElement(int i, const T& v) { element(i) = v; }
     void removeAt(int i) { m_items.erase(m_items.begin() + i); }
     void resize(int n, const T& v = T()) { m_items.resize(static_cast<std::size_t>(n < 0 ? 0 : n), v); }
-    void reserve(int n) { if (n > 0) m_items.reserve(static_cast<std::size_t>(n)); }
+    void reserve(int n)
+    {
+        if (n > 0) m_items.reserve(static_cast<std::size_t>(n));
+    }
     void clear() { m_items.clear(); }
     T* data() { return m_items.data(); }
     const T* data() const { return m_items.data(); }
@@ -533,11 +647,8 @@ private:
 
 // Declares, at namespace scope of one source file, that file's QString tr(const char* text),
 // which translates in the given context:   ZIM_TR_CONTEXT("OrvKernel")
-#define ZIM_TR_CONTEXT(context)                                                                   \
-    [[maybe_unused]] static QString tr(const char* text)                                         \
-    {                                                                                             \
-        return QCoreApplication::translate(context, text);                                        \
-    }
+#define ZIM_TR_CONTEXT(context) \
+    [[maybe_unused]] static QString tr(const char* text) { return QCoreApplication::translate(context, text); }
 
 // ---------------------------------------------------------------------------------------------
 // Factories and helpers

@@ -7,9 +7,9 @@
 // plane). Window coordinates returned by the projections are (x, y, depth) in that convention.
 #pragma once
 
-#include "ZimBase64t.h"
-
 #include <cstdarg>
+
+#include "ZimBase64t.h"
 
 #if defined(ORV_BUILDING_ZimDisplay64t)
 #define ZIM_DISPLAY_EXPORT __attribute__((visibility("default")))

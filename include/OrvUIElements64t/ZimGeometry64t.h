@@ -2,13 +2,13 @@
 // MeshArray) and the scope guard for temporary OpenGL state (ZimTmpGlStateCtrl).
 #pragma once
 
-#include "ZimBase64t.h"
+#include <GL/gl.h>
 
 #include <QImage>
 #include <QSize>
 #include <QString>
 
-#include <GL/gl.h>
+#include "ZimBase64t.h"
 
 #if defined(ORV_BUILDING_ZimGeometry64t)
 #define ZIM_GEOMETRY_EXPORT __attribute__((visibility("default")))
@@ -46,8 +46,8 @@ enum ZimImageCreateFlags {
 
 // imageSave: the second argument.
 enum ZimImageSaveFlags {
-    ZimImageSavePng = 0,         // always PNG, whatever the suffix says
-    ZimImageSaveBySuffix = 1,    // format from the suffix (png, jpg/jpeg, bmp, tif/tiff); PNG without one
+    ZimImageSavePng = 0,       // always PNG, whatever the suffix says
+    ZimImageSaveBySuffix = 1,  // format from the suffix (png, jpg/jpeg, bmp, tif/tiff); PNG without one
 };
 
 // imageSample: the sampling filter (fifth argument).

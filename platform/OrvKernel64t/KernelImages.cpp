@@ -11,8 +11,8 @@
 #include <QRunnable>
 #include <QSet>
 #include <QTemporaryFile>
-#include <QtDebug>
 #include <QWaitCondition>
+#include <QtDebug>
 #include <atomic>
 #include <cstdio>
 

@@ -4,18 +4,18 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QHash>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QTemporaryFile>
 #include <QtEndian>
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
 #include <limits>
 #include <tuple>
 
@@ -441,30 +441,30 @@ void hashValue(QCryptographicHash& hash, const Stmt& s, int c)
         hash.addData(reinterpret_cast<const char*>(&le), sizeof le);
     };
     switch (s.type(c)) {
-    case SQLITE_INTEGER:
-        hash.addData("I", 1);
-        addInt(s.integer(c));
-        break;
-    case SQLITE_FLOAT: {
-        double v = s.real(c);
-        if (v == 0.0) v = 0.0;
-        quint64 bits = 0;
-        std::memcpy(&bits, &v, sizeof bits);
-        hash.addData("R", 1);
-        addInt(qint64(bits));
-        break;
-    }
-    case SQLITE_TEXT:
-    case SQLITE_BLOB: {
-        const QByteArray bytes = s.blob(c);
-        hash.addData(s.type(c) == SQLITE_TEXT ? "T" : "B", 1);
-        addInt(bytes.size());
-        hash.addData(bytes);
-        break;
-    }
-    default:
-        hash.addData("N", 1);
-        break;
+        case SQLITE_INTEGER:
+            hash.addData("I", 1);
+            addInt(s.integer(c));
+            break;
+        case SQLITE_FLOAT: {
+            double v = s.real(c);
+            if (v == 0.0) v = 0.0;
+            quint64 bits = 0;
+            std::memcpy(&bits, &v, sizeof bits);
+            hash.addData("R", 1);
+            addInt(qint64(bits));
+            break;
+        }
+        case SQLITE_TEXT:
+        case SQLITE_BLOB: {
+            const QByteArray bytes = s.blob(c);
+            hash.addData(s.type(c) == SQLITE_TEXT ? "T" : "B", 1);
+            addInt(bytes.size());
+            hash.addData(bytes);
+            break;
+        }
+        default:
+            hash.addData("N", 1);
+            break;
     }
 }
 
@@ -837,7 +837,8 @@ bool writeProjectFile(const ProjectData& data, const QString& path, QString* err
         // The file is not the project until it is renamed: no rollback journal is needed, but
         // the data must be on disk before the rename.
         if (!db.exec("PRAGMA journal_mode=OFF") || !db.exec("PRAGMA synchronous=FULL") || !db.exec("BEGIN") ||
-            !std::all_of(std::begin(kTables), std::end(kTables), [&](const TableSql& t) { return createTable(db, t, false); }))
+            !std::all_of(std::begin(kTables), std::end(kTables),
+                         [&](const TableSql& t) { return createTable(db, t, false); }))
             return failRemoving(db.error());
         QString why;
         if (!writeRows(db, data, info.absoluteDir(), &why)) return failRemoving(why.isEmpty() ? db.error() : why);

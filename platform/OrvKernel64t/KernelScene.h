@@ -9,17 +9,17 @@
 // Every piece of GL state it changes is put back.
 #pragma once
 
-#include "OrvKernel64t.h"
-
 #include <functional>
+
+#include "OrvKernel64t.h"
 
 namespace zim {
 namespace kernel {
 
 // What a scene item needs to know about its mesh each time it draws.
 struct MeshDrawState {
-    bool asleep = false;        // draw nothing
-    bool textureShown = true;   // textured when the mesh has a texture, else shaded
+    bool asleep = false;       // draw nothing
+    bool textureShown = true;  // textured when the mesh has a texture, else shaded
 };
 using MeshDrawStateFn = std::function<MeshDrawState(int index)>;
 

@@ -77,8 +77,9 @@ ref_ptr<IZimImage> transparency(const ref_ptr<IZimImage>& tex, const QString& fi
 {
     if (!file.isEmpty() && !QFileInfo(file).isFile()) {
         // Never opened: a FIFO or device would block the reader or feed it without end.
-        *error = QFileInfo::exists(file) ? tr("cannot read the transparency map %1: it is not a regular file").arg(native(file))
-                                         : tr("cannot read the transparency map %1: the file does not exist").arg(native(file));
+        *error = QFileInfo::exists(file)
+                     ? tr("cannot read the transparency map %1: it is not a regular file").arg(native(file))
+                     : tr("cannot read the transparency map %1: the file does not exist").arg(native(file));
     } else if (!file.isEmpty()) {
         QImageReader reader(file);
         reader.setDecideFormatFromContent(true);
@@ -478,9 +479,10 @@ int ModelManager::addImage(const QString& photoPath, const QString& meshPath, co
     const QSize size = readHeaderSize(photo);
     if (!size.isValid()) {
         if (!QFileInfo::exists(photo))
-            return fail(photo.contains(QChar::ReplacementCharacter)
-                            ? tr("the photo %1 cannot be opened: its name is not valid UTF-8 (rename it)").arg(native(photo))
-                            : tr("the photo %1 does not exist").arg(native(photo)));
+            return fail(
+                photo.contains(QChar::ReplacementCharacter)
+                    ? tr("the photo %1 cannot be opened: its name is not valid UTF-8 (rename it)").arg(native(photo))
+                    : tr("the photo %1 does not exist").arg(native(photo)));
         if (!QFileInfo(photo).isFile()) return fail(tr("the photo %1 is not a regular file").arg(native(photo)));
         return fail(tr("the photo %1 is not an image that can be read").arg(native(photo)));
     }

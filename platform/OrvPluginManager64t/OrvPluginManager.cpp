@@ -1,5 +1,5 @@
 // Plug-in manager: one QLibrary per plug-in, the plug-ins kept in load order.
-#include "OrvPluginManager64t.h"
+#include <elf.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -7,15 +7,14 @@
 #include <QFileInfo>
 #include <QLibrary>
 #include <QtGlobal>
-
-#include <elf.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <exception>
 #include <memory>
 #include <vector>
+
+#include "OrvPluginManager64t.h"
 
 namespace orvPlugin {
 
@@ -134,8 +133,7 @@ bool CZimPluginManager::checkLibraryFile(const QString& path, QString* why)
         *why = tr("the file is not a shared library");
         return false;
     }
-    if (eh.e_phnum == 0 || eh.e_phentsize != sizeof(Phdr) ||
-        !fits(eh.e_phoff, quint64(eh.e_phnum) * sizeof(Phdr))) {
+    if (eh.e_phnum == 0 || eh.e_phentsize != sizeof(Phdr) || !fits(eh.e_phoff, quint64(eh.e_phnum) * sizeof(Phdr))) {
         *why = damaged;
         return false;
     }
@@ -176,7 +174,8 @@ void CZimPluginManager::release(const QString& path, std::unique_ptr<QLibrary> l
     if (stillHeld) {
         // Destroying the QLibrary object without unload() keeps the library loaded.
         qWarning("%s", qUtf8Printable(tr("Plug-in %1 is still referenced after unloading; its library stays "
-                                         "loaded.").arg(path)));
+                                         "loaded.")
+                                          .arg(path)));
         return;
     }
     library->unload();
@@ -213,9 +212,9 @@ int CZimPluginManager::loadPlugin(const QString& path, QString* error)
     const auto createFn = reinterpret_cast<OrvPluginCreateFn>(library->resolve(ORV_PLUGIN_CREATE_SYMBOL));
     if (!versionFn || !createFn) {
         library->unload();
-        return fail(refused.arg(absolute, tr("the library does not export the plug-in entry points %1 and %2")
-                                              .arg(QStringLiteral(ORV_PLUGIN_VERSION_SYMBOL),
-                                                   QStringLiteral(ORV_PLUGIN_CREATE_SYMBOL))));
+        return fail(refused.arg(
+            absolute, tr("the library does not export the plug-in entry points %1 and %2")
+                          .arg(QStringLiteral(ORV_PLUGIN_VERSION_SYMBOL), QStringLiteral(ORV_PLUGIN_CREATE_SYMBOL))));
     }
 
     const char* version = nullptr;
@@ -336,8 +335,8 @@ int CZimPluginManager::unloadAll()
     return result;
 }
 
-int CZimPluginManager::runPluginCommand(const QString& pluginPath, const QString& command,
-                                        const QString& objectName, bool checked)
+int CZimPluginManager::runPluginCommand(const QString& pluginPath, const QString& command, const QString& objectName,
+                                        bool checked)
 {
     // A command may drop the host's last reference to the manager (closing the frame); the
     // manager lives until the command has returned.

@@ -15,7 +15,10 @@ namespace zim {
 
 namespace {
 template <class A>
-ref_ptr<A> make() { return ref_ptr<A>(new A()); }
+ref_ptr<A> make()
+{
+    return ref_ptr<A>(new A());
+}
 
 template <class P>
 Enve2d box2(const ref_ptr<ZimArray<P>>& points, int first)

@@ -7,7 +7,6 @@
 #include <QFileDevice>
 #include <QFileInfo>
 #include <QString>
-
 #include <cerrno>
 #include <cstring>
 

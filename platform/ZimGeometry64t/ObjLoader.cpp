@@ -8,8 +8,7 @@
 // mark, material names with spaces, a missing material or library (the mesh is then untextured,
 // with a warning in the log) and faces without texture coordinates beside faces with them (those
 // faces are kept, untextured).
-#include "ZimFiles.h"
-#include "ZimMesh.h"
+#include <tiny_obj_loader.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -17,9 +16,6 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <QtDebug>
-
-#include <tiny_obj_loader.h>
-
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -30,6 +26,9 @@
 #include <new>
 #include <streambuf>
 #include <string>
+
+#include "ZimFiles.h"
+#include "ZimMesh.h"
 
 namespace zim {
 
@@ -114,10 +113,7 @@ struct LineScan {
     bool usesMaterial = false;  // a "usemtl" line is there
 };
 
-QString restOfLine(const char* from, const char* eol)
-{
-    return QString::fromUtf8(from, int(eol - from)).trimmed();
-}
+QString restOfLine(const char* from, const char* eol) { return QString::fromUtf8(from, int(eol - from)).trimmed(); }
 
 QString quotedLine(const char* q, const char* eol)
 {
@@ -160,7 +156,8 @@ LineScan scanLines(QByteArray& text)
                 wanted = 3, numbers = q + 2;
             }
             if (numbers && !readNumbers(numbers, eol, wanted)) {
-                scan.problem = tr("line %1 needs %2 finite numbers: \"%3\"").arg(line).arg(wanted).arg(quotedLine(q, eol));
+                scan.problem =
+                    tr("line %1 needs %2 finite numbers: \"%3\"").arg(line).arg(wanted).arg(quotedLine(q, eol));
                 return scan;
             }
         } else if (length >= 2 && (q[0] == 'f' || q[0] == 'l' || q[0] == 'p') && isSpace(q[1])) {
@@ -216,10 +213,7 @@ bool warningIsFatal(const std::string& warn)
     return lower.find("degenerated face") != std::string::npos || lower.find("invalid") != std::string::npos;
 }
 
-QString firstLine(const std::string& text)
-{
-    return QString::fromStdString(text.substr(0, text.find('\n'))).trimmed();
-}
+QString firstLine(const std::string& text) { return QString::fromStdString(text.substr(0, text.find('\n'))).trimmed(); }
 
 // Rewrites the "newmtl" lines with the words of the name joined as "usemtl" names are.
 QByteArray joinMaterialNames(const QByteArray& text)
@@ -301,7 +295,8 @@ ref_ptr<IZimMesh> loadObjMeshUnguarded(const QString& objPath, QString* error)
     QByteArray bytes;
     QString why;
     if (!readRegularFile(objPath, kMaxObjBytes, &bytes, &why)) return fail(why);
-    if (std::all_of(bytes.cbegin(), bytes.cend(), [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }))
+    if (std::all_of(bytes.cbegin(), bytes.cend(),
+                    [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }))
         return fail(tr("the file is empty"));
     dropByteOrderMark(bytes);
 
@@ -462,7 +457,8 @@ ref_ptr<IZimMesh> loadObjMeshUnguarded(const QString& objPath, QString* error)
         const QString texturePath = resolve(material.diffuse_texname);
         if (!texturePath.isEmpty()) {
             const QString problem = regularFileProblem(texturePath);
-            if (!problem.isEmpty()) return fail(tr("its texture file '%1' cannot be read: %2").arg(texturePath, problem));
+            if (!problem.isEmpty())
+                return fail(tr("its texture file '%1' cannot be read: %2").arg(texturePath, problem));
             mesh->setMeshTexturePath(texturePath);
             mesh->setMeshTextureName(QFileInfo(texturePath).completeBaseName());
         }

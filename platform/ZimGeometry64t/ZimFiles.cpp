@@ -1,18 +1,16 @@
 #include "ZimFiles.h"
 
 #include <ZimBase64t.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QFile>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace zim {
 namespace detail {

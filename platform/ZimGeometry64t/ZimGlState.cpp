@@ -32,19 +32,19 @@ ZimTmpGlStateCtrl::ZimTmpGlStateCtrl(const ZimColor4f& colour) : m_kind(Colour),
 ZimTmpGlStateCtrl::~ZimTmpGlStateCtrl()
 {
     switch (m_kind) {
-    case Capability:
-        if (m_wasOn)
-            glEnable(m_name);
-        else
-            glDisable(m_name);
-        break;
-    case LineWidth:
-        glLineWidth(m_old[0]);
-        break;
-    case Colour:
-        glColor4fv(m_old);
-        break;
-    case None:
-        break;
+        case Capability:
+            if (m_wasOn)
+                glEnable(m_name);
+            else
+                glDisable(m_name);
+            break;
+        case LineWidth:
+            glLineWidth(m_old[0]);
+            break;
+        case Colour:
+            glColor4fv(m_old);
+            break;
+        case None:
+            break;
     }
 }

@@ -1,7 +1,6 @@
 #include "ZimImage.h"
 
-#include "ImageWriteErrors.h"
-#include "ZimFiles.h"
+#include <png.h>
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -11,19 +10,19 @@
 #include <QImageWriter>
 #include <QSaveFile>
 #include <QtDebug>
-
-#include <png.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <csetjmp>
 #include <cmath>
+#include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <stdexcept>
+
+#include "ImageWriteErrors.h"
+#include "ZimFiles.h"
 
 namespace zim {
 namespace detail {
@@ -38,9 +37,9 @@ constexpr qint64 kMaxFileBytes = qint64(1) << 30;
 // scaled; larger ones are reduced while decoding (JPEG, non-interlaced PNG) or refused.
 constexpr qint64 kWholeDecodePixels = qint64(64) << 20;
 
-// The PNG decoder refuses a file cut short; the JPEG decoder accepts files that end early and fill the rest with gray. A whole JPEG ends in
-// an end-of-image marker (a little trailing padding is tolerated) that lies after its first
-// scan; the first scan starts in the header, so neither test reads more than the two ends.
+// The PNG decoder refuses a file cut short; the JPEG decoder accepts files that end early and fill the rest with gray.
+// A whole JPEG ends in an end-of-image marker (a little trailing padding is tolerated) that lies after its first scan;
+// the first scan starts in the header, so neither test reads more than the two ends.
 bool jpegLooksComplete(const QByteArray& bytes)
 {
     const int firstScan = bytes.indexOf(QByteArrayLiteral("\xFF\xDA"));
@@ -153,7 +152,7 @@ struct PngDecode {
     png_structp png = nullptr;
     png_infop info = nullptr;
     std::vector<unsigned char> row;
-    std::vector<float> across;  // the current source row resampled to the output width
+    std::vector<float> across;   // the current source row resampled to the output width
     std::vector<float> sums[2];  // the two output rows a source row may add to
     Taps columns, rows;
     ~PngDecode() { png_destroy_read_struct(&png, info ? &info : nullptr, nullptr); }
@@ -207,8 +206,7 @@ int CZimImage::decodePngReduced(const QByteArray& bytes, QSize target, QString* 
     const int height = int(png_get_image_height(d.png, d.info));
     const int outWidth = target.width();
     const int outHeight = target.height();
-    if (png_get_interlace_type(d.png, d.info) != PNG_INTERLACE_NONE || outWidth > width || outHeight > height)
-        return 1;
+    if (png_get_interlace_type(d.png, d.info) != PNG_INTERLACE_NONE || outWidth > width || outHeight > height) return 1;
     const int colour = png_get_color_type(d.png, d.info);
     const bool alpha = (colour & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(d.png, d.info, PNG_INFO_tRNS) != 0;
     png_set_expand(d.png);
@@ -561,7 +559,8 @@ int CZimImage::imageResize(int width, int height, int mode, int keepAspect)
                     const float w = across.weight[tap];
                     if (w == 0.0f) continue;
                     const unsigned char* p = src + std::size_t(across.index[tap]) * std::size_t(bpp);
-                    for (int c = 0; c < bpp; ++c) dst[std::size_t(x) * std::size_t(bpp) + std::size_t(c)] += w * float(p[c]);
+                    for (int c = 0; c < bpp; ++c)
+                        dst[std::size_t(x) * std::size_t(bpp) + std::size_t(c)] += w * float(p[c]);
                 }
             }
         }
@@ -828,9 +827,10 @@ ref_ptr<IZimImage> loadZimTexture(const QString& path, QString* error)
     }
     const QSize full = image->imageFullSize();
     if (full.isValid())
-        qWarning().noquote() << QCoreApplication::translate("ZimImage",
-                                                            "texture '%1' of %2 x %3 is larger than the %4 pixels a side "
-                                                            "the graphics take: it is decoded at %5 x %6 and read-only")
+        qWarning().noquote() << QCoreApplication::translate(
+                                    "ZimImage",
+                                    "texture '%1' of %2 x %3 is larger than the %4 pixels a side "
+                                    "the graphics take: it is decoded at %5 x %6 and read-only")
                                     .arg(path)
                                     .arg(full.width())
                                     .arg(full.height())

@@ -2,10 +2,10 @@
 // optional mark plane of one byte per pixel.
 #pragma once
 
-#include "ZimGeometry64t.h"
-
 #include <cstdint>
 #include <vector>
+
+#include "ZimGeometry64t.h"
 
 namespace zim {
 namespace detail {

@@ -1,7 +1,6 @@
 #include "ZimMesh.h"
 
 #include <QCoreApplication>
-
 #include <cmath>
 
 namespace zim {
@@ -59,10 +58,7 @@ int FaceLookup::find(const int* triangles, int i0, int i1, int i2) const
 
 // ---- CZimMesh --------------------------------------------------------------------------------
 
-CZimMesh::CZimMesh()
-    : m_vertices(newPnt3fArray()), m_triangles(newIntArray()), m_texCoords(newPnt2fArray())
-{
-}
+CZimMesh::CZimMesh() : m_vertices(newPnt3fArray()), m_triangles(newIntArray()), m_texCoords(newPnt2fArray()) {}
 
 CZimMesh::~CZimMesh() = default;
 
@@ -96,10 +92,7 @@ void CZimMesh::releaseMeshTexture()
     m_textureFailed = false;
 }
 
-int CZimMesh::meshTexFace(int i0, int i1, int i2) const
-{
-    return m_faces.find(m_triangles->data(), i0, i1, i2);
-}
+int CZimMesh::meshTexFace(int i0, int i1, int i2) const { return m_faces.find(m_triangles->data(), i0, i1, i2); }
 
 int CZimMesh::meshTexFaceIndex(int face, int corner) const
 {
@@ -137,7 +130,8 @@ int CZimMesh::setMeshGeometry(const ref_ptr<Pnt3fArray>& vertices, const ref_ptr
     }
     if (texIndices) {
         if (texIndices->count() != triangles->count())
-            return fail(tr("%1 texture indices for %2 triangle corners").arg(texIndices->count()).arg(triangles->count()));
+            return fail(
+                tr("%1 texture indices for %2 triangle corners").arg(texIndices->count()).arg(triangles->count()));
         for (int i = 0; i < texIndices->count(); ++i) {
             const int t = texIndices->element(i);
             if (t < 0 || t >= texCount)

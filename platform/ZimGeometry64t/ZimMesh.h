@@ -1,11 +1,11 @@
 // The mesh class behind IZimMesh and the face lookup it uses.
 #pragma once
 
-#include "ZimGeometry64t.h"
-
 #include <cstdint>
 #include <utility>
 #include <vector>
+
+#include "ZimGeometry64t.h"
 
 namespace zim {
 namespace detail {
@@ -16,7 +16,11 @@ class FaceLookup {
 public:
     void build(const int* triangles, int triangleCount);
     int find(const int* triangles, int i0, int i1, int i2) const;
-    void clear() { m_slots.clear(); m_mask = 0; }
+    void clear()
+    {
+        m_slots.clear();
+        m_mask = 0;
+    }
 
 private:
     static std::uint64_t hash(int i0, int i1, int i2);
@@ -32,12 +36,28 @@ public:
     ref_ptr<IntArray> meshTriangles() const override { return m_triangles; }
     ref_ptr<Pnt2fArray> meshTexCoords() const override { return m_texCoords; }
     ref_ptr<IZimImage> meshTexture() override;
-    int meshName(QString& out) const override { out = m_name; return 0; }
-    int meshTextureName(QString& out) const override { out = m_textureName; return 0; }
-    int meshLabel(QString& out) const override { out = m_label; return 0; }
+    int meshName(QString& out) const override
+    {
+        out = m_name;
+        return 0;
+    }
+    int meshTextureName(QString& out) const override
+    {
+        out = m_textureName;
+        return 0;
+    }
+    int meshLabel(QString& out) const override
+    {
+        out = m_label;
+        return 0;
+    }
     bool isMeshTextureVisible() const override { return m_textureVisible; }
     void setMeshCurrent(bool current) override { m_current = current; }
-    int meshBox(Enve3d& out) const override { out = m_box; return 0; }
+    int meshBox(Enve3d& out) const override
+    {
+        out = m_box;
+        return 0;
+    }
     int meshTexFace(int i0, int i1, int i2) const override;
     int meshTexFaceIndex(int face, int corner) const override;
 

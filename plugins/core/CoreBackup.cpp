@@ -1,8 +1,7 @@
 #include "CoreBackup.h"
 
-#include "CoreCommands.h"
-
 #include <IOrv3DViewer.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QFile>
@@ -12,7 +11,7 @@
 #include <QMap>
 #include <QSet>
 
-#include <sys/stat.h>
+#include "CoreCommands.h"
 
 namespace orvCore {
 
@@ -102,7 +101,8 @@ bool isSameFile(const QString& a, const QString& b)
 {
     if (a.isEmpty() || b.isEmpty()) return false;
     const QByteArray pa = QFile::encodeName(a), pb = QFile::encodeName(b);
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     if (::stat(pa.constData(), &sa) == 0 && ::stat(pb.constData(), &sb) == 0)
         return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
     const QString ca = QFileInfo(a).canonicalFilePath(), cb = QFileInfo(b).canonicalFilePath();
@@ -238,45 +238,46 @@ QString backupProblemText(BackupProblem problem, const QString& path)
     const QString file = native(path);
     const QString folder = native(QFileInfo(path).absolutePath());
     switch (problem) {
-    case BackupProblem::None:
-        return QString();
-    case BackupProblem::NoProject:
-        return tr("No project is open. Open a project with textured meshes first.");
-    case BackupProblem::NoMeshes:
-        return tr("The project has no meshes: there is nothing to take a backup of.");
-    case BackupProblem::NoneTextured:
-        return tr("None of the project's meshes has a texture: a backup is a picture of the meshes' textures.");
-    case BackupProblem::AllAsleep:
-        return tr("Every mesh with a texture is asleep. Wake the meshes (Mesh > Wake all meshes) and try again.");
-    case BackupProblem::NoFileName:
-        return tr("No file was given for the backup picture.");
-    case BackupProblem::TargetIsFolder:
-        return tr("%1 is a folder: give the backup picture a file name.").arg(file);
-    case BackupProblem::FolderMissing:
-        return tr("The backup picture %1 cannot be written: the folder %2 does not exist.").arg(file, folder);
-    case BackupProblem::FolderIsFile:
-        return tr("The backup picture %1 cannot be written: %2 is not a folder.").arg(file, folder);
-    case BackupProblem::FolderNotWritable:
-        return tr("The backup picture %1 cannot be written: there is no permission to write there.").arg(file);
-    case BackupProblem::UnknownFormat:
-        return tr("The backup picture %1 cannot be written: there is no image format for the suffix \"%2\" (use "
-                  "PNG, JPEG, BMP or TIFF).")
-            .arg(file, QFileInfo(path).suffix());
-    case BackupProblem::NoViewer:
-        return tr("There is no 3D view to take the backup from.");
-    case BackupProblem::ViewNotDrawn:
-        return tr("The 3D view could not be drawn: show the 3D view and try again.");
-    case BackupProblem::NothingVisible:
-        return tr("The 3D view shows none of the textured meshes: turn the view toward them (View > Fit all "
-                  "meshes) and try again. Nothing was written.");
-    case BackupProblem::NotWritten:
-        return tr("The backup picture %1 could not be written.").arg(file);
-    case BackupProblem::OwnFile:
-        return tr("The backup picture %1 cannot be written: it is one of the project's own files (a photograph, "
-                  "mesh, texture or the project file). Choose another name.")
-            .arg(file);
-    case BackupProblem::NotRegularFile:
-        return tr("The backup picture %1 cannot be written: it exists and is not a regular file.").arg(file);
+        case BackupProblem::None:
+            return QString();
+        case BackupProblem::NoProject:
+            return tr("No project is open. Open a project with textured meshes first.");
+        case BackupProblem::NoMeshes:
+            return tr("The project has no meshes: there is nothing to take a backup of.");
+        case BackupProblem::NoneTextured:
+            return tr("None of the project's meshes has a texture: a backup is a picture of the meshes' textures.");
+        case BackupProblem::AllAsleep:
+            return tr("Every mesh with a texture is asleep. Wake the meshes (Mesh > Wake all meshes) and try again.");
+        case BackupProblem::NoFileName:
+            return tr("No file was given for the backup picture.");
+        case BackupProblem::TargetIsFolder:
+            return tr("%1 is a folder: give the backup picture a file name.").arg(file);
+        case BackupProblem::FolderMissing:
+            return tr("The backup picture %1 cannot be written: the folder %2 does not exist.").arg(file, folder);
+        case BackupProblem::FolderIsFile:
+            return tr("The backup picture %1 cannot be written: %2 is not a folder.").arg(file, folder);
+        case BackupProblem::FolderNotWritable:
+            return tr("The backup picture %1 cannot be written: there is no permission to write there.").arg(file);
+        case BackupProblem::UnknownFormat:
+            return tr("The backup picture %1 cannot be written: there is no image format for the suffix \"%2\" (use "
+                      "PNG, JPEG, BMP or TIFF).")
+                .arg(file, QFileInfo(path).suffix());
+        case BackupProblem::NoViewer:
+            return tr("There is no 3D view to take the backup from.");
+        case BackupProblem::ViewNotDrawn:
+            return tr("The 3D view could not be drawn: show the 3D view and try again.");
+        case BackupProblem::NothingVisible:
+            return tr(
+                "The 3D view shows none of the textured meshes: turn the view toward them (View > Fit all "
+                "meshes) and try again. Nothing was written.");
+        case BackupProblem::NotWritten:
+            return tr("The backup picture %1 could not be written.").arg(file);
+        case BackupProblem::OwnFile:
+            return tr("The backup picture %1 cannot be written: it is one of the project's own files (a photograph, "
+                      "mesh, texture or the project file). Choose another name.")
+                .arg(file);
+        case BackupProblem::NotRegularFile:
+            return tr("The backup picture %1 cannot be written: it exists and is not a regular file.").arg(file);
     }
     return QString();
 }
@@ -291,10 +292,9 @@ QString backupDoneText(const BackupResult& result, const QString& path)
 {
     const QString file = native(path);
     const QString meshes = result.meshes == 1 ? tr("1 mesh") : tr("%1 meshes").arg(result.meshes);
-    return result.triangles == 1 ? tr("Backup of 1 visible triangle in %1 written to %2").arg(meshes, file)
-                                 : tr("Backup of %1 visible triangles in %2 written to %3")
-                                       .arg(result.triangles)
-                                       .arg(meshes, file);
+    return result.triangles == 1
+               ? tr("Backup of 1 visible triangle in %1 written to %2").arg(meshes, file)
+               : tr("Backup of %1 visible triangles in %2 written to %3").arg(result.triangles).arg(meshes, file);
 }
 
 QString backupPartialText(const BackupResult& result, const QString& path)

@@ -1,7 +1,6 @@
 #include "CoreCamera.h"
 
 #include <QtEndian>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -41,10 +40,7 @@ void flatten(const orvUI::ViewCamera& c, double* v)
     v[11] = c.zoom;
 }
 
-bool close(double a, double b)
-{
-    return std::fabs(a - b) <= 1e-9 * std::max({1.0, std::fabs(a), std::fabs(b)});
-}
+bool close(double a, double b) { return std::fabs(a - b) <= 1e-9 * std::max({1.0, std::fabs(a), std::fabs(b)}); }
 
 }  // namespace
 
@@ -78,11 +74,13 @@ bool CameraRecord::decode(const QByteArray& record, orvUI::ViewCamera* out, QStr
         if (why) *why = reason;
         return false;
     };
-    if (record.size() < 8) return refuse(QStringLiteral("the record has %1 bytes, too few for its head").arg(record.size()));
+    if (record.size() < 8)
+        return refuse(QStringLiteral("the record has %1 bytes, too few for its head").arg(record.size()));
     const char* p = record.constData();
     if (std::memcmp(p, kMagic, 4) != 0) return refuse(QStringLiteral("the record does not start with \"OCAM\""));
     const quint32 version = qFromLittleEndian<quint32>(p + 4);
-    if (version != Version) return refuse(QStringLiteral("the record has version %1, not %2").arg(version).arg(Version));
+    if (version != Version)
+        return refuse(QStringLiteral("the record has version %1, not %2").arg(version).arg(Version));
     if (record.size() != Size)
         return refuse(QStringLiteral("the record has %1 bytes instead of %2").arg(record.size()).arg(Size));
     double v[kValues];
@@ -102,8 +100,10 @@ bool CameraRecord::decode(const QByteArray& record, orvUI::ViewCamera* out, QStr
     const double distance = sight.normalize();
     if (!(distance > 0.0)) return refuse(QStringLiteral("the eye is on the centre"));
     if (!(up.normalize() > 0.0)) return refuse(QStringLiteral("the up direction is null"));
-    if (!(sight.cross(up).length() > 1e-6)) return refuse(QStringLiteral("the up direction is along the line of sight"));
-    if (!(c.fov > 0.0 && c.fov < 180.0)) return refuse(QStringLiteral("the field of view %1 is outside 0..180").arg(c.fov));
+    if (!(sight.cross(up).length() > 1e-6))
+        return refuse(QStringLiteral("the up direction is along the line of sight"));
+    if (!(c.fov > 0.0 && c.fov < 180.0))
+        return refuse(QStringLiteral("the field of view %1 is outside 0..180").arg(c.fov));
     if (!(c.zoom > 0.0)) return refuse(QStringLiteral("the zoom %1 is not above 0").arg(c.zoom));
     if (!(c.opacity >= 0.0 && c.opacity <= 1.0))
         return refuse(QStringLiteral("the overlay opacity %1 is outside 0..1").arg(c.opacity));

@@ -1,14 +1,13 @@
 #include "CoreCommands.h"
 
-#include <algorithm>
-#include <cmath>
-
 #include <OrvUIElements64t.h>
 
 #include <QKeySequence>
 #include <QPair>
 #include <QRegularExpression>
 #include <QSet>
+#include <algorithm>
+#include <cmath>
 
 namespace orvCore {
 
@@ -22,7 +21,7 @@ constexpr std::uint32_t kMenuAndToolBar = orvUI::ActionItemInMenu | orvUI::Actio
 ZIM_TR_CONTEXT("orvCore")
 
 orvUI::_ActionItemInfo_ command(const QString& text, const QString& icon, const QString& name, const QString& toolTip,
-                         const QString& shortcut, std::uint32_t flags, int pluginIndex)
+                                const QString& shortcut, std::uint32_t flags, int pluginIndex)
 {
     orvUI::_ActionItemInfo_ info;
     info.text = text;
@@ -35,7 +34,7 @@ orvUI::_ActionItemInfo_ command(const QString& text, const QString& icon, const 
 }
 
 orvUI::_ActionItemInfo_ toggle(const QString& text, const QString& name, const QString& toolTip, bool checked,
-                        int pluginIndex)
+                               int pluginIndex)
 {
     orvUI::_ActionItemInfo_ info = command(text, QString(), name, toolTip, QString(), kMenu, pluginIndex);
     info.checkable = true;
@@ -112,15 +111,15 @@ QVector<MenuGroup> coreMenus(int pluginIndex)
                     tr("Create an empty project file"), QStringLiteral("Ctrl+N"), kMenuAndToolBar, p),
             command(tr("&Open project..."), QStringLiteral("icons/orvhost/open.png"), cmd::Open,
                     tr("Open a project file"), QStringLiteral("Ctrl+O"), kMenuAndToolBar, p),
-            command(tr("Open p&hoto..."), QString(), cmd::OpenPhoto,
-                    tr("Show a photograph in the image viewer"), QStringLiteral("Ctrl+Shift+O"), kMenu, p),
+            command(tr("Open p&hoto..."), QString(), cmd::OpenPhoto, tr("Show a photograph in the image viewer"),
+                    QStringLiteral("Ctrl+Shift+O"), kMenu, p),
             separator(kMenuAndToolBar),
             command(tr("Add &photos..."), QStringLiteral("icons/orvhost/add-photos.png"), cmd::AddPhotos,
                     tr("Add photographs, each with the mesh of the same name"), QStringLiteral("Ctrl+Shift+P"),
                     kMenuAndToolBar, p),
             command(tr("Add &meshes..."), QStringLiteral("icons/orvhost/add-meshes.png"), cmd::AddMeshes,
-                    tr("Add OBJ meshes, each with the photograph of the same name"),
-                    QStringLiteral("Ctrl+Shift+M"), kMenuAndToolBar, p),
+                    tr("Add OBJ meshes, each with the photograph of the same name"), QStringLiteral("Ctrl+Shift+M"),
+                    kMenuAndToolBar, p),
             separator(kMenuAndToolBar),
             command(tr("&Save"), QStringLiteral("icons/orvhost/save.png"), cmd::Save, tr("Save the project"),
                     QStringLiteral("Ctrl+S"), kMenuAndToolBar, p),
@@ -130,63 +129,63 @@ QVector<MenuGroup> coreMenus(int pluginIndex)
             command(tr("&Quit"), QString(), cmd::Quit, tr("Close the window"), QStringLiteral("Ctrl+Q"), kMenu, p),
         }));
     // Each menu gives every entry its own marked letter.
-    menus.append(group(MenuView, tr("&View"),
-                       {
-                           toggle(tr("Show &status bar"), cmd::ShowStatusBar, tr("Show or hide the status bar"),
-                                  true, p),
-                           toggle(tr("Show &image viewer"), cmd::ShowImageViewer,
-                                  tr("Show or hide the photograph beside the 3D view"), true, p),
-                           separator(kMenu),
-                           command(tr("&Fit all meshes"), QString(), cmd::FitAll,
-                                   tr("Show every mesh in the 3D view"), QStringLiteral("F"), kMenu, p),
-                           command(tr("&Home view"), QString(), cmd::HomeView,
-                                   tr("Look down on every mesh at a slant, all in view"), QStringLiteral("H"), kMenu, p),
-                           command(tr("&Top view"), QString(), standardViewCommand(0), QString(), QStringLiteral("Ctrl+1"), kMenu, p),
-                           command(tr("&Bottom view"), QString(), standardViewCommand(1), QString(), QStringLiteral("Ctrl+2"), kMenu, p),
-                           command(tr("Fro&nt view"), QString(), standardViewCommand(2), QString(), QStringLiteral("Ctrl+3"), kMenu, p),
-                           command(tr("B&ack view"), QString(), standardViewCommand(3), QString(), QStringLiteral("Ctrl+4"), kMenu, p),
-                           command(tr("&Left view"), QString(), standardViewCommand(4), QString(), QStringLiteral("Ctrl+5"), kMenu, p),
-                           command(tr("Ri&ght view"), QString(), standardViewCommand(5), QString(), QStringLiteral("Ctrl+6"), kMenu, p),
-                           separator(kMenu),
-                           command(tr("Fit &photo"), QString(), cmd::FitPhoto,
-                                   tr("Show the whole photograph in the image viewer"), QStringLiteral("Shift+F"), kMenu,
-                                   p),
-                           separator(kMenu),
-                           toggle(tr("Show photo &overlay"), cmd::ShowOverlay,
-                                  tr("Lay the current photograph over the 3D view"), false, p),
-                           command(tr("Overlay &more opaque"), QString(), cmd::OverlayMore, QString(),
-                                   QStringLiteral("Ctrl+]"), kMenu, p),
-                           command(tr("Overlay l&ess opaque"), QString(), cmd::OverlayLess, QString(),
-                                   QStringLiteral("Ctrl+["), kMenu, p),
-                           separator(kMenu),
-                           command(tr("&Restore layout"), QString(), cmd::RestoreLayout,
-                                   tr("Show every view and dock the panels in their places again"), QString(),
-                                   kMenu, p),
-                       }));
-    menus.append(group(MenuMesh, tr("&Mesh"),
-                       {
-                           command(tr("&Wake all meshes"), QString(), cmd::WakeAllMeshes,
-                                   tr("Load every sleeping mesh again"), QString(), kMenu, p),
-                           command(tr("Put all meshes to &sleep"), QString(), cmd::SleepAllMeshes,
-                                   tr("Free the memory of every mesh; the meshes stay in the project"), QString(),
-                                   kMenu, p),
-                           separator(kMenu),
-                           command(tr("Generate &backup..."), QString(), cmd::GenerateBackup,
-                                   tr("Save a picture of the textures the 3D view shows now, with the visible "
-                                      "triangles"),
-                                   QString(), kMenu, p),
-                           separator(kMenu),
-                           command(tr("Project s&ummary..."), QString(), cmd::ProjectSummary,
-                                   tr("Counts of the project's photographs and meshes"), QString(), kMenu, p),
-                       }));
-    menus.append(group(MenuHelp, tr("&Help"),
-                       {
-                           command(tr("&Controls..."), QString(), cmd::Controls,
-                                   tr("The mouse and key controls of the 3D view and the photo view"), QString(),
-                                   kMenu, p),
-                           command(tr("&About..."), QString(), cmd::About, tr("About this program"), QString(),
-                                   kMenu, p),
-                       }));
+    menus.append(group(
+        MenuView, tr("&View"),
+        {
+            toggle(tr("Show &status bar"), cmd::ShowStatusBar, tr("Show or hide the status bar"), true, p),
+            toggle(tr("Show &image viewer"), cmd::ShowImageViewer, tr("Show or hide the photograph beside the 3D view"),
+                   true, p),
+            separator(kMenu),
+            command(tr("&Fit all meshes"), QString(), cmd::FitAll, tr("Show every mesh in the 3D view"),
+                    QStringLiteral("F"), kMenu, p),
+            command(tr("&Home view"), QString(), cmd::HomeView, tr("Look down on every mesh at a slant, all in view"),
+                    QStringLiteral("H"), kMenu, p),
+            command(tr("&Top view"), QString(), standardViewCommand(0), QString(), QStringLiteral("Ctrl+1"), kMenu, p),
+            command(tr("&Bottom view"), QString(), standardViewCommand(1), QString(), QStringLiteral("Ctrl+2"), kMenu,
+                    p),
+            command(tr("Fro&nt view"), QString(), standardViewCommand(2), QString(), QStringLiteral("Ctrl+3"), kMenu,
+                    p),
+            command(tr("B&ack view"), QString(), standardViewCommand(3), QString(), QStringLiteral("Ctrl+4"), kMenu, p),
+            command(tr("&Left view"), QString(), standardViewCommand(4), QString(), QStringLiteral("Ctrl+5"), kMenu, p),
+            command(tr("Ri&ght view"), QString(), standardViewCommand(5), QString(), QStringLiteral("Ctrl+6"), kMenu,
+                    p),
+            separator(kMenu),
+            command(tr("Fit &photo"), QString(), cmd::FitPhoto, tr("Show the whole photograph in the image viewer"),
+                    QStringLiteral("Shift+F"), kMenu, p),
+            separator(kMenu),
+            toggle(tr("Show photo &overlay"), cmd::ShowOverlay, tr("Lay the current photograph over the 3D view"),
+                   false, p),
+            command(tr("Overlay &more opaque"), QString(), cmd::OverlayMore, QString(), QStringLiteral("Ctrl+]"), kMenu,
+                    p),
+            command(tr("Overlay l&ess opaque"), QString(), cmd::OverlayLess, QString(), QStringLiteral("Ctrl+["), kMenu,
+                    p),
+            separator(kMenu),
+            command(tr("&Restore layout"), QString(), cmd::RestoreLayout,
+                    tr("Show every view and dock the panels in their places again"), QString(), kMenu, p),
+        }));
+    menus.append(
+        group(MenuMesh, tr("&Mesh"),
+              {
+                  command(tr("&Wake all meshes"), QString(), cmd::WakeAllMeshes, tr("Load every sleeping mesh again"),
+                          QString(), kMenu, p),
+                  command(tr("Put all meshes to &sleep"), QString(), cmd::SleepAllMeshes,
+                          tr("Free the memory of every mesh; the meshes stay in the project"), QString(), kMenu, p),
+                  separator(kMenu),
+                  command(tr("Generate &backup..."), QString(), cmd::GenerateBackup,
+                          tr("Save a picture of the textures the 3D view shows now, with the visible "
+                             "triangles"),
+                          QString(), kMenu, p),
+                  separator(kMenu),
+                  command(tr("Project s&ummary..."), QString(), cmd::ProjectSummary,
+                          tr("Counts of the project's photographs and meshes"), QString(), kMenu, p),
+              }));
+    menus.append(
+        group(MenuHelp, tr("&Help"),
+              {
+                  command(tr("&Controls..."), QString(), cmd::Controls,
+                          tr("The mouse and key controls of the 3D view and the photo view"), QString(), kMenu, p),
+                  command(tr("&About..."), QString(), cmd::About, tr("About this program"), QString(), kMenu, p),
+              }));
     return menus;
 }
 
@@ -238,26 +237,26 @@ MenuGroup viewContextMenu(int pluginIndex, orvUI::OrvItemCallback callback)
     const int p = pluginIndex;
     const QVector<MenuGroup> menus = coreMenus(p);
     auto entry = [&](const QString& command) { return contextEntry(menus, actionName(command, p), callback); };
-    return group(MenuView, tr("3D view"),
-                 {
-                     contextCommand(tr("&Open the photo under the cursor"), cmd::OpenPhotoAtCursor,
-                                    tr("Show the photograph of the mesh under the cursor in the image viewer"), p,
-                                    callback),
-                     separator(kMenu),
-                     entry(cmd::FitAll),
-                     entry(cmd::HomeView),
-                     entry(standardViewCommand(0)),
-                     entry(standardViewCommand(1)),
-                     entry(standardViewCommand(2)),
-                     entry(standardViewCommand(3)),
-                     entry(standardViewCommand(4)),
-                     entry(standardViewCommand(5)),
-                     separator(kMenu),
-                     contextCommand(tr("&Photo overlay on or off"), cmd::ToggleOverlay,
-                                    tr("Lay the current photograph over the 3D view, or take it away"), p, callback),
-                     entry(cmd::OverlayMore),
-                     entry(cmd::OverlayLess),
-                 });
+    return group(
+        MenuView, tr("3D view"),
+        {
+            contextCommand(tr("&Open the photo under the cursor"), cmd::OpenPhotoAtCursor,
+                           tr("Show the photograph of the mesh under the cursor in the image viewer"), p, callback),
+            separator(kMenu),
+            entry(cmd::FitAll),
+            entry(cmd::HomeView),
+            entry(standardViewCommand(0)),
+            entry(standardViewCommand(1)),
+            entry(standardViewCommand(2)),
+            entry(standardViewCommand(3)),
+            entry(standardViewCommand(4)),
+            entry(standardViewCommand(5)),
+            separator(kMenu),
+            contextCommand(tr("&Photo overlay on or off"), cmd::ToggleOverlay,
+                           tr("Lay the current photograph over the 3D view, or take it away"), p, callback),
+            entry(cmd::OverlayMore),
+            entry(cmd::OverlayLess),
+        });
 }
 
 MenuGroup photoContextMenu(int pluginIndex, orvUI::OrvItemCallback callback)
@@ -334,7 +333,8 @@ QString controlsText(const QVector<MenuGroup>& menus)
                              QString(a.text).remove(QRegularExpression(QStringLiteral("&(?!&)")))});
     }
     auto table = [](const QString& title, const QVector<Row>& rows) {
-        QString html = QStringLiteral("<h4>%1</h4><table cellspacing=\"2\" cellpadding=\"2\">").arg(title.toHtmlEscaped());
+        QString html =
+            QStringLiteral("<h4>%1</h4><table cellspacing=\"2\" cellpadding=\"2\">").arg(title.toHtmlEscaped());
         for (const Row& r : rows)
             html += QStringLiteral("<tr><td><b>%1</b></td><td>&nbsp;&nbsp;%2</td></tr>")
                         .arg(r.first.toHtmlEscaped(), r.second.toHtmlEscaped());

@@ -1,7 +1,5 @@
 #include "CorePairing.h"
 
-#include "CoreCommands.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -9,8 +7,9 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QTextStream>
-
 #include <algorithm>
+
+#include "CoreCommands.h"
 
 namespace orvCore {
 
@@ -78,7 +77,10 @@ QString findPartner(const QString& path, const QString& siblingName, const QStri
 // ---- material libraries ----------------------------------------------------------------------
 
 // The whitespace-separated words of a line.
-QStringList words(const QString& line) { return line.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts); }
+QStringList words(const QString& line)
+{
+    return line.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+}
 
 // A file named in an OBJ or MTL file, relative to that file's folder; written with either slash.
 QString resolveNamed(const QDir& folder, QString name)
@@ -141,10 +143,10 @@ QStringList materialLibraries(const QString& objPath)
 int optionArguments(const QString& option)
 {
     static const QHash<QString, int> counts = {
-        {QStringLiteral("-blendu"), 1}, {QStringLiteral("-blendv"), 1}, {QStringLiteral("-bm"), 1},
-        {QStringLiteral("-boost"), 1},  {QStringLiteral("-cc"), 1},     {QStringLiteral("-clamp"), 1},
+        {QStringLiteral("-blendu"), 1},  {QStringLiteral("-blendv"), 1}, {QStringLiteral("-bm"), 1},
+        {QStringLiteral("-boost"), 1},   {QStringLiteral("-cc"), 1},     {QStringLiteral("-clamp"), 1},
         {QStringLiteral("-imfchan"), 1}, {QStringLiteral("-texres"), 1}, {QStringLiteral("-type"), 1},
-        {QStringLiteral("-mm"), 2},     {QStringLiteral("-o"), -1},     {QStringLiteral("-s"), -1},
+        {QStringLiteral("-mm"), 2},      {QStringLiteral("-o"), -1},     {QStringLiteral("-s"), -1},
         {QStringLiteral("-t"), -1},
     };
     return counts.value(option.toLower(), 0);
@@ -278,8 +280,7 @@ PairingResult pairPhotos(const QStringList& photos) { return pairPhotos(photos, 
 QString meshChoiceProblem(const QString& photo, const QString& mesh, const QStringList& taken)
 {
     const QString native = QDir::toNativeSeparators(mesh);
-    if (!isMeshFile(mesh) || !QFileInfo(mesh).isFile())
-        return CoreText::tr("%1 is not an OBJ mesh.").arg(native);
+    if (!isMeshFile(mesh) || !QFileInfo(mesh).isFile()) return CoreText::tr("%1 is not an OBJ mesh.").arg(native);
     const QString path = absolute(mesh);
     if (taken.contains(path)) return CoreText::tr("%1 is the mesh of another photograph already.").arg(native);
     if (isTextureOfMesh(photo, path))

@@ -16,7 +16,6 @@
 #include <QString>
 #include <QStringList>
 #include <QVector>
-
 #include <functional>
 
 namespace orvCore {

@@ -1,14 +1,13 @@
 // The core plug-in: the host's commands (project files, photos and meshes, views, about),
 // reached through the main frame's menu routing by the names in CoreCommands.h.
-#include "CoreCommands.h"
-#include "CoreUi.h"
-
 #include <OrvPluginManager64t.h>
 
 #include <QDebug>
 #include <QThread>
-
 #include <exception>
+
+#include "CoreCommands.h"
+#include "CoreUi.h"
 
 namespace orvCore {
 

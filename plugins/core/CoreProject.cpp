@@ -1,11 +1,11 @@
 #include "CoreProject.h"
 
-#include "CoreCommands.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QUuid>
+
+#include "CoreCommands.h"
 
 namespace orvCore {
 
@@ -91,23 +91,21 @@ ProjectCounts projectCounts(IZimMM* mm)
 
 QVector<int> statusPanes() { return {PaneProject, PaneImages, PaneMeshes, PaneCursor}; }
 
-QString cursorText(double x, double y)
-{
-    return tr("x %1  y %2").arg(x, 0, 'f', 1).arg(y, 0, 'f', 1);
-}
+QString cursorText(double x, double y) { return tr("x %1  y %2").arg(x, 0, 'f', 1).arg(y, 0, 'f', 1); }
 
 QString statusText(int pane, const ProjectCounts& c)
 {
     switch (pane) {
-    case PaneProject:
-        return c.open ? tr("Project: %1").arg(c.name) : tr("No project");
-    case PaneImages:
-        return c.open ? count(c.images, "1 photo", "%1 photos") : QString();
-    case PaneMeshes:
-        if (!c.open) return QString();
-        return c.asleep > 0 ? tr("%1 awake, %2 asleep").arg(c.awake).arg(c.asleep) : count(c.awake, "1 mesh", "%1 meshes");
-    default:
-        return QString();
+        case PaneProject:
+            return c.open ? tr("Project: %1").arg(c.name) : tr("No project");
+        case PaneImages:
+            return c.open ? count(c.images, "1 photo", "%1 photos") : QString();
+        case PaneMeshes:
+            if (!c.open) return QString();
+            return c.asleep > 0 ? tr("%1 awake, %2 asleep").arg(c.awake).arg(c.asleep)
+                                : count(c.awake, "1 mesh", "%1 meshes");
+        default:
+            return QString();
     }
 }
 
@@ -190,8 +188,8 @@ QVector<int> wakeAllMeshes(IZimMM* mm, IZimProgress* progress, QStringList* fail
             changed.append(index);
         } else if (failed) {
             ref_ptr<IZimImageEntry> entry;
-            const QString file = mm->getImageEntry(entry, index) == 0 && entry ? entry->meshPath()
-                                                                               : QString::number(index);
+            const QString file =
+                mm->getImageEntry(entry, index) == 0 && entry ? entry->meshPath() : QString::number(index);
             *failed << tr("%1: %2").arg(native(file), mm->lastError());
         }
         batch.step();
@@ -229,18 +227,21 @@ QString addReport(AddSource source, const PairingResult& pairing, const AddOutco
     if (!pairing.unmatched.isEmpty()) {
         QString head;
         switch (source) {
-        case AddSource::Photos:
-            head = tr("No mesh was found for these photographs (an OBJ file of the same name is looked for "
-                      "next to each photo and in a \"meshes\" folder beside its folder):");
-            break;
-        case AddSource::Meshes:
-            head = tr("No photograph was found for these meshes (a JPEG, PNG, TIFF or BMP file of the same "
-                      "name is looked for next to each mesh and in a \"photos\" folder beside its folder):");
-            break;
-        case AddSource::Dropped:
-            head = tr("No partner was found for these files (each photograph needs an OBJ mesh of the same "
-                      "name and each mesh a photograph):");
-            break;
+            case AddSource::Photos:
+                head =
+                    tr("No mesh was found for these photographs (an OBJ file of the same name is looked for "
+                       "next to each photo and in a \"meshes\" folder beside its folder):");
+                break;
+            case AddSource::Meshes:
+                head =
+                    tr("No photograph was found for these meshes (a JPEG, PNG, TIFF or BMP file of the same "
+                       "name is looked for next to each mesh and in a \"photos\" folder beside its folder):");
+                break;
+            case AddSource::Dropped:
+                head =
+                    tr("No partner was found for these files (each photograph needs an OBJ mesh of the same "
+                       "name and each mesh a photograph):");
+                break;
         }
         parts << head + QLatin1Char('\n') + fileList(pairing.unmatched);
     }
@@ -253,7 +254,8 @@ QString addReport(AddSource source, const PairingResult& pairing, const AddOutco
             lines << tr("%1 with %2: %3").arg(native(f.photo), native(f.mesh), f.reason);
         parts << tr("These pairs could not be added:") + QLatin1Char('\n') + lines.join(QLatin1Char('\n'));
     }
-    if (outcome.skipped > 0) parts << count(outcome.skipped, "Cancelled: 1 pair was not added.", "Cancelled: %1 pairs were not added.");
+    if (outcome.skipped > 0)
+        parts << count(outcome.skipped, "Cancelled: 1 pair was not added.", "Cancelled: %1 pairs were not added.");
     return parts.join(QStringLiteral("\n\n"));
 }
 

@@ -3,13 +3,13 @@
 // creating a project file in place of an old one, and waking or putting all meshes to sleep.
 #pragma once
 
-#include "CorePairing.h"
-
 #include <OrvKernel64t.h>
 
 #include <QString>
 #include <QStringList>
 #include <QVector>
+
+#include "CorePairing.h"
 
 namespace orvCore {
 
@@ -37,9 +37,9 @@ struct AddFailure {
 };
 
 struct AddOutcome {
-    QVector<int> added;            // new image indices, in the order of the pairs
-    QVector<AddFailure> failed;    // pairs the kernel refused, with its reason
-    int skipped = 0;               // pairs left out because the user cancelled
+    QVector<int> added;          // new image indices, in the order of the pairs
+    QVector<AddFailure> failed;  // pairs the kernel refused, with its reason
+    int skipped = 0;             // pairs left out because the user cancelled
 };
 
 // Adds each pair with addImage (labels[i], when given, labels pair i). Stops early when the
@@ -49,10 +49,10 @@ AddOutcome addPairs(IZimMM* mm, const QVector<PhotoMeshPair>& pairs, IZimProgres
 
 struct ProjectCounts {
     bool open = false;
-    QString path;       // absolute project file
-    QString name;       // its base name
+    QString path;  // absolute project file
+    QString name;  // its base name
     int images = 0;
-    int awake = 0;      // meshes with their geometry in memory
+    int awake = 0;  // meshes with their geometry in memory
     int asleep = 0;
     int mapped = 0;
     long long triangles = 0;  // of the awake meshes

@@ -1,15 +1,11 @@
 #include "CoreUi.h"
 
-#include "CoreBackup.h"
-#include "CoreCamera.h"
-#include "CoreCommands.h"
-
 #include <IOrv3DViewer.h>
 #include <IOrvDockWidget.h>
 #include <IOrvImageThumbViewer.h>
+#include <IOrvImageTree.h>
 #include <IOrvImageViewer.h>
 #include <IOrvMainFrame.h>
-#include <IOrvImageTree.h>
 #include <IOrvMeshPanelViewer.h>
 #include <OrvUIElements64t.h>
 
@@ -25,10 +21,13 @@
 #include <QStatusBar>
 #include <QWidget>
 #include <QtDebug>
-
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+
+#include "CoreBackup.h"
+#include "CoreCamera.h"
+#include "CoreCommands.h"
 
 namespace orvCore {
 
@@ -144,8 +143,8 @@ void rebuildMeshLists()
 int commandNew(const QString&, bool)
 {
     QWidget* parent = frameWidget();
-    const QString chosen = QFileDialog::getSaveFileName(parent, tr("New Project"), startFolder(),
-                                                        tr("Projects (*.orvproj)"));
+    const QString chosen =
+        QFileDialog::getSaveFileName(parent, tr("New Project"), startFolder(), tr("Projects (*.orvproj)"));
     if (chosen.isEmpty()) return 0;
     rememberFolder(chosen);
     const QString path = withProjectSuffix(chosen);
@@ -215,9 +214,9 @@ int commandAddPhotos(const QString&, bool)
     const MeshChooser choose = [&lastPicked](const QString& photo, const QString& problem) {
         QWidget* parent = frameWidget();
         if (!problem.isEmpty()) QMessageBox::warning(parent, QString(), problem);
-        const QString mesh = QFileDialog::getOpenFileName(
-            parent, tr("Choose the mesh of %1").arg(QFileInfo(photo).fileName()),
-            meshDialogFolder(photo, lastPicked), tr("OBJ meshes (*.obj *.OBJ)"));
+        const QString mesh =
+            QFileDialog::getOpenFileName(parent, tr("Choose the mesh of %1").arg(QFileInfo(photo).fileName()),
+                                         meshDialogFolder(photo, lastPicked), tr("OBJ meshes (*.obj *.OBJ)"));
         if (!mesh.isEmpty()) lastPicked = mesh;
         return mesh;
     };
@@ -228,8 +227,8 @@ int commandAddMeshes(const QString&, bool)
 {
     const Reporter report = warningBoxes();
     if (!requireProject(report)) return -1;
-    const QStringList meshes =
-        QFileDialog::getOpenFileNames(frameWidget(), tr("Select Meshes"), startFolder(), tr("OBJ meshes (*.obj *.OBJ)"));
+    const QStringList meshes = QFileDialog::getOpenFileNames(frameWidget(), tr("Select Meshes"), startFolder(),
+                                                             tr("OBJ meshes (*.obj *.OBJ)"));
     if (meshes.isEmpty()) return 0;
     rememberFolder(meshes.first());
     return addFiles(AddSource::Meshes, pairMeshes(meshes), report) < 0 ? -1 : 0;
@@ -384,8 +383,8 @@ int sleepOrWake(bool wake)
     QVector<int> changed;
     {
         ProgressPtr progress = frameProgress();
-        changed = wake ? wakeAllMeshes(mm.get(), progress.get(), &failed)
-                       : sleepAllMeshes(mm.get(), progress.get(), &failed);
+        changed =
+            wake ? wakeAllMeshes(mm.get(), progress.get(), &failed) : sleepAllMeshes(mm.get(), progress.get(), &failed);
     }
     ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
     orvUI::IOrvImageThumbViewer* thumbs = vm ? vm->getThumbViewer() : nullptr;
@@ -394,7 +393,8 @@ int sleepOrWake(bool wake)
         if (thumbs) thumbs->setTileState(index, wake ? orvUI::ThumbWake : orvUI::ThumbSleep);
         ref_ptr<IZimMesh> mesh;
         if (panel && mm->getMeshAt(mesh, index) == 0)
-            for (const QString& list : {TextureMeshList, BareMeshList}) panel->setMeshRowState(mesh, wake ? 3 : 2, list);
+            for (const QString& list : {TextureMeshList, BareMeshList})
+                panel->setMeshRowState(mesh, wake ? 3 : 2, list);
     }
     if (vm) vm->updateAllViewers();
     refreshFrameState();
@@ -448,9 +448,9 @@ int commandGenerateBackup(const QString&, bool)
     for (const PictureFilter& f : kPictureFilters) filters << tr(f.text);
     QString selected = filters.first();
     QWidget* parent = frameWidget();
-    const QString chosen = QFileDialog::getSaveFileName(parent, tr("Generate Backup"),
-                                                        suggestedBackupPath(mm->projectPath()),
-                                                        filters.join(QStringLiteral(";;")), &selected);
+    const QString chosen =
+        QFileDialog::getSaveFileName(parent, tr("Generate Backup"), suggestedBackupPath(mm->projectPath()),
+                                     filters.join(QStringLiteral(";;")), &selected);
     if (chosen.isEmpty()) return 0;
     QString path = chosen;
     if (QFileInfo(chosen).suffix().isEmpty()) {
@@ -622,12 +622,14 @@ void settleOpenedProject(bool opened)
             orvUI::ViewCamera camera;
             QString why;
             if (!CameraRecord::decode(stored, &camera, &why))
-                qWarning().noquote() << QStringLiteral("The 3D view's camera stored in the project cannot be used (%1); "
-                                                       "showing the home view instead.")
+                qWarning().noquote() << QStringLiteral(
+                                            "The 3D view's camera stored in the project cannot be used (%1); "
+                                            "showing the home view instead.")
                                             .arg(why);
             else if (viewer->setCamera(camera) != 0)
-                qWarning().noquote() << QStringLiteral("The 3D view refused the camera stored in the project; showing "
-                                                       "the home view instead.");
+                qWarning().noquote() << QStringLiteral(
+                    "The 3D view refused the camera stored in the project; showing "
+                    "the home view instead.");
             else
                 restored = true;
         }
@@ -854,7 +856,8 @@ bool saveProjectAs(const Reporter& report)
     }
     QWidget* parent = frameWidget();
     const QString start = mm->projectPath().isEmpty() ? startFolder() : mm->projectPath();
-    const QString chosen = QFileDialog::getSaveFileName(parent, tr("Save Project As"), start, tr("Projects (*.orvproj)"));
+    const QString chosen =
+        QFileDialog::getSaveFileName(parent, tr("Save Project As"), start, tr("Projects (*.orvproj)"));
     if (chosen.isEmpty()) return false;
     rememberFolder(chosen);
     const QString path = withProjectSuffix(chosen);
@@ -905,10 +908,7 @@ void handleDroppedFiles(const QStringList& paths, const Reporter& report)
 
 // ---- layout ----------------------------------------------------------------------------------
 
-QVector<HostDock> hostDocks()
-{
-    return {{PhotoDock, 0, tr("Photographs")}, {MeshDock, 1, tr("Meshes")}};
-}
+QVector<HostDock> hostDocks() { return {{PhotoDock, 0, tr("Photographs")}, {MeshDock, 1, tr("Meshes")}}; }
 
 void applyHostDockLayout()
 {

@@ -7,14 +7,13 @@
 // of the host pass one that writes to stderr instead.
 #pragma once
 
-#include "CorePairing.h"
-#include "CoreProject.h"
-
 #include <QString>
 #include <QStringList>
 #include <QVector>
-
 #include <functional>
+
+#include "CorePairing.h"
+#include "CoreProject.h"
 
 class QWidget;
 

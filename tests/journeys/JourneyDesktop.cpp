@@ -1,13 +1,13 @@
 #include "JourneyDesktop.h"
 
-#include <QDir>
-#include <QFile>
-
-#include <cerrno>
-#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <cerrno>
+#include <cstdlib>
 
 namespace journey {
 
@@ -60,12 +60,12 @@ bool Desktop::start(const QString& outDir, const QSize& size, const QString& ope
         *error = QStringLiteral("no pipe for the display number");
         return false;
     }
-    const bool started = m_xserver.start(
-        findProgram(QStringLiteral("Xvfb")),
-        {QStringLiteral("-displayfd"), QString::number(fds[1]), QStringLiteral("-screen"), QStringLiteral("0"),
-         QStringLiteral("%1x%2x24").arg(size.width()).arg(size.height()), QStringLiteral("-nolisten"),
-         QStringLiteral("tcp"), QStringLiteral("-noreset")},
-        {}, outDir + QStringLiteral("/xvfb.log"), fds[1]);
+    const bool started =
+        m_xserver.start(findProgram(QStringLiteral("Xvfb")),
+                        {QStringLiteral("-displayfd"), QString::number(fds[1]), QStringLiteral("-screen"),
+                         QStringLiteral("0"), QStringLiteral("%1x%2x24").arg(size.width()).arg(size.height()),
+                         QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-noreset")},
+                        {}, outDir + QStringLiteral("/xvfb.log"), fds[1]);
     ::close(fds[1]);
     if (started) m_display = readDisplayNumber(fds[0], 20000);
     ::close(fds[0]);
@@ -79,9 +79,9 @@ bool Desktop::start(const QString& outDir, const QSize& size, const QString& ope
     // The window manager is up once it announces itself on the root window.
     const bool managed = waitUntil(
         [this]() {
-            const CommandResult r = runCommand(QStringLiteral("xprop"),
-                                               {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")},
-                                               m_display, 5000);
+            const CommandResult r =
+                runCommand(QStringLiteral("xprop"),
+                           {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")}, m_display, 5000);
             return r.ok() && r.out.contains(QStringLiteral("window id"));
         },
         15000, 100);
@@ -106,8 +106,8 @@ bool Desktop::startHost(const QString& program, const QStringList& args, QString
     const QString home = m_outDir + QStringLiteral("/home");
     for (const QString& dir : {home, home + QStringLiteral("/.config"), home + QStringLiteral("/runtime")})
         QDir().mkpath(dir);
-    QFile::setPermissions(home + QStringLiteral("/runtime"), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                                 QFileDevice::ExeOwner);
+    QFile::setPermissions(home + QStringLiteral("/runtime"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     const QStringList env = {
         QStringLiteral("DISPLAY=") + m_display,
         QStringLiteral("HOME=") + home,
@@ -136,8 +136,8 @@ QString Desktop::waitForMainWindow(const QString& title, int timeoutMs)
             const QStringList ids = visibleWindows(QStringLiteral("^") + title);
             if (ids.isEmpty()) return false;
             const CommandResult state =
-                runCommand(QStringLiteral("xprop"), {QStringLiteral("-id"), ids.first(), QStringLiteral("_NET_WM_STATE")},
-                           m_display, 5000);
+                runCommand(QStringLiteral("xprop"),
+                           {QStringLiteral("-id"), ids.first(), QStringLiteral("_NET_WM_STATE")}, m_display, 5000);
             if (!state.out.contains(QStringLiteral("_NET_WM_STATE_MAXIMIZED_VERT")) ||
                 !state.out.contains(QStringLiteral("_NET_WM_STATE_MAXIMIZED_HORZ")))
                 return false;
@@ -150,23 +150,24 @@ QString Desktop::waitForMainWindow(const QString& title, int timeoutMs)
 
 QString Desktop::windowTitle(const QString& window)
 {
-    const CommandResult r = runCommand(QStringLiteral("xdotool"), {QStringLiteral("getwindowname"), window}, m_display, 5000);
+    const CommandResult r =
+        runCommand(QStringLiteral("xdotool"), {QStringLiteral("getwindowname"), window}, m_display, 5000);
     return r.ok() ? r.out.trimmed() : QString();
 }
 
 QStringList Desktop::visibleWindows(const QString& name)
 {
     const CommandResult r = runCommand(
-        QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), name},
-        m_display, 5000);
+        QStringLiteral("xdotool"),
+        {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), name}, m_display, 5000);
     return r.finished ? r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts) : QStringList();
 }
 
 QImage Desktop::grab(const QString& path)
 {
     const CommandResult r = runCommand(
-        QStringLiteral("import"), {QStringLiteral("-silent"), QStringLiteral("-window"), QStringLiteral("root"),
-                                   QStringLiteral("png:") + path},
+        QStringLiteral("import"),
+        {QStringLiteral("-silent"), QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("png:") + path},
         m_display, 20000);
     QImage image;
     if (r.ok()) image.load(path, "PNG");
@@ -207,10 +208,7 @@ bool Desktop::xdotool(const QStringList& args)
     return runCommand(QStringLiteral("xdotool"), args, m_display, 10000).ok();
 }
 
-bool Desktop::moveMouse(QPoint p)
-{
-    return xdotool({QStringLiteral("mousemove"), point(p.x()), point(p.y())});
-}
+bool Desktop::moveMouse(QPoint p) { return xdotool({QStringLiteral("mousemove"), point(p.x()), point(p.y())}); }
 
 bool Desktop::click(QPoint p, int button, int repeat)
 {
@@ -242,7 +240,8 @@ bool Desktop::wheel(QPoint p, int notches, const QString& modifier)
     QStringList args;
     if (!modifier.isEmpty()) args << QStringLiteral("keydown") << modifier;
     args << QStringLiteral("click") << QStringLiteral("--repeat") << QString::number(std::abs(notches))
-         << QStringLiteral("--delay") << QStringLiteral("60") << (notches > 0 ? QStringLiteral("4") : QStringLiteral("5"));
+         << QStringLiteral("--delay") << QStringLiteral("60")
+         << (notches > 0 ? QStringLiteral("4") : QStringLiteral("5"));
     if (!modifier.isEmpty()) args << QStringLiteral("keyup") << modifier;
     return xdotool(args);
 }

@@ -3,13 +3,13 @@
 // screen through ImageMagick's import. Every picture is kept in the journey's folder.
 #pragma once
 
-#include "JourneyProcess.h"
-
 #include <QImage>
 #include <QPoint>
 #include <QRect>
 #include <QString>
 #include <QStringList>
+
+#include "JourneyProcess.h"
 
 namespace journey {
 

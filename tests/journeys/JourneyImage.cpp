@@ -1,7 +1,6 @@
 #include "JourneyImage.h"
 
 #include <QVector>
-
 #include <algorithm>
 #include <cstdlib>
 

@@ -33,11 +33,11 @@ QVector<Run> colourRuns(const QImage& image, int y, int minWidth, int tolerance 
 
 // Where the host's panes are in a picture of its maximised window.
 struct HostLayout {
-    QRect view3D;      // the 3D view
+    QRect view3D;  // the 3D view
     QColor background3D;
-    QRect photoView;   // the image viewer beside it
-    QRect leftDock;    // everything left of the 3D view, from its top to its bottom
-    QRect rightDock;   // everything right of the photo view
+    QRect photoView;  // the image viewer beside it
+    QRect leftDock;   // everything left of the 3D view, from its top to its bottom
+    QRect rightDock;  // everything right of the photo view
     bool valid() const { return view3D.isValid() && photoView.isValid(); }
 };
 

@@ -1,19 +1,19 @@
 #include "JourneyProcess.h"
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QByteArray>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
-
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <thread>
-#include <chrono>
-#include <unistd.h>
 #include <vector>
 
 namespace journey {

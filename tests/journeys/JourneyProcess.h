@@ -2,11 +2,11 @@
 // starts goes with it), and short helper commands run to their end with a time limit.
 #pragma once
 
+#include <sys/types.h>
+
 #include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
-
-#include <sys/types.h>
 
 namespace journey {
 
@@ -73,4 +73,3 @@ CommandResult runCommand(const QString& program, const QStringList& args, const 
 QString findProgram(const QString& program);
 
 }  // namespace journey
-

@@ -1,8 +1,8 @@
 #include "JourneyProject.h"
 
-#include <QtEndian>
-
 #include <sqlite3.h>
+
+#include <QtEndian>
 
 namespace journey {
 
@@ -44,14 +44,13 @@ QVector<ProjectImage> projectImages(const QString& projectFile, bool* ok)
     if (ok) *ok = false;
     ReadOnlyDb db(projectFile);
     sqlite3_stmt* statement = nullptr;
-    if (!db.get() ||
-        sqlite3_prepare_v2(db.get(), "SELECT idx, photo, mesh, label FROM images ORDER BY position", -1, &statement,
-                           nullptr) != SQLITE_OK)
+    if (!db.get() || sqlite3_prepare_v2(db.get(), "SELECT idx, photo, mesh, label FROM images ORDER BY position", -1,
+                                        &statement, nullptr) != SQLITE_OK)
         return images;
     int rc;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
-        images.append(ProjectImage{sqlite3_column_int(statement, 0), text(statement, 1), text(statement, 2),
-                                   text(statement, 3)});
+        images.append(
+            ProjectImage{sqlite3_column_int(statement, 0), text(statement, 1), text(statement, 2), text(statement, 3)});
     sqlite3_finalize(statement);
     if (ok) *ok = rc == SQLITE_DONE;
     return images;
@@ -61,8 +60,8 @@ QByteArray projectBlob(const QString& projectFile, const QString& group, const Q
 {
     ReadOnlyDb db(projectFile);
     sqlite3_stmt* statement = nullptr;
-    if (!db.get() || sqlite3_prepare_v2(db.get(), "SELECT data FROM blobs WHERE grp = ?1 AND key = ?2", -1,
-                                        &statement, nullptr) != SQLITE_OK)
+    if (!db.get() || sqlite3_prepare_v2(db.get(), "SELECT data FROM blobs WHERE grp = ?1 AND key = ?2", -1, &statement,
+                                        nullptr) != SQLITE_OK)
         return QByteArray();
     const QByteArray g = group.toUtf8(), k = key.toUtf8();
     sqlite3_bind_text(statement, 1, g.constData(), g.size(), SQLITE_TRANSIENT);

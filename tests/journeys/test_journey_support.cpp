@@ -1,15 +1,14 @@
 // The journeys' readers, on pictures and project data made here: a wrong reading would let a
 // journey pass or fail for the wrong reason.
 #include <gtest/gtest.h>
-
-#include "JourneyImage.h"
-#include "JourneyProject.h"
+#include <sqlite3.h>
 
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QtEndian>
 
-#include <sqlite3.h>
+#include "JourneyImage.h"
+#include "JourneyProject.h"
 
 namespace {
 
@@ -27,11 +26,11 @@ QImage hostPicture()
     image.fill(kWindow);
     QPainter p(&image);
     p.fillRect(QRect(QPoint(306, 67), QPoint(797, 977)), kView);
-    p.fillRect(QRect(450, 480, 200, 40), QColor(90, 140, 60));  // a mesh
-    p.fillRect(QRect(798, 67, 4, 911), QColor(0x42, 0x3d, 0x3a));  // splitter
-    p.fillRect(QRect(805, 340, 490, 370), QColor(120, 160, 210));  // the photograph
+    p.fillRect(QRect(450, 480, 200, 40), QColor(90, 140, 60));      // a mesh
+    p.fillRect(QRect(798, 67, 4, 911), QColor(0x42, 0x3d, 0x3a));   // splitter
+    p.fillRect(QRect(805, 340, 490, 370), QColor(120, 160, 210));   // the photograph
     p.fillRect(QRect(1300, 67, 1, 911), QColor(0x2e, 0x2a, 0x2a));  // dock edge
-    p.fillRect(QRect(0, 90, 298, 18), kHighlight);  // the selected folder
+    p.fillRect(QRect(0, 90, 298, 18), kHighlight);                  // the selected folder
     p.fillRect(QRect(0, 980, 1600, 20), QColor(0x30, 0x2c, 0x2c));  // status bar
     return image;
 }
@@ -131,10 +130,9 @@ QByteArray folderRecord(int id, int parent, int type, bool expanded, bool select
 TEST(JourneyProject, ReadsTheStoredFolderRecords)
 {
     const QByteArray longName(300, 'n');
-    const QByteArray blob = folderRecord(0, -1, 0, true, false, "Root") +
-                            folderRecord(1, 0, 1, false, false, "Default") +
-                            folderRecord(2, 1, 1, false, true, "Survey North") +
-                            folderRecord(3, 0, 1, false, false, longName);
+    const QByteArray blob =
+        folderRecord(0, -1, 0, true, false, "Root") + folderRecord(1, 0, 1, false, false, "Default") +
+        folderRecord(2, 1, 1, false, true, "Survey North") + folderRecord(3, 0, 1, false, false, longName);
     bool ok = false;
     const QVector<TreeFolder> folders = parseTreeFolders(blob, &ok);
     ASSERT_TRUE(ok);

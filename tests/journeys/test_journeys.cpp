@@ -4,19 +4,17 @@
 // project in build/journeys/<journey>/.
 #include <gtest/gtest.h>
 
-#include "JourneyDesktop.h"
-#include "JourneyImage.h"
-#include "JourneyProject.h"
-
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
-
 #include <algorithm>
-
 #include <ostream>
+
+#include "JourneyDesktop.h"
+#include "JourneyImage.h"
+#include "JourneyProject.h"
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
@@ -55,12 +53,13 @@ protected:
         ASSERT_TRUE(QDir().mkpath(m_dir));
         // A small sample: four tiles, each with its photograph, in the journey's own folder.
         m_sample = m_dir + QStringLiteral("/sample");
-        const CommandResult sample = runCommand(
-            sampleProgram(),
-            {QStringLiteral("--out"), m_sample, QStringLiteral("--tiles"), QStringLiteral("4"),
-             QStringLiteral("--triangles"), QStringLiteral("4000"), QStringLiteral("--photo-size"),
-             QStringLiteral("800x600"), QStringLiteral("--texture-size"), QStringLiteral("256"), QStringLiteral("--quiet")},
-            QString(), 120000);
+        const CommandResult sample =
+            runCommand(sampleProgram(),
+                       {QStringLiteral("--out"), m_sample, QStringLiteral("--tiles"), QStringLiteral("4"),
+                        QStringLiteral("--triangles"), QStringLiteral("4000"), QStringLiteral("--photo-size"),
+                        QStringLiteral("800x600"), QStringLiteral("--texture-size"), QStringLiteral("256"),
+                        QStringLiteral("--quiet")},
+                       QString(), 120000);
         ASSERT_TRUE(sample.ok()) << "orv-sample failed: " << sample.err.toStdString();
         m_project = m_sample + QStringLiteral("/sample.orvproj");
         QString error;
@@ -95,7 +94,8 @@ protected:
                        shareUnlike(shot, m_layout.view3D.adjusted(4, 4, -4, -4), m_layout.background3D) > 0.001;
             },
             60000, 200);
-        if (!drawn) ADD_FAILURE() << "the host never showed its 3D view with meshes; last picture in " << m_dir.toStdString();
+        if (!drawn)
+            ADD_FAILURE() << "the host never showed its 3D view with meshes; last picture in " << m_dir.toStdString();
         return shot;
     }
 
@@ -136,7 +136,9 @@ TEST_F(Journey, SampleOpensAndTheFileMenuOpensFromTheKeyboard)
     EXPECT_GT(m_layout.view3D.width(), kScreen.width() / 6);
     EXPECT_GT(m_layout.view3D.height(), kScreen.height() / 2);
     // The photograph of the project's first image is on show.
-    EXPECT_GT(shareUnlike(start, m_layout.photoView.adjusted(4, 4, -4, -4), start.pixel(m_layout.photoView.topLeft() + QPoint(2, 2))), 0.1);
+    EXPECT_GT(shareUnlike(start, m_layout.photoView.adjusted(4, 4, -4, -4),
+                          start.pixel(m_layout.photoView.topLeft() + QPoint(2, 2))),
+              0.1);
 
     // The wheel zooms the 3D view.
     const QImage beforeWheel = m_desktop.settledScreenshot(QStringLiteral("before-wheel"), m_layout.view3D);
@@ -171,8 +173,8 @@ TEST_F(Journey, RightDragOrbitsAndTheViewStillAnswers)
     ASSERT_TRUE(m_desktop.drag(c, c + QPoint(view.width() / 5, -view.height() / 8), 3, 12));
     bool orbited = false;
     const QImage orbit = waitForChange(before, view, 0.02, QStringLiteral("after-right-drag"), 6000, &orbited);
-    EXPECT_TRUE(orbited) << "a right drag did not turn the 3D view (changed "
-                         << changedShare(before, orbit, view) << ")";
+    EXPECT_TRUE(orbited) << "a right drag did not turn the 3D view (changed " << changedShare(before, orbit, view)
+                         << ")";
 
     const QImage settled = m_desktop.settledScreenshot(QStringLiteral("settled-after-drag"), view);
     ASSERT_TRUE(m_desktop.wheel(c, 4));
@@ -219,8 +221,8 @@ TEST_F(Journey, RightClickOpensTheContextMenuOnRelease)
         bool opened = false;
         const QImage released =
             waitForChange(before, menuArea, 0.08, name + QStringLiteral("-released"), 5000, &opened);
-        EXPECT_TRUE(opened) << "no context menu after the release (changed "
-                            << changedShare(before, released, menuArea) << ")";
+        EXPECT_TRUE(opened) << "no context menu after the release (changed " << changedShare(before, released, menuArea)
+                            << ")";
         ASSERT_TRUE(m_desktop.key(QStringLiteral("Escape")));
         const QImage closed = m_desktop.settledScreenshot(name + QStringLiteral("-escape"), menuArea);
         EXPECT_LT(changedShare(before, closed, menuArea), 0.02) << "Escape left the menu open";
@@ -325,7 +327,8 @@ TEST_F(Journey, AddPhotosPairsEachSamplePhotoWithItsMesh)
     openHost({project});
     ASSERT_TRUE(m_layout.valid());
     ASSERT_TRUE(m_desktop.key(QStringLiteral("ctrl+shift+p")));
-    ASSERT_TRUE(waitUntil([&]() { return !m_desktop.visibleWindows(QStringLiteral("^Select Images")).isEmpty(); }, 10000))
+    ASSERT_TRUE(
+        waitUntil([&]() { return !m_desktop.visibleWindows(QStringLiteral("^Select Images")).isEmpty(); }, 10000))
         << "File > Add photos opened no file dialog";
     m_desktop.screenshot(QStringLiteral("dialog"));
     QStringList names;
@@ -334,7 +337,8 @@ TEST_F(Journey, AddPhotosPairsEachSamplePhotoWithItsMesh)
     ASSERT_TRUE(m_desktop.typeText(names.join(QLatin1Char(' '))));
     m_desktop.screenshot(QStringLiteral("names-typed"));
     ASSERT_TRUE(m_desktop.key(QStringLiteral("Return")));
-    EXPECT_TRUE(waitUntil([&]() { return m_desktop.visibleWindows(QStringLiteral("^Select Images")).isEmpty(); }, 10000))
+    EXPECT_TRUE(
+        waitUntil([&]() { return m_desktop.visibleWindows(QStringLiteral("^Select Images")).isEmpty(); }, 10000))
         << "the file dialog did not take the names";
     m_desktop.settledScreenshot(QStringLiteral("added"), QRect(QPoint(0, 0), kScreen));
 
@@ -355,7 +359,8 @@ TEST_F(Journey, AddPhotosPairsEachSamplePhotoWithItsMesh)
         for (const ProjectImage& img : images)
             if (QFileInfo(img.photo).fileName() == photo) {
                 found = true;
-                EXPECT_EQ(QFileInfo(img.mesh).fileName(), QFileInfo(t.mesh).fileName()) << "photo " << photo.toStdString();
+                EXPECT_EQ(QFileInfo(img.mesh).fileName(), QFileInfo(t.mesh).fileName())
+                    << "photo " << photo.toStdString();
             }
         EXPECT_TRUE(found) << photo.toStdString() << " is not in the project";
     }
@@ -394,8 +399,8 @@ TEST_F(Journey, DoubleClickOnAMeshOpensItsPhoto)
     for (int i = 0; i < targets.size(); ++i) {
         ASSERT_TRUE(m_desktop.doubleClick(targets[i]));
         bool changed = false;
-        const QImage after = waitForChange(current, m_layout.photoView, 0.1,
-                                           QStringLiteral("double-click-%1").arg(i), 4000, &changed);
+        const QImage after =
+            waitForChange(current, m_layout.photoView, 0.1, QStringLiteral("double-click-%1").arg(i), 4000, &changed);
         if (changed) {
             ++changes;
             const QImage photo = after.copy(m_layout.photoView);

@@ -2,12 +2,11 @@
 // holding every command it was given.
 #pragma once
 
-#include "OrvPluginManager64t.h"
-
 #include <QString>
-
 #include <functional>
 #include <vector>
+
+#include "OrvPluginManager64t.h"
 
 struct MwCommand {
     QString command;

@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QTemporaryDir>
-
 #include <cstdio>
 
 namespace {
@@ -61,8 +60,7 @@ int main(int argc, char** argv)
     ref_ptr<IZimMM> mm = vm->getModelMan();
     if (mm->createProject(dir.filePath("consumer.orvproj")) != 0) return fail("project");
     ref_ptr<Tool> tool = new Tool();
-    if (vm->setCurTool(tool) != 0 || !tool->begun || vm->getCurTool() != tool.get())
-        return fail("tool");
+    if (vm->setCurTool(tool) != 0 || !tool->begun || vm->getCurTool() != tool.get()) return fail("tool");
 
     int count = 0;
     vm->pushUndo(new Step(&count));

@@ -2,14 +2,13 @@
 // hands out, and the event log every test plug-in appends to.
 #pragma once
 
-#include "OrvPluginManager64t.h"
-
 #include <QString>
-
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <vector>
+
+#include "OrvPluginManager64t.h"
 
 // Environment variable naming the file the test plug-ins append their events to.
 #define ORV_TEST_PLUGIN_LOG_ENV "ORV_TEST_PLUGIN_LOG"

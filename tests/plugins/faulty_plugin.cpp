@@ -1,9 +1,9 @@
 // A plug-in with one fault, chosen by ORV_TEST_FAULT: 1 refuses initPlugin, 2 throws from it,
 // 3 throws from the commands "boom" (std::runtime_error) and "boom-int" (an int), 4 throws from
 // exitPlugin.
-#include "TestPluginShared.h"
-
 #include <stdexcept>
+
+#include "TestPluginShared.h"
 
 class CFaultyPlugin : public IOrvPlugin {
 public:

@@ -2,13 +2,12 @@
 // before the buffer swap (rows bottom-up, as GL gives them).
 #pragma once
 
-#include "IOrvDrawLayer.h"
-
 #include <GL/gl.h>
 
 #include <QColor>
-
 #include <vector>
+
+#include "IOrvDrawLayer.h"
 
 class CaptureLayer : public orvUI::IOrvDrawLayer {
 public:

@@ -41,7 +41,8 @@ int main(int argc, char** argv)
     // and a forked child of a multi-threaded, leak-checked process can hang for good on an
     // allocator lock another thread held at the fork. The tests need no bus; the programs they
     // start inherit the setting.
-    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/orv-tests-no-bus");
+    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/orv-tests-no-bus");
     // Without a display (a build machine without X, or a test run with DISPLAY cleared) the
     // program runs on Qt's offscreen platform: the tests that need no GL pass there, and the GL
     // ones fail on their own checks instead of the whole program aborting.

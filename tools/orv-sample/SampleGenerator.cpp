@@ -18,8 +18,8 @@
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
-#include <functional>
 #include <cstdio>
+#include <functional>
 #include <limits>
 #include <mutex>
 #include <new>
@@ -466,7 +466,11 @@ QString validateOptions(const SampleOptions& o)
             }
         }
         if (!usable)
-            return tr("distortion %1,%2 is too strong for a %3x%4 photo").arg(o.k1).arg(o.k2).arg(p.width()).arg(p.height());
+            return tr("distortion %1,%2 is too strong for a %3x%4 photo")
+                .arg(o.k1)
+                .arg(o.k2)
+                .arg(p.width())
+                .arg(p.height());
     }
     return QString();
 }
@@ -942,10 +946,7 @@ struct Scene {
         v[1] = local % 2 == 0 ? b : c;
         v[2] = local % 2 == 0 ? c : d;
     }
-    QPointF texCoord(int v) const
-    {
-        return {double(v % (quadsX + 1)) / quadsX, double(v / (quadsX + 1)) / quadsY};
-    }
+    QPointF texCoord(int v) const { return {double(v % (quadsX + 1)) / quadsX, double(v / (quadsX + 1)) / quadsY}; }
 };
 
 // The undistorted picture a photo is resampled from: canvas pixel (a, b) is centred on the
@@ -1129,8 +1130,8 @@ inline QRgb bilinear(const Pixels& image, double x, double y)
     int c[3];
     for (int k = 0; k < 3; ++k) {
         const int shift = 16 - 8 * k;
-        const double v = w00 * ((p00 >> shift) & 0xff) + w10 * ((p10 >> shift) & 0xff) +
-                         w01 * ((p01 >> shift) & 0xff) + w11 * ((p11 >> shift) & 0xff);
+        const double v = w00 * ((p00 >> shift) & 0xff) + w10 * ((p10 >> shift) & 0xff) + w01 * ((p01 >> shift) & 0xff) +
+                         w11 * ((p11 >> shift) & 0xff);
         c[k] = std::min(255, int(v + 0.5));
     }
     return qRgb(c[0], c[1], c[2]);
@@ -1730,7 +1731,8 @@ SampleResult generateSample(const SampleOptions& options, const SampleProgress& 
     std::vector<TileOutput> tiles(static_cast<std::size_t>(n));
     {
         const bool keep = textureBytes * n <= 256e6;
-        const double tileBytes = 2.0 * textureBytes + 80.0 * terrain.verticesPerTile() + 40.0 * terrain.trianglesPerTile();
+        const double tileBytes =
+            2.0 * textureBytes + 80.0 * terrain.verticesPerTile() + 40.0 * terrain.trianglesPerTile();
         const int workers = std::clamp(std::min(cores, int(1.5e9 / tileBytes)), 1, std::min(n, 8));
         result.error = makeEach(
             tiles, workers, [&](int tile) { return makeTile(terrain, tile, options, meshDir, keep); },
@@ -1793,8 +1795,8 @@ SampleResult generateSample(const SampleOptions& options, const SampleProgress& 
         const PhotoCamera& c = p.camera;
         QJsonObject camera;
         camera.insert(QStringLiteral("model"), QStringLiteral("pinhole"));
-        camera.insert(QStringLiteral("K"), QJsonArray({jsonArray({c.focal, 0, c.cx}), jsonArray({0, c.focal, c.cy}),
-                                                       jsonArray({0, 0, 1})}));
+        camera.insert(QStringLiteral("K"),
+                      QJsonArray({jsonArray({c.focal, 0, c.cx}), jsonArray({0, c.focal, c.cy}), jsonArray({0, 0, 1})}));
         camera.insert(QStringLiteral("distortion"), jsonArray({c.k1, c.k2}));
         QJsonArray rotation;
         for (double v : c.R) rotation.append(v);
@@ -1828,7 +1830,8 @@ SampleResult generateSample(const SampleOptions& options, const SampleProgress& 
     conventions.insert(QStringLiteral("pixel"),
                        QStringLiteral("origin at the top-left corner of the photo, y down; pixel (i, j) covers "
                                       "[i, i + 1) x [j, j + 1)"));
-    conventions.insert(QStringLiteral("uv"), QStringLiteral("photo position (u, v) is pixel (u * width, (1 - v) * height)"));
+    conventions.insert(QStringLiteral("uv"),
+                       QStringLiteral("photo position (u, v) is pixel (u * width, (1 - v) * height)"));
     QJsonObject root;
     root.insert(QStringLiteral("format"), QStringLiteral("orv-sample"));
     root.insert(QStringLiteral("version"), 2);

@@ -125,7 +125,8 @@ ProjectSummary buildSampleProject(const QString& manifestPath, const QString& pr
     if (result.marks != marksWritten)
         return fail(tr("the project holds %1 marks instead of %2").arg(result.marks).arg(marksWritten));
     if (result.mapped != result.images - unmapped)
-        return fail(tr("the project holds %1 mapped photos instead of %2").arg(result.mapped).arg(result.images - unmapped));
+        return fail(
+            tr("the project holds %1 mapped photos instead of %2").arg(result.mapped).arg(result.images - unmapped));
     result.ok = true;
     return result;
 }
