@@ -18,29 +18,13 @@
 #include "OrvKeyMapping.h"
 #include "OrvLog.h"
 #include "OrvNotice.h"
+#include "OrvToolCall.h"
 #include "OrvUIElements64t.h"
 #include "ViewInput.h"
 
 namespace orvUI {
 
 namespace {
-
-ref_ptr<IZimTool> currentTool()
-{
-    ref_ptr<IOrvViewerMan> vm = getVM();
-    return vm ? ref_ptr<IZimTool>(vm->getCurTool()) : ref_ptr<IZimTool>();
-}
-
-// Calls one handler of the current tool after telling it the event comes from the image view.
-// The tool is held for the call, so a handler that replaces the current tool stays alive.
-template <class Call>
-void toTool(Call call)
-{
-    const ref_ptr<IZimTool> tool = currentTool();
-    if (!tool) return;
-    tool->setActiveView(ZimViewImage);
-    call(tool.get());
-}
 
 int colourByte(float component)
 {
@@ -442,7 +426,7 @@ void COrvImageViewer::mousePressEvent(QMouseEvent* event)
     const Qt::MouseButtons buttons = event->buttons();
     if (buttons & Qt::LeftButton) {
         const ZimKey flags = getQtFlag(event);
-        toTool([&](IZimTool* tool) { tool->onMousePress(ZimViewImage, flags, x, y); });
+        callTool(ZimViewImage, [&](IZimTool* tool) { tool->onMousePress(ZimViewImage, flags, x, y); });
         event->accept();
     } else if (buttons & Qt::RightButton) {
         m_rightButton.press(event->pos());
@@ -461,7 +445,7 @@ void COrvImageViewer::mouseReleaseEvent(QMouseEvent* event)
     const ZimKey flags = getQtFlag(event);
     switch (event->button()) {
         case Qt::LeftButton:
-            toTool([&](IZimTool* tool) { tool->onMouseRelease(ZimViewImage, flags, x, y); });
+            callTool(ZimViewImage, [&](IZimTool* tool) { tool->onMouseRelease(ZimViewImage, flags, x, y); });
             break;
         case Qt::MiddleButton:
             m_drawer->mouseRelease(event);
@@ -469,7 +453,7 @@ void COrvImageViewer::mouseReleaseEvent(QMouseEvent* event)
         case Qt::RightButton: {
             const RightButtonGesture::Release release = m_rightButton.release(event->pos());
             if (currentTool())
-                toTool([&](IZimTool* tool) { tool->onRightClick(ZimViewImage, flags, x, y); });
+                callTool(ZimViewImage, [&](IZimTool* tool) { tool->onRightClick(ZimViewImage, flags, x, y); });
             else
                 QWidget::mouseReleaseEvent(event);
             if (release.openMenu) popupContextMenu(m_contextMenu, event->globalPos());
@@ -501,16 +485,16 @@ void COrvImageViewer::mouseMoveEvent(QMouseEvent* event)
     const ZimKey flags = getQtFlag(event);
     const auto move = [&](IZimTool* tool) { tool->onMouseMove(ZimViewImage, flags, x, y); };
     if (buttons & Qt::LeftButton) {
-        toTool(move);
+        callTool(ZimViewImage, move);
     } else if (buttons & Qt::MiddleButton) {
         m_drawer->mouseMove(event);
         m_lastCursor = event->pos();
     } else if (buttons & Qt::RightButton) {
         // A right drag is not a click: no context menu at the release.
         m_rightButton.move(event->pos());
-        toTool(move);
+        callTool(ZimViewImage, move);
     } else {
-        toTool(move);
+        callTool(ZimViewImage, move);
     }
     event->accept();
 }
@@ -522,7 +506,7 @@ void COrvImageViewer::mouseDoubleClickEvent(QMouseEvent* event)
     if (event->button() == Qt::LeftButton || (event->buttons() & Qt::LeftButton)) {
         const int x = event->pos().x();
         const int y = height() - event->pos().y();
-        toTool([&](IZimTool* tool) { tool->onMouseDoubleClick(ZimViewImage, flags, x, y); });
+        callTool(ZimViewImage, [&](IZimTool* tool) { tool->onMouseDoubleClick(ZimViewImage, flags, x, y); });
     }
     event->accept();
 }
@@ -540,7 +524,7 @@ void COrvImageViewer::keyPressEvent(QKeyEvent* event)
     event->ignore();
     const int key = event->key();
     const int count = event->count();
-    toTool([&](IZimTool* tool) { tool->onKeyPress(ZimViewImage, key, count, flags); });
+    callTool(ZimViewImage, [&](IZimTool* tool) { tool->onKeyPress(ZimViewImage, key, count, flags); });
 }
 
 void COrvImageViewer::keyReleaseEvent(QKeyEvent* event)
@@ -550,7 +534,7 @@ void COrvImageViewer::keyReleaseEvent(QKeyEvent* event)
     const int count = event->count();
     if (key == Qt::Key_Escape)
         if (ref_ptr<IOrvViewerMan> vm = getVM()) vm->endCurTool();
-    toTool([&](IZimTool* tool) { tool->onKeyRelease(ZimViewImage, key, count, flags); });
+    callTool(ZimViewImage, [&](IZimTool* tool) { tool->onKeyRelease(ZimViewImage, key, count, flags); });
     event->accept();
 }
 

@@ -23,6 +23,7 @@
 #include "IOrvImageTree.h"
 #include "IOrvImageViewer.h"
 #include "OrvItemMenu.h"
+#include "OrvToolCall.h"
 #include "OrvUIElements64t.h"
 #include "SceneRenderer.h"
 #include "TexturePainter.h"
@@ -32,25 +33,6 @@
 namespace orvUI {
 
 namespace {
-
-ref_ptr<IZimTool> currentTool()
-{
-    ref_ptr<IOrvViewerMan> vm = getVM();
-    return vm ? ref_ptr<IZimTool>(vm->getCurTool()) : ref_ptr<IZimTool>();
-}
-
-// Calls one handler of the current tool after telling it the event comes from the 3D view. The
-// tool is held for the call, so a handler that replaces the current tool stays alive. Returns
-// whether there was a tool.
-template <class Call>
-bool toTool(Call call)
-{
-    const ref_ptr<IZimTool> tool = currentTool();
-    if (!tool) return false;
-    tool->setActiveView(ZimView3D);
-    call(tool.get());
-    return true;
-}
 
 void setModified()
 {
@@ -858,7 +840,8 @@ void COrv3DViewer::keyPressEvent(QKeyEvent* event)
             break;
     }
     if (!pickPending()) {
-        if (!event->isAutoRepeat()) toTool([&](IZimTool* t) { t->onKeyPress(ZimView3D, key, event->count(), flags); });
+        if (!event->isAutoRepeat())
+            callTool(ZimView3D, [&](IZimTool* t) { t->onKeyPress(ZimView3D, key, event->count(), flags); });
     } else {
         updateCursor();
     }
@@ -876,7 +859,7 @@ void COrv3DViewer::keyReleaseEvent(QKeyEvent* event)
         drawScene(false);
     }
     if (!pickPending() && !event->isAutoRepeat())
-        toTool([&](IZimTool* t) { t->onKeyRelease(ZimView3D, event->key(), event->count(), flags); });
+        callTool(ZimView3D, [&](IZimTool* t) { t->onKeyRelease(ZimView3D, event->key(), event->count(), flags); });
 }
 
 void COrv3DViewer::resizeEvent(QResizeEvent* /*event*/) { resetDisplay(); }
@@ -905,7 +888,7 @@ void COrv3DViewer::carryOut(const ViewMouse3D::Action& a, const QPoint& p, ZimKe
     int toolResult = ZimToolNotHandled;
     bool hadTool = false;
     if (a.tool != Tool::None) {
-        hadTool = toTool([&](IZimTool* t) {
+        hadTool = callTool(ZimView3D, [&](IZimTool* t) {
             switch (a.tool) {
                 case Tool::Press:
                     t->onMousePress(ZimView3D, flags, p.x(), p.y());
