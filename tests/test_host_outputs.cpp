@@ -30,30 +30,12 @@ inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdS
 
 namespace {
 
-struct ProcessRun {
-    int exitCode = -1;
-    bool finished = false;
-    QString out;
-    QString err;
-};
+using orvtest::ProcessRun;
 
-// A run that does not end within the limit counts as a hang: it is killed and reported
-// unfinished.
+// A run that does not end within the limit counts as a hang.
 ProcessRun run(const QString& program, const QStringList& args, int limitMs = 90000)
 {
-    QProcess p;
-    p.start(program, args);
-    ProcessRun r;
-    if (!p.waitForStarted(30000)) return r;
-    r.finished = p.waitForFinished(limitMs);
-    if (!r.finished) {
-        p.kill();
-        p.waitForFinished(5000);
-    }
-    r.exitCode = r.finished && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    r.err = QString::fromLocal8Bit(p.readAllStandardError());
-    return r;
+    return orvtest::runProcess(program, args, QProcessEnvironment::systemEnvironment(), limitMs);
 }
 
 QString host() { return orvtest::binDir() + QStringLiteral("/orvhost"); }

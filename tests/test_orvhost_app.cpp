@@ -23,27 +23,12 @@ inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdS
 
 namespace {
 
-struct ProcessRun {
-    int exitCode = -1;
-    bool finished = false;
-    QString out;
-    QString err;
-};
+using orvtest::ProcessRun;
 
 ProcessRun run(const QString& program, const QStringList& args,
-               QProcessEnvironment env = QProcessEnvironment::systemEnvironment())
+               const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
 {
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.start(program, args);
-    ProcessRun r;
-    if (!p.waitForStarted(30000)) return r;
-    r.finished = p.waitForFinished(120000);
-    if (!r.finished) p.kill();
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    r.err = QString::fromLocal8Bit(p.readAllStandardError());
-    return r;
+    return orvtest::runProcess(program, args, env);
 }
 
 QString host() { return orvtest::binDir() + QStringLiteral("/orvhost"); }
