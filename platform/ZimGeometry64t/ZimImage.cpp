@@ -264,13 +264,18 @@ int CZimImage::decodePngReduced(const QByteArray& bytes, QSize target, QString* 
         }
     }
     if (first < outHeight) png_error(d.png, "the picture ends early");
-    m_pixels.swap(result.m_pixels);
-    m_marks.clear();
-    m_width = result.m_width;
-    m_height = result.m_height;
-    m_bits = result.m_bits;
-    m_rowBytes = result.m_rowBytes;
+    takePixels(result);
     return 0;
+}
+
+void CZimImage::takePixels(CZimImage& from)
+{
+    m_pixels.swap(from.m_pixels);
+    m_marks.clear();
+    m_width = from.m_width;
+    m_height = from.m_height;
+    m_bits = from.m_bits;
+    m_rowBytes = from.m_rowBytes;
 }
 
 CZimImage::CZimImage(const CZimImage& other)
@@ -689,12 +694,7 @@ int CZimImage::loadScaledUnguarded(const QString& path, int maxSide)
             return -1;
         }
         if (rc == 0) {
-            m_pixels.swap(target.m_pixels);
-            m_marks.clear();
-            m_width = target.m_width;
-            m_height = target.m_height;
-            m_bits = target.m_bits;
-            m_rowBytes = target.m_rowBytes;
+            takePixels(target);
             m_error.clear();
             m_path = path;
             m_fullSize = full;
@@ -745,12 +745,7 @@ int CZimImage::imageFromQImage(const QImage& source)
     const std::size_t copy = std::size_t(image.width()) * std::size_t(alpha ? 4 : 3);
     for (int y = 0; y < image.height(); ++y)
         std::memcpy(converted.imageData(image.height() - 1 - y), image.constScanLine(y), copy);
-    m_pixels.swap(converted.m_pixels);
-    m_marks.clear();
-    m_width = converted.m_width;
-    m_height = converted.m_height;
-    m_bits = converted.m_bits;
-    m_rowBytes = converted.m_rowBytes;
+    takePixels(converted);
     m_fullSize = QSize();
     m_path.clear();
     m_error.clear();

@@ -58,6 +58,9 @@ private:
     bool allocate(int width, int height, int bits, bool marks, QString* why);
     int loadScaledUnguarded(const QString& path, int maxSide);
     int decodePngReduced(const QByteArray& bytes, QSize target, QString* why);
+    // Takes the pixels, size and depth of a scratch image, which gets the old pixel buffer in
+    // exchange; this image's marks are dropped, its path, full size and error kept.
+    void takePixels(CZimImage& from);
     bool refuseWhenReduced(const char* what);
 
     const unsigned char* pixel(int x, int y) const
