@@ -16,6 +16,9 @@ PACKAGES=(
   libtinyobjloader-dev libsqlite3-dev sqlite3
   # large PNG pictures are reduced while decoding, through libpng itself
   libpng-dev
+  # photo registration: the camera solver (OpenCV core and calib3d; libopencv-dev carries the
+  # CMake package files) and the focal length from a photo's EXIF block
+  libopencv-dev libopencv-core-dev libopencv-calib3d-dev libexif-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   # a display for the GL tests and headless runs; xvfb-run needs xauth
