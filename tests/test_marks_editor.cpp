@@ -183,7 +183,8 @@ protected:
             }
         return out;
     }
-    QPoint widget3D(const QPoint& gl) const { return QPoint(gl.x(), view3D()->viewHeight() - 1 - gl.y()); }
+    // The view counts GL rows as its height less the widget row.
+    QPoint widget3D(const QPoint& gl) const { return QPoint(gl.x(), view3D()->viewHeight() - gl.y()); }
     ref_ptr<IZimTrackBall> trackBall() const { return view3D()->getDisplay()->getTrackBall(); }
 
     QTemporaryDir tmp;
@@ -259,8 +260,10 @@ TEST_F(MarksTest, UndoOfAnEditOnAnotherPhotoRestoresThatPhoto)
     ASSERT_GE(id, 0);
     const QByteArray edited = photoState(mm.get(), 0);
 
+    // The editor notices the new photo by itself.
+    QSignalSpy changed(editor, &MarksEditor::changed);
     ASSERT_TRUE(showProjectPhoto(1));
-    editor->refresh();
+    ASSERT_TRUE(changed.wait(5000));
     EXPECT_EQ(editor->imageIndex(), 1);
     EXPECT_EQ(editor->selectedId(), -1);  // the selection belonged to the other photo
     const QByteArray second = photoState(mm.get(), 1);

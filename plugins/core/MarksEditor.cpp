@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QMap>
 #include <QPointer>
+#include <QTimer>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -181,6 +182,14 @@ MarksEditor::MarksEditor(QObject* parent) : QObject(parent), d(new Private)
 {
     d->seenIndex = imageIndex();
     d->seen = marks();
+    // The model manager tells nobody when another photo becomes current: look now and then, so
+    // that changed() follows the photo even while no view is drawn.
+    auto* watch = new QTimer(this);
+    watch->setInterval(250);
+    connect(watch, &QTimer::timeout, this, [this]() {
+        if (imageIndex() != d->seenIndex) refresh();
+    });
+    watch->start();
 }
 
 MarksEditor::~MarksEditor() { delete d; }
