@@ -155,6 +155,7 @@ bool HostWindow::create(QString* error)
     m_corePlugin = corePluginIndex(m_frame->getLoadedPlugins());
     if (m_corePlugin >= 0) {
         m_frame->setCommonItems(ref_ptr<ZimReferenced>(), orvCore::makeCommonItems(orvCore::coreMenus(m_corePlugin)));
+        orvCore::followEditMenus();
     } else {
         m_problems << tr("The core plug-in %1 is not loaded from %2: the project commands of the menus are "
                          "unavailable. Projects can still be opened by dropping them on the window.")

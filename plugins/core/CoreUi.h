@@ -72,6 +72,18 @@ public:
     CommandScope& operator=(const CommandScope&) = delete;
     static bool running();
 };
+// The menu bar's entries that follow the state of the viewer manager: Edit > Undo and Redo are
+// enabled only while there is a step to take back or to make again, Photo > Edit marks is
+// checked while the marks tool is current. refreshFrameState calls it.
+void refreshEditActions();
+// Refreshes those entries whenever the menu holding them opens too; called once the frame's
+// menus are built.
+void followEditMenus();
+// Takes back (or makes again) one step of the viewer manager's undo stack, then redraws the
+// views and updates the frame. False when there was no step.
+bool undoLastStep();
+bool redoLastStep();
+
 // Fills the views from the open project (thumbnails, mesh lists, camera), then redraws them
 // and updates the status panes and title.
 void populateViews();
