@@ -9,6 +9,7 @@
 #include <QJsonObject>
 
 #include "OrvKernel64t.h"
+#include "PhotoMapping.h"
 
 namespace orvsample {
 
@@ -77,7 +78,6 @@ ProjectSummary buildSampleProject(const QString& manifestPath, const QString& pr
                                        base.filePath(mesh.value(QStringLiteral("obj")).toString()),
                                        mesh.value(QStringLiteral("label")).toString());
         if (index < 0) return failClosing(mm->lastError());
-        mm->setImageMapped(index, i < photos.size() - unmapped);
         ref_ptr<IZimMesh> m;
         mm->getMeshAt(m, index);
         mm->setMeshTextureVisible(m, true);
@@ -99,6 +99,12 @@ ProjectSummary buildSampleProject(const QString& manifestPath, const QString& pr
         }
         for (int k = 0; k < 4; ++k) mm->setImageMarks(index, k, byKind[k]);
     }
+    // The photos meant to be mapped get their cameras from their marks, as a user mapping them
+    // would; the others keep their marks for a user to map.
+    for (int i = 0; i < photos.size() - unmapped; ++i) {
+        const orvmap::MapOutcome outcome = orvmap::mapPhoto(mm.get(), i);
+        if (!outcome.ok) return failClosing(tr("photo %1 cannot be mapped: %2").arg(i).arg(outcome.message));
+    }
     if (mm->saveProject() != 0) return failClosing(mm->lastError());
     mm->closeProject();
 
@@ -119,7 +125,14 @@ ProjectSummary buildSampleProject(const QString& manifestPath, const QString& pr
             for (int k = 0; k < 4; ++k) result.marks += record->getMarks(k)->count();
         ref_ptr<IZimMesh> m;
         if (mm->getMeshAt(m, i) == 0) result.triangles += m->meshTriangleCount();
-        if (mm->isImageMapped(i)) ++result.mapped;
+        if (mm->isImageMapped(i)) {
+            ++result.mapped;
+            ZimPhotoCamera camera;
+            if (mm->getImageCamera(i, camera) != 0) {
+                mm->closeProject();
+                return fail(tr("the mapped photo %1 has no camera in the project").arg(i));
+            }
+        }
     }
     mm->closeProject();
     if (result.marks != marksWritten)
