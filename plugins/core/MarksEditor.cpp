@@ -11,7 +11,6 @@
 #include <functional>
 #include <limits>
 
-#include "MarksPhotoMarks.h"
 
 namespace orvCore {
 
@@ -162,11 +161,13 @@ struct MarksEditor::Private {
     // What refresh() saw last: the photo and its marks, to tell changes.
     int seenIndex = -1;
     QVector<orvmap::PhotoMark> seen;
-    // A running drag: the photo, the mark, the kind's array before it.
+    // A running drag: the photo, the mark, where it is stored, the photo's state before the drag
+    // and the enabled flags it sets (a new mark's).
     int dragIndex = -1;
     int dragId = -1;
     Place dragPlace;
-    Marks dragBefore;
+    Snapshot dragBefore;
+    QMap<int, bool> dragEnabled;
 };
 
 MarksEditor* MarksEditor::instance()
@@ -264,30 +265,52 @@ bool MarksEditor::setEnabled(int id, bool enabled)
     return true;
 }
 
+// The next free id of a photo: one above its largest of any kind, 0 for the first; -1 when the
+// ids are used up.
+static std::int32_t nextId(IZimMM* mm, int index)
+{
+    std::int32_t id = -1;
+    for (int kind = 0; kind < kKindCount; ++kind)
+        for (const MarkRecord& m : readKind(mm, index, kind)) id = std::max(id, m.id);
+    if (id == std::numeric_limits<std::int32_t>::max()) return -1;
+    return id + 1;
+}
+
 int MarksEditor::addMark(const XPnt2d& uv, const XPnt3d& point)
+{
+    const int id = beginNewMark(uv, point);
+    if (id >= 0) endDrag();
+    return id;
+}
+
+int MarksEditor::beginNewMark(const XPnt2d& uv, const XPnt3d& point)
 {
     ref_ptr<IZimMM> mm = model();
     const int index = imageIndex();
     const bool hasUv = isPhotoPosition(uv);
     if (index < 0 || isDragging() || (!hasUv && !point.isValid())) return -1;
-    std::int32_t id = -1;
-    for (int kind = 0; kind < kKindCount; ++kind)
-        for (const MarkRecord& m : readKind(mm.get(), index, kind)) id = std::max(id, m.id);
-    if (id == std::numeric_limits<std::int32_t>::max()) return -1;
-    ++id;
+    const std::int32_t id = nextId(mm.get(), index);
+    if (id < 0) return -1;
     MarkRecord mark;
     if (hasUv) mark.uv = uv;
     if (point.isValid()) mark.point = point;
     mark.id = id;
-    Snapshot before, after;
     Marks marks = readKind(mm.get(), index, ZimMarkPoint);
-    before.kinds[ZimMarkPoint] = marks;
+    d->dragIndex = index;
+    d->dragId = id;
+    d->dragPlace = {ZimMarkPoint, int(marks.size())};
+    d->dragBefore = Snapshot();
+    d->dragBefore.kinds[ZimMarkPoint] = marks;
+    // A flag left behind by a mark that had this id once: the new mark starts enabled.
+    d->dragBefore.enabled[id] = orvmap::isMarkEnabled(mm.get(), index, id);
+    d->dragEnabled.clear();
+    d->dragEnabled[id] = true;
     marks.append(mark);
-    after.kinds[ZimMarkPoint] = marks;
-    before.enabled[id] = orvmap::isMarkEnabled(mm.get(), index, id);
-    after.enabled[id] = true;
-    applySnapshot(mm.get(), index, after);
-    pushStep(index, before, after);
+    Snapshot now;
+    now.kinds[ZimMarkPoint] = marks;
+    now.enabled = d->dragEnabled;
+    applySnapshot(mm.get(), index, now);
+    redrawViews();
     d->selected = id;
     refresh();
     emit changed();
@@ -342,7 +365,9 @@ bool MarksEditor::beginDrag(int id)
     d->dragIndex = index;
     d->dragId = id;
     d->dragPlace = place;
-    d->dragBefore = marks;
+    d->dragBefore = Snapshot();
+    d->dragBefore.kinds[place.kind] = marks;
+    d->dragEnabled.clear();
     select(id);
     return true;
 }
@@ -389,14 +414,22 @@ bool MarksEditor::endDrag()
 {
     if (!isDragging()) return false;
     const int index = d->dragIndex;
-    const int kind = d->dragPlace.kind;
-    Snapshot before, after;
-    before.kinds[kind] = d->dragBefore;
-    after.kinds[kind] = readKind(model().get(), index, kind);
+    Snapshot before = d->dragBefore;
+    Snapshot after;
+    ref_ptr<IZimMM> mm = model();
+    bool same = true;
+    for (auto it = before.kinds.constBegin(); it != before.kinds.constEnd(); ++it) {
+        after.kinds[it.key()] = readKind(mm.get(), index, it.key());
+        same = same && sameMarks(it.value(), after.kinds[it.key()]);
+    }
+    after.enabled = d->dragEnabled;
+    for (auto it = after.enabled.constBegin(); it != after.enabled.constEnd(); ++it)
+        same = same && before.enabled.value(it.key(), true) == it.value();
     d->dragIndex = d->dragId = -1;
-    d->dragBefore.clear();
-    if (sameMarks(before.kinds[kind], after.kinds[kind])) return false;
-    pushStep(index, before, after);
+    d->dragBefore = Snapshot();
+    d->dragEnabled.clear();
+    if (same) return false;
+    pushStep(index, std::move(before), std::move(after));
     refresh();
     return true;
 }
@@ -404,15 +437,13 @@ bool MarksEditor::endDrag()
 void MarksEditor::cancelDrag()
 {
     if (!isDragging()) return;
-    ref_ptr<IZimMM> mm = model();
     const int index = d->dragIndex;
-    const int kind = d->dragPlace.kind;
-    const Marks before = d->dragBefore;
+    const Snapshot before = d->dragBefore;
     d->dragIndex = d->dragId = -1;
-    d->dragBefore.clear();
-    if (mm && !sameMarks(readKind(mm.get(), index, kind), before)) {
-        writeKind(mm.get(), index, kind, before);
-        mm->setModified(true);
+    d->dragBefore = Snapshot();
+    d->dragEnabled.clear();
+    if (ref_ptr<IZimMM> mm = model()) {
+        applySnapshot(mm.get(), index, before);
         redrawViews();
     }
     refresh();

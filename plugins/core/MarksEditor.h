@@ -19,9 +19,7 @@
 #include <QObject>
 #include <QVector>
 
-namespace orvmap {
-struct PhotoMark;
-}
+#include "PhotoMapping.h"
 
 namespace orvCore {
 
@@ -59,6 +57,9 @@ public:
     // Starts moving mark `id` (selecting it); the moves change the marks at once (views redraw)
     // and endDrag pushes one undo step holding the whole drag, or none when nothing moved.
     bool beginDrag(int id);
+    // Starts a drag of a new mark (as addMark, selected): endDrag pushes its creation together
+    // with its moves as one step, cancelDrag takes it away again. Its id, or -1.
+    int beginNewMark(const XPnt2d& uv, const XPnt3d& point);
     bool isDragging() const;
     int dragId() const;
     bool dragPhotoPosition(const XPnt2d& uv);
