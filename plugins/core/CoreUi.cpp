@@ -32,6 +32,7 @@
 #include "CoreBackup.h"
 #include "CoreCamera.h"
 #include "CoreCommands.h"
+#include "PhotoCommands.h"
 #if __has_include("CoreMarksTool.h")
 #include "CoreMarksTool.h"
 #define ORV_HAVE_MARKS_TOOL 1
@@ -530,7 +531,7 @@ int commandRedo(const QString&, bool)
 bool isMarksToolCurrent(orvUI::IOrvViewerMan* vm)
 {
 #if ORV_HAVE_MARKS_TOOL
-    return vm && dynamic_cast<CoreMarksTool*>(vm->getCurTool()) != nullptr;
+    return vm && dynamic_cast<MarksTool*>(vm->getCurTool()) != nullptr;
 #else
     (void)vm;
     return false;
@@ -546,7 +547,7 @@ int commandEditMarks(const QString&, bool checked)
     if (checked && !isMarksToolCurrent(vm.get())) {
 #if ORV_HAVE_MARKS_TOOL
         if (!requireProject(report)) return -1;
-        const int set = vm->setCurTool(ref_ptr<IZimTool>(new CoreMarksTool()));
+        const int set = vm->setCurTool(ref_ptr<IZimTool>(new MarksTool()));
         if (set == ZimToolRefusesEnd) {
             report(tr("The current tool cannot end now; finish what it is doing first."));
             rc = -1;
@@ -565,15 +566,57 @@ int commandEditMarks(const QString&, bool checked)
     return rc;
 }
 
+// The photo the Photo menu works on: the current image.
+int currentPhoto(const Reporter& report)
+{
+    if (!requireProject(report)) return -1;
+    const int index = model()->getCurMeshIndex();
+    if (index < 0) report(tr("No photograph is open. Open one from the thumbnails first."));
+    return index;
+}
+
+void showStatusMessage(const QString& text)
+{
+    if (auto* window = qobject_cast<QMainWindow*>(frameWidget())) window->statusBar()->showMessage(text, 20000);
+}
+
 int commandMapPhoto(const QString&, bool)
 {
     const Reporter report = warningBoxes();
-    if (!requireProject(report)) return -1;
-    report(tr("Photographs cannot be mapped in this build."));
-    return -1;
+    const int index = currentPhoto(report);
+    if (index < 0) return -1;
+    ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
+    const orvmap::MapOutcome outcome = mapPhotoUndoable(model().get(), vm.get(), index, &refreshMappedPhotos);
+    if (!outcome.ok) {
+        report(tr("The photograph could not be mapped.\n%1").arg(outcome.message));
+        return -1;
+    }
+    const QString line = orvmap::summary(outcome);
+    showStatusMessage(line);
+    if (!outcome.warnings.isEmpty()) report(line + QLatin1Char('\n') + outcome.warnings.join(QLatin1Char('\n')));
+    return 0;
 }
 
-int commandMapAllPhotos(const QString& objectName, bool checked) { return commandMapPhoto(objectName, checked); }
+int commandMapAllPhotos(const QString&, bool)
+{
+    const Reporter report = warningBoxes();
+    if (!requireProject(report)) return -1;
+    ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
+    MapAllOutcome outcome;
+    {
+        ProgressPtr progress = frameProgress();
+        outcome = mapAllPhotosUndoable(model().get(), vm.get(), &refreshMappedPhotos);
+    }
+    const QString text = mapAllReport(outcome);
+    if (isHeadlessRun()) {
+        report(text);
+    } else if (outcome.tried.isEmpty() || outcome.mappedCount() < outcome.tried.size()) {
+        QMessageBox::warning(frameWidget(), tr("Map all photos"), text);
+    } else {
+        QMessageBox::information(frameWidget(), tr("Map all photos"), text);
+    }
+    return outcome.mappedCount() > 0 || outcome.tried.isEmpty() ? 0 : -1;
+}
 
 int commandLookThrough(const QString&, bool)
 {
@@ -722,6 +765,19 @@ bool takeStep(bool back)
     return done;
 }
 }  // namespace
+
+void refreshMappedPhotos(const QVector<int>& photos)
+{
+    ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
+    if (!vm) return;
+    // Mapped meshes belong to the "Texture Mesh" list, the others to "Bare Mesh".
+    rebuildMeshLists();
+    if (orvUI::IOrvImageThumbViewer* thumbs = vm->getThumbViewer()) {
+        for (int index : photos) thumbs->refreshThumbnail(index);
+    }
+    vm->updateAllViewers();
+    refreshFrameState();
+}
 
 bool undoLastStep() { return takeStep(true); }
 bool redoLastStep() { return takeStep(false); }
@@ -1051,7 +1107,10 @@ void handleDroppedFiles(const QStringList& paths, const Reporter& report)
 
 // ---- layout ----------------------------------------------------------------------------------
 
-QVector<HostDock> hostDocks() { return {{PhotoDock, 0, tr("Photographs")}, {MeshDock, 1, tr("Meshes")}}; }
+QVector<HostDock> hostDocks()
+{
+    return {{PhotoDock, 0, tr("Photographs")}, {MeshDock, 1, tr("Meshes")}, {MarksDockId, 1, tr("Marks")}};
+}
 
 void applyHostDockLayout()
 {

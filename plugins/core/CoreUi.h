@@ -84,6 +84,9 @@ void followEditMenus();
 bool undoLastStep();
 bool redoLastStep();
 
+// After photos were mapped or unmapped: mesh lists, their thumbnails, views and panes again.
+void refreshMappedPhotos(const QVector<int>& photos);
+
 // Fills the views from the open project (thumbnails, mesh lists, camera), then redraws them
 // and updates the status panes and title.
 void populateViews();
@@ -117,8 +120,10 @@ int addFiles(AddSource source, const PairingResult& pairing, const Reporter& rep
 void handleDroppedFiles(const QStringList& paths, const Reporter& report);
 
 // The docks of the host's window and where it puts them: the photographs on the left, the
-// meshes on the right. The window starts so, and View > Restore layout brings it back.
-enum HostDockId { PhotoDock = 0, MeshDock = 1 };
+// meshes and below them the marks of the current photo on the right. The window starts so, and
+// View > Restore layout brings it back. The marks take an id the viewer manager does not empty
+// when it resets the views (it empties docks 2 and 3), so the panel lives as long as the window.
+enum HostDockId { PhotoDock = 0, MeshDock = 1, MarksDockId = 4 };
 struct HostDock {
     int id;
     unsigned area;  // as IOrvMainFrame::createDockWidget takes it: 0 left, 1 right, 2 bottom
