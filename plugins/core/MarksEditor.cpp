@@ -144,6 +144,9 @@ private:
     {
         ref_ptr<IZimMM> mm = model();
         if (!mm || !mm->isProjectOpen()) return -1;
+        // A drag under way started from the marks this step is about to replace: it is called off,
+        // or its end would put back what undo or redo just changed.
+        if (QCoreApplication::instance()) MarksEditor::instance()->cancelDrag();
         applySnapshot(mm.get(), m_index, s);
         redrawViews();
         if (QCoreApplication::instance()) MarksEditor::instance()->refresh();
