@@ -482,6 +482,22 @@ TEST_F(MarksTest, ToolPlacesAndDragsA3DPointOnTheMeshAndIgnoresTheBackground)
     EXPECT_NEAR(t.y, b.y(), 1.0);
     EXPECT_EQ(undoDepth(vm.get()), 1);
 
+    // A double click is the tool's too: the first press took the mark, and the view does not go
+    // to the photo of the mesh under the cursor.
+    const int current = mm->getCurMeshIndex();
+    const QVector<QPoint> otherMesh = pixelsShowing(1);
+    ASSERT_FALSE(otherMesh.isEmpty());
+    const QPoint c = widget3D(otherMesh.first());
+    press(true, c);
+    release(true, c);
+    mouse(true, QEvent::MouseButtonDblClick, c, Qt::LeftButton, Qt::LeftButton);
+    release(true, c);
+    EXPECT_EQ(mm->getCurMeshIndex(), current);
+    EXPECT_EQ(editor->selectedId(), id);
+    const XPnt3d u = trackBall()->projectToScreen(markOf(editor->marks(), id)->record.point);
+    EXPECT_NEAR(u.x, otherMesh.first().x(), 1.0);
+    EXPECT_NEAR(u.y, otherMesh.first().y(), 1.0);
+
     // A click in the photo view gives the selected mark its photo position: a complete mark.
     press(false, photoPixel(XPnt2d(0.4, 0.4)));
     release(false, photoPixel(XPnt2d(0.4, 0.4)));
