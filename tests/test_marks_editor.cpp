@@ -352,6 +352,24 @@ TEST_F(MarksTest, AMarkTakingADeletedMarksIdStartsEnabled)
     EXPECT_DOUBLE_EQ(back->record.uv.x, 0.6);
 }
 
+TEST_F(MarksTest, StepsOfAClosedProjectNeverTouchTheNextOne)
+{
+    ASSERT_GE(editor->addMark(XPnt2d(0.5, 0.5), noPoint()), 0);
+    const QString path = mm->projectPath();
+    ASSERT_EQ(mm->closeProject(), 0);
+    ASSERT_EQ(mm->openProject(path, nullptr), 0);  // the same file, unsaved: without the mark
+    ASSERT_EQ(mm->setCurrentImageIndex(0), 0);
+    const QByteArray reopened = photoState(mm.get(), 0);
+    // The kernel closed the project behind the viewer manager's back: its stack still holds the
+    // step, which must refuse.
+    ASSERT_TRUE(vm->canUndo());
+    vm->undo();
+    EXPECT_EQ(photoState(mm.get(), 0), reopened);
+    ASSERT_TRUE(vm->canRedo());
+    vm->redo();
+    EXPECT_EQ(photoState(mm.get(), 0), reopened);
+}
+
 TEST_F(MarksTest, EditedMarksSurviveSaveAndReopen)
 {
     const int a = editor->addMark(XPnt2d(0.25, 0.5), XPnt3d(0.5, 0.25, 0.125));

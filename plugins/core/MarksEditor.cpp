@@ -135,6 +135,7 @@ public:
     MarksStep(int index, Snapshot before, Snapshot after)
         : m_index(index), m_before(std::move(before)), m_after(std::move(after))
     {
+        if (ref_ptr<IZimMM> mm = model()) mm->getState(m_project);
     }
     int undo() override { return apply(m_before); }
     int redo() override { return apply(m_after); }
@@ -143,7 +144,8 @@ private:
     int apply(const Snapshot& s)
     {
         ref_ptr<IZimMM> mm = model();
-        if (!mm || !mm->isProjectOpen()) return -1;
+        // Image indices belong to the project the step was made in: never write into another.
+        if (!mm || !mm->isProjectOpen() || !m_project || !m_project->hasOpenProject()) return -1;
         // A drag under way started from the marks this step is about to replace: it is called off,
         // or its end would put back what undo or redo just changed.
         if (QCoreApplication::instance()) MarksEditor::instance()->cancelDrag();
@@ -154,6 +156,7 @@ private:
     }
 
     int m_index;
+    ref_ptr<IZimTqState> m_project;
     Snapshot m_before;
     Snapshot m_after;
 };
