@@ -22,6 +22,7 @@
 #include <QWidget>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "CoreMarksTool.h"
 #include "CoreUi.h"
@@ -64,11 +65,12 @@ QByteArray photoState(IZimMM* mm, int index)
     return out;
 }
 
-const orvmap::PhotoMark* markOf(const QVector<orvmap::PhotoMark>& marks, int id)
+// A copy: the editor hands out new vectors on every call.
+std::optional<orvmap::PhotoMark> markOf(const QVector<orvmap::PhotoMark>& marks, int id)
 {
     for (const orvmap::PhotoMark& m : marks)
-        if (m.record.id == id) return &m;
-    return nullptr;
+        if (m.record.id == id) return m;
+    return std::nullopt;
 }
 
 int undoDepth(orvUI::IOrvViewerMan* vm)
@@ -214,8 +216,8 @@ TEST_F(MarksTest, EachEditIsOneStepAndUndoRedoGiveBackTheExactMarks)
     EXPECT_GT(changed.count(), 0);
     {
         const QVector<orvmap::PhotoMark> marks = editor->marks();
-        const orvmap::PhotoMark* m = markOf(marks, id);
-        ASSERT_NE(m, nullptr);
+        const std::optional<orvmap::PhotoMark> m = markOf(marks, id);
+        ASSERT_TRUE(m.has_value());
         EXPECT_EQ(m->kind, int(ZimMarkPoint));
         EXPECT_TRUE(m->enabled);
         EXPECT_TRUE(m->hasPhotoPosition());
@@ -232,7 +234,7 @@ TEST_F(MarksTest, EachEditIsOneStepAndUndoRedoGiveBackTheExactMarks)
     EXPECT_FALSE(orvmap::isMarkEnabled(mm.get(), photo, id));
     states << photoState(mm.get(), photo);
     ASSERT_TRUE(editor->removeMark(id));
-    EXPECT_EQ(markOf(editor->marks(), id), nullptr);
+    EXPECT_FALSE(markOf(editor->marks(), id).has_value());
     EXPECT_EQ(editor->selectedId(), -1);  // the selected mark went away
     states << photoState(mm.get(), photo);
     for (int i = 1; i < states.size(); ++i) EXPECT_NE(states[i], states[i - 1]) << i;
@@ -290,8 +292,8 @@ TEST_F(MarksTest, ADragIsOneStepPushedWhenItEnds)
     EXPECT_FALSE(vm->canUndo());  // nothing pushed while the drag goes on
     ASSERT_TRUE(editor->endDrag());
     const QByteArray after = photoState(mm.get(), 0);
-    const orvmap::PhotoMark* m = markOf(editor->marks(), id);
-    ASSERT_NE(m, nullptr);
+    const std::optional<orvmap::PhotoMark> m = markOf(editor->marks(), id);
+    ASSERT_TRUE(m.has_value());
     EXPECT_DOUBLE_EQ(m->record.uv.x, 0.4);
     EXPECT_DOUBLE_EQ(m->record.uv.y, 0.6);
     EXPECT_DOUBLE_EQ(m->record.point.z, 4);
@@ -342,12 +344,12 @@ TEST_F(MarksTest, AMarkTakingADeletedMarksIdStartsEnabled)
     const int again = editor->addMark(XPnt2d(0.2, 0.2), noPoint());
     ASSERT_EQ(again, id);  // the largest id was the deleted one's
     EXPECT_TRUE(orvmap::isMarkEnabled(mm.get(), 0, again));
-    EXPECT_TRUE(markOf(editor->marks(), again)->enabled);
+    EXPECT_TRUE(markOf(editor->marks(), again).value().enabled);
     // Undoing the deletion brings the mark back disabled, as it was.
     ASSERT_EQ(vm->undo(), 0);
     ASSERT_EQ(vm->undo(), 0);
-    const orvmap::PhotoMark* back = markOf(editor->marks(), id);
-    ASSERT_NE(back, nullptr);
+    const std::optional<orvmap::PhotoMark> back = markOf(editor->marks(), id);
+    ASSERT_TRUE(back.has_value());
     EXPECT_FALSE(back->enabled);
     EXPECT_DOUBLE_EQ(back->record.uv.x, 0.6);
 }
@@ -409,7 +411,7 @@ TEST_F(MarksTest, ToolPlacesAndDragsAMarkInThePhotoView)
     const int id = editor->selectedId();
     ASSERT_GE(id, 0);
     ASSERT_EQ(editor->marks().size(), count + 1);
-    const XPnt2d placed = markOf(editor->marks(), id)->record.uv;
+    const XPnt2d placed = markOf(editor->marks(), id).value().record.uv;
     const XPnt2d shown = uvAt(p);
     EXPECT_NEAR(placed.x, shown.x, 1e-9);
     EXPECT_NEAR(placed.y, shown.y, 1e-9);
@@ -420,7 +422,7 @@ TEST_F(MarksTest, ToolPlacesAndDragsAMarkInThePhotoView)
     moveTo(false, (p + q) / 2);
     moveTo(false, q);
     release(false, q);
-    const XPnt2d moved = markOf(editor->marks(), id)->record.uv;
+    const XPnt2d moved = markOf(editor->marks(), id).value().record.uv;
     EXPECT_NEAR(moved.x, uvAt(q).x, 1e-9);
     EXPECT_NEAR(moved.y, uvAt(q).y, 1e-9);
     EXPECT_EQ(undoDepth(vm.get()), 1);
@@ -431,23 +433,23 @@ TEST_F(MarksTest, ToolPlacesAndDragsAMarkInThePhotoView)
     moveTo(false, r);
     release(false, r);
     EXPECT_EQ(editor->marks().size(), count + 1);
-    EXPECT_NEAR(markOf(editor->marks(), id)->record.uv.x, uvAt(r).x, 1e-9);
+    EXPECT_NEAR(markOf(editor->marks(), id).value().record.uv.x, uvAt(r).x, 1e-9);
     // Moves without the button do nothing.
     moveTo(false, p, Qt::NoButton);
-    EXPECT_NEAR(markOf(editor->marks(), id)->record.uv.x, uvAt(r).x, 1e-9);
+    EXPECT_NEAR(markOf(editor->marks(), id).value().record.uv.x, uvAt(r).x, 1e-9);
 
     // A drag past the photo's edge keeps the mark on the photo.
     press(false, r);
     moveTo(false, QPoint(widgetOf(false)->width() + 50, r.y()));
     release(false, QPoint(widgetOf(false)->width() + 50, r.y()));
-    EXPECT_DOUBLE_EQ(markOf(editor->marks(), id)->record.uv.x, 1.0);
+    EXPECT_DOUBLE_EQ(markOf(editor->marks(), id).value().record.uv.x, 1.0);
 
     // Delete removes the selected mark; undo brings it back.
     QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
     QCoreApplication::sendEvent(widgetOf(false), &del);
-    EXPECT_EQ(markOf(editor->marks(), id), nullptr);
+    EXPECT_FALSE(markOf(editor->marks(), id).has_value());
     ASSERT_EQ(vm->undo(), 0);
-    EXPECT_NE(markOf(editor->marks(), id), nullptr);
+    EXPECT_TRUE(markOf(editor->marks(), id).has_value());
     // Undoing everything gives back the photo's marks as they were.
     while (vm->canUndo()) ASSERT_EQ(vm->undo(), 0);
     EXPECT_EQ(photoState(mm.get(), 0), start);
@@ -481,8 +483,8 @@ TEST_F(MarksTest, ToolPlacesAndDragsA3DPointOnTheMeshAndIgnoresTheBackground)
     release(true, widget3D(a));
     const int id = editor->selectedId();
     ASSERT_GE(id, 0);
-    const orvmap::PhotoMark* m = markOf(editor->marks(), id);
-    ASSERT_NE(m, nullptr);
+    const std::optional<orvmap::PhotoMark> m = markOf(editor->marks(), id);
+    ASSERT_TRUE(m.has_value());
     EXPECT_FALSE(m->hasPhotoPosition());
     ASSERT_TRUE(m->hasPoint());
     const XPnt3d s = trackBall()->projectToScreen(m->record.point);
@@ -495,7 +497,7 @@ TEST_F(MarksTest, ToolPlacesAndDragsA3DPointOnTheMeshAndIgnoresTheBackground)
     press(true, widget3D(a) + QPoint(2, 2));
     moveTo(true, widget3D(b));
     release(true, widget3D(b));
-    const XPnt3d t = trackBall()->projectToScreen(markOf(editor->marks(), id)->record.point);
+    const XPnt3d t = trackBall()->projectToScreen(markOf(editor->marks(), id).value().record.point);
     EXPECT_NEAR(t.x, b.x(), 1.0);
     EXPECT_NEAR(t.y, b.y(), 1.0);
     EXPECT_EQ(undoDepth(vm.get()), 1);
@@ -512,15 +514,15 @@ TEST_F(MarksTest, ToolPlacesAndDragsA3DPointOnTheMeshAndIgnoresTheBackground)
     release(true, c);
     EXPECT_EQ(mm->getCurMeshIndex(), current);
     EXPECT_EQ(editor->selectedId(), id);
-    const XPnt3d u = trackBall()->projectToScreen(markOf(editor->marks(), id)->record.point);
+    const XPnt3d u = trackBall()->projectToScreen(markOf(editor->marks(), id).value().record.point);
     EXPECT_NEAR(u.x, otherMesh.first().x(), 1.0);
     EXPECT_NEAR(u.y, otherMesh.first().y(), 1.0);
 
     // A click in the photo view gives the selected mark its photo position: a complete mark.
     press(false, photoPixel(XPnt2d(0.4, 0.4)));
     release(false, photoPixel(XPnt2d(0.4, 0.4)));
-    const orvmap::PhotoMark* complete = markOf(editor->marks(), id);
-    ASSERT_NE(complete, nullptr);
+    const std::optional<orvmap::PhotoMark> complete = markOf(editor->marks(), id);
+    ASSERT_TRUE(complete.has_value());
     EXPECT_TRUE(complete->hasPhotoPosition());
     EXPECT_TRUE(complete->hasPoint());
     EXPECT_EQ(editor->marks().size(), orvmap::photoMarks(mm.get(), 0).size());
