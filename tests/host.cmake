@@ -13,6 +13,11 @@ add_dependencies(test_orvhost_app orvhost core orv-sample)
 orv_add_gtest(test_orvhost_window WIDGETS SOURCES test_orvhost_window.cpp LIBS orvhost_window OrvKernel64t)
 add_dependencies(test_orvhost_window core orv-sample)
 
+# The marks of the current photo: the editor's undo steps, and the marks tool in the real views.
+orv_add_gtest(test_marks_editor WIDGETS SOURCES test_marks_editor.cpp
+              LIBS orvhost_window orv_core_logic OrvKernel64t)
+add_dependencies(test_marks_editor core orv-sample)
+
 # The camera record the host stores with a project.
 orv_add_gtest(test_orvhost_camera HEADLESS SOURCES test_orvhost_camera.cpp LIBS orv_core_logic)
 

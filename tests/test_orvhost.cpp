@@ -280,7 +280,7 @@ TEST(CoreMenus, EveryCommandCarriesThePluginIndexAndIsHandled)
 {
     const int index = 3;
     const QVector<MenuGroup> menus = coreMenus(index);
-    ASSERT_EQ(menus.size(), 4);
+    ASSERT_EQ(menus.size(), 6);
     for (int i = 0; i < menus.size(); ++i) {
         EXPECT_EQ(menus[i].info.position, i);
         EXPECT_FALSE(menus[i].info.name.isEmpty());
@@ -338,11 +338,11 @@ TEST(CoreMenus, FileMenuToolbarAndShortcuts)
                 EXPECT_FALSE(shortcuts.contains(a.shortcut)) << "shortcut used twice: " << a.shortcut.toStdString();
                 shortcuts.insert(a.shortcut);
             }
-            EXPECT_EQ(a.checkable,
-                      command == cmd::ShowStatusBar || command == cmd::ShowImageViewer || command == cmd::ShowOverlay);
-            // The status bar and image viewer start shown; the overlay starts off.
+            EXPECT_EQ(a.checkable, command == cmd::ShowStatusBar || command == cmd::ShowImageViewer ||
+                                       command == cmd::ShowOverlay || command == cmd::EditMarks);
+            // The status bar and image viewer start shown; the overlay and the marks tool start off.
             if (a.checkable) {
-                EXPECT_EQ(a.checked, command != cmd::ShowOverlay);
+                EXPECT_EQ(a.checked, command != cmd::ShowOverlay && command != cmd::EditMarks);
             }
         }
     EXPECT_EQ(onToolBar, (QStringList{cmd::New, cmd::Open, cmd::AddPhotos, cmd::AddMeshes, cmd::Save}));
@@ -352,6 +352,40 @@ TEST(CoreMenus, FileMenuToolbarAndShortcuts)
             EXPECT_FALSE(a.shortcut.isEmpty()) << a.name.toStdString();
         }
     }
+}
+
+TEST(CoreMenus, EditAndPhotoMenusSitBetweenFileAndHelp)
+{
+    const QVector<MenuGroup> menus = coreMenus(1);
+    ASSERT_EQ(menus.size(), 6);
+    EXPECT_EQ(menus.first().info.position, int(MenuFile));
+    EXPECT_EQ(menus.last().info.position, int(MenuHelp));
+    EXPECT_EQ(menus[MenuEdit].info.name, QStringLiteral("&Edit"));
+    EXPECT_EQ(menus[MenuPhoto].info.name, QStringLiteral("&Photo"));
+    EXPECT_EQ(menuCommands({menus[MenuEdit]}), (QStringList{cmd::Undo, cmd::Redo}));
+    EXPECT_EQ(menuCommands({menus[MenuPhoto]}),
+              (QStringList{cmd::EditMarks, cmd::MapPhoto, cmd::MapAllPhotos, cmd::LookThrough}));
+    QHash<QString, QString> keys;
+    for (const MenuGroup& g : menus)
+        for (const _ActionItemInfo_& a : g.actions) {
+            QString command;
+            if (splitActionName(a.name, &command, nullptr)) keys.insert(command, a.shortcut);
+        }
+    EXPECT_EQ(keys.value(cmd::Undo), QStringLiteral("Ctrl+Z"));
+    EXPECT_EQ(keys.value(cmd::Redo), QStringLiteral("Ctrl+Shift+Z"));
+    EXPECT_EQ(keys.value(cmd::EditMarks), QStringLiteral("Ctrl+E"));
+    EXPECT_EQ(keys.value(cmd::MapPhoto), QStringLiteral("Ctrl+M"));
+    EXPECT_EQ(keys.value(cmd::LookThrough), QStringLiteral("Ctrl+L"));
+
+    // The Controls box lists the keys of the Edit and Photo menus with the View menu's.
+    const QString controls = controlsText(menus);
+    for (const QString& key : {QStringLiteral("Ctrl+Z"), QStringLiteral("Ctrl+Shift+Z"), QStringLiteral("Ctrl+E"),
+                               QStringLiteral("Ctrl+M"), QStringLiteral("Ctrl+L")})
+        EXPECT_TRUE(controls.contains(QKeySequence(key).toString(QKeySequence::NativeText).toHtmlEscaped()))
+            << key.toStdString();
+    EXPECT_TRUE(controls.contains(QStringLiteral("Look through photo")));
+    // File menu keys are left to the menu itself.
+    EXPECT_FALSE(controls.contains(QStringLiteral("Save as")));
 }
 
 TEST(CoreMenus, StandardViewsAndOverlaySteps)

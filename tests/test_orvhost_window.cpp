@@ -22,9 +22,12 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -646,6 +649,81 @@ TEST_F(HostWindowTest, HelpListsTheControls)
     EXPECT_EQ(answers.boxTitles[0], QStringLiteral("Controls"));
     EXPECT_TRUE(answers.boxTexts[0].contains(QStringLiteral("Right drag")));
     EXPECT_TRUE(answers.boxTexts[0].contains(QStringLiteral("Photo view")));
+}
+
+// An undo step that counts its calls and writes which side it is on into the project, as a real
+// change would.
+class CountingStep : public IZimUndoStep {
+public:
+    int undos = 0, redos = 0;
+    int undo() override
+    {
+        ++undos;
+        return write("before");
+    }
+    int redo() override
+    {
+        ++redos;
+        return write("after");
+    }
+    static int write(const char* side)
+    {
+        return zim::getMM()->writeProjectData(QStringLiteral("test"), QStringLiteral("side"), side,
+                                              int(qstrlen(side)));
+    }
+};
+
+TEST_F(HostWindowTest, EditMenuTakesBackAndRedoesTheViewerManagersSteps)
+{
+    const QString project = sampleProject();
+    ASSERT_TRUE(window->openProject(project));
+    QAction* undo = action(cmd::Undo);
+    QAction* redo = action(cmd::Redo);
+    ASSERT_NE(undo, nullptr);
+    ASSERT_NE(redo, nullptr);
+    EXPECT_EQ(undo->shortcut(), QKeySequence(QStringLiteral("Ctrl+Z")));
+    EXPECT_EQ(redo->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+Z")));
+    // The Edit menu comes right after the File menu.
+    auto* bar = qobject_cast<QMainWindow*>(frame)->menuBar();
+    ASSERT_GE(bar->actions().size(), 3);
+    EXPECT_EQ(bar->actions()[0]->text(), QStringLiteral("&File"));
+    EXPECT_EQ(bar->actions()[1]->text(), QStringLiteral("&Edit"));
+    EXPECT_EQ(bar->actions().last()->text(), QStringLiteral("&Help"));
+    EXPECT_FALSE(undo->isEnabled());
+    EXPECT_FALSE(redo->isEnabled());
+
+    // A change made elsewhere (a tool): the entries follow once the menu opens.
+    ref_ptr<orvUI::IOrvViewerMan> vm = orvUI::getVM();
+    auto* step = new CountingStep;
+    ref_ptr<IZimUndoStep> held(step);
+    ASSERT_EQ(CountingStep::write("after"), 0);
+    ASSERT_EQ(vm->pushUndo(held), 0);
+    QMenu* edit = bar->actions()[1]->menu();
+    ASSERT_NE(edit, nullptr);
+    emit edit->aboutToShow();
+    EXPECT_TRUE(undo->isEnabled());
+    EXPECT_FALSE(redo->isEnabled());
+
+    undo->trigger();
+    EXPECT_EQ(step->undos, 1);
+    EXPECT_EQ(step->redos, 0);
+    EXPECT_FALSE(undo->isEnabled());
+    EXPECT_TRUE(redo->isEnabled());
+    char side[16] = {};
+    EXPECT_TRUE(mm->readProjectData(QStringLiteral("test"), QStringLiteral("side"), side, 6, nullptr));
+    EXPECT_STREQ(side, "before");
+    // The title says the project changed.
+    EXPECT_TRUE(frame->isWindowModified());
+
+    redo->trigger();
+    EXPECT_EQ(step->redos, 1);
+    EXPECT_TRUE(undo->isEnabled());
+    EXPECT_FALSE(redo->isEnabled());
+
+    // Another project starts with empty stacks.
+    ASSERT_TRUE(window->openProject(project));
+    EXPECT_FALSE(undo->isEnabled());
+    EXPECT_FALSE(redo->isEnabled());
 }
 
 TEST_F(HostWindowTest, DroppedFilesOpenTheProjectOrJoinIt)

@@ -8,6 +8,8 @@
 #include <IOrvImageThumbViewer.h>
 #include <IOrvMainFrame.h>
 #include <IOrvMeshPanelViewer.h>
+#include <MarksDock.h>
+#include <MarksEditor.h>
 #include <OrvUIElements64t.h>
 
 #include <QApplication>
@@ -83,7 +85,8 @@ bool onClose(IOrvMainFrame*, QCloseEvent*)
 
 }  // namespace
 
-static_assert(int(IdPhotoDock) == int(orvCore::PhotoDock) && int(IdMeshDock) == int(orvCore::MeshDock),
+static_assert(int(IdPhotoDock) == int(orvCore::PhotoDock) && int(IdMeshDock) == int(orvCore::MeshDock) &&
+                  int(IdMarksDock) == int(orvCore::MarksDockId),
               "the host's dock ids are the core layout's");
 
 int pickImageAt(long long packedPos, int* /*out0*/, int* /*out1*/, int* /*out2*/)
@@ -155,6 +158,7 @@ bool HostWindow::create(QString* error)
     m_corePlugin = corePluginIndex(m_frame->getLoadedPlugins());
     if (m_corePlugin >= 0) {
         m_frame->setCommonItems(ref_ptr<ZimReferenced>(), orvCore::makeCommonItems(orvCore::coreMenus(m_corePlugin)));
+        orvCore::followEditMenus();
     } else {
         m_problems << tr("The core plug-in %1 is not loaded from %2: the project commands of the menus are "
                          "unavailable. Projects can still be opened by dropping them on the window.")
@@ -172,11 +176,21 @@ bool HostWindow::create(QString* error)
         panel->addMeshList(orvCore::TextureMeshList, 0x111);
         panel->addMeshList(orvCore::BareMeshList, 0x111);
     }
+    // The marks panel: a widget of the host's own, handed over like the views.
+    auto* marks = new orvCore::MarksDock;
+    const WId marksContent = marks->winId();
     for (const orvCore::HostDock& d : orvCore::hostDocks()) {
-        const WId content = d.id == IdPhotoDock ? thumbs : d.id == IdMeshDock ? meshes : 0;
+        const WId content = d.id == IdPhotoDock  ? thumbs
+                            : d.id == IdMeshDock ? meshes
+                            : d.id == IdMarksDock ? marksContent
+                                                  : 0;
         if (orvUI::IOrvDockWidget* dock = m_frame->createDockWidget(d.id, d.area, d.title))
             if (content) dock->setContent(content);
     }
+    if (!marks->parentWidget()) delete marks;
+    // Marks edited in the views or the panel are steps the Edit menu can take back.
+    QObject::connect(orvCore::MarksEditor::instance(), &orvCore::MarksEditor::changed,
+                     []() { orvCore::refreshEditActions(); });
 
     // The views' context menus, from the host's commands, and the 3D view's double click.
     const int commands = m_corePlugin >= 0 ? m_corePlugin : 0;
@@ -203,7 +217,11 @@ bool HostWindow::create(QString* error)
     // and the title's modified mark within a moment.
     m_stateTimer = std::make_unique<QTimer>();
     m_stateTimer->setInterval(500);
-    QObject::connect(m_stateTimer.get(), &QTimer::timeout, []() { orvCore::refreshFrameStateWhenIdle(); });
+    QObject::connect(m_stateTimer.get(), &QTimer::timeout, []() {
+        orvCore::refreshFrameStateWhenIdle();
+        // A photo chosen from the tiles: the marks panel turns to it.
+        if (!orvCore::CommandScope::running()) orvCore::MarksEditor::instance()->refresh();
+    });
     m_stateTimer->start();
 
     // The frame calls the drop and close handlers unconditionally: both are in place before it
@@ -301,8 +319,8 @@ bool HostWindow::prepareBackupView(const QSize& size, QString* error)
     }
     // Without a window manager nothing lays the window out for us: a fixed-size view alone in
     // the frame gives the window the size it needs around it.
-    for (int id : {int(IdPhotoDock), int(IdMeshDock)})
-        if (auto* dock = dynamic_cast<QWidget*>(m_frame->getDockWidget(id))) dock->hide();
+    for (const orvCore::HostDock& d : orvCore::hostDocks())
+        if (auto* dock = dynamic_cast<QWidget*>(m_frame->getDockWidget(d.id))) dock->hide();
     m_frame->showImageViewer(IdImageViewer, false);
     m_frame->showStatusBar(false);
     view->setFixedSize(size);
@@ -389,6 +407,8 @@ void HostWindow::CursorPane::onImageCoord(double x, double y)
 void HostWindow::CursorPane::onImageChanged(const orvUI::ImageId*, const orvUI::ImageId*)
 {
     if (frame) frame->setStatusBarText(orvCore::PaneCursor, QString());
+    // The marks editor (and the panel following it) turns to the photo shown now.
+    orvCore::MarksEditor::instance()->refresh();
 }
 
 void HostWindow::shutDown()

@@ -41,6 +41,7 @@ enum HostIds {
     IdMeshPanel = 256,
     IdPhotoDock = 0,
     IdMeshDock = 1,
+    IdMarksDock = 4,
 };
 
 class HostWindow {

@@ -128,6 +128,14 @@ QVector<MenuGroup> coreMenus(int pluginIndex)
             separator(kMenu),
             command(tr("&Quit"), QString(), cmd::Quit, tr("Close the window"), QStringLiteral("Ctrl+Q"), kMenu, p),
         }));
+    // Enabled while the viewer manager has a step to take back or to make again (refreshEditActions).
+    menus.append(group(MenuEdit, tr("&Edit"),
+                       {
+                           command(tr("&Undo"), QString(), cmd::Undo, tr("Take back the last change"),
+                                   QStringLiteral("Ctrl+Z"), kMenu, p),
+                           command(tr("&Redo"), QString(), cmd::Redo, tr("Make the change taken back again"),
+                                   QStringLiteral("Ctrl+Shift+Z"), kMenu, p),
+                       }));
     // Each menu gives every entry its own marked letter.
     menus.append(group(
         MenuView, tr("&View"),
@@ -179,6 +187,27 @@ QVector<MenuGroup> coreMenus(int pluginIndex)
                   command(tr("Project s&ummary..."), QString(), cmd::ProjectSummary,
                           tr("Counts of the project's photographs and meshes"), QString(), kMenu, p),
               }));
+    orvUI::_ActionItemInfo_ editMarks =
+        command(tr("&Edit marks"), QString(), cmd::EditMarks,
+                tr("Place, move and delete the marks that pair points of the photograph with points of its mesh"),
+                QStringLiteral("Ctrl+E"), kMenu, p);
+    editMarks.checkable = true;
+    menus.append(group(
+        MenuPhoto, tr("&Photo"),
+        {
+            editMarks,
+            separator(kMenu),
+            command(tr("&Map photo"), QString(), cmd::MapPhoto,
+                    tr("Find the camera of the current photograph from its marks"), QStringLiteral("Ctrl+M"), kMenu,
+                    p),
+            command(tr("Map &all photos"), QString(), cmd::MapAllPhotos,
+                    tr("Find the camera of every photograph that has enough marks"), QString(), kMenu, p),
+            separator(kMenu),
+            command(tr("&Look through photo"), QString(), cmd::LookThrough,
+                    tr("Look at the meshes from where the current photograph was taken, the photograph laid over "
+                       "them"),
+                    QStringLiteral("Ctrl+L"), kMenu, p),
+        }));
     menus.append(
         group(MenuHelp, tr("&Help"),
               {
@@ -326,7 +355,7 @@ QString controlsText(const QVector<MenuGroup>& menus)
     };
     QVector<Row> keys;
     for (const MenuGroup& g : menus) {
-        if (g.info.position != MenuView) continue;
+        if (g.info.position != MenuEdit && g.info.position != MenuView && g.info.position != MenuPhoto) continue;
         for (const orvUI::_ActionItemInfo_& a : g.actions)
             if (!a.shortcut.isEmpty())
                 keys.append({QKeySequence(a.shortcut).toString(QKeySequence::NativeText),
@@ -340,7 +369,7 @@ QString controlsText(const QVector<MenuGroup>& menus)
                         .arg(r.first.toHtmlEscaped(), r.second.toHtmlEscaped());
         return html + QStringLiteral("</table>");
     };
-    return table(tr("3D view"), view3d) + table(tr("Photo view"), photo) + table(tr("View menu keys"), keys);
+    return table(tr("3D view"), view3d) + table(tr("Photo view"), photo) + table(tr("Menu keys"), keys);
 }
 
 QVector<ref_ptr<orvUI::IOrvCommonItem>> makeCommonItems(const QVector<MenuGroup>& menus)

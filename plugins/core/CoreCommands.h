@@ -43,6 +43,13 @@ inline const QString WakeAllMeshes = QStringLiteral("MeshWakeAll");
 inline const QString SleepAllMeshes = QStringLiteral("MeshSleepAll");
 inline const QString GenerateBackup = QStringLiteral("MeshGenerateBackup");
 inline const QString ProjectSummary = QStringLiteral("MeshProjectSummary");
+inline const QString Undo = QStringLiteral("EditUndo");
+inline const QString Redo = QStringLiteral("EditRedo");
+// Checkable: the marks tool is current while it is checked.
+inline const QString EditMarks = QStringLiteral("PhotoEditMarks");
+inline const QString MapPhoto = QStringLiteral("PhotoMap");
+inline const QString MapAllPhotos = QStringLiteral("PhotoMapAll");
+inline const QString LookThrough = QStringLiteral("PhotoLookThrough");
 inline const QString About = QStringLiteral("HelpAbout");
 inline const QString Controls = QStringLiteral("HelpControls");
 // Only in the views' context menus: the overlay switched over from whatever it shows now, and
@@ -62,7 +69,7 @@ float steppedOpacity(float opacity, bool more);
 inline const QString CorePluginFileName = QStringLiteral("core.orvplugin");
 
 // Menu positions of the groups.
-enum CoreMenuPosition { MenuFile = 0, MenuView = 1, MenuMesh = 2, MenuHelp = 3 };
+enum CoreMenuPosition { MenuFile = 0, MenuEdit = 1, MenuView = 2, MenuMesh = 3, MenuPhoto = 4, MenuHelp = 5 };
 
 // "<command>___<pluginIndex>".
 QString actionName(const QString& command, int pluginIndex);
@@ -76,7 +83,8 @@ struct MenuGroup {
     QVector<orvUI::_ActionItemInfo_> actions;
 };
 
-// The menus of the core plug-in loaded at pluginIndex: File, View, Mesh, Help, in that order.
+// The menus of the core plug-in loaded at pluginIndex: File, Edit, View, Mesh, Photo, Help, in
+// that order.
 // View entries that mirror a state (status bar, image viewer) start checked.
 QVector<MenuGroup> coreMenus(int pluginIndex);
 
@@ -100,8 +108,8 @@ QChar mnemonic(const QString& text);
 // The texts of one menu whose marked letters are used by an earlier text too.
 QStringList duplicateMnemonics(const QVector<orvUI::_ActionItemInfo_>& actions);
 
-// The mouse and key controls of both views and the shortcuts of the View menu, as the Help
-// menu's "Controls" box shows them (rich text).
+// The mouse and key controls of both views and the shortcuts of the Edit, View and Photo menus,
+// as the Help menu's "Controls" box shows them (rich text).
 QString controlsText(const QVector<MenuGroup>& menus);
 
 // Translated texts of the plug-in and the host.

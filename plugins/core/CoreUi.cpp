@@ -9,6 +9,7 @@
 #include <IOrvMeshPanelViewer.h>
 #include <OrvUIElements64t.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QDockWidget>
@@ -16,6 +17,9 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QMainWindow>
+#include <QMenu>
+#include <QRegularExpression>
+#include <QSet>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QStatusBar>
@@ -28,6 +32,13 @@
 #include "CoreBackup.h"
 #include "CoreCamera.h"
 #include "CoreCommands.h"
+#include "PhotoCommands.h"
+#if __has_include("CoreMarksTool.h")
+#include "CoreMarksTool.h"
+#define ORV_HAVE_MARKS_TOOL 1
+#else
+#define ORV_HAVE_MARKS_TOOL 0
+#endif
 
 namespace orvCore {
 
@@ -502,6 +513,119 @@ int commandAbout(const QString&, bool)
     return 0;
 }
 
+// ---- edit and photo ---------------------------------------------------------------------------
+
+// Nothing to take back (the shortcut pressed once too often) is no failure.
+int commandUndo(const QString&, bool)
+{
+    undoLastStep();
+    return 0;
+}
+
+int commandRedo(const QString&, bool)
+{
+    redoLastStep();
+    return 0;
+}
+
+bool isMarksToolCurrent(orvUI::IOrvViewerMan* vm)
+{
+#if ORV_HAVE_MARKS_TOOL
+    return vm && dynamic_cast<MarksTool*>(vm->getCurTool()) != nullptr;
+#else
+    (void)vm;
+    return false;
+#endif
+}
+
+int commandEditMarks(const QString&, bool checked)
+{
+    ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
+    if (!vm) return -1;
+    const Reporter report = warningBoxes();
+    int rc = 0;
+    if (checked && !isMarksToolCurrent(vm.get())) {
+#if ORV_HAVE_MARKS_TOOL
+        if (!requireProject(report)) return -1;
+        const int set = vm->setCurTool(ref_ptr<IZimTool>(new MarksTool()));
+        if (set == ZimToolRefusesEnd) {
+            report(tr("The current tool cannot end now; finish what it is doing first."));
+            rc = -1;
+        } else if (set != 0) {
+            report(tr("The marks cannot be edited now."));
+            rc = -1;
+        }
+#else
+        report(tr("The marks cannot be edited in this build."));
+        rc = -1;
+#endif
+    } else if (!checked && isMarksToolCurrent(vm.get())) {
+        vm->endCurTool();
+    }
+    vm->updateAllViewers();
+    return rc;
+}
+
+// The photo the Photo menu works on: the current image.
+int currentPhoto(const Reporter& report)
+{
+    if (!requireProject(report)) return -1;
+    const int index = model()->getCurMeshIndex();
+    if (index < 0) report(tr("No photograph is open. Open one from the thumbnails first."));
+    return index;
+}
+
+void showStatusMessage(const QString& text)
+{
+    if (auto* window = qobject_cast<QMainWindow*>(frameWidget())) window->statusBar()->showMessage(text, 20000);
+}
+
+int commandMapPhoto(const QString&, bool)
+{
+    const Reporter report = warningBoxes();
+    const int index = currentPhoto(report);
+    if (index < 0) return -1;
+    ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
+    const orvmap::MapOutcome outcome = mapPhotoUndoable(model().get(), vm.get(), index, &refreshMappedPhotos);
+    if (!outcome.ok) {
+        report(tr("The photograph could not be mapped.\n%1").arg(outcome.message));
+        return -1;
+    }
+    const QString line = orvmap::summary(outcome);
+    showStatusMessage(line);
+    if (!outcome.warnings.isEmpty()) report(line + QLatin1Char('\n') + outcome.warnings.join(QLatin1Char('\n')));
+    return 0;
+}
+
+int commandMapAllPhotos(const QString&, bool)
+{
+    const Reporter report = warningBoxes();
+    if (!requireProject(report)) return -1;
+    ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
+    MapAllOutcome outcome;
+    {
+        ProgressPtr progress = frameProgress();
+        outcome = mapAllPhotosUndoable(model().get(), vm.get(), &refreshMappedPhotos);
+    }
+    const QString text = mapAllReport(outcome);
+    if (isHeadlessRun()) {
+        report(text);
+    } else if (outcome.tried.isEmpty() || outcome.mappedCount() < outcome.tried.size()) {
+        QMessageBox::warning(frameWidget(), tr("Map all photos"), text);
+    } else {
+        QMessageBox::information(frameWidget(), tr("Map all photos"), text);
+    }
+    return outcome.mappedCount() > 0 || outcome.tried.isEmpty() ? 0 : -1;
+}
+
+int commandLookThrough(const QString&, bool)
+{
+    const Reporter report = warningBoxes();
+    if (!requireProject(report)) return -1;
+    report(tr("The 3D view cannot look through a photograph in this build."));
+    return -1;
+}
+
 using CommandFn = int (*)(const QString& objectName, bool checked);
 
 const QHash<QString, CommandFn>& commandTable()
@@ -536,6 +660,12 @@ const QHash<QString, CommandFn>& commandTable()
         {cmd::SleepAllMeshes, &commandSleepAll},
         {cmd::GenerateBackup, &commandGenerateBackup},
         {cmd::ProjectSummary, &commandProjectSummary},
+        {cmd::Undo, &commandUndo},
+        {cmd::Redo, &commandRedo},
+        {cmd::EditMarks, &commandEditMarks},
+        {cmd::MapPhoto, &commandMapPhoto},
+        {cmd::MapAllPhotos, &commandMapAllPhotos},
+        {cmd::LookThrough, &commandLookThrough},
         {cmd::Controls, &commandControls},
         {cmd::About, &commandAbout},
     };
@@ -581,7 +711,76 @@ void refreshFrameState()
     for (int pane : statusPanes()) frame->setStatusBarText(pane, statusText(pane, counts));
     frame->setFrameTitle(frameTitle(counts));
     refreshModifiedMark();
+    refreshEditActions();
 }
+
+namespace {
+// The menu-bar actions of a core command, whatever index the plug-in was loaded at.
+QList<QAction*> commandActions(const QString& command)
+{
+    QWidget* frame = frameWidget();
+    if (!frame) return {};
+    const QRegularExpression name(QStringLiteral("^%1___\\d+$").arg(QRegularExpression::escape(command)));
+    return frame->findChildren<QAction*>(name);
+}
+}  // namespace
+
+void refreshEditActions()
+{
+    ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
+    const bool undo = vm && vm->canUndo();
+    const bool redo = vm && vm->canRedo();
+    for (QAction* a : commandActions(cmd::Undo)) a->setEnabled(undo);
+    for (QAction* a : commandActions(cmd::Redo)) a->setEnabled(redo);
+    const bool marks = isMarksToolCurrent(vm.get());
+    for (QAction* a : commandActions(cmd::EditMarks))
+        if (a->isCheckable() && a->isChecked() != marks) a->setChecked(marks);
+}
+
+void followEditMenus()
+{
+    QSet<QMenu*> menus;
+    for (const QString& command : {cmd::Undo, cmd::Redo, cmd::EditMarks})
+        for (QAction* a : commandActions(command))
+            for (QWidget* w : a->associatedWidgets())
+                if (auto* menu = qobject_cast<QMenu*>(w)) menus.insert(menu);
+    for (QMenu* menu : menus) {
+        // Once per menu, however often the frame is set up.
+        if (menu->property("orvFollowsEditState").toBool()) continue;
+        menu->setProperty("orvFollowsEditState", true);
+        QObject::connect(menu, &QMenu::aboutToShow, menu, []() { refreshEditActions(); });
+    }
+    refreshEditActions();
+}
+
+namespace {
+bool takeStep(bool back)
+{
+    ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
+    if (!vm) return false;
+    CommandScope scope;
+    const bool done = (back ? vm->undo() : vm->redo()) == 0;
+    vm->updateAllViewers();
+    refreshFrameState();
+    return done;
+}
+}  // namespace
+
+void refreshMappedPhotos(const QVector<int>& photos)
+{
+    ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
+    if (!vm) return;
+    // Mapped meshes belong to the "Texture Mesh" list, the others to "Bare Mesh".
+    rebuildMeshLists();
+    if (orvUI::IOrvImageThumbViewer* thumbs = vm->getThumbViewer()) {
+        for (int index : photos) thumbs->refreshThumbnail(index);
+    }
+    vm->updateAllViewers();
+    refreshFrameState();
+}
+
+bool undoLastStep() { return takeStep(true); }
+bool redoLastStep() { return takeStep(false); }
 
 void storeViewState()
 {
@@ -908,7 +1107,10 @@ void handleDroppedFiles(const QStringList& paths, const Reporter& report)
 
 // ---- layout ----------------------------------------------------------------------------------
 
-QVector<HostDock> hostDocks() { return {{PhotoDock, 0, tr("Photographs")}, {MeshDock, 1, tr("Meshes")}}; }
+QVector<HostDock> hostDocks()
+{
+    return {{PhotoDock, 0, tr("Photographs")}, {MeshDock, 1, tr("Meshes")}, {MarksDockId, 1, tr("Marks")}};
+}
 
 void applyHostDockLayout()
 {

@@ -72,6 +72,21 @@ public:
     CommandScope& operator=(const CommandScope&) = delete;
     static bool running();
 };
+// The menu bar's entries that follow the state of the viewer manager: Edit > Undo and Redo are
+// enabled only while there is a step to take back or to make again, Photo > Edit marks is
+// checked while the marks tool is current. refreshFrameState calls it.
+void refreshEditActions();
+// Refreshes those entries whenever the menu holding them opens too; called once the frame's
+// menus are built.
+void followEditMenus();
+// Takes back (or makes again) one step of the viewer manager's undo stack, then redraws the
+// views and updates the frame. False when there was no step.
+bool undoLastStep();
+bool redoLastStep();
+
+// After photos were mapped or unmapped: mesh lists, their thumbnails, views and panes again.
+void refreshMappedPhotos(const QVector<int>& photos);
+
 // Fills the views from the open project (thumbnails, mesh lists, camera), then redraws them
 // and updates the status panes and title.
 void populateViews();
@@ -105,8 +120,10 @@ int addFiles(AddSource source, const PairingResult& pairing, const Reporter& rep
 void handleDroppedFiles(const QStringList& paths, const Reporter& report);
 
 // The docks of the host's window and where it puts them: the photographs on the left, the
-// meshes on the right. The window starts so, and View > Restore layout brings it back.
-enum HostDockId { PhotoDock = 0, MeshDock = 1 };
+// meshes and below them the marks of the current photo on the right. The window starts so, and
+// View > Restore layout brings it back. The marks take an id the viewer manager does not empty
+// when it resets the views (it empties docks 2 and 3), so the panel lives as long as the window.
+enum HostDockId { PhotoDock = 0, MeshDock = 1, MarksDockId = 4 };
 struct HostDock {
     int id;
     unsigned area;  // as IOrvMainFrame::createDockWidget takes it: 0 left, 1 right, 2 bottom
