@@ -20,6 +20,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVector>
+#include <cmath>
 #include <cstdint>
 
 #include "ZimBase64t.h"
@@ -60,6 +61,55 @@ struct MarkRecord {
     }
 };
 using MarkArray = ZimArray<MarkRecord>;
+
+// A mark's distance from its solved position.
+struct ZimMarkResidual {
+    std::int32_t id = 0;
+    double pixels = 0;   // photo pixels between the mark and its 3D point projected
+    bool used = false;   // took part in the solve (enabled, complete, not an outlier)
+};
+
+// The registered camera of a photograph (the convention of registration/CameraSolver.h):
+// x_cam = R X + t, looking along +z, y down; (x, y) = x_cam / z_cam, r2 = x^2 + y^2,
+// d = 1 + k1 r2 + k2 r2^2; pixel = (fx x d + cx, fy y d + cy) with the origin at the photo's
+// top-left corner; photo position (u, v) is pixel (u W, (1 - v) H).
+struct ZimPhotoCamera {
+    int width = 0, height = 0;   // photo size in pixels the camera belongs to
+    double fx = 0, fy = 0, cx = 0, cy = 0;
+    double k1 = 0, k2 = 0;
+    double R[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};   // row-major
+    double t[3] = {0, 0, 0};
+    double rms = -1;                              // pixels over the used marks, -1 unknown
+    QVector<ZimMarkResidual> residuals;
+
+    // Sizes above 0, fx and fy above 0, every number finite, R a rotation (orthonormal to 1e-6,
+    // determinant +1).
+    bool isValid() const
+    {
+        if (width <= 0 || height <= 0) return false;
+        for (double v : {fx, fy, cx, cy, k1, k2, rms, t[0], t[1], t[2]})
+            if (!std::isfinite(v)) return false;
+        for (double v : R)
+            if (!std::isfinite(v)) return false;
+        if (!(fx > 0) || !(fy > 0)) return false;
+        for (const ZimMarkResidual& r : residuals)
+            if (!std::isfinite(r.pixels)) return false;
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) {
+                const double dot = R[3 * i] * R[3 * j] + R[3 * i + 1] * R[3 * j + 1] + R[3 * i + 2] * R[3 * j + 2];
+                if (std::fabs(dot - (i == j ? 1.0 : 0.0)) > 1e-6) return false;
+            }
+        const double det = R[0] * (R[4] * R[8] - R[5] * R[7]) - R[1] * (R[3] * R[8] - R[5] * R[6]) +
+                           R[2] * (R[3] * R[7] - R[4] * R[6]);
+        return det > 0;
+    }
+    // The camera centre in world coordinates: -R^T t.
+    XPnt3d eye() const
+    {
+        return XPnt3d(-(R[0] * t[0] + R[3] * t[1] + R[6] * t[2]), -(R[1] * t[0] + R[4] * t[1] + R[7] * t[2]),
+                      -(R[2] * t[0] + R[5] * t[1] + R[8] * t[2]));
+    }
+};
 
 // One visible triangle of a mesh: vertex indices, world points, screen points (x and y as
 // fractions of the viewport, z the depth), texture points (0..1) and the mesh index.
@@ -489,6 +539,13 @@ public:
     // whose checksum differs) and what was left out or reset to open it, to be shown to the
     // user once; empty when the file was as the program wrote it, and without a project.
     virtual QString openNotice() = 0;
+
+    // The camera registered for an image's photograph, stored with the project. 0 with out set;
+    // -1 (out reset to a default camera) when the image has none, is unknown or no project is open.
+    virtual int getImageCamera(int index, ZimPhotoCamera& out) = 0;
+    // Stores (or with null clears) an image's camera. -1 for an unknown index, no project, or a
+    // camera that is not valid (isValid). Marks the project modified like any other change.
+    virtual int setImageCamera(int index, const ZimPhotoCamera* camera) = 0;
 
 protected:
     ~IZimMM() override = default;

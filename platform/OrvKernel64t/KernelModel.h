@@ -115,6 +115,8 @@ public:
     unsigned long long selMarkCount() override;
     QString lastError() override;
     QString openNotice() override;
+    int getImageCamera(int index, ZimPhotoCamera& out) override;
+    int setImageCamera(int index, const ZimPhotoCamera* camera) override;
 
     // ---- for the objects handed out ----
 

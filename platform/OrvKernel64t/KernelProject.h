@@ -24,6 +24,14 @@
 //                                                              project order) are not stored
 //   screen_path(seq INTEGER PRIMARY KEY, x REAL, y REAL)
 //   blobs(grp TEXT, key TEXT, data BLOB, PRIMARY KEY(grp, key))
+//   cameras(image INTEGER PRIMARY KEY,                the registered camera of an image's photo:
+//           width, height INTEGER,                    photo size it belongs to,
+//           fx, fy, cx, cy, k1, k2, rms REAL,         intrinsics, distortion, RMS (-1 unknown),
+//           rotation BLOB, translation BLOB,          9 and 3 little-endian doubles (bit-exact),
+//           residuals BLOB)                           16 bytes a mark: int32 id, int32 used (0/1),
+//                                                     double pixels, all little-endian.
+//                                                     Files written before the table existed
+//                                                     have no cameras and open without a notice.
 //   digests(part TEXT, grp TEXT, key TEXT, sha1 TEXT)  SHA-1 of each table as stored ('' grp and
 //                                                     key; the settings without "checksum") and
 //                                                     of each blob (part 'blob'), so that a value
@@ -57,6 +65,8 @@ struct ImageData {
     QString texturePath;  // absolute, empty for none
     QString alphaPath;    // absolute, empty for none
     QVector<MarkRecord> marks[kMarkKinds];
+    bool hasCamera = false;
+    ZimPhotoCamera camera;  // when hasCamera
 };
 
 struct GroupData {

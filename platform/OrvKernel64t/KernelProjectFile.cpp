@@ -177,11 +177,17 @@ const TableSql kTables[] = {
      " image INTEGER NOT NULL REFERENCES images(idx), PRIMARY KEY(grp, seq)) WITHOUT ROWID"},
     {"screen_path", "(seq INTEGER PRIMARY KEY, x REAL NOT NULL, y REAL NOT NULL)"},
     {"blobs", "(grp TEXT NOT NULL, key TEXT NOT NULL, data BLOB NOT NULL, PRIMARY KEY(grp, key)) WITHOUT ROWID"},
+    {"cameras",
+     "(image INTEGER PRIMARY KEY REFERENCES images(idx), width INTEGER NOT NULL, height INTEGER NOT NULL,"
+     " fx REAL, fy REAL, cx REAL, cy REAL, k1 REAL, k2 REAL, rms REAL,"
+     " rotation BLOB NOT NULL, translation BLOB NOT NULL, residuals BLOB NOT NULL)"},
     {"digests",
      "(part TEXT NOT NULL, grp TEXT NOT NULL, key TEXT NOT NULL, sha1 TEXT NOT NULL,"
      " PRIMARY KEY(part, grp, key)) WITHOUT ROWID"},
 };
 const char* const kDigestTable = "digests";
+// Files written before cameras were stored have no such table; they open without a notice.
+const char* const kCameraTable = "cameras";
 
 bool createTable(Db& db, const TableSql& t, bool temporary)
 {
@@ -216,6 +222,9 @@ const TablePart kTableParts[] = {
     {"groups", "SELECT position, name FROM groups ORDER BY position"},
     {"group_members", "SELECT grp, seq, image FROM group_members ORDER BY grp, seq"},
     {"screen_path", "SELECT seq, x, y FROM screen_path ORDER BY seq"},
+    {"cameras",
+     "SELECT image, width, height, fx, fy, cx, cy, k1, k2, rms, rotation, translation, residuals FROM cameras"
+     " ORDER BY image"},
 };
 const char* const kBlobPart = "blob";
 
@@ -232,13 +241,72 @@ QString absolutePath(const QDir& base, const QString& stored)
     return stored.isEmpty() ? QString() : QDir::cleanPath(base.absoluteFilePath(stored));
 }
 
+// Little-endian doubles, bit for bit.
+QByteArray packDoubles(const double* values, int count)
+{
+    QByteArray out(count * 8, Qt::Uninitialized);
+    for (int i = 0; i < count; ++i) {
+        quint64 bits = 0;
+        std::memcpy(&bits, &values[i], sizeof bits);
+        qToLittleEndian(bits, out.data() + 8 * i);
+    }
+    return out;
+}
+
+bool unpackDoubles(const QByteArray& bytes, double* values, int count)
+{
+    if (bytes.size() != count * 8) return false;
+    for (int i = 0; i < count; ++i) {
+        const quint64 bits = qFromLittleEndian<quint64>(bytes.constData() + 8 * i);
+        std::memcpy(&values[i], &bits, sizeof bits);
+    }
+    return true;
+}
+
+constexpr int kResidualBytes = 16;
+
+QByteArray packResiduals(const QVector<ZimMarkResidual>& residuals)
+{
+    QByteArray out(residuals.size() * kResidualBytes, Qt::Uninitialized);
+    char* p = out.data();
+    for (const ZimMarkResidual& r : residuals) {
+        qToLittleEndian(qint32(r.id), p);
+        qToLittleEndian(qint32(r.used ? 1 : 0), p + 4);
+        quint64 bits = 0;
+        std::memcpy(&bits, &r.pixels, sizeof bits);
+        qToLittleEndian(bits, p + 8);
+        p += kResidualBytes;
+    }
+    return out;
+}
+
+bool unpackResiduals(const QByteArray& bytes, QVector<ZimMarkResidual>* out)
+{
+    if (bytes.size() % kResidualBytes != 0) return false;
+    const char* p = bytes.constData();
+    for (int i = 0; i < bytes.size() / kResidualBytes; ++i, p += kResidualBytes) {
+        ZimMarkResidual r;
+        r.id = qFromLittleEndian<qint32>(p);
+        const qint32 used = qFromLittleEndian<qint32>(p + 4);
+        if (used != 0 && used != 1) return false;
+        r.used = used == 1;
+        const quint64 bits = qFromLittleEndian<quint64>(p + 8);
+        std::memcpy(&r.pixels, &bits, sizeof bits);
+        if (!std::isfinite(r.pixels)) return false;
+        out->append(r);
+    }
+    return true;
+}
+
 QString saveFault() { return qEnvironmentVariable("ORV_KERNEL_SAVE_FAULT"); }
 
 // A digest of the project's values. With `base`, paths enter relative to it, as the file stores
-// them; without, as they are held (absolute). The current image enters only when asked for.
+// them; without, as they are held (absolute). The current image enters only when asked for, the
+// cameras too (the whole-file checksum leaves them out, so older versions that know no cameras
+// still find it right).
 // Numbers that SQLite cannot keep as they are (NaN and the infinities become NULL, -0 becomes 0)
 // enter in the form they come back in.
-QByteArray projectDigest(const ProjectData& d, const QDir* base, bool withCurrentImage)
+QByteArray projectDigest(const ProjectData& d, const QDir* base, bool withCurrentImage, bool withCameras)
 {
     QCryptographicHash hash(QCryptographicHash::Sha1);
     const auto stored = [base](const QString& path) { return base ? relativePath(*base, path) : path; };
@@ -304,6 +372,25 @@ QByteArray projectDigest(const ProjectData& d, const QDir* base, bool withCurren
         addText(it.key().second);
         addBytes(it.value());
     }
+    if (withCameras) {
+        for (int i = 0; i < d.images.size(); ++i) {
+            const ImageData& im = d.images[i];
+            if (!im.hasCamera) continue;
+            const ZimPhotoCamera& c = im.camera;
+            addInt(i);
+            addInt(c.width);
+            addInt(c.height);
+            for (double v : {c.fx, c.fy, c.cx, c.cy, c.k1, c.k2, c.rms}) addReal(v);
+            for (double v : c.R) addReal(v);
+            for (double v : c.t) addReal(v);
+            addInt(c.residuals.size());
+            for (const ZimMarkResidual& r : c.residuals) {
+                addInt(r.id);
+                addInt(r.used);
+                addReal(r.pixels);
+            }
+        }
+    }
     return hash.result();
 }
 
@@ -312,7 +399,7 @@ QByteArray projectDigest(const ProjectData& d, const QDir* base, bool withCurren
 // finds a value that changed on disk.
 QString contentDigest(const ProjectData& d, const QDir& base)
 {
-    return QString::fromLatin1(projectDigest(d, &base, true).toHex());
+    return QString::fromLatin1(projectDigest(d, &base, true, false).toHex());
 }
 
 // Everything but the schema, inside the open transaction.
@@ -421,6 +508,26 @@ bool writeRows(Db& db, const ProjectData& data, const QDir& base, QString* why)
             if (!s.run()) return false;
         }
     }
+    {
+        Stmt s(db,
+               "INSERT INTO cameras(image, width, height, fx, fy, cx, cy, k1, k2, rms, rotation, translation,"
+               " residuals) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        if (!s.ok()) return false;
+        for (int i = 0; i < data.images.size(); ++i) {
+            const ImageData& im = data.images[i];
+            if (!im.hasCamera) continue;
+            const ZimPhotoCamera& c = im.camera;
+            s.bind(1, qint64(i));
+            s.bind(2, qint64(c.width));
+            s.bind(3, qint64(c.height));
+            int column = 4;
+            for (double v : {c.fx, c.fy, c.cx, c.cy, c.k1, c.k2, c.rms}) s.bind(column++, v);
+            s.bindBlob(11, packDoubles(c.R, 9));
+            s.bindBlob(12, packDoubles(c.t, 3));
+            s.bindBlob(13, packResiduals(c.residuals));
+            if (!s.run()) return false;
+        }
+    }
     return true;
 }
 
@@ -526,7 +633,8 @@ QString partName(const PartKey& key)
 // The tables and blobs whose digest differs from the one stored with them, by name. An older
 // file has one checksum of everything: then only the whole can be said to differ. *ok is false
 // on a database error.
-QStringList changedParts(Db& db, const QString& wholeChecksum, const ProjectData& d, const QDir& base, bool* ok)
+QStringList changedParts(Db& db, const QString& wholeChecksum, const ProjectData& d, const QDir& base,
+                         bool hasCameraTable, bool* ok)
 {
     *ok = true;
     const bool hasDigests = hasTable(db, kDigestTable, ok);
@@ -548,6 +656,9 @@ QStringList changedParts(Db& db, const QString& wholeChecksum, const ProjectData
         *ok = false;
         return {};
     }
+    // A file of a version without cameras has no digest of them either.
+    const PartKey cameraPart(QString::fromLatin1(kCameraTable), QString(), QString());
+    if (!hasCameraTable && !stored.contains(cameraPart)) actual.remove(cameraPart);
     QStringList out;
     for (auto it = actual.constBegin(); it != actual.constEnd(); ++it) {
         const auto known = stored.constFind(it.key());
@@ -704,6 +815,48 @@ bool readRows(Db& db, const QDir& base, ProjectData* out, QString* wholeChecksum
         while ((rc = s.next()) == 1) d.blobs.insert(qMakePair(s.text(0), s.text(1)), s.blob(2));
         if (rc < 0) return false;
     }
+    {
+        Stmt s(db,
+               "SELECT image, width, height, fx, fy, cx, cy, k1, k2, rms, rotation, translation, residuals"
+               " FROM cameras ORDER BY image");
+        if (!s.ok()) return false;
+        int rc;
+        while ((rc = s.next()) == 1) {
+            const auto image = indexOf.constFind(s.integer(0));
+            if (image == indexOf.constEnd()) {
+                *notes << tr("the camera of image %1, which does not exist, is left out").arg(s.integer(0));
+                continue;
+            }
+            ZimPhotoCamera c;
+            bool sound = s.type(1) == SQLITE_INTEGER && s.type(2) == SQLITE_INTEGER &&
+                         s.type(10) == SQLITE_BLOB && s.type(11) == SQLITE_BLOB &&
+                         (s.type(12) == SQLITE_BLOB || s.type(12) == SQLITE_NULL);
+            const qint64 width = s.integer(1), height = s.integer(2);
+            sound = sound && width > 0 && height > 0 && width <= std::numeric_limits<int>::max() &&
+                    height <= std::numeric_limits<int>::max();
+            c.width = int(width);
+            c.height = int(height);
+            for (int col = 3; col <= 9; ++col)
+                if (s.type(col) != SQLITE_INTEGER && s.type(col) != SQLITE_FLOAT) sound = false;
+            c.fx = s.real(3);
+            c.fy = s.real(4);
+            c.cx = s.real(5);
+            c.cy = s.real(6);
+            c.k1 = s.real(7);
+            c.k2 = s.real(8);
+            c.rms = s.real(9);
+            sound = sound && unpackDoubles(s.blob(10), c.R, 9) && unpackDoubles(s.blob(11), c.t, 3) &&
+                    unpackResiduals(s.blob(12), &c.residuals) && c.isValid();
+            if (!sound) {
+                *notes << tr("the camera of image %1 is damaged and is left out").arg(s.integer(0));
+                continue;
+            }
+            ImageData& im = d.images[image.value()];
+            im.hasCamera = true;
+            im.camera = c;
+        }
+        if (rc < 0) return false;
+    }
     if (d.currentImage >= n) d.currentImage = -1;
     *out = std::move(d);
     return true;
@@ -732,7 +885,7 @@ QString changeWarning(const QString& shown, const QStringList& changed, const QS
 
 }  // namespace
 
-QByteArray changeDigest(const ProjectData& data) { return projectDigest(data, nullptr, false); }
+QByteArray changeDigest(const ProjectData& data) { return projectDigest(data, nullptr, false, true); }
 
 bool readProjectFile(const QString& path, ProjectData* out, QString* error, QString* warning)
 {
@@ -781,19 +934,23 @@ bool readProjectFile(const QString& path, ProjectData* out, QString* error, QStr
     if (!db.exec("BEGIN")) return fail(tr("the file is damaged (%1)").arg(db.error()));
     QString wholeChecksum;
     QStringList notes;
+    bool noCameraTable = false;
     // A table removed by hand reads as an empty one.
     for (const TableSql& t : kTables) {
         bool known = false;
         if (!hasTable(db, t.name, &known) && known && qstrcmp(t.name, kDigestTable) != 0) {
             if (!createTable(db, t, true)) return fail(tr("the file is damaged (%1)").arg(db.error()));
-            notes << tr("the table %1 is missing and is read as empty").arg(QString::fromLatin1(t.name));
+            if (qstrcmp(t.name, kCameraTable) == 0)
+                noCameraTable = true;
+            else
+                notes << tr("the table %1 is missing and is read as empty").arg(QString::fromLatin1(t.name));
         }
         if (!known) return fail(tr("the file is damaged (%1)").arg(db.error()));
     }
     ProjectData data;
     bool ok = readRows(db, info.absoluteDir(), &data, &wholeChecksum, &notes);
     QStringList changed;
-    if (ok) changed = changedParts(db, wholeChecksum, data, info.absoluteDir(), &ok);
+    if (ok) changed = changedParts(db, wholeChecksum, data, info.absoluteDir(), !noCameraTable, &ok);
     db.exec("COMMIT");
     if (!ok) return fail(tr("the file is damaged (%1)").arg(db.error()));
     if (warning) *warning = changeWarning(shown, changed, notes);

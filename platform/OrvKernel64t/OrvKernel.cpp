@@ -568,6 +568,33 @@ int ModelManager::setImageMapped(int index, bool mapped)
     return 0;
 }
 
+int ModelManager::getImageCamera(int index, ZimPhotoCamera& out)
+{
+    out = ZimPhotoCamera();
+    if (!validIndex(m_project.get(), index)) return -1;
+    const ImageData& im = m_project->data.images[index];
+    if (!im.hasCamera) return -1;
+    out = im.camera;
+    return 0;
+}
+
+int ModelManager::setImageCamera(int index, const ZimPhotoCamera* camera)
+{
+    if (!validIndex(m_project.get(), index)) return fail(tr("no image %1 in the project").arg(index));
+    if (camera && !camera->isValid()) return fail(tr("the camera for image %1 is not valid").arg(index));
+    ImageData& im = m_project->data.images[index];
+    im.hasCamera = camera != nullptr;
+    im.camera = camera ? *camera : ZimPhotoCamera();
+    if (camera) {
+        // The file keeps -0 as 0: hold the camera as it will read back.
+        ZimPhotoCamera& c = im.camera;
+        for (double* v : {&c.fx, &c.fy, &c.cx, &c.cy, &c.k1, &c.k2, &c.rms})
+            if (*v == 0.0) *v = 0.0;
+    }
+    m_project->changed = true;
+    return 0;
+}
+
 bool ModelManager::isImageMapped(int index)
 {
     return validIndex(m_project.get(), index) && m_project->data.images[index].mapped;
