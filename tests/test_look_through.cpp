@@ -606,6 +606,9 @@ TEST_F(LookThroughView, LookThroughPhotoShowsThePhotoLinedUpWithTheMeshes)
     viewer->getDisplay()->getTrackBall()->getProjectionMatrix(projection);
     EXPECT_EQ(projection[8], 0.0);
     EXPECT_EQ(projection[9], 0.0);
+    // The view keeps the photo's scale: the angle that shows the 600 px photo height at fy.
+    EXPECT_NEAR(viewer->getDisplay()->getTrackBall()->getFieldOfView(),
+                2.0 * std::atan(600.0 / (2.0 * camera.fy)) * 180.0 / M_PI, 1e-3);
 }
 
 TEST_F(LookThroughView, LookThroughPhotoRefusesPhotosWithoutAFittingCamera)
