@@ -36,6 +36,9 @@ void CZimTrackBall::dragStep(int x, int y)
 {
     const double dx = double(x) - double(m_lastX);
     const double dy = double(y) - double(m_lastY);
+    // The first step that moves the camera leaves a photo's projection; a press and release on
+    // the spot (a right click for the context menu) keeps it.
+    if (dx == 0.0 && dy == 0.0) return;
     switch (m_dragMode) {
         case ZimDragPan:
             m_camera.pan(m_lastX, m_lastY, x, y);
@@ -221,6 +224,18 @@ void CZimTrackBall::getProjectionMatrix(double out[16]) const
 {
     const Mat4 m = m_camera.projection();
     std::copy(m.m, m.m + 16, out);
+}
+
+int CZimTrackBall::setPhotoProjection(double fx, double fy, double cx, double cy, int photoWidth, int photoHeight)
+{
+    return m_camera.setPhotoProjection(fx, fy, cx, cy, photoWidth, photoHeight) ? 0 : -1;
+}
+
+int CZimTrackBall::clearPhotoProjection()
+{
+    if (!m_camera.hasPhotoProjection()) return 1;
+    m_camera.clearPhotoProjection();
+    return 0;
 }
 
 }  // namespace zimdisp
