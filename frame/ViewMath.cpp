@@ -329,4 +329,100 @@ bool computeScreenToTexture(const XPnt2f* source, const XPnt2f* target, zim::mat
     return true;
 }
 
+// ---- looking through a photo's registered camera ----
+
+namespace {
+
+// World direction of camera axis row `row` of R (x_cam = R X + t): R^T e_row.
+XPnt3d cameraAxis(const ZimPhotoCamera& camera, int row)
+{
+    return XPnt3d(camera.R[row * 3], camera.R[row * 3 + 1], camera.R[row * 3 + 2]);
+}
+
+}  // namespace
+
+bool photoRay(const ZimPhotoCamera& camera, double u, double v, double& x, double& y)
+{
+    const double px = u * camera.width;
+    const double py = (1.0 - v) * camera.height;
+    const double xd = (px - camera.cx) / camera.fx;
+    const double yd = (py - camera.cy) / camera.fy;
+    x = xd;
+    y = yd;
+    if (camera.k1 == 0.0 && camera.k2 == 0.0) return std::isfinite(x) && std::isfinite(y);
+    // Radius r of the undistorted position with r (1 + k1 r^2 + k2 r^4) = rd, by Newton's method
+    // from the distorted radius.
+    const double rd = std::hypot(xd, yd);
+    if (!(rd > 0.0)) return std::isfinite(rd);
+    double r = rd;
+    for (int i = 0; i < 50; ++i) {
+        const double r2 = r * r;
+        const double g = r * (1.0 + camera.k1 * r2 + camera.k2 * r2 * r2) - rd;
+        const double slope = 1.0 + 3.0 * camera.k1 * r2 + 5.0 * camera.k2 * r2 * r2;
+        if (!(slope > 0.0) || !std::isfinite(g)) return false;
+        const double step = g / slope;
+        r -= step;
+        if (!(r > 0.0) || !std::isfinite(r)) return false;
+        if (std::fabs(step) <= 1e-14 * std::max(1.0, r)) break;
+    }
+    const double r2 = r * r;
+    if (std::fabs(r * (1.0 + camera.k1 * r2 + camera.k2 * r2 * r2) - rd) > 1e-9 * std::max(1.0, rd)) return false;
+    x = xd * (r / rd);
+    y = yd * (r / rd);
+    return true;
+}
+
+XPnt3d photoRayPoint(const ZimPhotoCamera& camera, double u, double v, double depth)
+{
+    double x = 0.0, y = 0.0;
+    photoRay(camera, u, v, x, y);
+    // x_cam = (x d, y d, d); X = R^T (x_cam - t).
+    const double c[3] = {x * depth - camera.t[0], y * depth - camera.t[1], depth - camera.t[2]};
+    return cameraAxis(camera, 0) * c[0] + cameraAxis(camera, 1) * c[1] + cameraAxis(camera, 2) * c[2];
+}
+
+std::vector<XPnt3d> photoOverlayGrid(const ZimPhotoCamera& camera, int n, double depth)
+{
+    std::vector<XPnt3d> grid;
+    if (n < 1 || !(depth > 0.0) || !camera.isValid()) return grid;
+    grid.reserve(std::size_t(n + 1) * std::size_t(n + 1));
+    for (int j = 0; j <= n; ++j)
+        for (int i = 0; i <= n; ++i) grid.push_back(photoRayPoint(camera, double(i) / n, double(j) / n, depth));
+    return grid;
+}
+
+bool photoCameraFrame(const ZimPhotoCamera& camera, double depth, ImageFrame& frame)
+{
+    if (!camera.isValid() || !(depth > 0.0) || !std::isfinite(depth)) return false;
+    // Without the lens: the pinhole's corners, a rectangle facing the eye.
+    ZimPhotoCamera pinhole = camera;
+    pinhole.k1 = pinhole.k2 = 0.0;
+    ImageFrame f;
+    f[1] = photoRayPoint(pinhole, 0.0, 0.0, depth);
+    f[3] = photoRayPoint(pinhole, 1.0, 0.0, depth);
+    f[0] = photoRayPoint(pinhole, 1.0, 1.0, depth);
+    f[2] = photoRayPoint(pinhole, 0.0, 1.0, depth);
+    f[4] = camera.eye();
+    for (const XPnt3d& p : f)
+        if (!p.isValid()) return false;
+    frame = f;
+    return true;
+}
+
+double photoViewDepth(const ZimPhotoCamera& camera, const Enve3d& box, double fallback)
+{
+    if (box.isEmpty() || !camera.isValid()) return fallback;
+    const double depth = (box.center() - camera.eye()).dot(cameraAxis(camera, 2));
+    return depth > 0.0 && std::isfinite(depth) ? depth : fallback;
+}
+
+bool photoCameraLookAt(const ZimPhotoCamera& camera, double depth, XPnt3d& eye, XPnt3d& center, XPnt3d& up)
+{
+    if (!camera.isValid() || !(depth > 0.0) || !std::isfinite(depth)) return false;
+    eye = camera.eye();
+    center = eye + cameraAxis(camera, 2) * depth;
+    up = -cameraAxis(camera, 1);
+    return eye.isValid() && center.isValid() && up.isValid();
+}
+
 }  // namespace orvUI

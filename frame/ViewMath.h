@@ -78,4 +78,28 @@ bool computeScreenToTexture(const XPnt2f* source, const XPnt2f* target, zim::mat
 // ("invert is not availble!") back.
 bool screenToTextureAffine(const XPnt2f source[3], const XPnt2f target[3], float out[6], bool quiet = false);
 
+// ---- looking through a photo's registered camera ----
+
+// Photo position (u, v) (0..1, origin bottom-left, v up) to the undistorted line of sight of the
+// camera: (x, y) with x_cam = (x z, y z, z), the lens distortion removed. False when the
+// distortion cannot be undone there (the lens folds back on itself); x, y then keep the
+// distorted position.
+bool photoRay(const ZimPhotoCamera& camera, double u, double v, double& x, double& y);
+// The world point on the line of sight of photo position (u, v) at `depth` along the optical
+// axis.
+XPnt3d photoRayPoint(const ZimPhotoCamera& camera, double u, double v, double depth);
+// The photo laid on its own image plane at `depth`: (n + 1) x (n + 1) world points, photo
+// position (i / n, j / n) at index j (n + 1) + i, so that the photo drawn over this grid lines up
+// with the scene seen through the camera.
+std::vector<XPnt3d> photoOverlayGrid(const ZimPhotoCamera& camera, int n, double depth);
+// The frame of the undistorted photo at `depth` (corners as getImageFrame gives them, index 4 the
+// eye). False for a camera that is not valid or a depth not above 0.
+bool photoCameraFrame(const ZimPhotoCamera& camera, double depth, ImageFrame& frame);
+// Depth along the camera's optical axis at which the view centres: that of the box's centre, or
+// `fallback` for an empty box or one whose centre lies behind the camera.
+double photoViewDepth(const ZimPhotoCamera& camera, const Enve3d& box, double fallback);
+// The trackball's look-at for the camera: the eye, the centre on the optical axis at `depth`, and
+// the screen's up (the camera's -y). False for a camera that is not valid or a depth not above 0.
+bool photoCameraLookAt(const ZimPhotoCamera& camera, double depth, XPnt3d& eye, XPnt3d& center, XPnt3d& up);
+
 }  // namespace orvUI

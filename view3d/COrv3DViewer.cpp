@@ -34,6 +34,9 @@ namespace orvUI {
 
 namespace {
 
+// Cells of the grid a looked-through photo is drawn over, along each side.
+constexpr int kLookThroughGrid = 16;
+
 void setModified()
 {
     if (ref_ptr<IZimMM> mm = zim::getMM()) mm->setModified(true);
@@ -191,7 +194,7 @@ int COrv3DViewer::imageIndexAt(int x, int y)
     if (x < 0 || y < 0 || x >= width() || y >= height()) return -1;
     // The line of sight through the pixel's centre, from the near to the far plane, with the
     // angle the scene is drawn with.
-    trackBall->setFieldOfView(double(baseFov / zoomFactor));
+    applyFieldOfView();
     const XPnt3d from = trackBall->unproject(x + 0.5, y + 0.5, 0.0);
     const XPnt3d to = trackBall->unproject(x + 0.5, y + 0.5, 1.0);
     // The meshes as the scene draws them: one per image, in image order, sleeping ones not at all.
@@ -220,6 +223,48 @@ bool COrv3DViewer::cameraUntouched()
 {
     const ViewCamera now = getCamera();
     return now.eye == startCamera.eye && now.center == startCamera.center && now.up == startCamera.up;
+}
+
+int COrv3DViewer::lookThroughCamera(const ZimPhotoCamera& camera)
+{
+    if (!trackBall || !camera.isValid()) return -1;
+    const double fallback = std::max(trackBall->getEyePoint().dist(trackBall->getCenterPoint()), 1.0);
+    const Enve3d box = awakeMeshesBox();
+    const double depth = photoViewDepth(camera, box, fallback);
+    XPnt3d eye, center, up;
+    if (!photoCameraLookAt(camera, depth, eye, center, up)) return -1;
+    if (trackBall->setLookAt(eye, center, up) != 0) return -1;
+    double nearDistance = 0.0, farDistance = 0.0;
+    if (clipRangeForBox(eye, box, nearDistance, farDistance)) setClipRange(nearDistance, farDistance);
+    if (trackBall->setPhotoProjection(camera.fx, camera.fy, camera.cx, camera.cy, camera.width, camera.height) != 0)
+        return -1;
+    homePending = false;
+    lookingThrough = true;
+    lookCamera = camera;
+    updateLookThroughFrame();
+    drawScene(false);
+    return 0;
+}
+
+bool COrv3DViewer::isLookingThroughPhoto()
+{
+    return lookingThrough && trackBall && trackBall->hasPhotoProjection();
+}
+
+bool COrv3DViewer::updateLookThroughFrame()
+{
+    if (!trackBall) return false;
+    // The photo lies on the image plane through the rotation centre, inside the depth range.
+    const double depth = trackBall->getEyePoint().dist(trackBall->getCenterPoint());
+    ImageFrame frame;
+    if (!photoCameraFrame(lookCamera, depth, frame)) return false;
+    imageFrame = frame;
+    overlayGrid = photoOverlayGrid(lookCamera, kLookThroughGrid, depth);
+    if (depth > trackBall->getFarDistance())
+        trackBall->setFarDistance(std::ceil(depth));
+    else if (depth < trackBall->getNearDistance())
+        trackBall->setNearDistance(0.5 * depth);
+    return true;
 }
 
 int COrv3DViewer::viewHome()
@@ -306,6 +351,12 @@ int COrv3DViewer::setViewOptics(float fov, float zoom, float opacity)
     // A zero or broken angle or zoom would make every later projection NaN.
     if (!std::isfinite(fov) || !std::isfinite(zoom) || !std::isfinite(opacity) || fov <= 0.0f || zoom <= 0.0f)
         return -1;
+    // New optics end looking through a photo, whose projection has an angle of its own.
+    if (lookingThrough && trackBall && (fov != baseFov || zoom != zoomFactor)) {
+        trackBall->clearPhotoProjection();
+        lookingThrough = false;
+        overlayGrid.clear();
+    }
     if (fov != baseFov && zoom == zoomFactor && opacity == overlayOpacity && trackBall) {
         const XPnt3d eye = trackBall->getEyePoint();
         const XPnt3d p = trackBall->screenPointToWorld(width() / 2, height() / 2);
@@ -325,6 +376,7 @@ int COrv3DViewer::updateImageFrame()
     ref_ptr<IZimMM> mm = zim::getMM();
     ref_ptr<IZimImage> image;
     if (!mm || mm->getCurrentImage(image) != 0 || !image || !trackBall) return 1;
+    if (isLookingThroughPhoto()) return updateLookThroughFrame() ? 0 : 1;
     const XPnt3d eye = trackBall->getEyePoint();
     ImageFrame frame;
     if (!computePhotoFrame(eye, trackBall->getCenterPoint(), trackBall->getUpVector(), baseFov, image->imageWidth(),
@@ -591,9 +643,23 @@ void COrv3DViewer::resetDisplay()
 
 // ---- rendering ---------------------------------------------------------------------------------
 
+void COrv3DViewer::applyFieldOfView()
+{
+    if (!trackBall) return;
+    if (lookingThrough) {
+        if (trackBall->hasPhotoProjection()) return;
+        // A camera move left the photo's projection for the angle that keeps its scale.
+        lookingThrough = false;
+        overlayGrid.clear();
+        const double fov = trackBall->getFieldOfView();
+        if (fov > 0.0 && std::isfinite(fov)) zoomFactor = float(double(baseFov) / fov);
+    }
+    trackBall->setFieldOfView(double(baseFov / zoomFactor));
+}
+
 void COrv3DViewer::drawMeshItems(const ref_ptr<IZimMM>& mm)
 {
-    trackBall->setFieldOfView(double(baseFov / zoomFactor));
+    applyFieldOfView();
     scene3d::drawMeshes(sceneView(), *mm);
 }
 
@@ -609,6 +675,10 @@ SceneView COrv3DViewer::sceneView()
     view.imageFrame = imageFrame;
     view.overlayOpacity = overlayOpacity;
     view.showFrameBorder = showFrameBorder;
+    if (isLookingThroughPhoto() && !overlayGrid.empty()) {
+        view.overlayGrid = &overlayGrid;
+        view.gridSize = kLookThroughGrid;
+    }
     view.drawLayers = &drawLayers;
     view.markMode = markMode;
     view.frameScreenRatio = markMode == 1 ? frameScreenRatio() : 0.0;
@@ -628,7 +698,7 @@ bool COrv3DViewer::prepareBackupDepth()
     ref_ptr<IZimTqState> state;
     if (!mm || mm->getState(state) != 0 || !state || !state->hasOpenProject()) return false;
     mm->onViewRedraw();
-    trackBall->setFieldOfView(double(baseFov / zoomFactor));
+    applyFieldOfView();
     return backupDepth.render(QSize(trackBall->viewportWidth(), trackBall->viewportHeight()), [&]() {
         trackBall->applyView();
         drawMeshItems(mm);

@@ -101,6 +101,8 @@ public:
     int setCamera(const ViewCamera& camera) override;
     int imageIndexAt(int x, int y) override;
     int viewHome() override;
+    int lookThroughCamera(const ZimPhotoCamera& camera) override;
+    bool isLookingThroughPhoto() override;
 
     // ---- CZimGLWidget ----
     void resetDisplay() override;
@@ -163,6 +165,12 @@ private:
     // Sets the trackball's near and far distances, in whichever order keeps near below far.
     void setClipRange(double nearDistance, double farDistance);
     bool pickPending() const;
+    // Gives the trackball the field of view the scene is drawn with (base angle over the zoom),
+    // except while it looks through a photo. Once a camera move has left that, the zoom is set to
+    // keep the angle the trackball left it with, so the view does not jump.
+    void applyFieldOfView();
+    // The photo's frame (and overlay grid) on the image plane of the camera looked through.
+    bool updateLookThroughFrame();
     // Whether the camera is in a drag.
     bool cameraDragging() const;
     // Does what the mouse state machine decided for an event at p (GL-oriented) with the given
@@ -219,6 +227,11 @@ private:
     QString backupError;
     BackupDepthPass backupDepth;
     bool backupRunning = false;
+    // The camera looked through (valid while lookingThrough) and the overlay grid on its image
+    // plane.
+    bool lookingThrough = false;
+    ZimPhotoCamera lookCamera;
+    std::vector<XPnt3d> overlayGrid;
     BackupTimings* backupTimings = nullptr;
     int backupPaintThreads = 0;
 };

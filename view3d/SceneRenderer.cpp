@@ -46,13 +46,58 @@ void drawMeshes(const SceneView& view, IZimMM& mm)
     for (int i = 0; i < 6; ++i) glDisable(GLenum(GL_CLIP_PLANE0 + i));
 }
 
+namespace {
+
+// The photo over a grid of world points (see SceneView::overlayGrid): one textured quad a cell.
+void drawPhotoGrid(const std::vector<XPnt3d>& grid, int n)
+{
+    const auto at = [&](int i, int j) { return &grid[std::size_t(j) * std::size_t(n + 1) + std::size_t(i)].x; };
+    glBegin(GL_QUADS);
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+            const float u0 = float(i) / float(n), u1 = float(i + 1) / float(n);
+            const float v0 = float(j) / float(n), v1 = float(j + 1) / float(n);
+            glTexCoord2f(u0, v0);
+            glVertex3dv(at(i, j));
+            glTexCoord2f(u1, v0);
+            glVertex3dv(at(i + 1, j));
+            glTexCoord2f(u1, v1);
+            glVertex3dv(at(i + 1, j + 1));
+            glTexCoord2f(u0, v1);
+            glVertex3dv(at(i, j + 1));
+        }
+    glEnd();
+}
+
+// The outline of the grid: its outer points, bottom edge first, counter-clockwise.
+void drawGridBorder(const std::vector<XPnt3d>& grid, int n)
+{
+    const auto at = [&](int i, int j) { return &grid[std::size_t(j) * std::size_t(n + 1) + std::size_t(i)].x; };
+    glBegin(GL_LINE_LOOP);
+    for (int i = 0; i < n; ++i) glVertex3dv(at(i, 0));
+    for (int j = 0; j < n; ++j) glVertex3dv(at(n, j));
+    for (int i = n; i > 0; --i) glVertex3dv(at(i, n));
+    for (int j = n; j > 0; --j) glVertex3dv(at(0, j));
+    glEnd();
+}
+
+}  // namespace
+
 void drawPhotoOverlay(const SceneView& view)
 {
     // No photo was ever shown: there is nothing to put on the quad.
     if (view.imageTexture == 0) return;
     const ImageFrame& imageFrame = view.imageFrame;
-    for (const XPnt3d& p : imageFrame)
-        if (!p.isValid()) return;
+    const std::vector<XPnt3d>* grid = view.overlayGrid;
+    const int n = view.gridSize;
+    if (grid) {
+        if (n < 1 || grid->size() != std::size_t(n + 1) * std::size_t(n + 1)) return;
+        for (const XPnt3d& p : *grid)
+            if (!p.isValid()) return;
+    } else {
+        for (const XPnt3d& p : imageFrame)
+            if (!p.isValid()) return;
+    }
     {
         ZimTmpGlStateCtrl lighting(GL_LIGHTING, false);
         ZimTmpGlStateCtrl blend(GL_BLEND, true);
@@ -61,16 +106,20 @@ void drawPhotoOverlay(const SceneView& view)
         ZimTmpGlStateCtrl texture(GL_TEXTURE_2D, true);
         glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
         glBindTexture(GL_TEXTURE_2D, view.imageTexture);
-        glBegin(GL_QUADS);
-        glTexCoord2f(0, 0);
-        glVertex3dv(&imageFrame[1].x);
-        glTexCoord2f(1, 0);
-        glVertex3dv(&imageFrame[3].x);
-        glTexCoord2f(1, 1);
-        glVertex3dv(&imageFrame[0].x);
-        glTexCoord2f(0, 1);
-        glVertex3dv(&imageFrame[2].x);
-        glEnd();
+        if (grid) {
+            drawPhotoGrid(*grid, n);
+        } else {
+            glBegin(GL_QUADS);
+            glTexCoord2f(0, 0);
+            glVertex3dv(&imageFrame[1].x);
+            glTexCoord2f(1, 0);
+            glVertex3dv(&imageFrame[3].x);
+            glTexCoord2f(1, 1);
+            glVertex3dv(&imageFrame[0].x);
+            glTexCoord2f(0, 1);
+            glVertex3dv(&imageFrame[2].x);
+            glEnd();
+        }
     }
     if (view.showFrameBorder) {
         ZimTmpGlStateCtrl lighting(GL_LIGHTING, false);
@@ -79,12 +128,16 @@ void drawPhotoOverlay(const SceneView& view)
         ZimTmpGlStateCtrl colour(ZimColor4f(1, 0, 0, 0));
         ZimTmpGlStateCtrl texture(GL_TEXTURE_2D, false);
         ZimTmpGlStateCtrl width(GL_LINE_WIDTH, 2.0f);
-        glBegin(GL_LINE_LOOP);
-        glVertex3dv(&imageFrame[1].x);
-        glVertex3dv(&imageFrame[3].x);
-        glVertex3dv(&imageFrame[0].x);
-        glVertex3dv(&imageFrame[2].x);
-        glEnd();
+        if (grid) {
+            drawGridBorder(*grid, n);
+        } else {
+            glBegin(GL_LINE_LOOP);
+            glVertex3dv(&imageFrame[1].x);
+            glVertex3dv(&imageFrame[3].x);
+            glVertex3dv(&imageFrame[0].x);
+            glVertex3dv(&imageFrame[2].x);
+            glEnd();
+        }
     }
 }
 

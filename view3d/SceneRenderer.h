@@ -32,6 +32,10 @@ struct SceneView {
     ImageFrame imageFrame{};
     float overlayOpacity = 0.6f;
     bool showFrameBorder = true;
+    // When set, a (gridSize + 1)^2 grid the photo is drawn over instead of the frame's quad:
+    // photo position (i / n, j / n) at index j (n + 1) + i.
+    const std::vector<XPnt3d>* overlayGrid = nullptr;
+    int gridSize = 0;
     const std::vector<ref_ptr<ZimReferenced>>* drawLayers = nullptr;
     // 1: marks are drawn where their photo coordinates lie on the photo frame.
     int markMode = 0;
@@ -46,7 +50,7 @@ namespace scene3d {
 double markerScale(const IZimTrackBall* trackBall);
 
 void drawMeshes(const SceneView& view, IZimMM& mm);
-// Nothing without a texture or with a corner of the frame missing.
+// Nothing without a texture or with a corner of the frame (or a point of the grid) missing.
 void drawPhotoOverlay(const SceneView& view);
 void drawLayers(const SceneView& view, IOrvViewerMan& vm);
 void drawMeshMarks(const SceneView& view, IZimMM& mm, int meshIndex);

@@ -167,6 +167,17 @@ public:
     // The home view: looks obliquely down on every awake mesh (from the south, about 45 degrees below the horizon,
     // z up on screen), all fitted. Redraws. 0; -1 without a project or meshes.
     virtual int viewHome() = 0;
+    // Looks through a photo's registered camera: the eye at the camera, the centre on its optical
+    // axis at the depth of the meshes' box centre, the screen's up the camera's -y, and the
+    // trackball's projection the camera's pinhole fitted into the view (the whole photo visible,
+    // centred). While this lasts the photo overlay lies on the photo's own image plane (lens
+    // distortion removed) so that it lines up with the meshes; any camera move leaves the mode and
+    // the overlay returns to its usual frame. The overlay shows the current image: the caller
+    // makes the camera's photo current. Redraws. 0; -1 (nothing changed) for a camera that is not
+    // valid (ZimPhotoCamera::isValid).
+    virtual int lookThroughCamera(const ZimPhotoCamera& camera) = 0;
+    // Whether the view still looks through the camera of the last lookThroughCamera.
+    virtual bool isLookingThroughPhoto() = 0;
 
     // Markers set by callers and drawn by the scene.
     XPnt3d redMark;

@@ -96,6 +96,19 @@ public:
     // Column-major 4x4 matrices, as glLoadMatrixd takes them.
     virtual void getModelViewMatrix(double out[16]) const = 0;
     virtual void getProjectionMatrix(double out[16]) const = 0;
+    // Looks through a photo's pinhole: focal lengths fx, fy and principal point cx, cy in photo
+    // pixels (origin at the photo's top-left corner, y down) of a photoWidth x photoHeight photo.
+    // While set, the projection is that pinhole's off-centre frustum fitted into the viewport:
+    // the whole photo visible and centred, its aspect kept (a viewport of another shape shows
+    // more of the scene beside it); every projection, unprojection and pick follows it, and it
+    // follows viewport changes. Eye, orientation, near and far stay as they are. Any camera move
+    // (drags, zoomAt, translateBy, setViewIndex, fitToBox, setCenterAt, setFieldOfView) leaves
+    // it for the plain perspective, whose field of view keeps the photo's vertical scale.
+    // -1 (nothing changed) for sizes or focal lengths not above 0 or numbers that are not finite.
+    virtual int setPhotoProjection(double fx, double fy, double cx, double cy, int photoWidth, int photoHeight) = 0;
+    // Leaves the photo projection as a camera move does; 1 when none was set.
+    virtual int clearPhotoProjection() = 0;
+    virtual bool hasPhotoProjection() const = 0;
 
 protected:
     ~IZimTrackBall() override = default;

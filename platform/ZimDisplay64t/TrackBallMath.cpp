@@ -181,6 +181,7 @@ void ZimCamera::setViewport(int width, int height)
 bool ZimCamera::setFieldOfView(double degrees)
 {
     if (!std::isfinite(degrees)) return false;
+    leavePhoto();
     degrees = std::clamp(degrees, kMinFov, kMaxFov);
     if (degrees != m_fov) {
         m_fov = degrees;
@@ -214,6 +215,7 @@ bool ZimCamera::setFarDistance(double distance)
 bool ZimCamera::translate(const XPnt3d& offset)
 {
     if (!finite(offset)) return false;
+    leavePhoto();
     const XPnt3d eye = m_eye + offset;
     const XPnt3d center = m_center + offset;
     // A translation far beyond the coordinate range could merge eye and centre.
@@ -228,6 +230,7 @@ bool ZimCamera::lookAtPoint(const XPnt3d& target)
     const XPnt3d view = target - m_eye;
     const double len = view.length();
     if (!(len > 0.0)) return false;
+    leavePhoto();
     const XPnt3d dir = view / len;
     XPnt3d up;
     // Keep the screen's up as it was; should the new direction run along it, the old side axis
@@ -243,6 +246,7 @@ bool ZimCamera::setStandardView(int index)
     static const XPnt3d kEyeSide[6] = {{0, 0, 1}, {0, 0, -1}, {0, -1, 0}, {0, 1, 0}, {-1, 0, 0}, {1, 0, 0}};
     static const XPnt3d kUp[6] = {{0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}};
     if (index < 0 || index > 5) return false;
+    leavePhoto();
     const double d = distance();
     assign(m_center + kEyeSide[index] * d, m_center, kUp[index]);
     return true;
@@ -254,6 +258,7 @@ bool ZimCamera::fitToBox(const Enve3d& box, bool adjustPlanes)
     const XPnt3d c = box.center();
     double radius = 0.5 * box.diagonal();
     if (!finite(c) || !std::isfinite(radius)) return false;
+    leavePhoto();
 
     // The bounding sphere has to fit the narrower of the two fields of view.
     const double halfV = halfFovRadians();
@@ -307,6 +312,7 @@ bool ZimCamera::scaleAbout(const XPnt3d& pivot, double factor)
 void ZimCamera::orbit(double dx, double dy)
 {
     if (!std::isfinite(dx) || !std::isfinite(dy) || (dx == 0.0 && dy == 0.0)) return;
+    leavePhoto();
     const double radiansPerPixel = kPi / double(std::max(1, std::min(m_width, m_height)));
     const double d = distance();
     XPnt3d offset = m_eye - m_center;
@@ -342,6 +348,7 @@ void ZimCamera::pan(double x0, double y0, double x1, double y1)
 void ZimCamera::dolly(double dy)
 {
     if (!std::isfinite(dy) || dy == 0.0) return;
+    leavePhoto();
     scaleAbout(m_center, std::exp(-3.0 * dy / double(std::max(m_height, 1))));
 }
 
@@ -352,13 +359,27 @@ bool ZimCamera::zoomAt(double amount, double x, double y)
     // a notch in and a notch out return to the same place.
     amount = std::clamp(amount, -0.9, 0.9);
     const double factor = amount >= 0.0 ? 1.0 - amount : 1.0 / (1.0 + amount);
+    // The pivot is found with the projection the user sees, before a photo projection is left.
     const XPnt3d pivot = planePoint(x, y);
     if (!finite(pivot)) return false;
+    leavePhoto();
     return scaleAbout(pivot, factor);
 }
 
 XPnt3d ZimCamera::planePoint(double x, double y) const
 {
+    if (m_photo.active) {
+        // The line of sight through (x, y) meets the plane through the centre facing the eye.
+        const XPnt3d a = unproject(x, y, 0.0);
+        const XPnt3d b = unproject(x, y, 1.0);
+        if (!finite(a) || !finite(b)) return invalidPoint();
+        const XPnt3d ray = b - a;
+        const XPnt3d f = viewDirection();
+        const double along = ray.dot(f);
+        if (!(std::fabs(along) > 0.0)) return invalidPoint();
+        const XPnt3d p = a + ray * ((m_center - a).dot(f) / along);
+        return finite(p) ? p : invalidPoint();
+    }
     const double w = double(std::max(m_width, 1));
     const double h = double(std::max(m_height, 1));
     const double t = std::tan(halfFovRadians());
@@ -373,6 +394,7 @@ XPnt3d ZimCamera::planePoint(double x, double y) const
 
 double ZimCamera::pixelScale() const
 {
+    if (m_photo.active) return photoScale() * m_photo.fy / distance();
     return double(std::max(m_height, 1)) / (2.0 * distance() * std::tan(halfFovRadians()));
 }
 
@@ -399,6 +421,22 @@ Mat4 ZimCamera::modelView() const
 
 Mat4 ZimCamera::projection() const
 {
+    if (m_photo.active) {
+        // Pinhole seen in GL eye space (looking along -z, y up): window x = ox + s (fx x/z + cx)
+        // and window y = oy + s (H - fy y/z - cy) for photo pixels scaled by s into the viewport.
+        const double w = double(std::max(m_width, 1));
+        const double h = double(std::max(m_height, 1));
+        const double s = photoScale();
+        Mat4 r{};
+        r.m[0] = 2.0 * s * m_photo.fx / w;
+        r.m[8] = 1.0 - 2.0 * photoWindowX(m_photo.cx) / w;
+        r.m[5] = 2.0 * s * m_photo.fy / h;
+        r.m[9] = 1.0 - 2.0 * photoWindowY(m_photo.cy) / h;
+        r.m[10] = (m_far + m_near) / (m_near - m_far);
+        r.m[11] = -1.0;
+        r.m[14] = 2.0 * m_far * m_near / (m_near - m_far);
+        return r;
+    }
     const double f = 1.0 / std::tan(halfFovRadians());
     Mat4 r{};
     r.m[0] = f / aspect();
@@ -408,6 +446,54 @@ Mat4 ZimCamera::projection() const
     r.m[14] = 2.0 * m_far * m_near / (m_near - m_far);
     return r;
 }
+
+bool ZimCamera::setPhotoProjection(double fx, double fy, double cx, double cy, int photoWidth, int photoHeight)
+{
+    if (!(fx > 0.0) || !(fy > 0.0) || !std::isfinite(fx) || !std::isfinite(fy) || !std::isfinite(cx) ||
+        !std::isfinite(cy) || photoWidth <= 0 || photoHeight <= 0)
+        return false;
+    m_photo.active = true;
+    m_photo.fx = fx;
+    m_photo.fy = fy;
+    m_photo.cx = cx;
+    m_photo.cy = cy;
+    m_photo.width = photoWidth;
+    m_photo.height = photoHeight;
+    ++m_revision;
+    return true;
+}
+
+void ZimCamera::clearPhotoProjection()
+{
+    if (!m_photo.active) return;
+    // The symmetric view shows a world length at the centre's distance as large as the photo
+    // projection did vertically.
+    const double h = double(std::max(m_height, 1));
+    const double degrees = 2.0 * std::atan(h / (2.0 * photoScale() * m_photo.fy)) * 180.0 / kPi;
+    m_photo.active = false;
+    if (std::isfinite(degrees)) m_fov = std::clamp(degrees, kMinFov, kMaxFov);
+    ++m_revision;
+}
+
+double ZimCamera::photoScale() const
+{
+    if (m_photo.width <= 0 || m_photo.height <= 0) return 1.0;
+    return std::min(double(std::max(m_width, 1)) / m_photo.width, double(std::max(m_height, 1)) / m_photo.height);
+}
+
+double ZimCamera::photoOffsetX() const
+{
+    return 0.5 * (double(std::max(m_width, 1)) - photoScale() * m_photo.width);
+}
+
+double ZimCamera::photoOffsetY() const
+{
+    return 0.5 * (double(std::max(m_height, 1)) - photoScale() * m_photo.height);
+}
+
+double ZimCamera::photoWindowX(double px) const { return photoOffsetX() + photoScale() * px; }
+
+double ZimCamera::photoWindowY(double py) const { return photoOffsetY() + photoScale() * (m_photo.height - py); }
 
 void ZimCamera::viewport(double out[4]) const
 {

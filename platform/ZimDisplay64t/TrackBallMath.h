@@ -99,12 +99,34 @@ public:
     // Screen pixels per world unit at the centre's distance.
     double pixelScale() const;
 
+    // The projection of a pinhole photo camera: focal lengths and principal point in photo
+    // pixels (origin at the photo's top-left corner, y down) of a photo of the given size. The
+    // projection becomes the off-centre frustum that shows the whole photo centred in the
+    // viewport at the largest scale that fits, its aspect kept; a viewport of another aspect
+    // shows more of the scene in the bands beside the photo. It follows viewport changes. False
+    // (nothing changed) for sizes or focal lengths not above 0 or numbers that are not finite.
+    bool setPhotoProjection(double fx, double fy, double cx, double cy, int photoWidth, int photoHeight);
+    // Back to the symmetric perspective, with the field of view that keeps the photo's vertical
+    // scale on screen. Nothing when no photo projection is set.
+    void clearPhotoProjection();
+    bool hasPhotoProjection() const { return m_photo.active; }
+    // Where photo pixel position (px, py) (top-left origin, y down) lies in the viewport
+    // (GL-oriented), and the photo pixel's size in screen pixels; only with a photo projection.
+    double photoScale() const;
+    double photoWindowX(double px) const;
+    double photoWindowY(double py) const;
+
     Mat4 modelView() const;
     Mat4 projection() const;
     void viewport(double out[4]) const;
 
 private:
     double aspect() const;
+    // Leaves the photo projection before the camera moves on the user's behalf.
+    void leavePhoto() { clearPhotoProjection(); }
+    // Corner of the photo in the viewport (GL-oriented window position of photo pixel (0, H)).
+    double photoOffsetX() const;
+    double photoOffsetY() const;
     double halfFovRadians() const { return m_fov * 0.5 * 3.14159265358979323846 / 180.0; }
     // Moves eye and centre towards (factor < 1) or away from `pivot` by `factor`, with the
     // eye–centre distance kept between the minimum and the maximum. The depth range follows the scene: every
@@ -128,6 +150,11 @@ private:
     // Radius of the last box fitted; sets the scale of the zoom limits.
     double m_sceneRadius = 1.0;
     unsigned long m_revision = 0;
+    struct PhotoProjection {
+        bool active = false;
+        double fx = 0, fy = 0, cx = 0, cy = 0;
+        int width = 0, height = 0;
+    } m_photo;
 };
 
 }  // namespace zimdisp

@@ -10,6 +10,8 @@ namespace zimdisp {
 int CZimTrackBall::beginDrag(int mode, int x, int y, int /*flags*/)
 {
     if (mode != ZimDragPan && mode != ZimDragOrbit && mode != ZimDragZoom) return -1;
+    // Moving the camera by hand leaves a photo's projection from the first step.
+    m_camera.clearPhotoProjection();
     // A new drag replaces a running one: the motion starts again from (x, y).
     m_dragMode = mode;
     m_lastX = x;
@@ -221,6 +223,18 @@ void CZimTrackBall::getProjectionMatrix(double out[16]) const
 {
     const Mat4 m = m_camera.projection();
     std::copy(m.m, m.m + 16, out);
+}
+
+int CZimTrackBall::setPhotoProjection(double fx, double fy, double cx, double cy, int photoWidth, int photoHeight)
+{
+    return m_camera.setPhotoProjection(fx, fy, cx, cy, photoWidth, photoHeight) ? 0 : -1;
+}
+
+int CZimTrackBall::clearPhotoProjection()
+{
+    if (!m_camera.hasPhotoProjection()) return 1;
+    m_camera.clearPhotoProjection();
+    return 0;
 }
 
 }  // namespace zimdisp

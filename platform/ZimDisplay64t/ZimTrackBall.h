@@ -45,6 +45,9 @@ public:
     int setLookAt(const XPnt3d& eye, const XPnt3d& center, const XPnt3d& up) override;
     void getModelViewMatrix(double out[16]) const override;
     void getProjectionMatrix(double out[16]) const override;
+    int setPhotoProjection(double fx, double fy, double cx, double cy, int photoWidth, int photoHeight) override;
+    int clearPhotoProjection() override;
+    bool hasPhotoProjection() const override { return m_camera.hasPhotoProjection(); }
 
     // Counts camera changes (see ZimCamera::revision); the display compares it across a frame.
     unsigned long revision() const { return m_camera.revision(); }
