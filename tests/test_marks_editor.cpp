@@ -22,6 +22,7 @@
 #include <QWidget>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "CoreMarksTool.h"
 #include "CoreUi.h"
@@ -64,11 +65,12 @@ QByteArray photoState(IZimMM* mm, int index)
     return out;
 }
 
-const orvmap::PhotoMark* markOf(const QVector<orvmap::PhotoMark>& marks, int id)
+// A copy: the editor hands out new vectors on every call.
+std::optional<orvmap::PhotoMark> markOf(const QVector<orvmap::PhotoMark>& marks, int id)
 {
     for (const orvmap::PhotoMark& m : marks)
-        if (m.record.id == id) return &m;
-    return nullptr;
+        if (m.record.id == id) return m;
+    return std::nullopt;
 }
 
 int undoDepth(orvUI::IOrvViewerMan* vm)
@@ -183,7 +185,8 @@ protected:
             }
         return out;
     }
-    QPoint widget3D(const QPoint& gl) const { return QPoint(gl.x(), view3D()->viewHeight() - 1 - gl.y()); }
+    // The view counts GL rows as its height less the widget row.
+    QPoint widget3D(const QPoint& gl) const { return QPoint(gl.x(), view3D()->viewHeight() - gl.y()); }
     ref_ptr<IZimTrackBall> trackBall() const { return view3D()->getDisplay()->getTrackBall(); }
 
     QTemporaryDir tmp;
@@ -213,8 +216,8 @@ TEST_F(MarksTest, EachEditIsOneStepAndUndoRedoGiveBackTheExactMarks)
     EXPECT_GT(changed.count(), 0);
     {
         const QVector<orvmap::PhotoMark> marks = editor->marks();
-        const orvmap::PhotoMark* m = markOf(marks, id);
-        ASSERT_NE(m, nullptr);
+        const std::optional<orvmap::PhotoMark> m = markOf(marks, id);
+        ASSERT_TRUE(m.has_value());
         EXPECT_EQ(m->kind, int(ZimMarkPoint));
         EXPECT_TRUE(m->enabled);
         EXPECT_TRUE(m->hasPhotoPosition());
@@ -231,7 +234,7 @@ TEST_F(MarksTest, EachEditIsOneStepAndUndoRedoGiveBackTheExactMarks)
     EXPECT_FALSE(orvmap::isMarkEnabled(mm.get(), photo, id));
     states << photoState(mm.get(), photo);
     ASSERT_TRUE(editor->removeMark(id));
-    EXPECT_EQ(markOf(editor->marks(), id), nullptr);
+    EXPECT_FALSE(markOf(editor->marks(), id).has_value());
     EXPECT_EQ(editor->selectedId(), -1);  // the selected mark went away
     states << photoState(mm.get(), photo);
     for (int i = 1; i < states.size(); ++i) EXPECT_NE(states[i], states[i - 1]) << i;
@@ -259,8 +262,10 @@ TEST_F(MarksTest, UndoOfAnEditOnAnotherPhotoRestoresThatPhoto)
     ASSERT_GE(id, 0);
     const QByteArray edited = photoState(mm.get(), 0);
 
+    // The editor notices the new photo by itself.
+    QSignalSpy changed(editor, &MarksEditor::changed);
     ASSERT_TRUE(showProjectPhoto(1));
-    editor->refresh();
+    ASSERT_TRUE(changed.count() > 0 || changed.wait(5000));
     EXPECT_EQ(editor->imageIndex(), 1);
     EXPECT_EQ(editor->selectedId(), -1);  // the selection belonged to the other photo
     const QByteArray second = photoState(mm.get(), 1);
@@ -287,8 +292,8 @@ TEST_F(MarksTest, ADragIsOneStepPushedWhenItEnds)
     EXPECT_FALSE(vm->canUndo());  // nothing pushed while the drag goes on
     ASSERT_TRUE(editor->endDrag());
     const QByteArray after = photoState(mm.get(), 0);
-    const orvmap::PhotoMark* m = markOf(editor->marks(), id);
-    ASSERT_NE(m, nullptr);
+    const std::optional<orvmap::PhotoMark> m = markOf(editor->marks(), id);
+    ASSERT_TRUE(m.has_value());
     EXPECT_DOUBLE_EQ(m->record.uv.x, 0.4);
     EXPECT_DOUBLE_EQ(m->record.uv.y, 0.6);
     EXPECT_DOUBLE_EQ(m->record.point.z, 4);
@@ -308,6 +313,19 @@ TEST_F(MarksTest, ADragIsOneStepPushedWhenItEnds)
     EXPECT_FALSE(vm->canUndo());
     EXPECT_EQ(photoState(mm.get(), 0), after);
 
+    // Undo in the middle of a drag calls the drag off first: its end pushes nothing that would
+    // bring the undone change back.
+    vm->clearUndo();
+    ASSERT_TRUE(editor->setPhotoPosition(id, XPnt2d(0.6, 0.6)));
+    ASSERT_TRUE(editor->beginDrag(id));
+    editor->dragPhotoPosition(XPnt2d(0.9, 0.1));
+    ASSERT_EQ(vm->undo(), 0);
+    EXPECT_FALSE(editor->isDragging());
+    EXPECT_FALSE(editor->endDrag());
+    EXPECT_EQ(photoState(mm.get(), 0), after);
+    EXPECT_FALSE(vm->canUndo());
+    EXPECT_TRUE(vm->canRedo());
+
     // A new mark dragged before it is let go: one step that takes it away again.
     const int fresh = editor->beginNewMark(XPnt2d(0.3, 0.3), noPoint());
     ASSERT_GE(fresh, 0);
@@ -326,14 +344,32 @@ TEST_F(MarksTest, AMarkTakingADeletedMarksIdStartsEnabled)
     const int again = editor->addMark(XPnt2d(0.2, 0.2), noPoint());
     ASSERT_EQ(again, id);  // the largest id was the deleted one's
     EXPECT_TRUE(orvmap::isMarkEnabled(mm.get(), 0, again));
-    EXPECT_TRUE(markOf(editor->marks(), again)->enabled);
+    EXPECT_TRUE(markOf(editor->marks(), again).value().enabled);
     // Undoing the deletion brings the mark back disabled, as it was.
     ASSERT_EQ(vm->undo(), 0);
     ASSERT_EQ(vm->undo(), 0);
-    const orvmap::PhotoMark* back = markOf(editor->marks(), id);
-    ASSERT_NE(back, nullptr);
+    const std::optional<orvmap::PhotoMark> back = markOf(editor->marks(), id);
+    ASSERT_TRUE(back.has_value());
     EXPECT_FALSE(back->enabled);
     EXPECT_DOUBLE_EQ(back->record.uv.x, 0.6);
+}
+
+TEST_F(MarksTest, StepsOfAClosedProjectNeverTouchTheNextOne)
+{
+    ASSERT_GE(editor->addMark(XPnt2d(0.5, 0.5), noPoint()), 0);
+    const QString path = mm->projectPath();
+    ASSERT_EQ(mm->closeProject(), 0);
+    ASSERT_EQ(mm->openProject(path, nullptr), 0);  // the same file, unsaved: without the mark
+    ASSERT_EQ(mm->setCurrentImageIndex(0), 0);
+    const QByteArray reopened = photoState(mm.get(), 0);
+    // The kernel closed the project behind the viewer manager's back: its stack still holds the
+    // step, which must refuse.
+    ASSERT_TRUE(vm->canUndo());
+    vm->undo();
+    EXPECT_EQ(photoState(mm.get(), 0), reopened);
+    ASSERT_TRUE(vm->canRedo());
+    vm->redo();
+    EXPECT_EQ(photoState(mm.get(), 0), reopened);
 }
 
 TEST_F(MarksTest, EditedMarksSurviveSaveAndReopen)
@@ -375,7 +411,7 @@ TEST_F(MarksTest, ToolPlacesAndDragsAMarkInThePhotoView)
     const int id = editor->selectedId();
     ASSERT_GE(id, 0);
     ASSERT_EQ(editor->marks().size(), count + 1);
-    const XPnt2d placed = markOf(editor->marks(), id)->record.uv;
+    const XPnt2d placed = markOf(editor->marks(), id).value().record.uv;
     const XPnt2d shown = uvAt(p);
     EXPECT_NEAR(placed.x, shown.x, 1e-9);
     EXPECT_NEAR(placed.y, shown.y, 1e-9);
@@ -386,7 +422,7 @@ TEST_F(MarksTest, ToolPlacesAndDragsAMarkInThePhotoView)
     moveTo(false, (p + q) / 2);
     moveTo(false, q);
     release(false, q);
-    const XPnt2d moved = markOf(editor->marks(), id)->record.uv;
+    const XPnt2d moved = markOf(editor->marks(), id).value().record.uv;
     EXPECT_NEAR(moved.x, uvAt(q).x, 1e-9);
     EXPECT_NEAR(moved.y, uvAt(q).y, 1e-9);
     EXPECT_EQ(undoDepth(vm.get()), 1);
@@ -397,23 +433,23 @@ TEST_F(MarksTest, ToolPlacesAndDragsAMarkInThePhotoView)
     moveTo(false, r);
     release(false, r);
     EXPECT_EQ(editor->marks().size(), count + 1);
-    EXPECT_NEAR(markOf(editor->marks(), id)->record.uv.x, uvAt(r).x, 1e-9);
+    EXPECT_NEAR(markOf(editor->marks(), id).value().record.uv.x, uvAt(r).x, 1e-9);
     // Moves without the button do nothing.
     moveTo(false, p, Qt::NoButton);
-    EXPECT_NEAR(markOf(editor->marks(), id)->record.uv.x, uvAt(r).x, 1e-9);
+    EXPECT_NEAR(markOf(editor->marks(), id).value().record.uv.x, uvAt(r).x, 1e-9);
 
     // A drag past the photo's edge keeps the mark on the photo.
     press(false, r);
     moveTo(false, QPoint(widgetOf(false)->width() + 50, r.y()));
     release(false, QPoint(widgetOf(false)->width() + 50, r.y()));
-    EXPECT_DOUBLE_EQ(markOf(editor->marks(), id)->record.uv.x, 1.0);
+    EXPECT_DOUBLE_EQ(markOf(editor->marks(), id).value().record.uv.x, 1.0);
 
     // Delete removes the selected mark; undo brings it back.
     QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
     QCoreApplication::sendEvent(widgetOf(false), &del);
-    EXPECT_EQ(markOf(editor->marks(), id), nullptr);
+    EXPECT_FALSE(markOf(editor->marks(), id).has_value());
     ASSERT_EQ(vm->undo(), 0);
-    EXPECT_NE(markOf(editor->marks(), id), nullptr);
+    EXPECT_TRUE(markOf(editor->marks(), id).has_value());
     // Undoing everything gives back the photo's marks as they were.
     while (vm->canUndo()) ASSERT_EQ(vm->undo(), 0);
     EXPECT_EQ(photoState(mm.get(), 0), start);
@@ -447,8 +483,8 @@ TEST_F(MarksTest, ToolPlacesAndDragsA3DPointOnTheMeshAndIgnoresTheBackground)
     release(true, widget3D(a));
     const int id = editor->selectedId();
     ASSERT_GE(id, 0);
-    const orvmap::PhotoMark* m = markOf(editor->marks(), id);
-    ASSERT_NE(m, nullptr);
+    const std::optional<orvmap::PhotoMark> m = markOf(editor->marks(), id);
+    ASSERT_TRUE(m.has_value());
     EXPECT_FALSE(m->hasPhotoPosition());
     ASSERT_TRUE(m->hasPoint());
     const XPnt3d s = trackBall()->projectToScreen(m->record.point);
@@ -461,16 +497,32 @@ TEST_F(MarksTest, ToolPlacesAndDragsA3DPointOnTheMeshAndIgnoresTheBackground)
     press(true, widget3D(a) + QPoint(2, 2));
     moveTo(true, widget3D(b));
     release(true, widget3D(b));
-    const XPnt3d t = trackBall()->projectToScreen(markOf(editor->marks(), id)->record.point);
+    const XPnt3d t = trackBall()->projectToScreen(markOf(editor->marks(), id).value().record.point);
     EXPECT_NEAR(t.x, b.x(), 1.0);
     EXPECT_NEAR(t.y, b.y(), 1.0);
     EXPECT_EQ(undoDepth(vm.get()), 1);
 
+    // A double click is the tool's too: the first press took the mark, and the view does not go
+    // to the photo of the mesh under the cursor.
+    const int current = mm->getCurMeshIndex();
+    const QVector<QPoint> otherMesh = pixelsShowing(1);
+    ASSERT_FALSE(otherMesh.isEmpty());
+    const QPoint c = widget3D(otherMesh.first());
+    press(true, c);
+    release(true, c);
+    mouse(true, QEvent::MouseButtonDblClick, c, Qt::LeftButton, Qt::LeftButton);
+    release(true, c);
+    EXPECT_EQ(mm->getCurMeshIndex(), current);
+    EXPECT_EQ(editor->selectedId(), id);
+    const XPnt3d u = trackBall()->projectToScreen(markOf(editor->marks(), id).value().record.point);
+    EXPECT_NEAR(u.x, otherMesh.first().x(), 1.0);
+    EXPECT_NEAR(u.y, otherMesh.first().y(), 1.0);
+
     // A click in the photo view gives the selected mark its photo position: a complete mark.
     press(false, photoPixel(XPnt2d(0.4, 0.4)));
     release(false, photoPixel(XPnt2d(0.4, 0.4)));
-    const orvmap::PhotoMark* complete = markOf(editor->marks(), id);
-    ASSERT_NE(complete, nullptr);
+    const std::optional<orvmap::PhotoMark> complete = markOf(editor->marks(), id);
+    ASSERT_TRUE(complete.has_value());
     EXPECT_TRUE(complete->hasPhotoPosition());
     EXPECT_TRUE(complete->hasPoint());
     EXPECT_EQ(editor->marks().size(), orvmap::photoMarks(mm.get(), 0).size());

@@ -235,7 +235,9 @@ void MarksTool::draw3D()
         }
 }
 
-int MarksTool::onMouseDoubleClick(int, ZimKey, int, int) { return ZimToolNotHandled; }
+// The press of a double click placed or took a mark already; the 3D view's own answer (showing
+// the photo of the mesh under the cursor) would leave that mark's photo in the middle of its work.
+int MarksTool::onMouseDoubleClick(int, ZimKey, int, int) { return 0; }
 
 int MarksTool::onMousePress(int view, ZimKey flags, int x, int y)
 {

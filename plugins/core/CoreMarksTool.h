@@ -8,7 +8,8 @@
 // 3D view, left button: a press near the selected mark's 3D point drags the point over the
 // surface; a press on a mesh elsewhere gives the selected mark that surface point (or starts a
 // new mark with only a 3D point when none is selected). Presses on the background do nothing.
-// The right and middle buttons and the wheel stay the views' own (camera, menus).
+// A double click is the tool's: its press has placed or taken a mark already. The right and
+// middle buttons and the wheel stay the views' own (camera, menus).
 #pragma once
 
 #include <ZimBase64t.h>

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QMap>
 #include <QPointer>
+#include <QTimer>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -134,6 +135,7 @@ public:
     MarksStep(int index, Snapshot before, Snapshot after)
         : m_index(index), m_before(std::move(before)), m_after(std::move(after))
     {
+        if (ref_ptr<IZimMM> mm = model()) mm->getState(m_project);
     }
     int undo() override { return apply(m_before); }
     int redo() override { return apply(m_after); }
@@ -142,7 +144,11 @@ private:
     int apply(const Snapshot& s)
     {
         ref_ptr<IZimMM> mm = model();
-        if (!mm || !mm->isProjectOpen()) return -1;
+        // Image indices belong to the project the step was made in: never write into another.
+        if (!mm || !mm->isProjectOpen() || !m_project || !m_project->hasOpenProject()) return -1;
+        // A drag under way started from the marks this step is about to replace: it is called off,
+        // or its end would put back what undo or redo just changed.
+        if (QCoreApplication::instance()) MarksEditor::instance()->cancelDrag();
         applySnapshot(mm.get(), m_index, s);
         redrawViews();
         if (QCoreApplication::instance()) MarksEditor::instance()->refresh();
@@ -150,6 +156,7 @@ private:
     }
 
     int m_index;
+    ref_ptr<IZimTqState> m_project;
     Snapshot m_before;
     Snapshot m_after;
 };
@@ -181,6 +188,14 @@ MarksEditor::MarksEditor(QObject* parent) : QObject(parent), d(new Private)
 {
     d->seenIndex = imageIndex();
     d->seen = marks();
+    // The model manager tells nobody when another photo becomes current: look now and then, so
+    // that changed() follows the photo even while no view is drawn.
+    auto* watch = new QTimer(this);
+    watch->setInterval(250);
+    connect(watch, &QTimer::timeout, this, [this]() {
+        if (imageIndex() != d->seenIndex) refresh();
+    });
+    watch->start();
 }
 
 MarksEditor::~MarksEditor() { delete d; }
