@@ -132,6 +132,35 @@ protected:
     QWidget* frame = nullptr;
 };
 
+TEST_F(PhotoCommandsTest, EditMarksMakesTheMarksToolCurrentAndFollowsIt)
+{
+    QAction* edit = action(cmd::EditMarks);
+    ASSERT_NE(edit, nullptr);
+    ASSERT_TRUE(edit->isCheckable());
+    // Without a project there is nothing to edit: the entry stays unchecked.
+    edit->trigger();
+    EXPECT_EQ(vm->getCurTool(), nullptr);
+    EXPECT_FALSE(edit->isChecked());
+
+    open(2, 0);
+    edit->trigger();
+    ASSERT_NE(vm->getCurTool(), nullptr);
+    EXPECT_TRUE(edit->isChecked());
+    auto* marksDock = dynamic_cast<QDockWidget*>(window->frame()->getDockWidget(MarksDockId));
+    ASSERT_NE(marksDock, nullptr);
+    EXPECT_TRUE(marksDock->isVisible());
+    // Unchecked, the tool ends.
+    edit->trigger();
+    EXPECT_EQ(vm->getCurTool(), nullptr);
+    EXPECT_FALSE(edit->isChecked());
+    // Ended elsewhere (Escape), the entry follows with the next refresh.
+    edit->trigger();
+    ASSERT_NE(vm->getCurTool(), nullptr);
+    vm->endCurTool();
+    refreshFrameState();
+    EXPECT_FALSE(edit->isChecked());
+}
+
 TEST_F(PhotoCommandsTest, MapPhotoFromTheMenuIsOneStepBackToUnmapped)
 {
     open(2, 1);
