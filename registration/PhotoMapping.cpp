@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include "CameraSolver.h"
 
@@ -181,6 +182,29 @@ QString errorText(orvreg::SolveError error)
 
 QString pixels(double value) { return QString::number(value, 'f', 2); }
 
+// The focal length mapPhoto takes as known for a photo with `usable` marks: the photo's own EXIF
+// focal length; with too few marks to find it, the one of another mapped photo of the same size
+// (likely the same camera).
+std::optional<double> knownFocal(IZimMM* mm, int index, const QString& photoPath, const QSize& size, int usable)
+{
+    std::optional<double> focal =
+        orvreg::exifFocalPixels(QFile::encodeName(photoPath).toStdString(), size.width(), size.height());
+    if (focal || usable >= orvreg::minimumMarks(false)) return focal;
+    for (int i = 0; i < mm->imageCount(); ++i) {
+        ZimPhotoCamera sibling;
+        if (i != index && mm->isImageMapped(i) && mm->getImageCamera(i, sibling) == 0 &&
+            sibling.width == size.width() && sibling.height == size.height())
+            return sibling.fx;
+    }
+    return std::nullopt;
+}
+
+QSize photoSize(IZimMM* mm, int index)
+{
+    const ref_ptr<IZimImageRecord> record = recordOf(mm, index);
+    return record ? record->imageSizeAt(2) : QSize();
+}
+
 }  // namespace
 
 bool PhotoMark::hasPhotoPosition() const
@@ -243,8 +267,7 @@ MapOutcome mapPhoto(IZimMM* mm, int index)
 
     ref_ptr<IZimImageEntry> entry;
     if (mm->getImageEntry(entry, index) != 0 || !entry) return refuse(tr("There is no photo %1 in the project.").arg(index));
-    const ref_ptr<IZimImageRecord> record = recordOf(mm, index);
-    const QSize size = record ? record->imageSizeAt(2) : QSize();
+    const QSize size = photoSize(mm, index);
     if (!entry->hasPhotoFile() || size.isEmpty())
         return refuse(tr("The photo file %1 is missing or cannot be read.").arg(entry->photoPath()));
 
@@ -297,18 +320,7 @@ MapOutcome mapPhoto(IZimMM* mm, int index)
         r.point[2] = m.record.point.z;
         input.marks.push_back(r);
     }
-    // The photo's own focal length when its EXIF block states it; with too few marks to find it,
-    // the one of a mapped photo of the same size (likely the same camera).
-    input.focalPixels = orvreg::exifFocalPixels(QFile::encodeName(entry->photoPath()).toStdString(), size.width(),
-                                                size.height());
-    if (!input.focalPixels && used.size() < orvreg::minimumMarks(false)) {
-        for (int i = 0; i < mm->imageCount() && !input.focalPixels; ++i) {
-            ZimPhotoCamera sibling;
-            if (i != index && mm->isImageMapped(i) && mm->getImageCamera(i, sibling) == 0 &&
-                sibling.width == size.width() && sibling.height == size.height())
-                input.focalPixels = sibling.fx;
-        }
-    }
+    input.focalPixels = knownFocal(mm, index, entry->photoPath(), size, used.size());
     const int needed = orvreg::minimumMarks(input.focalPixels.has_value());
     if (used.size() < needed) {
         if (input.focalPixels)
@@ -398,6 +410,28 @@ QString summary(const MapOutcome& outcome)
         .arg(pixels(outcome.rms))
         .arg(outcome.worstId)
         .arg(pixels(outcome.worstPixels));
+}
+
+}  // namespace orvmap
+
+namespace orvmap {
+
+int usableMarkCount(IZimMM* mm, int index)
+{
+    int count = 0;
+    for (const PhotoMark& m : photoMarks(mm, index))
+        if (m.enabled && m.hasPhotoPosition() && m.hasPoint()) ++count;
+    return count;
+}
+
+int marksNeeded(IZimMM* mm, int index)
+{
+    ref_ptr<IZimImageEntry> entry;
+    const QSize size = validImage(mm, index) && mm->getImageEntry(entry, index) == 0 && entry ? photoSize(mm, index)
+                                                                                              : QSize();
+    if (size.isEmpty()) return orvreg::minimumMarks(false);
+    const bool known = knownFocal(mm, index, entry->photoPath(), size, usableMarkCount(mm, index)).has_value();
+    return orvreg::minimumMarks(known);
 }
 
 }  // namespace orvmap

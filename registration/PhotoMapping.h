@@ -53,4 +53,9 @@ MapOutcome mapPhoto(IZimMM* mm, int index);
 // One line, e.g. "12 marks, rms 0.62 px, worst mark 7 (1.10 px)" (translated).
 QString summary(const MapOutcome& outcome);
 
+// The enabled marks with a photo position and a 3D point (those mapPhoto would use), and how
+// many mapPhoto needs for the photo now: 6, or 4 when its focal length is known.
+int usableMarkCount(IZimMM* mm, int index);
+int marksNeeded(IZimMM* mm, int index);
+
 }  // namespace orvmap

@@ -2,6 +2,7 @@
 // compared with the true camera by where both put points of the photo's own tile; a planted
 // mis-click is dropped and named, a disabled mark takes no part, broken marks and a missing photo
 // are refused with the camera stored before kept, and the enabled flags are kept with the project.
+// orvhost --map run on such a project: its lines, exit codes and the saved cameras.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -11,6 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cmath>
@@ -21,6 +23,7 @@
 #include <random>
 
 #include "PhotoMapping.h"
+#include "TestSupport.h"
 #include "SampleGenerator.h"
 #include "SampleProject.h"
 
@@ -444,6 +447,161 @@ TEST_F(Mapping, TooFewMarksSayHowManyAreNeeded)
 
     EXPECT_FALSE(orvmap::mapPhoto(mm.get(), 4).ok);
     EXPECT_FALSE(orvmap::mapPhoto(nullptr, 0).ok);
+}
+
+}  // namespace
+
+namespace {
+
+using orvtest::ProcessRun;
+
+// orvhost --map run as a script would, without a display, on a sample project whose photos are
+// not mapped yet.
+class MapCommand : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_dir = new QTemporaryDir();
+        orvsample::SampleOptions o;
+        o.outDir = s_dir->filePath("sample");
+        o.tiles = 3;
+        o.trianglesTotal = 3000;
+        o.photoSize = QSize(800, 600);
+        o.textureSize = 128;
+        o.seed = 5;
+        o.photoEffects = false;
+        const orvsample::SampleResult r = orvsample::generateSample(o);
+        ASSERT_TRUE(r.ok) << r.error.toStdString();
+        s_project = s_dir->filePath("sample/plain.orvproj");
+        ASSERT_TRUE(orvsample::buildSampleProject(r.manifestPath, s_project, o.tiles).ok);
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_dir;
+        s_dir = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_FALSE(s_project.isEmpty());
+        file = QFileInfo(s_project).dir().filePath(QStringLiteral("m%1.orvproj").arg(++s_copies));
+        ASSERT_TRUE(QFile::copy(s_project, file));
+        QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+        mm = zim::getMM();
+    }
+    void TearDown() override { mm->closeProject(); }
+
+    static ProcessRun map(const QStringList& args)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        return orvtest::runProcess(orvtest::binDir() + QStringLiteral("/orvhost"), args, env);
+    }
+    static QStringList lines(const QString& text) { return text.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
+
+    int mappedWithCamera()
+    {
+        int n = 0;
+        for (int i = 0; i < mm->imageCount(); ++i) {
+            ZimPhotoCamera c;
+            if (mm->isImageMapped(i) && mm->getImageCamera(i, c) == 0 && c.isValid()) ++n;
+        }
+        return n;
+    }
+
+    static QTemporaryDir* s_dir;
+    static QString s_project;
+    static int s_copies;
+    QString file;
+    ref_ptr<IZimMM> mm;
+};
+QTemporaryDir* MapCommand::s_dir = nullptr;
+QString MapCommand::s_project;
+int MapCommand::s_copies = 0;
+
+TEST_F(MapCommand, OnePhotoPrintsItsLineAndWithoutSaveTheFileStaysAsItWas)
+{
+    const QByteArray before = orvtest::readFile(file);
+    const ProcessRun r = map({file, QStringLiteral("--map"), QStringLiteral("1")});
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QStringList out = lines(r.out);
+    ASSERT_FALSE(out.isEmpty()) << r.err.toStdString();
+    const QRegularExpression line(QStringLiteral(
+        R"(^photo 1 \(tile_001\.jpg\): 12 marks, rms \d+\.\d\d px, worst mark \d+ \(\d+\.\d\d px\)$)"));
+    EXPECT_TRUE(line.match(out.first()).hasMatch()) << out.first().toStdString();
+    EXPECT_EQ(orvtest::readFile(file), before) << "nothing saved without --save";
+}
+
+TEST_F(MapCommand, AllWithSaveMapsEveryPhotoIntoTheFile)
+{
+    const ProcessRun r = map({file, QStringLiteral("--map"), QStringLiteral("all"), QStringLiteral("--save")});
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QStringList out = lines(r.out);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(out.filter(QStringLiteral("photo %1 (tile_00%1.jpg): 12 marks, rms").arg(i)).size() == 1)
+            << r.out.toStdString();
+    EXPECT_TRUE(out.last().startsWith(QStringLiteral("saved "))) << r.out.toStdString();
+    ASSERT_EQ(mm->openProject(file, nullptr), 0) << mm->lastError().toStdString();
+    EXPECT_TRUE(mm->openNotice().isEmpty()) << mm->openNotice().toStdString();
+    EXPECT_EQ(mappedWithCamera(), 3);
+}
+
+TEST_F(MapCommand, PhotosWithTooFewMarksAreSkippedByAllAndRefusedByIndex)
+{
+    ASSERT_EQ(mm->openProject(file, nullptr), 0);
+    for (int kind = ZimMarkControl; kind <= ZimMarkSelected; ++kind) ASSERT_EQ(mm->setImageMarks(2, kind, {}), 0);
+    ASSERT_EQ(mm->saveProject(), 0);
+    mm->closeProject();
+
+    const ProcessRun one = map({file, QStringLiteral("--map"), QStringLiteral("2"), QStringLiteral("--save")});
+    ASSERT_TRUE(one.finished);
+    EXPECT_EQ(one.exitCode, 4);
+    EXPECT_TRUE(one.out.startsWith(QStringLiteral("photo 2 (tile_002.jpg): not mapped: "))) << one.out.toStdString();
+    EXPECT_FALSE(one.out.contains(QStringLiteral("saved"))) << "nothing mapped, nothing saved";
+
+    const ProcessRun all = map({file, QStringLiteral("--map"), QStringLiteral("all"), QStringLiteral("--save")});
+    ASSERT_TRUE(all.finished);
+    EXPECT_EQ(all.exitCode, 0) << all.err.toStdString();
+    EXPECT_TRUE(all.out.contains(QStringLiteral("photo 2 (tile_002.jpg): skipped, 0 of the"))) << all.out.toStdString();
+    ASSERT_EQ(mm->openProject(file, nullptr), 0);
+    EXPECT_EQ(mappedWithCamera(), 2);
+    EXPECT_FALSE(mm->isImageMapped(2));
+}
+
+TEST_F(MapCommand, BadProjectsIndicesAndCommandLinesFailWithTheirCodes)
+{
+    ProcessRun r = map({file, QStringLiteral("--map"), QStringLiteral("3")});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("no photo 3"))) << r.err.toStdString();
+    r = map({file + QStringLiteral(".missing"), QStringLiteral("--map"), QStringLiteral("0")});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_FALSE(r.err.isEmpty());
+    for (const QStringList& args :
+         {QStringList{file, QStringLiteral("--map"), QStringLiteral("first")},
+          QStringList{file, QStringLiteral("--map"), QStringLiteral("-1")},
+          QStringList{file, QStringLiteral("--save")},
+          QStringList{QStringLiteral("--map"), QStringLiteral("0")},
+          QStringList{file, QStringLiteral("--map"), QStringLiteral("0"), QStringLiteral("--backup"),
+                      QStringLiteral("x.png")}}) {
+        r = map(args);
+        EXPECT_EQ(r.exitCode, 2) << args.join(' ').toStdString() << ": " << r.err.toStdString();
+    }
+
+    // A save that fails (the kernel's fault injection, before the commit): mapped, reported, exit 5,
+    // and the file as it was.
+    const QByteArray before = orvtest::readFile(file);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.insert(QStringLiteral("ORV_KERNEL_SAVE_FAULT"), QStringLiteral("commit"));
+    r = orvtest::runProcess(orvtest::binDir() + QStringLiteral("/orvhost"),
+                            {file, QStringLiteral("--map"), QStringLiteral("0"), QStringLiteral("--save")}, env);
+    EXPECT_EQ(r.exitCode, 5) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("photo 0 (tile_000.jpg): 12 marks"))) << r.out.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("cannot save"))) << r.err.toStdString();
+    EXPECT_EQ(orvtest::readFile(file), before);
 }
 
 }  // namespace

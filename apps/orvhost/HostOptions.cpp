@@ -94,7 +94,8 @@ bool wantsNoWindow(const QStringList& args)
         if (arg == QLatin1String("--")) break;
         if (!isOption(arg)) continue;
         const QString name = optionName(arg);
-        if (name == QLatin1String("create") || name == QLatin1String("help") || name == QLatin1String("help-all") ||
+        if (name == QLatin1String("create") || name == QLatin1String("map") || name == QLatin1String("save") ||
+            name == QLatin1String("help") || name == QLatin1String("help-all") ||
             name == QLatin1String("version") || arg == QLatin1String("-h") || arg == QLatin1String("-v") ||
             arg == QLatin1String("-?"))
             return true;
@@ -138,7 +139,17 @@ bool parseHostOptions(const QStringList& args, HostOptions* out, QString* error)
                                          .arg(DefaultBackupWidth)
                                          .arg(DefaultBackupHeight),
                                      tr("WxH"));
-    parser.addOptions({screenshotOpt, backupOpt, viewOpt, sizeOpt, createOpt, meshesOpt, photosOpt, labelsOpt});
+    const QCommandLineOption mapOpt(
+        QStringLiteral("map"),
+        tr("Open PROJECT, map photo N (its image index, from 0) or every photo with enough marks (all) from the "
+           "photos' marks without a window, print one line per photo and exit: 0 when every photo asked for was "
+           "mapped, 3 when the project cannot be opened or has no photo N, 4 when a photo could not be mapped, "
+           "5 when --save failed."),
+        tr("N|all"));
+    const QCommandLineOption saveOpt(QStringLiteral("save"),
+                                     tr("With --map: save the project when a photo was mapped."));
+    parser.addOptions(
+        {screenshotOpt, backupOpt, viewOpt, sizeOpt, createOpt, meshesOpt, photosOpt, labelsOpt, mapOpt, saveOpt});
     parser.addPositionalArgument(QStringLiteral("project"), tr("Project file to open (.orvproj)."), tr("[PROJECT]"));
 
     if (!parser.parse(expandListOptions(args, listOptionNames()))) return fail(parser.errorText());
@@ -173,6 +184,7 @@ bool parseHostOptions(const QStringList& args, HostOptions* out, QString* error)
                             .arg(positional.first()));
         if (parser.isSet(screenshotOpt)) return fail(tr("--screenshot cannot be combined with --create"));
         if (parser.isSet(backupOpt)) return fail(tr("--backup cannot be combined with --create"));
+        if (parser.isSet(mapOpt) || parser.isSet(saveOpt)) return fail(tr("--map cannot be combined with --create"));
         if (o.meshes.isEmpty()) return fail(tr("--create needs at least one mesh after --meshes"));
         if (o.photos.size() != o.meshes.size())
             return fail(tr("--create pairs mesh i with photo i: %1 meshes but %2 photos")
@@ -188,6 +200,26 @@ bool parseHostOptions(const QStringList& args, HostOptions* out, QString* error)
     if (positional.size() > 1) return fail(tr("one project at a time: unexpected argument %1").arg(positional[1]));
     o.mode = HostMode::Window;
     if (!positional.isEmpty()) o.project = positional.first();
+    if (parser.isSet(mapOpt)) {
+        o.mode = HostMode::Map;
+        if (parser.values(mapOpt).size() > 1) return fail(tr("--map is given more than once"));
+        for (const QCommandLineOption* other : {&screenshotOpt, &backupOpt, &viewOpt, &sizeOpt})
+            if (parser.isSet(*other))
+                return fail(tr("--%1 cannot be combined with --map").arg(other->names().first()));
+        if (o.project.isEmpty()) return fail(tr("--map needs a project file to open"));
+        static const QRegularExpression index(QStringLiteral("^\\d{1,9}$"));
+        const QString which = parser.value(mapOpt).trimmed();
+        if (which == QLatin1String("all"))
+            o.mapAll = true;
+        else if (index.match(which).hasMatch())
+            o.mapIndex = which.toInt();
+        else
+            return fail(tr("--map takes a photo's index from 0 or \"all\", not \"%1\"").arg(parser.value(mapOpt)));
+        o.save = parser.isSet(saveOpt);
+        *out = o;
+        return true;
+    }
+    if (parser.isSet(saveOpt)) return fail(tr("--save belongs to --map"));
     if (parser.isSet(screenshotOpt)) {
         o.screenshot = parser.value(screenshotOpt);
         if (o.screenshot.isEmpty()) return fail(tr("--screenshot needs a file name"));

@@ -1,6 +1,7 @@
 // The command line of orvhost:
 //   orvhost [PROJECT.orvproj] [--screenshot FILE]
 //   orvhost PROJECT.orvproj --backup FILE.png [--view N] [--size WxH]
+//   orvhost PROJECT.orvproj --map N|all [--save]
 //   orvhost --create PROJECT.orvproj --meshes A.obj B.obj ... --photos A.jpg B.jpg ... [--labels a b ...]
 // Read with QCommandLineParser; the list options take every following argument up to the next
 // option (or "--"), and may also be repeated ("--meshes A.obj --meshes B.obj") or given as
@@ -15,7 +16,7 @@ class QCommandLineParser;
 
 namespace orvHost {
 
-enum class HostMode { Window, Backup, Create, Help, Version };
+enum class HostMode { Window, Backup, Create, Help, Version, Map };
 
 // The 3D viewer's size for --backup when --size is not given, and the sides --size accepts.
 constexpr int DefaultBackupWidth = 1280;
@@ -35,14 +36,18 @@ struct HostOptions {
     QStringList photos;
     QStringList labels;  // optional, one per mesh
     QString helpText;    // filled for HostMode::Help
+    // --map N|all: map photo N (an image index from 0), or every photo with enough marks
+    int mapIndex = -1;
+    bool mapAll = false;
+    bool save = false;  // --save: save the project when a photo was mapped
 };
 
 // Rewrites "--meshes A B" into "--meshes A --meshes B" for the options named (without dashes),
 // leaving everything after "--" as it is.
 QStringList expandListOptions(const QStringList& args, const QStringList& listOptions);
 
-// True when the arguments ask for a run without a window (--create, --help, --version): the
-// host then needs no display. Only looks at the option names.
+// True when the arguments ask for a run without a window (--create, --map and its --save, --help,
+// --version): the host then needs no display. Only looks at the option names.
 bool wantsNoWindow(const QStringList& args);
 
 // --view N: a standard view index 0..5. False (view untouched) for anything else.

@@ -1,7 +1,7 @@
 // orvhost: the application a user starts. It shows a project of textured meshes and their
 // photographs in the UI library's main window; with --backup, saves the backup picture of a
 // project's textures as the 3D view shows them and exits; with --create, writes a project file
-// without any window. See HostOptions.h for the command line.
+// without any window; with --map, maps photos from their marks without any window. See HostOptions.h for the command line.
 #include <CoreBackup.h>
 
 #include <QApplication>
@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "HostCreate.h"
+#include "HostMap.h"
 #include "HostOptions.h"
 #include "HostWindow.h"
 #if defined(__SANITIZE_ADDRESS__)
@@ -43,6 +44,17 @@ int runCreate(const orvHost::HostOptions& options)
     printLine(stdout, result.images == 1 ? tr("orvhost: %1 written with 1 image").arg(path)
                                          : tr("orvhost: %1 written with %2 images").arg(path).arg(result.images));
     return 0;
+}
+
+int runMap(QCoreApplication& app, const orvHost::HostOptions& options)
+{
+    // Nobody watches a scripted run: whatever would wait in a modal box goes to stderr.
+    app.setProperty("orvHeadless", true);
+    const orvHost::MapRunResult result =
+        orvHost::runMapRequest({options.project, options.mapIndex, options.mapAll, options.save});
+    for (const QString& line : result.out) printLine(stdout, line);
+    for (const QString& line : result.err) printLine(stderr, QStringLiteral("orvhost: %1").arg(line));
+    return result.exitCode;
 }
 
 int runWindow(QApplication& app, const orvHost::HostOptions& options)
@@ -118,7 +130,7 @@ int main(int argc, char** argv)
 {
     QStringList rawArgs;
     for (int i = 0; i < argc; ++i) rawArgs << QString::fromLocal8Bit(argv[i]);
-    // --create, --help and --version make no window: they run without a display.
+    // --create, --map, --help and --version make no window: they run without a display.
     const bool noWindow = orvHost::wantsNoWindow(rawArgs);
     if (noWindow && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
 
@@ -146,6 +158,8 @@ int main(int argc, char** argv)
             return 0;
         case orvHost::HostMode::Create:
             return runCreate(options);
+        case orvHost::HostMode::Map:
+            return runMap(*app, options);
         case orvHost::HostMode::Window:
         case orvHost::HostMode::Backup:
             break;
