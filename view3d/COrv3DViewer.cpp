@@ -246,10 +246,7 @@ int COrv3DViewer::lookThroughCamera(const ZimPhotoCamera& camera)
     return 0;
 }
 
-bool COrv3DViewer::isLookingThroughPhoto()
-{
-    return lookingThrough && trackBall && trackBall->hasPhotoProjection();
-}
+bool COrv3DViewer::isLookingThroughPhoto() { return lookingThrough && trackBall && trackBall->hasPhotoProjection(); }
 
 bool COrv3DViewer::updateLookThroughFrame()
 {

@@ -102,8 +102,9 @@ public:
     // the whole photo visible and centred, its aspect kept (a viewport of another shape shows
     // more of the scene beside it); every projection, unprojection and pick follows it, and it
     // follows viewport changes. Eye, orientation, near and far stay as they are. Any camera move
-    // (drags, zoomAt, translateBy, setViewIndex, fitToBox, setCenterAt, setFieldOfView) leaves
-    // it for the plain perspective, whose field of view keeps the photo's vertical scale.
+    // (a drag step that moves, zoomAt, translateBy, setViewIndex, fitToBox, setCenterAt,
+    // setFieldOfView) leaves it for the plain perspective, whose field of view keeps the photo's
+    // vertical scale; a drag begun and ended on the spot keeps it.
     // -1 (nothing changed) for sizes or focal lengths not above 0 or numbers that are not finite.
     virtual int setPhotoProjection(double fx, double fy, double cx, double cy, int photoWidth, int photoHeight) = 0;
     // Leaves the photo projection as a camera move does; 1 when none was set.

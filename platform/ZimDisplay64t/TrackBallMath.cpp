@@ -481,15 +481,9 @@ double ZimCamera::photoScale() const
     return std::min(double(std::max(m_width, 1)) / m_photo.width, double(std::max(m_height, 1)) / m_photo.height);
 }
 
-double ZimCamera::photoOffsetX() const
-{
-    return 0.5 * (double(std::max(m_width, 1)) - photoScale() * m_photo.width);
-}
+double ZimCamera::photoOffsetX() const { return 0.5 * (double(std::max(m_width, 1)) - photoScale() * m_photo.width); }
 
-double ZimCamera::photoOffsetY() const
-{
-    return 0.5 * (double(std::max(m_height, 1)) - photoScale() * m_photo.height);
-}
+double ZimCamera::photoOffsetY() const { return 0.5 * (double(std::max(m_height, 1)) - photoScale() * m_photo.height); }
 
 double ZimCamera::photoWindowX(double px) const { return photoOffsetX() + photoScale() * px; }
 

@@ -10,8 +10,6 @@ namespace zimdisp {
 int CZimTrackBall::beginDrag(int mode, int x, int y, int /*flags*/)
 {
     if (mode != ZimDragPan && mode != ZimDragOrbit && mode != ZimDragZoom) return -1;
-    // Moving the camera by hand leaves a photo's projection from the first step.
-    m_camera.clearPhotoProjection();
     // A new drag replaces a running one: the motion starts again from (x, y).
     m_dragMode = mode;
     m_lastX = x;
@@ -38,6 +36,9 @@ void CZimTrackBall::dragStep(int x, int y)
 {
     const double dx = double(x) - double(m_lastX);
     const double dy = double(y) - double(m_lastY);
+    // The first step that moves the camera leaves a photo's projection; a press and release on
+    // the spot (a right click for the context menu) keeps it.
+    if (dx == 0.0 && dy == 0.0) return;
     switch (m_dragMode) {
         case ZimDragPan:
             m_camera.pan(m_lastX, m_lastY, x, y);
