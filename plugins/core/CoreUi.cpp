@@ -591,11 +591,7 @@ int commandMapAllPhotos(const QString&, bool)
     const Reporter report = warningBoxes();
     if (!requireProject(report)) return -1;
     ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
-    MapAllOutcome outcome;
-    {
-        ProgressPtr progress = frameProgress();
-        outcome = mapAllPhotosUndoable(model().get(), vm.get(), &refreshMappedPhotos);
-    }
+    const MapAllOutcome outcome = mapAllPhotosUndoable(model().get(), vm.get(), &refreshMappedPhotos);
     const QString text = mapAllReport(outcome);
     if (isHeadlessRun()) {
         report(text);
