@@ -18,6 +18,11 @@ orv_add_gtest(test_marks_editor WIDGETS SOURCES test_marks_editor.cpp
               LIBS orvhost_window orv_core_logic OrvKernel64t)
 add_dependencies(test_marks_editor core orv-sample)
 
+# The Photo menu's mapping commands and the Marks panel in the host's window.
+orv_add_gtest(test_photo_commands WIDGETS SOURCES test_photo_commands.cpp
+              LIBS orvhost_window orv_core_logic OrvKernel64t)
+add_dependencies(test_photo_commands core orv-sample)
+
 # The camera record the host stores with a project.
 orv_add_gtest(test_orvhost_camera HEADLESS SOURCES test_orvhost_camera.cpp LIBS orv_core_logic)
 

@@ -384,6 +384,7 @@ TEST(CoreMenus, EditAndPhotoMenusSitBetweenFileAndHelp)
         EXPECT_TRUE(controls.contains(QKeySequence(key).toString(QKeySequence::NativeText).toHtmlEscaped()))
             << key.toStdString();
     EXPECT_TRUE(controls.contains(QStringLiteral("Look through photo")));
+    EXPECT_TRUE(controls.contains(QStringLiteral("Remove the chosen mark")));
     // File menu keys are left to the menu itself.
     EXPECT_FALSE(controls.contains(QStringLiteral("Save as")));
 }

@@ -353,6 +353,12 @@ QString controlsText(const QVector<MenuGroup>& menus)
         {tr("Right click"), tr("The menu of the photo view")},
         {tr("Esc"), tr("End the current tool")},
     };
+    const QVector<Row> marks = {
+        {tr("Left click in the photo"), tr("Choose the mark there, or place a mark")},
+        {tr("Left drag in the photo"), tr("Move the mark")},
+        {tr("Left click on a mesh"), tr("Place the chosen mark's 3D point, or start a mark there")},
+        {tr("Delete, Backspace"), tr("Remove the chosen mark")},
+    };
     QVector<Row> keys;
     for (const MenuGroup& g : menus) {
         if (g.info.position != MenuEdit && g.info.position != MenuView && g.info.position != MenuPhoto) continue;
@@ -369,7 +375,8 @@ QString controlsText(const QVector<MenuGroup>& menus)
                         .arg(r.first.toHtmlEscaped(), r.second.toHtmlEscaped());
         return html + QStringLiteral("</table>");
     };
-    return table(tr("3D view"), view3d) + table(tr("Photo view"), photo) + table(tr("Menu keys"), keys);
+    return table(tr("3D view"), view3d) + table(tr("Photo view"), photo) +
+           table(tr("Editing marks (Photo > Edit marks)"), marks) + table(tr("Menu keys"), keys);
 }
 
 QVector<ref_ptr<orvUI::IOrvCommonItem>> makeCommonItems(const QVector<MenuGroup>& menus)

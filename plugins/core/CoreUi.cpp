@@ -32,13 +32,9 @@
 #include "CoreBackup.h"
 #include "CoreCamera.h"
 #include "CoreCommands.h"
-#include "PhotoCommands.h"
-#if __has_include("CoreMarksTool.h")
 #include "CoreMarksTool.h"
-#define ORV_HAVE_MARKS_TOOL 1
-#else
-#define ORV_HAVE_MARKS_TOOL 0
-#endif
+#include "CorePhotoView.h"
+#include "PhotoCommands.h"
 
 namespace orvCore {
 
@@ -530,12 +526,7 @@ int commandRedo(const QString&, bool)
 
 bool isMarksToolCurrent(orvUI::IOrvViewerMan* vm)
 {
-#if ORV_HAVE_MARKS_TOOL
     return vm && dynamic_cast<MarksTool*>(vm->getCurTool()) != nullptr;
-#else
-    (void)vm;
-    return false;
-#endif
 }
 
 int commandEditMarks(const QString&, bool checked)
@@ -545,7 +536,6 @@ int commandEditMarks(const QString&, bool checked)
     const Reporter report = warningBoxes();
     int rc = 0;
     if (checked && !isMarksToolCurrent(vm.get())) {
-#if ORV_HAVE_MARKS_TOOL
         if (!requireProject(report)) return -1;
         const int set = vm->setCurTool(ref_ptr<IZimTool>(new MarksTool()));
         if (set == ZimToolRefusesEnd) {
@@ -554,11 +544,10 @@ int commandEditMarks(const QString&, bool checked)
         } else if (set != 0) {
             report(tr("The marks cannot be edited now."));
             rc = -1;
+        } else if (IOrvMainFrame* frame = mainFrame()) {
+            // The table of the marks comes up beside the views.
+            if (orvUI::IOrvDockWidget* dock = frame->getDockWidget(MarksDockId)) dock->bringToFront();
         }
-#else
-        report(tr("The marks cannot be edited in this build."));
-        rc = -1;
-#endif
     } else if (!checked && isMarksToolCurrent(vm.get())) {
         vm->endCurTool();
     }
@@ -602,11 +591,7 @@ int commandMapAllPhotos(const QString&, bool)
     const Reporter report = warningBoxes();
     if (!requireProject(report)) return -1;
     ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
-    MapAllOutcome outcome;
-    {
-        ProgressPtr progress = frameProgress();
-        outcome = mapAllPhotosUndoable(model().get(), vm.get(), &refreshMappedPhotos);
-    }
+    const MapAllOutcome outcome = mapAllPhotosUndoable(model().get(), vm.get(), &refreshMappedPhotos);
     const QString text = mapAllReport(outcome);
     if (isHeadlessRun()) {
         report(text);
@@ -618,12 +603,20 @@ int commandMapAllPhotos(const QString&, bool)
     return outcome.mappedCount() > 0 || outcome.tried.isEmpty() ? 0 : -1;
 }
 
-int commandLookThrough(const QString&, bool)
+int commandLookThrough(const QString& objectName, bool)
 {
     const Reporter report = warningBoxes();
-    if (!requireProject(report)) return -1;
-    report(tr("The 3D view cannot look through a photograph in this build."));
-    return -1;
+    const int index = currentPhoto(report);
+    if (index < 0) return -1;
+    const bool done = lookThroughPhoto(index, report);
+    // The View menu's overlay entry shows what the 3D view does now.
+    QString command;
+    int plugin = 0;
+    IOrvMainFrame* frame = mainFrame();
+    orvUI::IOrv3DViewer* viewer = viewer3D();
+    if (frame && viewer && splitActionName(objectName, &command, &plugin))
+        frame->setActionCheckedByName(actionName(cmd::ShowOverlay, plugin), viewer->isShowImageOverlay());
+    return done ? 0 : -1;
 }
 
 using CommandFn = int (*)(const QString& objectName, bool checked);
