@@ -3,6 +3,8 @@
 // camera), a refused mapping changes nothing, "Map all photos" is one step for every photo it
 // mapped, and the panel's rows follow the marks editor and drive it.
 #include <IOrvDockWidget.h>
+#include <IOrvImageThumbViewer.h>
+#include <IOrvImageTree.h>
 #include <IOrvMainFrame.h>
 #include <IOrvViewerMan.h>
 #include <OrvKernel64t.h>
@@ -47,8 +49,8 @@ ZimPhotoCamera cameraOf(IZimMM* mm, int index, bool* has = nullptr)
 
 bool sameCamera(const ZimPhotoCamera& a, const ZimPhotoCamera& b)
 {
-    if (a.width != b.width || a.height != b.height || a.fx != b.fx || a.fy != b.fy || a.cx != b.cx ||
-        a.cy != b.cy || a.rms != b.rms || a.residuals.size() != b.residuals.size())
+    if (a.width != b.width || a.height != b.height || a.fx != b.fx || a.fy != b.fy || a.cx != b.cx || a.cy != b.cy ||
+        a.rms != b.rms || a.residuals.size() != b.residuals.size())
         return false;
     for (int i = 0; i < 9; ++i)
         if (a.R[i] != b.R[i]) return false;
@@ -87,12 +89,12 @@ protected:
     QString sample(int tiles, int unmapped, const QString& name = QStringLiteral("sample"))
     {
         const QString out = QDir(tmp.path()).filePath(name);
-        const int rc = QProcess::execute(
-            orvtest::binDir() + QStringLiteral("/orv-sample"),
-            {QStringLiteral("--out"), out, QStringLiteral("--tiles"), QString::number(tiles),
-             QStringLiteral("--triangles"), QStringLiteral("800"), QStringLiteral("--photo-size"),
-             QStringLiteral("400x300"), QStringLiteral("--texture-size"), QStringLiteral("64"),
-             QStringLiteral("--unmapped"), QString::number(unmapped), QStringLiteral("--quiet")});
+        const int rc =
+            QProcess::execute(orvtest::binDir() + QStringLiteral("/orv-sample"),
+                              {QStringLiteral("--out"), out, QStringLiteral("--tiles"), QString::number(tiles),
+                               QStringLiteral("--triangles"), QStringLiteral("800"), QStringLiteral("--photo-size"),
+                               QStringLiteral("400x300"), QStringLiteral("--texture-size"), QStringLiteral("64"),
+                               QStringLiteral("--unmapped"), QString::number(unmapped), QStringLiteral("--quiet")});
         EXPECT_EQ(rc, 0);
         return out + QStringLiteral("/sample.orvproj");
     }
@@ -109,6 +111,16 @@ protected:
         for (QAction* a : frame->findChildren<QAction*>(actionName(command, window->corePlugin())))
             if (!a->parent() || !a->parent()->inherits("QGLWidget")) return a;
         return nullptr;
+    }
+
+    // Whether the thumbnails group and count the photo as mapped.
+    bool listedAsMapped(int index) const
+    {
+        orvUI::IOrvImageThumbViewer* thumbs = vm->getThumbViewer();
+        orvUI::IOrvImageTree* tree = thumbs ? thumbs->getImageTree() : nullptr;
+        const orvUI::ImageLists* lists = tree ? tree->getImageLists() : nullptr;
+        EXPECT_NE(lists, nullptr);
+        return lists && lists->mapped.contains(index) && !lists->unmapped.contains(index);
     }
 
     QString statusMessage() const
@@ -173,8 +185,10 @@ TEST_F(PhotoCommandsTest, MapPhotoFromTheMenuIsOneStepBackToUnmapped)
     ASSERT_TRUE(showProjectPhoto(photo));
 
     ASSERT_NE(action(cmd::MapPhoto), nullptr);
+    EXPECT_FALSE(listedAsMapped(photo));
     action(cmd::MapPhoto)->trigger();
     EXPECT_TRUE(mm->isImageMapped(photo));
+    EXPECT_TRUE(listedAsMapped(photo));
     const ZimPhotoCamera mapped = cameraOf(mm.get(), photo, &has);
     ASSERT_TRUE(has);
     EXPECT_TRUE(mapped.isValid());
@@ -185,6 +199,7 @@ TEST_F(PhotoCommandsTest, MapPhotoFromTheMenuIsOneStepBackToUnmapped)
 
     action(cmd::Undo)->trigger();
     EXPECT_FALSE(mm->isImageMapped(photo));
+    EXPECT_FALSE(listedAsMapped(photo));
     cameraOf(mm.get(), photo, &has);
     EXPECT_FALSE(has);
     EXPECT_FALSE(action(cmd::Undo)->isEnabled());
@@ -355,7 +370,8 @@ TEST_F(PhotoCommandsTest, MarksPanelFollowsTheEditorAndDrivesIt)
     editor->refresh();
     ASSERT_EQ(table->rowCount(), orvmap::photoMarks(mm.get(), 1).size());
     ASSERT_GT(table->rowCount(), 0);
-    for (int r = 0; r < table->rowCount(); ++r) EXPECT_TRUE(table->item(r, MarksDock::ColumnResidual)->text().isEmpty());
+    for (int r = 0; r < table->rowCount(); ++r)
+        EXPECT_TRUE(table->item(r, MarksDock::ColumnResidual)->text().isEmpty());
 
     // Another project opened: the panel is still in its dock.
     ASSERT_TRUE(window->openProject(sample(1, 0, QStringLiteral("other"))));

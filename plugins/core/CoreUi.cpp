@@ -18,10 +18,10 @@
 #include <QHash>
 #include <QMainWindow>
 #include <QMenu>
-#include <QRegularExpression>
-#include <QSet>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QRegularExpression>
+#include <QSet>
 #include <QStatusBar>
 #include <QWidget>
 #include <QtDebug>
@@ -766,7 +766,10 @@ void refreshMappedPhotos(const QVector<int>& photos)
     // Mapped meshes belong to the "Texture Mesh" list, the others to "Bare Mesh".
     rebuildMeshLists();
     if (orvUI::IOrvImageThumbViewer* thumbs = vm->getThumbViewer()) {
-        for (int index : photos) thumbs->refreshThumbnail(index);
+        // The tiles are grouped and counted as mapped or not: the tree works its lists out again.
+        orvUI::IOrvImageTree* tree = thumbs->getImageTree();
+        if (!tree || tree->updateImageLists() != 0)
+            for (int index : photos) thumbs->refreshThumbnail(index);
     }
     vm->updateAllViewers();
     refreshFrameState();
