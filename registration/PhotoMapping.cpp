@@ -49,10 +49,7 @@ ref_ptr<IZimImageRecord> recordOf(IZimMM* mm, int index)
 }
 
 bool unsetPhotoPosition(const MarkRecord& r) { return r.uv.x == -1.0 && r.uv.y == -1.0; }
-bool unsetPoint(const MarkRecord& r)
-{
-    return std::isnan(r.point.x) && std::isnan(r.point.y) && std::isnan(r.point.z);
-}
+bool unsetPoint(const MarkRecord& r) { return std::isnan(r.point.x) && std::isnan(r.point.y) && std::isnan(r.point.z); }
 
 double dot(const XPnt3d& a, const XPnt3d& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 XPnt3d minus(const XPnt3d& a, const XPnt3d& b) { return XPnt3d(a.x - b.x, a.y - b.y, a.z - b.z); }
@@ -169,11 +166,13 @@ QString errorText(orvreg::SolveError error)
         case SolveError::TooFewMarks:
             return tr("There are too few marks to find the camera.");
         case SolveError::Degenerate:
-            return tr("The marks do not fix the camera: their 3D points or their photo positions lie (nearly) on "
-                      "one line. Spread the marks over the photo and over the scene.");
+            return tr(
+                "The marks do not fix the camera: their 3D points or their photo positions lie (nearly) on "
+                "one line. Spread the marks over the photo and over the scene.");
         case SolveError::TooManyOutliers:
-            return tr("The marks do not agree with each other: too many of them are off. Check where the marks "
-                      "were placed.");
+            return tr(
+                "The marks do not agree with each other: too many of them are off. Check where the marks "
+                "were placed.");
         case SolveError::SolverFailed:
             return tr("No camera fits the marks. Check where the marks were placed.");
     }
@@ -251,7 +250,7 @@ int setMarkEnabled(IZimMM* mm, int index, int id, bool enabled)
     QByteArray bytes(disabled.size() * 4, Qt::Uninitialized);
     for (int i = 0; i < disabled.size(); ++i) qToLittleEndian(qint32(disabled[i]), bytes.data() + 4 * i);
     return mm->writeProjectData(QLatin1String(kFlagGroup), flagKey(index), bytes.constData(), bytes.size()) == 0 ? 0
-                                                                                                                  : -1;
+                                                                                                                 : -1;
 }
 
 MapOutcome mapPhoto(IZimMM* mm, int index)
@@ -266,7 +265,8 @@ MapOutcome mapPhoto(IZimMM* mm, int index)
     if (!validImage(mm, index)) return refuse(tr("There is no photo %1 in the project.").arg(index));
 
     ref_ptr<IZimImageEntry> entry;
-    if (mm->getImageEntry(entry, index) != 0 || !entry) return refuse(tr("There is no photo %1 in the project.").arg(index));
+    if (mm->getImageEntry(entry, index) != 0 || !entry)
+        return refuse(tr("There is no photo %1 in the project.").arg(index));
     const QSize size = photoSize(mm, index);
     if (!entry->hasPhotoFile() || size.isEmpty())
         return refuse(tr("The photo file %1 is missing or cannot be read.").arg(entry->photoPath()));
@@ -427,8 +427,8 @@ int usableMarkCount(IZimMM* mm, int index)
 int marksNeeded(IZimMM* mm, int index)
 {
     ref_ptr<IZimImageEntry> entry;
-    const QSize size = validImage(mm, index) && mm->getImageEntry(entry, index) == 0 && entry ? photoSize(mm, index)
-                                                                                              : QSize();
+    const QSize size =
+        validImage(mm, index) && mm->getImageEntry(entry, index) == 0 && entry ? photoSize(mm, index) : QSize();
     if (size.isEmpty()) return orvreg::minimumMarks(false);
     const bool known = knownFocal(mm, index, entry->photoPath(), size, usableMarkCount(mm, index)).has_value();
     return orvreg::minimumMarks(known);

@@ -12,9 +12,9 @@
 namespace orvmap {
 
 struct PhotoMark {
-    int kind = 0;           // ZimMarkKind the mark is stored under
-    int position = 0;       // its position in that kind's array
-    MarkRecord record;      // uv, point, id, uv2 as stored
+    int kind = 0;       // ZimMarkKind the mark is stored under
+    int position = 0;   // its position in that kind's array
+    MarkRecord record;  // uv, point, id, uv2 as stored
     bool enabled = true;
     bool hasPhotoPosition() const;  // uv inside 0..1 and finite
     bool hasPoint() const;          // point valid and finite
@@ -29,14 +29,14 @@ int setMarkEnabled(IZimMM* mm, int index, int id, bool enabled);
 
 struct MapOutcome {
     bool ok = false;
-    QString message;           // why it was refused (translated); empty when ok
-    QStringList warnings;      // translated warnings (few marks, small coverage, high RMS)
+    QString message;       // why it was refused (translated); empty when ok
+    QStringList warnings;  // translated warnings (few marks, small coverage, high RMS)
     int marksUsed = 0;
     double rms = 0;
-    int worstId = -1;          // the used mark with the largest residual
+    int worstId = -1;  // the used mark with the largest residual
     double worstPixels = 0;
-    QVector<int> outliers;     // ids dropped as mis-clicked
-    ZimPhotoCamera camera;     // the stored camera when ok
+    QVector<int> outliers;  // ids dropped as mis-clicked
+    ZimPhotoCamera camera;  // the stored camera when ok
 };
 
 // Solves the photo's camera from its enabled complete marks, stores it (setImageCamera) and marks

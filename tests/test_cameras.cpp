@@ -47,14 +47,16 @@ protected:
             QImage tex(8, 8, QImage::Format_RGB32);
             tex.fill(Qt::red);
             EXPECT_TRUE(tex.save(path(QStringLiteral("mesh_%1_tex.png").arg(i))));
-            EXPECT_TRUE(orvtest::writeFile(path(QStringLiteral("mesh_%1.mtl").arg(i)),
-                                           QStringLiteral("newmtl m\nKd 1 1 1\nmap_Kd mesh_%1_tex.png\n").arg(i).toUtf8()));
+            EXPECT_TRUE(
+                orvtest::writeFile(path(QStringLiteral("mesh_%1.mtl").arg(i)),
+                                   QStringLiteral("newmtl m\nKd 1 1 1\nmap_Kd mesh_%1_tex.png\n").arg(i).toUtf8()));
             const QString obj = path(QStringLiteral("mesh_%1.obj").arg(i));
-            EXPECT_TRUE(orvtest::writeFile(obj, QStringLiteral("mtllib mesh_%1.mtl\nv 0 0 0\nv 2 0 0\nv 2 1 0\nv 0 1 0\n"
-                                                               "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nusemtl m\n"
-                                                               "f 1/1 2/2 3/3\nf 1/1 3/3 4/4\n")
-                                                    .arg(i)
-                                                    .toUtf8()));
+            EXPECT_TRUE(
+                orvtest::writeFile(obj, QStringLiteral("mtllib mesh_%1.mtl\nv 0 0 0\nv 2 0 0\nv 2 1 0\nv 0 1 0\n"
+                                                       "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nusemtl m\n"
+                                                       "f 1/1 2/2 3/3\nf 1/1 3/3 4/4\n")
+                                            .arg(i)
+                                            .toUtf8()));
             EXPECT_EQ(mm->addImage(photo, obj, QString()), i) << mm->lastError().toStdString();
         }
         EXPECT_EQ(mm->saveProject(), 0) << mm->lastError().toStdString();
@@ -93,7 +95,8 @@ protected:
         EXPECT_EQ(a.height, b.height);
         const double va[] = {a.fx, a.fy, a.cx, a.cy, a.k1, a.k2, a.rms, a.t[0], a.t[1], a.t[2]};
         const double vb[] = {b.fx, b.fy, b.cx, b.cy, b.k1, b.k2, b.rms, b.t[0], b.t[1], b.t[2]};
-        for (int i = 0; i < 10; ++i) EXPECT_TRUE(sameBits(va[i], vb[i])) << "value " << i << ": " << va[i] << " vs " << vb[i];
+        for (int i = 0; i < 10; ++i)
+            EXPECT_TRUE(sameBits(va[i], vb[i])) << "value " << i << ": " << va[i] << " vs " << vb[i];
         for (int i = 0; i < 9; ++i) EXPECT_TRUE(sameBits(a.R[i], b.R[i])) << "R[" << i << "]";
         ASSERT_EQ(a.residuals.size(), b.residuals.size());
         for (int i = 0; i < a.residuals.size(); ++i) {
@@ -306,7 +309,8 @@ TEST_F(Cameras, DamagedRowsAreLeftOutWithANoticeAndTheRestOpens)
     const QString notice = mm->openNotice();
     EXPECT_TRUE(notice.contains(QStringLiteral("the table cameras"))) << notice.toStdString();
     for (int i = 0; i < 3; ++i)
-        EXPECT_TRUE(notice.contains(QStringLiteral("the camera of image %1 is damaged").arg(i))) << notice.toStdString();
+        EXPECT_TRUE(notice.contains(QStringLiteral("the camera of image %1 is damaged").arg(i)))
+            << notice.toStdString();
     EXPECT_FALSE(notice.contains(QStringLiteral("image 3"))) << notice.toStdString();
     EXPECT_EQ(mm->imageCount(), 4);
     ZimPhotoCamera out;

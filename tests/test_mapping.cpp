@@ -23,9 +23,9 @@
 #include <random>
 
 #include "PhotoMapping.h"
-#include "TestSupport.h"
 #include "SampleGenerator.h"
 #include "SampleProject.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -118,8 +118,8 @@ double trueError(IZimMM* mm, int index, const orvsample::PhotoCamera& truth, con
 
 bool sameCamera(const ZimPhotoCamera& a, const ZimPhotoCamera& b)
 {
-    return a.width == b.width && a.height == b.height && a.fx == b.fx && a.fy == b.fy && a.cx == b.cx &&
-           a.cy == b.cy && a.k1 == b.k1 && a.k2 == b.k2 && std::memcmp(a.R, b.R, sizeof a.R) == 0 &&
+    return a.width == b.width && a.height == b.height && a.fx == b.fx && a.fy == b.fy && a.cx == b.cx && a.cy == b.cy &&
+           a.k1 == b.k1 && a.k2 == b.k2 && std::memcmp(a.R, b.R, sizeof a.R) == 0 &&
            std::memcmp(a.t, b.t, sizeof a.t) == 0 && a.rms == b.rms && a.residuals.size() == b.residuals.size();
 }
 
@@ -277,9 +277,9 @@ TEST_F(Mapping, APlantedMisclickIsDroppedAndNamed)
     EXPECT_EQ(o.outliers, QVector<int>{id});
     EXPECT_EQ(o.marksUsed, 11);
     EXPECT_NE(o.worstId, id);
-    EXPECT_TRUE(std::any_of(o.warnings.begin(), o.warnings.end(),
-                            [&](const QString& w) { return w.contains(QStringLiteral("Mark %1 ").arg(id)); }))
-        << o.warnings.join('\n').toStdString();
+    EXPECT_TRUE(std::any_of(o.warnings.begin(), o.warnings.end(), [&](const QString& w) {
+        return w.contains(QStringLiteral("Mark %1 ").arg(id));
+    })) << o.warnings.join('\n').toStdString();
     const ZimMarkResidual* r = residualOf(o.camera, id);
     ASSERT_NE(r, nullptr);
     EXPECT_FALSE(r->used);
@@ -528,8 +528,8 @@ TEST_F(MapCommand, OnePhotoPrintsItsLineAndWithoutSaveTheFileStaysAsItWas)
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     const QStringList out = lines(r.out);
     ASSERT_FALSE(out.isEmpty()) << r.err.toStdString();
-    const QRegularExpression line(QStringLiteral(
-        R"(^photo 1 \(tile_001\.jpg\): 12 marks, rms \d+\.\d\d px, worst mark \d+ \(\d+\.\d\d px\)$)"));
+    const QRegularExpression line(
+        QStringLiteral(R"(^photo 1 \(tile_001\.jpg\): 12 marks, rms \d+\.\d\d px, worst mark \d+ \(\d+\.\d\d px\)$)"));
     EXPECT_TRUE(line.match(out.first()).hasMatch()) << out.first().toStdString();
     EXPECT_EQ(orvtest::readFile(file), before) << "nothing saved without --save";
 }
@@ -581,8 +581,7 @@ TEST_F(MapCommand, BadProjectsIndicesAndCommandLinesFailWithTheirCodes)
     EXPECT_FALSE(r.err.isEmpty());
     for (const QStringList& args :
          {QStringList{file, QStringLiteral("--map"), QStringLiteral("first")},
-          QStringList{file, QStringLiteral("--map"), QStringLiteral("-1")},
-          QStringList{file, QStringLiteral("--save")},
+          QStringList{file, QStringLiteral("--map"), QStringLiteral("-1")}, QStringList{file, QStringLiteral("--save")},
           QStringList{QStringLiteral("--map"), QStringLiteral("0")},
           QStringList{file, QStringLiteral("--map"), QStringLiteral("0"), QStringLiteral("--backup"),
                       QStringLiteral("x.png")}}) {

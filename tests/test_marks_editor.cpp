@@ -13,8 +13,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QMouseEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>

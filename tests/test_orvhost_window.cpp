@@ -668,8 +668,7 @@ public:
     }
     static int write(const char* side)
     {
-        return zim::getMM()->writeProjectData(QStringLiteral("test"), QStringLiteral("side"), side,
-                                              int(qstrlen(side)));
+        return zim::getMM()->writeProjectData(QStringLiteral("test"), QStringLiteral("side"), side, int(qstrlen(side)));
     }
 };
 

@@ -8,15 +8,15 @@ namespace orvHost {
 
 // Exit codes of a --map run (2, a bad command line, is the host's own).
 enum MapExit {
-    MapAllMapped = 0,      // every photo asked for was mapped (and saved with --save)
-    MapNoProject = 3,      // the project cannot be opened, or it has no photo N
-    MapSomeRefused = 4,    // a photo asked for could not be mapped (the others were)
-    MapSaveFailed = 5,     // --save could not write the project
+    MapAllMapped = 0,    // every photo asked for was mapped (and saved with --save)
+    MapNoProject = 3,    // the project cannot be opened, or it has no photo N
+    MapSomeRefused = 4,  // a photo asked for could not be mapped (the others were)
+    MapSaveFailed = 5,   // --save could not write the project
 };
 
 struct MapRequest {
     QString project;
-    int index = -1;  // the photo to map, or
+    int index = -1;    // the photo to map, or
     bool all = false;  // every photo with enough marks
     bool save = false;
 };

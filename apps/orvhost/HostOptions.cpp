@@ -95,9 +95,8 @@ bool wantsNoWindow(const QStringList& args)
         if (!isOption(arg)) continue;
         const QString name = optionName(arg);
         if (name == QLatin1String("create") || name == QLatin1String("map") || name == QLatin1String("save") ||
-            name == QLatin1String("help") || name == QLatin1String("help-all") ||
-            name == QLatin1String("version") || arg == QLatin1String("-h") || arg == QLatin1String("-v") ||
-            arg == QLatin1String("-?"))
+            name == QLatin1String("help") || name == QLatin1String("help-all") || name == QLatin1String("version") ||
+            arg == QLatin1String("-h") || arg == QLatin1String("-v") || arg == QLatin1String("-?"))
             return true;
     }
     return false;
@@ -204,8 +203,7 @@ bool parseHostOptions(const QStringList& args, HostOptions* out, QString* error)
         o.mode = HostMode::Map;
         if (parser.values(mapOpt).size() > 1) return fail(tr("--map is given more than once"));
         for (const QCommandLineOption* other : {&screenshotOpt, &backupOpt, &viewOpt, &sizeOpt})
-            if (parser.isSet(*other))
-                return fail(tr("--%1 cannot be combined with --map").arg(other->names().first()));
+            if (parser.isSet(*other)) return fail(tr("--%1 cannot be combined with --map").arg(other->names().first()));
         if (o.project.isEmpty()) return fail(tr("--map needs a project file to open"));
         static const QRegularExpression index(QStringLiteral("^\\d{1,9}$"));
         const QString which = parser.value(mapOpt).trimmed();

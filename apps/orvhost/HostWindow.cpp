@@ -180,8 +180,8 @@ bool HostWindow::create(QString* error)
     auto* marks = new orvCore::MarksDock;
     const WId marksContent = marks->winId();
     for (const orvCore::HostDock& d : orvCore::hostDocks()) {
-        const WId content = d.id == IdPhotoDock  ? thumbs
-                            : d.id == IdMeshDock ? meshes
+        const WId content = d.id == IdPhotoDock   ? thumbs
+                            : d.id == IdMeshDock  ? meshes
                             : d.id == IdMarksDock ? marksContent
                                                   : 0;
         if (orvUI::IOrvDockWidget* dock = m_frame->createDockWidget(d.id, d.area, d.title))

@@ -1,7 +1,8 @@
 // orvhost: the application a user starts. It shows a project of textured meshes and their
 // photographs in the UI library's main window; with --backup, saves the backup picture of a
 // project's textures as the 3D view shows them and exits; with --create, writes a project file
-// without any window; with --map, maps photos from their marks without any window. See HostOptions.h for the command line.
+// without any window; with --map, maps photos from their marks without any window. See HostOptions.h for the command
+// line.
 #include <CoreBackup.h>
 
 #include <QApplication>

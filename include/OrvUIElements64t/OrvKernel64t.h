@@ -65,8 +65,8 @@ using MarkArray = ZimArray<MarkRecord>;
 // A mark's distance from its solved position.
 struct ZimMarkResidual {
     std::int32_t id = 0;
-    double pixels = 0;   // photo pixels between the mark and its 3D point projected
-    bool used = false;   // took part in the solve (enabled, complete, not an outlier)
+    double pixels = 0;  // photo pixels between the mark and its 3D point projected
+    bool used = false;  // took part in the solve (enabled, complete, not an outlier)
 };
 
 // The registered camera of a photograph (the convention of registration/CameraSolver.h):
@@ -74,12 +74,12 @@ struct ZimMarkResidual {
 // d = 1 + k1 r2 + k2 r2^2; pixel = (fx x d + cx, fy y d + cy) with the origin at the photo's
 // top-left corner; photo position (u, v) is pixel (u W, (1 - v) H).
 struct ZimPhotoCamera {
-    int width = 0, height = 0;   // photo size in pixels the camera belongs to
+    int width = 0, height = 0;  // photo size in pixels the camera belongs to
     double fx = 0, fy = 0, cx = 0, cy = 0;
     double k1 = 0, k2 = 0;
-    double R[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};   // row-major
+    double R[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};  // row-major
     double t[3] = {0, 0, 0};
-    double rms = -1;                              // pixels over the used marks, -1 unknown
+    double rms = -1;  // pixels over the used marks, -1 unknown
     QVector<ZimMarkResidual> residuals;
 
     // Sizes above 0, fx and fy above 0, every number finite, R a rotation (orthonormal to 1e-6,

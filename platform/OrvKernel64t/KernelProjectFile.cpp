@@ -828,9 +828,8 @@ bool readRows(Db& db, const QDir& base, ProjectData* out, QString* wholeChecksum
                 continue;
             }
             ZimPhotoCamera c;
-            bool sound = s.type(1) == SQLITE_INTEGER && s.type(2) == SQLITE_INTEGER &&
-                         s.type(10) == SQLITE_BLOB && s.type(11) == SQLITE_BLOB &&
-                         (s.type(12) == SQLITE_BLOB || s.type(12) == SQLITE_NULL);
+            bool sound = s.type(1) == SQLITE_INTEGER && s.type(2) == SQLITE_INTEGER && s.type(10) == SQLITE_BLOB &&
+                         s.type(11) == SQLITE_BLOB && (s.type(12) == SQLITE_BLOB || s.type(12) == SQLITE_NULL);
             const qint64 width = s.integer(1), height = s.integer(2);
             sound = sound && width > 0 && height > 0 && width <= std::numeric_limits<int>::max() &&
                     height <= std::numeric_limits<int>::max();

@@ -59,8 +59,9 @@ MarksDock::MarksDock(QWidget* parent) : QWidget(parent)
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setStretchLastSection(true);
-    m_table->setToolTip(tr("The marks of the current photograph. Untick a mark to leave it out of the next "
-                           "mapping; Delete removes the chosen mark."));
+    m_table->setToolTip(
+        tr("The marks of the current photograph. Untick a mark to leave it out of the next "
+           "mapping; Delete removes the chosen mark."));
     m_table->installEventFilter(this);
     layout->addWidget(m_table);
 

@@ -12,7 +12,6 @@
 #include <functional>
 #include <limits>
 
-
 namespace orvCore {
 
 namespace {
@@ -79,10 +78,7 @@ bool sameMarks(const Marks& a, const Marks& b)
 }
 
 // A usable photo position: inside the photo (0..1 both ways).
-bool isPhotoPosition(const XPnt2d& uv)
-{
-    return uv.isValid() && uv.x >= 0 && uv.x <= 1 && uv.y >= 0 && uv.y <= 1;
-}
+bool isPhotoPosition(const XPnt2d& uv) { return uv.isValid() && uv.x >= 0 && uv.x <= 1 && uv.y >= 0 && uv.y <= 1; }
 
 // Where a mark is stored: its kind and position, or kind -1 when the photo has no such id.
 struct Place {
@@ -473,8 +469,8 @@ void MarksEditor::refresh()
     for (int i = 0; !differs && i < now.size(); ++i) {
         const orvmap::PhotoMark& a = now[i];
         const orvmap::PhotoMark& b = d->seen[i];
-        differs = a.kind != b.kind || a.position != b.position || a.enabled != b.enabled ||
-                  !sameRecord(a.record, b.record);
+        differs =
+            a.kind != b.kind || a.position != b.position || a.enabled != b.enabled || !sameRecord(a.record, b.record);
     }
     if (index != d->seenIndex) d->selected = -1;
     d->seenIndex = index;

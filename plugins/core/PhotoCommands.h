@@ -35,8 +35,7 @@ using MappingRefresh = std::function<void(const QVector<int>& photos)>;
 
 // Maps one photo. When it is mapped, pushes one undo step on vm (when given) restoring the
 // photo's camera and mapped state from before; a refusal changes nothing and pushes nothing.
-orvmap::MapOutcome mapPhotoUndoable(IZimMM* mm, orvUI::IOrvViewerMan* vm, int index,
-                                    const MappingRefresh& refresh);
+orvmap::MapOutcome mapPhotoUndoable(IZimMM* mm, orvUI::IOrvViewerMan* vm, int index, const MappingRefresh& refresh);
 
 // The enabled marks of a photo that have both a photo position and a 3D point.
 int completeEnabledMarks(IZimMM* mm, int index);

@@ -78,13 +78,13 @@ protected:
         QDir(m_dir).removeRecursively();
         ASSERT_TRUE(QDir().mkpath(m_dir));
         m_sample = m_dir + QStringLiteral("/sample");
-        const CommandResult sample = runCommand(
-            sampleProgram(),
-            {QStringLiteral("--out"), m_sample, QStringLiteral("--tiles"), QStringLiteral("4"),
-             QStringLiteral("--triangles"), QStringLiteral("4000"), QStringLiteral("--photo-size"),
-             QStringLiteral("800x600"), QStringLiteral("--texture-size"), QStringLiteral("256"),
-             QStringLiteral("--unmapped"), QStringLiteral("1"), QStringLiteral("--quiet")},
-            QString(), 120000);
+        const CommandResult sample =
+            runCommand(sampleProgram(),
+                       {QStringLiteral("--out"), m_sample, QStringLiteral("--tiles"), QStringLiteral("4"),
+                        QStringLiteral("--triangles"), QStringLiteral("4000"), QStringLiteral("--photo-size"),
+                        QStringLiteral("800x600"), QStringLiteral("--texture-size"), QStringLiteral("256"),
+                        QStringLiteral("--unmapped"), QStringLiteral("1"), QStringLiteral("--quiet")},
+                       QString(), 120000);
         ASSERT_TRUE(sample.ok()) << "orv-sample failed: " << sample.err.toStdString();
         m_project = m_sample + QStringLiteral("/sample.orvproj");
         QString error;
@@ -119,8 +119,7 @@ protected:
     }
 
     // Waits for `region` to differ from `reference` in at least `share` of its pixels.
-    QImage waitForChange(const QImage& reference, const QRect& region, double share, const QString& name,
-                         bool* changed)
+    QImage waitForChange(const QImage& reference, const QRect& region, double share, const QString& name, bool* changed)
     {
         QImage shot;
         *changed = waitUntil(
@@ -177,8 +176,8 @@ TEST_F(MapPhotoJourney, OpenMapLookThroughSaveAndUndo)
     ASSERT_TRUE(waitUntil([&]() { return m_desktop.visibleWindows(QStringLiteral("^Open Photo")).isEmpty(); }, 10000))
         << "the Open Photo dialog stayed";
     bool changed = false;
-    shot = waitForChange(shot, m_layout.photoView.adjusted(4, 4, -4, -4), 0.05, QStringLiteral("photo-opened"),
-                         &changed);
+    shot =
+        waitForChange(shot, m_layout.photoView.adjusted(4, 4, -4, -4), 0.05, QStringLiteral("photo-opened"), &changed);
     EXPECT_TRUE(changed) << "the photo view did not change to the photo opened";
 
     // Ctrl+M maps it; its summary line goes to the status bar. A warning box (marks bunched in

@@ -148,8 +148,7 @@ protected:
 
     // Waits for `region` to differ from `reference` in at least `share` of its pixels; the last
     // picture (saved under `name`).
-    QImage waitForChange(const QImage& reference, const QRect& region, double share, const QString& name,
-                         bool* changed)
+    QImage waitForChange(const QImage& reference, const QRect& region, double share, const QString& name, bool* changed)
     {
         QImage shot;
         *changed = waitUntil(
@@ -165,8 +164,7 @@ protected:
     QRectF photoRect() const
     {
         const QRectF view(m_layout.photoView);
-        const double scale =
-            std::min((view.width() - 10) / kPhoto.width(), (view.height() - 10) / kPhoto.height());
+        const double scale = std::min((view.width() - 10) / kPhoto.width(), (view.height() - 10) / kPhoto.height());
         const QSizeF size(kPhoto.width() * scale, kPhoto.height() * scale);
         return QRectF(view.center() - QPointF(size.width() / 2, size.height() / 2), size);
     }
@@ -182,7 +180,8 @@ protected:
     {
         const QByteArray before = fileBytes();
         EXPECT_TRUE(m_desktop.key(QStringLiteral("ctrl+s")));
-        EXPECT_TRUE(waitUntil([&]() { return fileBytes() != before; }, 10000)) << "Ctrl+S wrote nothing (" << shot.toStdString() << ")";
+        EXPECT_TRUE(waitUntil([&]() { return fileBytes() != before; }, 10000))
+            << "Ctrl+S wrote nothing (" << shot.toStdString() << ")";
         m_desktop.screenshot(shot);
         bool ok = false;
         const auto marks = storedMarks(m_project, &ok);
@@ -253,8 +252,8 @@ TEST_F(MarksJourney, PlaceDragPairWithTheMeshUndoRedoAndSave)
 
     // A click on the mesh gives the mark (still selected) its 3D point.
     ASSERT_TRUE(m_desktop.click(onMesh));
-    const QImage paired = waitForChange(dragged, QRect(onMesh - QPoint(15, 15), QSize(30, 30)), 0.02,
-                                        QStringLiteral("paired"), &shown);
+    const QImage paired =
+        waitForChange(dragged, QRect(onMesh - QPoint(15, 15), QSize(30, 30)), 0.02, QStringLiteral("paired"), &shown);
     EXPECT_TRUE(shown) << "no marker on the mesh where the 3D point was placed";
 
     // Saved: one new mark, with the photo position it was dragged to and a 3D point.
