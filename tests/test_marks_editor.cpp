@@ -395,6 +395,7 @@ TEST_F(MarksTest, ToolPlacesAndDragsAMarkInThePhotoView)
     ASSERT_EQ(vm->setCurTool(newMarksTool()), 0);
     ASSERT_TRUE(isMarksTool(vm->getCurTool()));
     EXPECT_FALSE(photoView()->isShowPairs());  // the tool draws the marks itself
+    EXPECT_FALSE(vm->isShowMarks(ZimView3D));
     const QByteArray start = photoState(mm.get(), 0);
     const int count = editor->marks().size();
 
@@ -457,6 +458,7 @@ TEST_F(MarksTest, ToolPlacesAndDragsAMarkInThePhotoView)
     // Ending the tool gives the view its own mark drawing back.
     vm->endCurTool();
     EXPECT_TRUE(photoView()->isShowPairs());
+    EXPECT_TRUE(vm->isShowMarks(ZimView3D));
 }
 
 TEST_F(MarksTest, ToolPlacesAndDragsA3DPointOnTheMeshAndIgnoresTheBackground)

@@ -146,6 +146,10 @@ int MarksTool::beginTool()
         viewer->setCursorShape(1);
         viewer->redraw();
     }
+    if (ref_ptr<orvUI::IOrvViewerMan> vm = orvUI::getVM()) {
+        m_meshMarks = vm->isShowMarks(ZimView3D);
+        vm->setShowMarks(ZimView3D, false);
+    }
     m_began = true;
     MarksEditor::instance()->refresh();
     if (ref_ptr<orvUI::IOrvViewerMan> vm = orvUI::getVM()) vm->update3DViewer();
@@ -164,6 +168,7 @@ int MarksTool::endTool()
             viewer->setCursorShape(0);
             viewer->redraw();
         }
+        if (ref_ptr<orvUI::IOrvViewerMan> vm = orvUI::getVM()) vm->setShowMarks(ZimView3D, m_meshMarks);
         m_began = false;
     }
     if (ref_ptr<orvUI::IOrvViewerMan> vm = orvUI::getVM()) vm->update3DViewer();

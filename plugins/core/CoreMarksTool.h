@@ -57,6 +57,7 @@ private:
     int m_dragView = -1;
     // The image viewer's own mark drawing, switched off while the tool draws the marks.
     bool m_viewerMarks = true;
+    bool m_meshMarks = true;
     bool m_viewerPairs = true;
     bool m_began = false;
 };
