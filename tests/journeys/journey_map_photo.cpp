@@ -9,21 +9,15 @@
 #include <QFile>
 #include <ostream>
 
-#include "JourneyDesktop.h"
-#include "JourneyImage.h"
+#include "JourneyFixture.h"
 #include "JourneyProcess.h"
 
 namespace {
 
 using namespace journey;
 
-const QString kTitle = QStringLiteral("OrvUIElements");
-const QSize kScreen(1600, 1000);
 // The photo the sample leaves unmapped: the last of four.
 const int kPhoto = 3;
-
-QString hostProgram() { return QStringLiteral(JOURNEY_BIN_DIR "/orvhost"); }
-QString sampleProgram() { return QStringLiteral(JOURNEY_BIN_DIR "/orv-sample"); }
 
 // What the project file says about one photo: whether it is mapped and whether it has a camera.
 struct PhotoRow {
@@ -66,69 +60,12 @@ PhotoRow storedPhoto(const QString& file, int index)
     return row;
 }
 
-class MapPhotoJourney : public ::testing::Test {
+class MapPhotoJourney : public HostJourney {
 protected:
-    void SetUp() override
+    // The last photo is left unmapped with its marks.
+    QStringList sampleOptions() const override
     {
-        const QStringList missing = Desktop::missingPrograms();
-        ASSERT_TRUE(missing.isEmpty()) << "the journeys need these programs (scripts/setup.sh installs them): "
-                                       << missing.join(QStringLiteral(", ")).toStdString();
-        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_dir = QStringLiteral(JOURNEY_OUTPUT_DIR "/%1").arg(QString::fromLatin1(info->name()));
-        QDir(m_dir).removeRecursively();
-        ASSERT_TRUE(QDir().mkpath(m_dir));
-        m_sample = m_dir + QStringLiteral("/sample");
-        const CommandResult sample =
-            runCommand(sampleProgram(),
-                       {QStringLiteral("--out"), m_sample, QStringLiteral("--tiles"), QStringLiteral("4"),
-                        QStringLiteral("--triangles"), QStringLiteral("4000"), QStringLiteral("--photo-size"),
-                        QStringLiteral("800x600"), QStringLiteral("--texture-size"), QStringLiteral("256"),
-                        QStringLiteral("--unmapped"), QStringLiteral("1"), QStringLiteral("--quiet")},
-                       QString(), 120000);
-        ASSERT_TRUE(sample.ok()) << "orv-sample failed: " << sample.err.toStdString();
-        m_project = m_sample + QStringLiteral("/sample.orvproj");
-        QString error;
-        ASSERT_TRUE(m_desktop.start(m_dir, kScreen, QStringLiteral(JOURNEY_SOURCE_DIR "/openbox-rc.xml"), &error))
-            << error.toStdString();
-    }
-
-    void TearDown() override { m_desktop.stop(); }
-
-    QImage openSample()
-    {
-        QString error;
-        if (!m_desktop.startHost(hostProgram(), {m_project}, &error)) {
-            ADD_FAILURE() << error.toStdString();
-            return QImage();
-        }
-        if (m_desktop.waitForMainWindow(kTitle, 60000).isEmpty()) {
-            ADD_FAILURE() << "the host's window did not come up maximised";
-            return QImage();
-        }
-        QImage shot;
-        const bool drawn = waitUntil(
-            [&]() {
-                shot = m_desktop.settledScreenshot(QStringLiteral("opened"), QRect(QPoint(0, 0), kScreen), 8000);
-                m_layout = findHostLayout(shot);
-                return m_layout.valid() &&
-                       shareUnlike(shot, m_layout.view3D.adjusted(4, 4, -4, -4), m_layout.background3D) > 0.001;
-            },
-            60000, 200);
-        if (!drawn) ADD_FAILURE() << "the host never showed its 3D view with meshes";
-        return shot;
-    }
-
-    // Waits for `region` to differ from `reference` in at least `share` of its pixels.
-    QImage waitForChange(const QImage& reference, const QRect& region, double share, const QString& name, bool* changed)
-    {
-        QImage shot;
-        *changed = waitUntil(
-            [&]() {
-                shot = m_desktop.settledScreenshot(name, QRect(QPoint(0, 0), kScreen), 3000);
-                return changedShare(reference, shot, region) >= share;
-            },
-            8000, 100);
-        return shot;
+        return HostJourney::sampleOptions() + QStringList{QStringLiteral("--unmapped"), QStringLiteral("1")};
     }
 
     // Saves with Ctrl+S and reads the photo's row back.
@@ -148,12 +85,6 @@ protected:
         QFile f(m_project);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
-
-    Desktop m_desktop;
-    HostLayout m_layout;
-    QString m_dir;
-    QString m_sample;
-    QString m_project;
 };
 
 TEST_F(MapPhotoJourney, OpenMapLookThroughSaveAndUndo)
@@ -176,8 +107,8 @@ TEST_F(MapPhotoJourney, OpenMapLookThroughSaveAndUndo)
     ASSERT_TRUE(waitUntil([&]() { return m_desktop.visibleWindows(QStringLiteral("^Open Photo")).isEmpty(); }, 10000))
         << "the Open Photo dialog stayed";
     bool changed = false;
-    shot =
-        waitForChange(shot, m_layout.photoView.adjusted(4, 4, -4, -4), 0.05, QStringLiteral("photo-opened"), &changed);
+    shot = waitForChange(shot, m_layout.photoView.adjusted(4, 4, -4, -4), 0.05, QStringLiteral("photo-opened"), 8000,
+                         &changed);
     EXPECT_TRUE(changed) << "the photo view did not change to the photo opened";
 
     // Ctrl+M maps it; its summary line goes to the status bar. A warning box (marks bunched in
@@ -188,21 +119,21 @@ TEST_F(MapPhotoJourney, OpenMapLookThroughSaveAndUndo)
     m_desktop.screenshot(QStringLiteral("after-map"));
     ASSERT_TRUE(m_desktop.key(QStringLiteral("Escape")));
     const QRect statusRow(0, kScreen.height() - 40, kScreen.width() / 2, 40);
-    shot = waitForChange(beforeMap, statusRow, 0.002, QStringLiteral("mapped"), &changed);
+    shot = waitForChange(beforeMap, statusRow, 0.002, QStringLiteral("mapped"), 8000, &changed);
     EXPECT_TRUE(changed) << "nothing showed in the status bar after Ctrl+M";
 
     // Ctrl+L: the 3D view turns to the photo's camera with the photo laid over it; two steps of
     // Ctrl+[ make the photo half see-through, so both show.
     const QImage beforeLook = m_desktop.settledScreenshot(QStringLiteral("before-look"), QRect(QPoint(0, 0), kScreen));
     ASSERT_TRUE(m_desktop.key(QStringLiteral("ctrl+l")));
-    const QImage looked =
-        waitForChange(beforeLook, m_layout.view3D.adjusted(4, 4, -4, -4), 0.2, QStringLiteral("looked"), &changed);
+    const QImage looked = waitForChange(beforeLook, m_layout.view3D.adjusted(4, 4, -4, -4), 0.2,
+                                        QStringLiteral("looked"), 8000, &changed);
     EXPECT_TRUE(changed) << "the 3D view did not change with Ctrl+L";
     ASSERT_TRUE(m_desktop.key(QStringLiteral("ctrl+bracketleft")));
     sleepMs(300);
     ASSERT_TRUE(m_desktop.key(QStringLiteral("ctrl+bracketleft")));
-    const QImage half =
-        waitForChange(looked, m_layout.view3D.adjusted(4, 4, -4, -4), 0.05, QStringLiteral("look-through"), &changed);
+    const QImage half = waitForChange(looked, m_layout.view3D.adjusted(4, 4, -4, -4), 0.05,
+                                      QStringLiteral("look-through"), 8000, &changed);
     EXPECT_TRUE(changed) << "the overlay did not become less opaque";
     ASSERT_TRUE(half.copy(m_layout.view3D).save(m_dir + QStringLiteral("/look-through-view.png")));
 

@@ -11,21 +11,15 @@
 #include <cmath>
 #include <ostream>
 
-#include "JourneyDesktop.h"
-#include "JourneyImage.h"
+#include "JourneyFixture.h"
 #include "JourneyProcess.h"
 
 namespace {
 
 using namespace journey;
 
-const QString kTitle = QStringLiteral("OrvUIElements");
-const QSize kScreen(1600, 1000);
 // The sample's photographs.
 const QSize kPhoto(800, 600);
-
-QString hostProgram() { return QStringLiteral(JOURNEY_BIN_DIR "/orvhost"); }
-QString sampleProgram() { return QStringLiteral(JOURNEY_BIN_DIR "/orv-sample"); }
 
 // One mark as the project file stores it; NULL columns (a position not set) read as NaN.
 struct StoredMark {
@@ -93,71 +87,14 @@ QVector<StoredMark> newMarks(const QMap<QPair<int, int>, StoredMark>& before,
     return out;
 }
 
-class MarksJourney : public ::testing::Test {
+class MarksJourney : public HostJourney {
 protected:
-    void SetUp() override
+    QStringList sampleOptions() const override
     {
-        const QStringList missing = Desktop::missingPrograms();
-        ASSERT_TRUE(missing.isEmpty()) << "the journeys need these programs (scripts/setup.sh installs them): "
-                                       << missing.join(QStringLiteral(", ")).toStdString();
-        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_dir = QStringLiteral(JOURNEY_OUTPUT_DIR "/%1").arg(QString::fromLatin1(info->name()));
-        QDir(m_dir).removeRecursively();
-        ASSERT_TRUE(QDir().mkpath(m_dir));
-        m_sample = m_dir + QStringLiteral("/sample");
-        const CommandResult sample =
-            runCommand(sampleProgram(),
-                       {QStringLiteral("--out"), m_sample, QStringLiteral("--tiles"), QStringLiteral("4"),
-                        QStringLiteral("--triangles"), QStringLiteral("4000"), QStringLiteral("--photo-size"),
-                        QStringLiteral("%1x%2").arg(kPhoto.width()).arg(kPhoto.height()),
-                        QStringLiteral("--texture-size"), QStringLiteral("256"), QStringLiteral("--quiet")},
-                       QString(), 120000);
-        ASSERT_TRUE(sample.ok()) << "orv-sample failed: " << sample.err.toStdString();
-        m_project = m_sample + QStringLiteral("/sample.orvproj");
-        QString error;
-        ASSERT_TRUE(m_desktop.start(m_dir, kScreen, QStringLiteral(JOURNEY_SOURCE_DIR "/openbox-rc.xml"), &error))
-            << error.toStdString();
-    }
-
-    void TearDown() override { m_desktop.stop(); }
-
-    QImage openSample()
-    {
-        QString error;
-        if (!m_desktop.startHost(hostProgram(), {m_project}, &error)) {
-            ADD_FAILURE() << error.toStdString();
-            return QImage();
-        }
-        m_window = m_desktop.waitForMainWindow(kTitle, 60000);
-        if (m_window.isEmpty()) {
-            ADD_FAILURE() << "the host's window did not come up maximised";
-            return QImage();
-        }
-        QImage shot;
-        const bool drawn = waitUntil(
-            [&]() {
-                shot = m_desktop.settledScreenshot(QStringLiteral("opened"), QRect(QPoint(0, 0), kScreen), 8000);
-                m_layout = findHostLayout(shot);
-                return m_layout.valid() &&
-                       shareUnlike(shot, m_layout.view3D.adjusted(4, 4, -4, -4), m_layout.background3D) > 0.001;
-            },
-            60000, 200);
-        if (!drawn) ADD_FAILURE() << "the host never showed its 3D view with meshes";
-        return shot;
-    }
-
-    // Waits for `region` to differ from `reference` in at least `share` of its pixels; the last
-    // picture (saved under `name`).
-    QImage waitForChange(const QImage& reference, const QRect& region, double share, const QString& name, bool* changed)
-    {
-        QImage shot;
-        *changed = waitUntil(
-            [&]() {
-                shot = m_desktop.settledScreenshot(name, QRect(QPoint(0, 0), kScreen), 3000);
-                return changedShare(reference, shot, region) >= share;
-            },
-            6000, 100);
-        return shot;
+        return {QStringLiteral("--tiles"),        QStringLiteral("4"),
+                QStringLiteral("--triangles"),    QStringLiteral("4000"),
+                QStringLiteral("--photo-size"),   QStringLiteral("%1x%2").arg(kPhoto.width()).arg(kPhoto.height()),
+                QStringLiteral("--texture-size"), QStringLiteral("256")};
     }
 
     // Where the photo view shows the photograph: fitted into the view less a margin, centred.
@@ -193,13 +130,6 @@ protected:
         QFile f(m_project);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
-
-    Desktop m_desktop;
-    QString m_window;
-    HostLayout m_layout;
-    QString m_dir;
-    QString m_sample;
-    QString m_project;
 };
 
 TEST_F(MarksJourney, PlaceDragPairWithTheMeshUndoRedoAndSave)
@@ -237,23 +167,23 @@ TEST_F(MarksJourney, PlaceDragPairWithTheMeshUndoRedoAndSave)
     const QPoint placeAt = (photo.center() + QPointF(-photo.width() / 5, -photo.height() / 5)).toPoint();
     ASSERT_TRUE(m_desktop.click(placeAt));
     bool shown = false;
-    const QImage placed =
-        waitForChange(withTool, QRect(placeAt - QPoint(20, 20), QSize(40, 40)), 0.02, QStringLiteral("placed"), &shown);
+    const QImage placed = waitForChange(withTool, QRect(placeAt - QPoint(20, 20), QSize(40, 40)), 0.02,
+                                        QStringLiteral("placed"), 6000, &shown);
     EXPECT_TRUE(shown) << "no marker where the mark was placed";
 
     // Dragged, the marker follows and leaves its first place.
     const QPoint dragTo = placeAt + QPoint(int(photo.width() / 4), int(photo.height() / 8));
     ASSERT_TRUE(m_desktop.drag(placeAt, dragTo, 1, 12));
-    const QImage dragged =
-        waitForChange(placed, QRect(dragTo - QPoint(20, 20), QSize(40, 40)), 0.02, QStringLiteral("dragged"), &shown);
+    const QImage dragged = waitForChange(placed, QRect(dragTo - QPoint(20, 20), QSize(40, 40)), 0.02,
+                                         QStringLiteral("dragged"), 6000, &shown);
     EXPECT_TRUE(shown) << "no marker where the mark was dragged to";
     EXPECT_LT(changedShare(withTool, dragged, QRect(placeAt - QPoint(12, 12), QSize(24, 24))), 0.02)
         << "the marker is still at its first place";
 
     // A click on the mesh gives the mark (still selected) its 3D point.
     ASSERT_TRUE(m_desktop.click(onMesh));
-    const QImage paired =
-        waitForChange(dragged, QRect(onMesh - QPoint(15, 15), QSize(30, 30)), 0.02, QStringLiteral("paired"), &shown);
+    const QImage paired = waitForChange(dragged, QRect(onMesh - QPoint(15, 15), QSize(30, 30)), 0.02,
+                                        QStringLiteral("paired"), 6000, &shown);
     EXPECT_TRUE(shown) << "no marker on the mesh where the 3D point was placed";
 
     // Saved: one new mark, with the photo position it was dragged to and a 3D point.

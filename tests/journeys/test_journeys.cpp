@@ -12,8 +12,7 @@
 #include <algorithm>
 #include <ostream>
 
-#include "JourneyDesktop.h"
-#include "JourneyImage.h"
+#include "JourneyFixture.h"
 #include "JourneyProject.h"
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
@@ -21,12 +20,6 @@ inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdS
 namespace {
 
 using namespace journey;
-
-const QString kTitle = QStringLiteral("OrvUIElements");
-const QSize kScreen(1600, 1000);
-
-QString hostProgram() { return QStringLiteral(JOURNEY_BIN_DIR "/orvhost"); }
-QString sampleProgram() { return QStringLiteral(JOURNEY_BIN_DIR "/orv-sample"); }
 
 QByteArray fileHash(const QString& path)
 {
@@ -40,91 +33,9 @@ QRect around(QPoint p, int w, int h, const QSize& screen)
     return QRect(p, QSize(w, h)) & QRect(QPoint(0, 0), screen);
 }
 
-class Journey : public ::testing::Test {
+class Journey : public HostJourney {
 protected:
-    void SetUp() override
-    {
-        const QStringList missing = Desktop::missingPrograms();
-        ASSERT_TRUE(missing.isEmpty()) << "the journeys need these programs (scripts/setup.sh installs them): "
-                                       << missing.join(QStringLiteral(", ")).toStdString();
-        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_dir = QStringLiteral(JOURNEY_OUTPUT_DIR "/%1").arg(QString::fromLatin1(info->name()));
-        QDir(m_dir).removeRecursively();
-        ASSERT_TRUE(QDir().mkpath(m_dir));
-        // A small sample: four tiles, each with its photograph, in the journey's own folder.
-        m_sample = m_dir + QStringLiteral("/sample");
-        const CommandResult sample =
-            runCommand(sampleProgram(),
-                       {QStringLiteral("--out"), m_sample, QStringLiteral("--tiles"), QStringLiteral("4"),
-                        QStringLiteral("--triangles"), QStringLiteral("4000"), QStringLiteral("--photo-size"),
-                        QStringLiteral("800x600"), QStringLiteral("--texture-size"), QStringLiteral("256"),
-                        QStringLiteral("--quiet")},
-                       QString(), 120000);
-        ASSERT_TRUE(sample.ok()) << "orv-sample failed: " << sample.err.toStdString();
-        m_project = m_sample + QStringLiteral("/sample.orvproj");
-        QString error;
-        ASSERT_TRUE(m_desktop.start(m_dir, kScreen, QStringLiteral(JOURNEY_SOURCE_DIR "/openbox-rc.xml"), &error))
-            << error.toStdString();
-    }
-
-    void TearDown() override { m_desktop.stop(); }
-
-    // Starts the host on `args`, waits for its maximised window and for the views to settle,
-    // and finds the panes. The picture it ends with is returned.
-    QImage openHost(const QStringList& args, const QString& shotName = QStringLiteral("opened"))
-    {
-        QString error;
-        if (!m_desktop.startHost(hostProgram(), args, &error)) {
-            ADD_FAILURE() << error.toStdString();
-            return QImage();
-        }
-        m_window = m_desktop.waitForMainWindow(kTitle, 60000);
-        if (m_window.isEmpty()) {
-            ADD_FAILURE() << "the host's window did not come up maximised (see " << m_dir.toStdString()
-                          << "/orvhost.log)";
-            return QImage();
-        }
-        // The views are ready once the 3D view shows meshes and nothing moves any more.
-        QImage shot;
-        const bool drawn = waitUntil(
-            [&]() {
-                shot = m_desktop.settledScreenshot(shotName, QRect(QPoint(0, 0), kScreen), 8000);
-                m_layout = findHostLayout(shot);
-                return m_layout.valid() &&
-                       shareUnlike(shot, m_layout.view3D.adjusted(4, 4, -4, -4), m_layout.background3D) > 0.001;
-            },
-            60000, 200);
-        if (!drawn)
-            ADD_FAILURE() << "the host never showed its 3D view with meshes; last picture in " << m_dir.toStdString();
-        return shot;
-    }
-
-    QImage openSample() { return openHost({m_project}); }
-
-    // Waits up to `timeoutMs` for `region` to differ from `reference` in at least `share` of its
-    // pixels; returns the last picture (saved under `name`).
-    QImage waitForChange(const QImage& reference, const QRect& region, double share, const QString& name,
-                         int timeoutMs = 6000, bool* changed = nullptr)
-    {
-        QImage shot;
-        const bool ok = waitUntil(
-            [&]() {
-                shot = m_desktop.settledScreenshot(name, region, 3000);
-                return changedShare(reference, shot, region) >= share;
-            },
-            timeoutMs, 100);
-        if (changed) *changed = ok;
-        return shot;
-    }
-
     QPoint centre(const QRect& r) const { return r.center(); }
-
-    Desktop m_desktop;
-    QString m_window;  // the host's main window
-    HostLayout m_layout;
-    QString m_dir;
-    QString m_sample;
-    QString m_project;
 };
 
 // The harness itself: the window comes up maximised with both views drawn, and a menu opened
