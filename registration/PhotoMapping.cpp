@@ -198,12 +198,6 @@ std::optional<double> knownFocal(IZimMM* mm, int index, const QString& photoPath
     return std::nullopt;
 }
 
-QSize photoSize(IZimMM* mm, int index)
-{
-    const ref_ptr<IZimImageRecord> record = recordOf(mm, index);
-    return record ? record->imageSizeAt(2) : QSize();
-}
-
 }  // namespace
 
 bool PhotoMark::hasPhotoPosition() const
@@ -432,6 +426,12 @@ int marksNeeded(IZimMM* mm, int index)
     if (size.isEmpty()) return orvreg::minimumMarks(false);
     const bool known = knownFocal(mm, index, entry->photoPath(), size, usableMarkCount(mm, index)).has_value();
     return orvreg::minimumMarks(known);
+}
+
+QSize photoSize(IZimMM* mm, int index)
+{
+    const ref_ptr<IZimImageRecord> record = recordOf(mm, index);
+    return record ? record->imageSizeAt(2) : QSize();
 }
 
 }  // namespace orvmap

@@ -3,6 +3,7 @@
 // photo marked mapped. Used by the host's headless --map, the sample generator and the UI.
 #pragma once
 
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -57,5 +58,8 @@ QString summary(const MapOutcome& outcome);
 // many mapPhoto needs for the photo now: 6, or 4 when its focal length is known.
 int usableMarkCount(IZimMM* mm, int index);
 int marksNeeded(IZimMM* mm, int index);
+// The photograph's full size in pixels as the project knows it (the size its marks and camera
+// refer to, whatever size of picture is shown); empty when unknown.
+QSize photoSize(IZimMM* mm, int index);
 
 }  // namespace orvmap

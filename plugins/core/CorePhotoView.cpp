@@ -8,30 +8,13 @@
 #include <QFileInfo>
 #include <QSize>
 
+#include "PhotoMapping.h"
+
 namespace orvCore {
 
 namespace {
 
 ZIM_TR_CONTEXT("orvCore")
-
-ref_ptr<IZimMM> model()
-{
-    if (ref_ptr<orvUI::IOrvViewerMan> vm = orvUI::getVM())
-        if (ref_ptr<IZimMM> mm = vm->getModelMan()) return mm;
-    return zim::getMM();
-}
-
-// The photograph's size in pixels as the project knows it; empty when unknown.
-QSize photoSize(IZimMM* mm, int index)
-{
-    ref_ptr<IZimTqState> state;
-    ref_ptr<IZimImageStore> store;
-    ref_ptr<IZimImageRecord> record;
-    if (mm->getState(state) != 0 || !state || state->getImageStore(store) != 0 || !store ||
-        store->getImageRecord(record, index) != 0 || !record)
-        return {};
-    return record->imageSizeAt(2);
-}
 
 // How messages name a photograph: its file name, else its position in the project.
 QString photoName(IZimMM* mm, int index)
@@ -53,7 +36,7 @@ bool lookThroughPhoto(int index, const Reporter& report)
         return false;
     };
     ref_ptr<orvUI::IOrvViewerMan> vm = orvUI::getVM();
-    ref_ptr<IZimMM> mm = model();
+    ref_ptr<IZimMM> mm = projectModel();
     if (!mm || !mm->isProjectOpen()) return fail(tr("No project is open. Create or open a project first."));
     if (index < 0 || index >= mm->imageCount()) return fail(tr("There is no such photograph in the project."));
     const QString name = photoName(mm.get(), index);
@@ -62,7 +45,7 @@ bool lookThroughPhoto(int index, const Reporter& report)
     ZimPhotoCamera camera;
     if (mm->getImageCamera(index, camera) != 0 || !camera.isValid())
         return fail(tr("The photograph %1 has no usable camera. Map it again.").arg(name));
-    const QSize size = photoSize(mm.get(), index);
+    const QSize size = orvmap::photoSize(mm.get(), index);
     if (size.isValid() && size != QSize(camera.width, camera.height))
         return fail(tr("The photograph %1 is %2 x %3 pixels, but its camera was mapped on a %4 x %5 photograph. "
                        "Map it again.")

@@ -47,12 +47,7 @@ QString native(const QString& path) { return QDir::toNativeSeparators(path); }
 
 ref_ptr<orvUI::IOrvViewerMan> viewerMan() { return orvUI::getVM(); }
 
-ref_ptr<IZimMM> model()
-{
-    if (ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan())
-        if (ref_ptr<IZimMM> mm = vm->getModelMan()) return mm;
-    return zim::getMM();
-}
+ref_ptr<IZimMM> model() { return projectModel(); }
 
 // Set on the main frame while its views show the open project (camera restored): before that
 // the 3D view's camera belongs to no project and is not stored. A property of the frame, as the
@@ -668,6 +663,13 @@ const QHash<QString, CommandFn>& commandTable()
 }  // namespace
 
 // ---- frame access ----------------------------------------------------------------------------
+
+ref_ptr<IZimMM> projectModel()
+{
+    if (ref_ptr<orvUI::IOrvViewerMan> vm = orvUI::getVM())
+        if (ref_ptr<IZimMM> mm = vm->getModelMan()) return mm;
+    return zim::getMM();
+}
 
 bool isHeadlessRun()
 {

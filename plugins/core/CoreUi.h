@@ -29,6 +29,9 @@ using Reporter = std::function<void(const QString& message)>;
 // (see isHeadlessRun) a line on stderr instead, never a box.
 Reporter warningBoxes();
 
+// The model manager the viewer manager holds (the kernel's own before there is one).
+ref_ptr<IZimMM> projectModel();
+
 // True when the host said nobody watches this run: the application property "orvHeadless",
 // which the UI library reads as well. No modal box may open then.
 bool isHeadlessRun();

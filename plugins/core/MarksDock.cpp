@@ -11,31 +11,13 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "CoreUi.h"
 #include "MarksEditor.h"
 #include "PhotoMapping.h"
 
 namespace orvCore {
 
 namespace {
-
-ref_ptr<IZimMM> model()
-{
-    if (ref_ptr<orvUI::IOrvViewerMan> vm = orvUI::getVM())
-        if (ref_ptr<IZimMM> mm = vm->getModelMan()) return mm;
-    return zim::getMM();
-}
-
-// The photograph's size in pixels; empty when it is not known.
-QSize photoSize(IZimMM* mm, int index)
-{
-    ref_ptr<IZimTqState> state;
-    ref_ptr<IZimImageStore> store;
-    ref_ptr<IZimImageRecord> record;
-    if (mm && mm->getState(state) == 0 && state && state->getImageStore(store) == 0 && store &&
-        store->getImageRecord(record, index) == 0 && record)
-        return record->imageSizeAt(2);
-    return QSize();
-}
 
 QTableWidgetItem* textItem(const QString& text)
 {
@@ -91,10 +73,10 @@ int MarksDock::idAt(int row) const
 void MarksDock::refill()
 {
     MarksEditor* editor = MarksEditor::instance();
-    ref_ptr<IZimMM> mm = model();
+    ref_ptr<IZimMM> mm = projectModel();
     const int index = editor->imageIndex();
     const QVector<orvmap::PhotoMark> marks = index >= 0 ? editor->marks() : QVector<orvmap::PhotoMark>();
-    const QSize size = photoSize(mm.get(), index);
+    const QSize size = orvmap::photoSize(mm.get(), index);
     // The residuals of the camera solved last, by mark id.
     QHash<int, ZimMarkResidual> residuals;
     ZimPhotoCamera camera;

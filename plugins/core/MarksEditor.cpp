@@ -12,18 +12,13 @@
 #include <functional>
 #include <limits>
 
+#include "CoreUi.h"
+
 namespace orvCore {
 
 namespace {
 
 constexpr int kKindCount = 4;
-
-ref_ptr<IZimMM> model()
-{
-    if (ref_ptr<orvUI::IOrvViewerMan> vm = orvUI::getVM())
-        if (ref_ptr<IZimMM> mm = vm->getModelMan()) return mm;
-    return zim::getMM();
-}
 
 using Marks = QVector<MarkRecord>;
 
@@ -131,7 +126,7 @@ public:
     MarksStep(int index, Snapshot before, Snapshot after)
         : m_index(index), m_before(std::move(before)), m_after(std::move(after))
     {
-        if (ref_ptr<IZimMM> mm = model()) mm->getState(m_project);
+        if (ref_ptr<IZimMM> mm = projectModel()) mm->getState(m_project);
     }
     int undo() override { return apply(m_before); }
     int redo() override { return apply(m_after); }
@@ -139,7 +134,7 @@ public:
 private:
     int apply(const Snapshot& s)
     {
-        ref_ptr<IZimMM> mm = model();
+        ref_ptr<IZimMM> mm = projectModel();
         // Image indices belong to the project the step was made in: never write into another.
         if (!mm || !mm->isProjectOpen() || !m_project || !m_project->hasOpenProject()) return -1;
         // A drag under way started from the marks this step is about to replace: it is called off,
@@ -198,7 +193,7 @@ MarksEditor::~MarksEditor() { delete d; }
 
 int MarksEditor::imageIndex() const
 {
-    ref_ptr<IZimMM> mm = model();
+    ref_ptr<IZimMM> mm = projectModel();
     if (!mm || !mm->isProjectOpen()) return -1;
     return mm->getCurMeshIndex();
 }
@@ -207,7 +202,7 @@ QVector<orvmap::PhotoMark> MarksEditor::marks() const
 {
     const int index = imageIndex();
     if (index < 0) return {};
-    return orvmap::photoMarks(model().get(), index);
+    return orvmap::photoMarks(projectModel().get(), index);
 }
 
 int MarksEditor::selectedId() const { return d->selected; }
@@ -215,7 +210,7 @@ int MarksEditor::selectedId() const { return d->selected; }
 bool MarksEditor::hasMark(int id) const
 {
     const int index = imageIndex();
-    return index >= 0 && findMark(model().get(), index, id, nullptr).kind >= 0;
+    return index >= 0 && findMark(projectModel().get(), index, id, nullptr).kind >= 0;
 }
 
 void MarksEditor::select(int id)
@@ -231,7 +226,7 @@ namespace {
 // Pushes one step and tells the project it changed.
 void pushStep(int index, Snapshot before, Snapshot after)
 {
-    if (ref_ptr<IZimMM> mm = model()) mm->setModified(true);
+    if (ref_ptr<IZimMM> mm = projectModel()) mm->setModified(true);
     if (ref_ptr<orvUI::IOrvViewerMan> vm = orvUI::getVM())
         vm->pushUndo(ref_ptr<IZimUndoStep>(new MarksStep(index, std::move(before), std::move(after))));
     redrawViews();
@@ -241,7 +236,7 @@ void pushStep(int index, Snapshot before, Snapshot after)
 
 bool MarksEditor::removeMark(int id)
 {
-    ref_ptr<IZimMM> mm = model();
+    ref_ptr<IZimMM> mm = projectModel();
     const int index = imageIndex();
     if (index < 0 || isDragging()) return false;
     Marks marks;
@@ -262,7 +257,7 @@ bool MarksEditor::removeMark(int id)
 
 bool MarksEditor::setEnabled(int id, bool enabled)
 {
-    ref_ptr<IZimMM> mm = model();
+    ref_ptr<IZimMM> mm = projectModel();
     const int index = imageIndex();
     if (index < 0 || findMark(mm.get(), index, id, nullptr).kind < 0) return false;
     const bool was = orvmap::isMarkEnabled(mm.get(), index, id);
@@ -296,7 +291,7 @@ int MarksEditor::addMark(const XPnt2d& uv, const XPnt3d& point)
 
 int MarksEditor::beginNewMark(const XPnt2d& uv, const XPnt3d& point)
 {
-    ref_ptr<IZimMM> mm = model();
+    ref_ptr<IZimMM> mm = projectModel();
     const int index = imageIndex();
     const bool hasUv = isPhotoPosition(uv);
     if (index < 0 || isDragging() || (!hasUv && !point.isValid())) return -1;
@@ -332,7 +327,7 @@ namespace {
 
 bool changeMark(int index, int id, const std::function<void(MarkRecord&)>& change)
 {
-    ref_ptr<IZimMM> mm = model();
+    ref_ptr<IZimMM> mm = projectModel();
     if (index < 0) return false;
     Marks marks;
     const Place place = findMark(mm.get(), index, id, &marks);
@@ -367,7 +362,7 @@ bool MarksEditor::setPoint(int id, const XPnt3d& point)
 
 bool MarksEditor::beginDrag(int id)
 {
-    ref_ptr<IZimMM> mm = model();
+    ref_ptr<IZimMM> mm = projectModel();
     const int index = imageIndex();
     if (index < 0 || isDragging()) return false;
     Marks marks;
@@ -391,7 +386,7 @@ namespace {
 
 bool moveDragged(int index, const Place& place, const std::function<void(MarkRecord&)>& change)
 {
-    ref_ptr<IZimMM> mm = model();
+    ref_ptr<IZimMM> mm = projectModel();
     Marks marks = readKind(mm.get(), index, place.kind);
     if (place.position >= marks.size()) return false;
     const Marks was = marks;
@@ -427,7 +422,7 @@ bool MarksEditor::endDrag()
     const int index = d->dragIndex;
     Snapshot before = d->dragBefore;
     Snapshot after;
-    ref_ptr<IZimMM> mm = model();
+    ref_ptr<IZimMM> mm = projectModel();
     bool same = true;
     for (auto it = before.kinds.constBegin(); it != before.kinds.constEnd(); ++it) {
         after.kinds[it.key()] = readKind(mm.get(), index, it.key());
@@ -453,7 +448,7 @@ void MarksEditor::cancelDrag()
     d->dragIndex = d->dragId = -1;
     d->dragBefore = Snapshot();
     d->dragEnabled.clear();
-    if (ref_ptr<IZimMM> mm = model()) {
+    if (ref_ptr<IZimMM> mm = projectModel()) {
         applySnapshot(mm.get(), index, before);
         redrawViews();
     }
