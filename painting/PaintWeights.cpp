@@ -22,7 +22,7 @@ PaintWeights::PaintWeights(const DepthView& depth, const WeightOptions& options,
     const double smooth = f > 0 ? 1.5 * std::tan(std::min(end, 89.0) * kDeg) / f : 0;
     const cv::Mat visible = depth.visibleArea(std::max(options.depthStep, smooth));
     cv::Mat distance;
-    cv::distanceTransform(visible, distance, cv::DIST_L2, cv::DIST_MASK_PRECISE, CV_32F);
+    cv::distanceTransform(visible, distance, cv::DIST_L2, cv::DIST_MASK_5, CV_32F);
     // Ramp in depth-view pixels; at least a pixel so that the edge itself is never painted.
     const double ramp = std::max(1.0, options.featherPixels * m_scale);
     cv::Mat maskF;
@@ -53,29 +53,6 @@ PaintWeights::PaintWeights(const DepthView& depth, const WeightOptions& options,
             out[x] = float(w);
         }
     }
-}
-
-double PaintWeights::grazing(double cosAngle) const
-{
-    const double c = std::fabs(cosAngle);
-    if (m_cosStart - m_cosEnd < 1e-12) return c >= m_cosStart ? 1 : 0;
-    return smoothRamp((c - m_cosEnd) / (m_cosStart - m_cosEnd));
-}
-
-float PaintWeights::featherAt(double px, double py) const
-{
-    if (m_map.empty()) return 0;
-    const double fx = px * m_scale - 0.5, fy = py * m_scale - 0.5;
-    if (!(fx > -1) || !(fy > -1) || !(fx < m_map.cols) || !(fy < m_map.rows)) return 0;
-    const double x = std::clamp(fx, 0.0, double(m_map.cols - 1)), y = std::clamp(fy, 0.0, double(m_map.rows - 1));
-    const int x0 = std::min(int(x), m_map.cols - 1), y0 = std::min(int(y), m_map.rows - 1);
-    const int x1 = std::min(x0 + 1, m_map.cols - 1), y1 = std::min(y0 + 1, m_map.rows - 1);
-    const float ax = float(x - x0), ay = float(y - y0);
-    const float* r0 = m_map.ptr<float>(y0);
-    const float* r1 = m_map.ptr<float>(y1);
-    const float top = r0[x0] + ax * (r0[x1] - r0[x0]);
-    const float bottom = r1[x0] + ax * (r1[x1] - r1[x0]);
-    return top + ay * (bottom - top);
 }
 
 }  // namespace orvpaint

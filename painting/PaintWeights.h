@@ -3,6 +3,8 @@
 // (occluding edges included), and an optional greyscale mask in photo space.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <opencv2/core.hpp>
 
 #include "DepthView.h"
@@ -32,9 +34,27 @@ public:
 
     const WeightOptions& options() const { return m_options; }
     // Weight of a face whose normal makes angle acos(cosAngle) with the viewing ray (either side).
-    double grazing(double cosAngle) const;
+    double grazing(double cosAngle) const
+    {
+        const double c = std::fabs(cosAngle);
+        if (m_cosStart - m_cosEnd < 1e-12) return c >= m_cosStart ? 1 : 0;
+        return smoothRamp((c - m_cosEnd) / (m_cosStart - m_cosEnd));
+    }
     // Feather times mask at a photo pixel position of the full-size photo, bilinear.
-    float featherAt(double px, double py) const;
+    float featherAt(double px, double py) const
+    {
+        const double fx = px * m_scale - 0.5, fy = py * m_scale - 0.5;
+        if (m_map.empty() || !(fx > -1) || !(fy > -1) || !(fx < m_map.cols) || !(fy < m_map.rows)) return 0;
+        const double x = std::clamp(fx, 0.0, double(m_map.cols - 1)), y = std::clamp(fy, 0.0, double(m_map.rows - 1));
+        const int x0 = std::min(int(x), m_map.cols - 1), y0 = std::min(int(y), m_map.rows - 1);
+        const int x1 = std::min(x0 + 1, m_map.cols - 1), y1 = std::min(y0 + 1, m_map.rows - 1);
+        const float ax = float(x - x0), ay = float(y - y0);
+        const float* r0 = m_map.ptr<float>(y0);
+        const float* r1 = m_map.ptr<float>(y1);
+        const float top = r0[x0] + ax * (r0[x1] - r0[x0]);
+        const float bottom = r1[x0] + ax * (r1[x1] - r1[x0]);
+        return top + ay * (bottom - top);
+    }
     // The feather times mask per depth-view pixel (CV_32F, 0..1).
     const cv::Mat& map() const { return m_map; }
 

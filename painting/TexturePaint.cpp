@@ -150,34 +150,50 @@ PaintStats TexturePaint::paint(const MeshView& mesh, const ImageRows& texture, c
             const int j0 = std::max(rowLo, int(std::ceil(minV - 1e-7))), j1 = std::min(rowHi, int(std::floor(maxV + 1e-7)));
             const int i0 = std::max(0, int(std::ceil(minU - 1e-7))), i1 = std::min(W - 1, int(std::floor(maxU + 1e-7)));
             for (int j = j0; j <= j1; ++j) {
+                // The texels of this row inside the triangle: each barycentric weight is linear
+                // in i, so the span follows from three inequalities.
+                const double r1 = tri.b1j * j + tri.b1c, r2 = tri.b2j * j + tri.b2c;
+                constexpr double eps = -1e-7;
+                double lo = i0, hi = i1;
+                bool empty = false;
+                auto limit = [&](double a, double r) {
+                    if (a > 0)
+                        lo = std::max(lo, std::ceil((eps - r) / a));
+                    else if (a < 0)
+                        hi = std::min(hi, std::floor((eps - r) / a));
+                    else if (r < eps)
+                        empty = true;
+                };
+                limit(tri.b1i, r1);
+                limit(tri.b2i, r2);
+                limit(-(tri.b1i + tri.b2i), 1 - r1 - r2);
+                if (empty || lo > hi) continue;
+                const int iLo = int(lo), iHi = int(hi);
                 unsigned char* st = state.data() + std::size_t(j) * W;
-                for (int i = i0; i <= i1; ++i) {
+                Vec3 c = tri.origin + tri.di * iLo + tri.dj * j;
+                for (int i = iLo; i <= iHi; ++i, c = c + tri.di) {
                     if (st[i] != kOutside) continue;
-                    const double b1 = tri.b1i * i + tri.b1j * j + tri.b1c;
-                    const double b2 = tri.b2i * i + tri.b2j * j + tri.b2c;
-                    constexpr double eps = -1e-7;
-                    if (b1 < eps || b2 < eps || 1 - b1 - b2 < eps) continue;
                     ++inTriangles;
                     st[i] = kKept;
-                    const Vec3 c = tri.origin + tri.di * i + tri.dj * j;
                     double px = 0, py = 0, d = 1;
                     if (!projector.cameraToPixel(c, px, py, &d)) continue;
                     if (!(px >= 0 && py >= 0 && px < Wp && py < Hp)) continue;
                     if (!depth.isNearest(px, py, c.z, tolerance)) continue;
                     const double feather = weights.featherAt(px, py);
                     if (!(feather > 0)) continue;
-                    const double len = c.length();
+                    const double len = std::sqrt(c.dot(c));
                     const double w = strength * feather * weights.grazing(tri.normal.dot(c) / len);
                     if (!(w > 0)) continue;
-                    // Photo pixels one texel step spans, along either texture axis.
-                    const double x = c.x / c.z, y = c.y / c.z;
-                    const double li = d * std::hypot(fx * (tri.di.x - x * tri.di.z), fy * (tri.di.y - y * tri.di.z)) / c.z;
-                    const double lj = d * std::hypot(fx * (tri.dj.x - x * tri.dj.z), fy * (tri.dj.y - y * tri.dj.z)) / c.z;
+                    // Photo pixels one texel step spans, along either texture axis (squared).
+                    const double iz = 1 / c.z, x = c.x * iz, y = c.y * iz;
+                    const double ax = fx * (tri.di.x - x * tri.di.z), ay = fy * (tri.di.y - y * tri.di.z);
+                    const double bx = fx * (tri.dj.x - x * tri.dj.z), by = fy * (tri.dj.y - y * tri.dj.z);
+                    const double span2 = std::max(ax * ax + ay * ay, bx * bx + by * by) * (d * iz) * (d * iz);
                     // The level whose pixels are half a texel: its Gaussian reduction already
                     // removes what the texel grid cannot hold, a coarser one would blur.
-                    const double footprint = 0.5 * std::max(li, lj);
+                    // log2(0.5 * span) = 0.5 * log2(span^2) - 1.
                     float colour[3];
-                    photo.sample(px, py, footprint > 1 ? std::log2(footprint) : 0.0, colour);
+                    photo.sample(px, py, span2 > 4 ? 0.5 * std::log2(span2) - 1 : 0.0, colour);
                     if (match) match->apply(colour);
                     unsigned char* p = at(i, j);
                     const float fw = float(w);
