@@ -37,8 +37,12 @@ public:
     // +infinity outside the buffer or where nothing is seen.
     float depthAt(double px, double py) const
     {
-        const int x = int(std::floor(px * m_scale)), y = int(std::floor(py * m_scale));
-        if (x < 0 || y < 0 || x >= m_depth.cols || y >= m_depth.rows) return kEmpty;
+        // Truncation is the floor for the positions inside; anything left of or above the buffer
+        // (or NaN) is refused first.
+        if (!(px >= 0 && py >= 0)) return kEmpty;
+        const double fx = px * m_scale, fy = py * m_scale;
+        if (!(fx < m_depth.cols && fy < m_depth.rows)) return kEmpty;
+        const int x = int(fx), y = int(fy);
         return m_depth.ptr<float>(y)[x];
     }
     // True when a point at camera depth z seen at photo position (px, py) is the nearest surface

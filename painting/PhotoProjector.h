@@ -71,7 +71,7 @@ public:
     bool cameraToPixel(const Vec3& c, double& px, double& py, double* distortion = nullptr) const
     {
         if (!(c.z > kNear)) return false;
-        const double x = c.x / c.z, y = c.y / c.z, r2 = x * x + y * y;
+        const double iz = 1 / c.z, x = c.x * iz, y = c.y * iz, r2 = x * x + y * y;
         if (!(r2 < m_maxR2)) return false;
         const double d = 1 + m_k1 * r2 + m_k2 * r2 * r2;
         px = m_fx * x * d + m_cx;

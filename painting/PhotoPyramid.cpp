@@ -47,28 +47,7 @@ void PhotoPyramid::build(const cv::Mat& bgr, int maxLevels)
     }
 }
 
-void PhotoPyramid::sampleLevel(int k, double px, double py, float out[3]) const
-{
-    const cv::Mat& m = m_levels[std::size_t(k)];
-    // pyrDown keeps pixel centre 2i of a level on centre i of the next, so in centre-at-integer
-    // coordinates a level simply halves them.
-    const double f = 1.0 / double(1 << k);
-    double x = (px - 0.5) * f, y = (py - 0.5) * f;
-    x = std::clamp(x, 0.0, double(m.cols - 1));
-    y = std::clamp(y, 0.0, double(m.rows - 1));
-    const int x0 = std::min(int(x), m.cols - 1), y0 = std::min(int(y), m.rows - 1);
-    const int x1 = std::min(x0 + 1, m.cols - 1), y1 = std::min(y0 + 1, m.rows - 1);
-    const float ax = float(x - x0), ay = float(y - y0);
-    const unsigned char* r0 = m.ptr<unsigned char>(y0);
-    const unsigned char* r1 = m.ptr<unsigned char>(y1);
-    for (int c = 0; c < 3; ++c) {
-        const float top = r0[3 * x0 + c] + ax * (float(r0[3 * x1 + c]) - r0[3 * x0 + c]);
-        const float bottom = r1[3 * x0 + c] + ax * (float(r1[3 * x1 + c]) - r1[3 * x0 + c]);
-        out[c] = top + ay * (bottom - top);
-    }
-}
-
-void PhotoPyramid::sample(double px, double py, double level, float out[3]) const
+void PhotoPyramid::sampleBlend(double px, double py, double level, float out[3]) const
 {
     if (m_levels.empty()) {
         out[0] = out[1] = out[2] = 0;
