@@ -331,4 +331,15 @@ bool PaintLog::remove(const QString& name, QString* error)
     return data_.removePaint(name, error);
 }
 
+bool loadPaintTiles(const ProjectData& data, const PaintRecord& record, bool redo, TileSnapshot* out, QString* error)
+{
+    const QString path = data.fromStored(redo ? record.redoTiles : record.undoTiles);
+    if (path.isEmpty()) {
+        setText(error, redo ? tr("The paint \"%1\" kept no tiles to redo it.").arg(record.name)
+                            : tr("The paint \"%1\" kept no tiles to restore the textures.").arg(record.name));
+        return false;
+    }
+    return TileSnapshot::load(path, out, error);
+}
+
 }  // namespace orvpaint

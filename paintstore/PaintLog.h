@@ -13,6 +13,7 @@
 
 #include "OrvKernel64t.h"
 #include "ProjectData.h"
+#include "TileSnapshot.h"
 
 namespace orvpaint {
 
@@ -66,5 +67,10 @@ private:
     ProjectData data_;
     QVector<PaintRecord> paints_;
 };
+
+// The kept tiles of a paint: as they were before it (redo false) or as it wrote them (redo
+// true), read from the file its record names. False with *error when the record names no such
+// file or the file is missing or damaged; *out is then unchanged.
+bool loadPaintTiles(const ProjectData& data, const PaintRecord& record, bool redo, TileSnapshot* out, QString* error);
 
 }  // namespace orvpaint

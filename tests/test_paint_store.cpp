@@ -568,6 +568,7 @@ TEST(PaintData, NothingIsWrittenBesideTheProjectOutsideItsDataFolder)
     const QString name = data.newPaintName(QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5), Qt::UTC));
     ASSERT_TRUE(data.ensurePaint(name, &error));
     Texture t(90, 70, 3, 272, 9);
+    const std::vector<unsigned char> original = t.bytes;
     TileSnapshot undo, redo;
     ASSERT_TRUE(undo.capture("tiles/wall.png", t.view(), {QPoint(1, 1)}, &error));
     paintTiles(t, {QPoint(1, 1)}, 10);
@@ -582,6 +583,25 @@ TEST(PaintData, NothingIsWrittenBesideTheProjectOutsideItsDataFolder)
     ASSERT_TRUE(log.append(r, &error)) << error.toStdString();
     WorkingTextureStore store(data);
     ASSERT_TRUE(store.save("tiles/wall.png", dir.filePath("tiles/wall.png"), texture, &error));
+
+    const std::vector<unsigned char> painted = t.bytes;
+
+    // Reopened: the paint is found in the log and its textures come back, then the paint again.
+    PaintLog reopened(data);
+    ASSERT_TRUE(reopened.load(&error));
+    ASSERT_NE(reopened.find(name), nullptr);
+    TileSnapshot kept;
+    ASSERT_TRUE(loadPaintTiles(data, *reopened.find(name), false, &kept, &error)) << error.toStdString();
+    ASSERT_TRUE(kept.restore(QHash<QString, TextureView>{{"tiles/wall.png", t.view()}}, &error));
+    EXPECT_EQ(t.bytes, original);
+    ASSERT_TRUE(loadPaintTiles(data, *reopened.find(name), true, &kept, &error)) << error.toStdString();
+    ASSERT_TRUE(kept.restore(QHash<QString, TextureView>{{"tiles/wall.png", t.view()}}, &error));
+    EXPECT_EQ(t.bytes, painted);
+    PaintRecord withoutRedo = *reopened.find(name);
+    withoutRedo.redoTiles.clear();
+    error.clear();
+    EXPECT_FALSE(loadPaintTiles(data, withoutRedo, true, &kept, &error));
+    EXPECT_FALSE(error.isEmpty());
 
     EXPECT_EQ(filesUnder(dir.path(), dataRoot + "/"), before);
     const QMap<QString, QByteArray> inside = filesUnder(dataRoot);
