@@ -3,9 +3,11 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <memory>
 
+#include "BackupRecords.h"
 #include "IOrvMainFrame.h"
 #include "IOrvViewerMan.h"
 #include "OrvUIElements64t.h"
@@ -17,6 +19,19 @@ namespace orvUI {
 namespace {
 
 ZIM_TR_CONTEXT("orvUI::BackupInformation")
+
+// The records beside the picture, for mapping an edited copy of it back onto the textures. A
+// picture whose records cannot be written stays a good backup, but older records there must not
+// pass for its own.
+void saveRecords(const QString& picturePath, const QSize& picture, const ref_ptr<IZimTrackBall>& trackBall,
+                 const TriangleRecords& records, const TextureImageMap& textures, IZimMM* mm)
+{
+    const QString path = BackupRecords::pathFor(picturePath);
+    QString error;
+    if (BackupRecords::collect(picture, trackBall, records, textures, mm).write(path, &error)) return;
+    qWarning().noquote() << error;
+    QFile::remove(path);
+}
 
 }  // namespace
 
@@ -40,7 +55,13 @@ bool BackupInformation::generate(const QString& path, TriangleRecords& records, 
     m_error.clear();
     const bool done = begin() && select(records, textures, seams) && checkTextures(records, textures) &&
                       paint(records, textures) && fillGaps() && save(path);
-    if (done) finish();
+    if (done) {
+        auto phase = Clock::now();
+        saveRecords(path, QSize(m_picture->imageWidth(), m_picture->imageHeight()), m_view.trackBall, records, textures,
+                    m_mm.get());
+        lap(phase, &BackupTimings::saving);
+        finish();
+    }
     // The frame's progress display closes here, before the view may draw again.
     m_progress.reset();
     m_picture = ref_ptr<IZimImage>();
