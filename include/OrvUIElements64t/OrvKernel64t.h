@@ -547,6 +547,23 @@ public:
     // camera that is not valid (isValid). Marks the project modified like any other change.
     virtual int setImageCamera(int index, const ZimPhotoCamera* camera) = 0;
 
+    // Working textures: the texture pixels a mesh shows may be changed in place (a photo painted
+    // onto them) and saved as a copy in the project's data folder; the mesh's own texture file
+    // (meshTexturePath(), named by its material) is never written.
+    // The texture of mesh `index` was changed in place: the GL data made from it is dropped so
+    // the next frame shows the new pixels, the image is kept in memory while the mesh sleeps, and
+    // isModified() is true until the next save. -1 for an unknown index or no project.
+    virtual int notifyTextureEdited(int index) = 0;
+    // True when the texture of mesh `index` was edited since the project was opened or saved.
+    virtual bool isTextureEdited(int index) = 0;
+    // The saved working copy of a mesh's texture (absolute path), stored with the project: when
+    // set, the mesh reads its texture from this file instead of its material's. Empty clears it.
+    // An in-memory texture already there is kept (it is what was saved). -1 for an unknown index,
+    // no project, or a path that is not an existing regular file. Marks the project modified.
+    virtual int setWorkingTexture(int index, const QString& path) = 0;
+    // The working copy set for a mesh; empty when it has none.
+    virtual QString workingTexture(int index) = 0;
+
 protected:
     ~IZimMM() override = default;
 };

@@ -31,6 +31,15 @@ void ProjectMesh::setMeshTexturePath(const QString& path)
     releaseMeshGpuData(this);
 }
 
+void ProjectMesh::setWorkingTexturePath(const QString& path)
+{
+    if (m_workingPath == path) return;
+    m_workingPath = path;
+    if (m_textureInMemory || !m_loaded) return;
+    m_inner->setMeshTexturePath(textureReadPath());
+    releaseMeshGpuData(this);
+}
+
 void ProjectMesh::setMeshTextureImage(const ref_ptr<IZimImage>& image)
 {
     m_inner->setMeshTextureImage(image);
@@ -73,6 +82,7 @@ void ProjectMesh::attach(const ref_ptr<IZimMesh>& loaded)
         if (m_textureName.isEmpty() && !m_texturePath.isEmpty())
             m_textureName = QFileInfo(m_texturePath).completeBaseName();
     }
+    if (!m_workingPath.isEmpty()) m_inner->setMeshTexturePath(m_workingPath);
     if (kept) m_inner->setMeshTextureImage(kept);
     if (!m_alphaOverridden) m_alphaPath = loaded->meshAlphaTexturePath();
     m_loaded = true;

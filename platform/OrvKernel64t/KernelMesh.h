@@ -77,6 +77,12 @@ public:
     bool geometryEdited() const { return m_geometryEdited; }
     bool textureInMemory() const { return m_textureInMemory; }
     void setTextureName(const QString& name) { m_textureName = name; }
+    // The saved working copy of the texture (empty for none): read instead of the material's
+    // texture whenever the texture is read from a file. A texture held in memory is kept.
+    void setWorkingTexturePath(const QString& path);
+    QString workingTexturePath() const { return m_workingPath; }
+    // The file the texture is read from: the working copy when there is one, else the material's.
+    QString textureReadPath() const { return m_workingPath.isEmpty() ? m_texturePath : m_workingPath; }
     void setError(const QString& error) { m_error = error; }
 
 protected:
@@ -90,6 +96,7 @@ private:
     QString m_label;
     QString m_texturePath;
     QString m_alphaPath;
+    QString m_workingPath;
     QString m_error;
     bool m_textureOverridden = false;
     bool m_alphaOverridden = false;

@@ -31,6 +31,8 @@ struct ImageRuntime {
     ref_ptr<IZimImage> alpha;
     ref_ptr<IZimImage> alphaSource;
     QString alphaFile;
+    // The texture's pixels were changed in place since the project was opened or saved.
+    bool textureEdited = false;
 };
 
 struct OpenProject {
@@ -117,6 +119,10 @@ public:
     QString openNotice() override;
     int getImageCamera(int index, ZimPhotoCamera& out) override;
     int setImageCamera(int index, const ZimPhotoCamera* camera) override;
+    int notifyTextureEdited(int index) override;
+    bool isTextureEdited(int index) override;
+    int setWorkingTexture(int index, const QString& path) override;
+    QString workingTexture(int index) override;
 
     // ---- for the objects handed out ----
 

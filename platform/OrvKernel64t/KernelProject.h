@@ -64,6 +64,7 @@ struct ImageData {
     bool asleep = false;
     QString texturePath;  // absolute, empty for none
     QString alphaPath;    // absolute, empty for none
+    QString workingTexturePath;  // the saved working copy of the texture (absolute), empty for none
     QVector<MarkRecord> marks[kMarkKinds];
     bool hasCamera = false;
     ZimPhotoCamera camera;  // when hasCamera

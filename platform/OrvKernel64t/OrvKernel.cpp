@@ -202,6 +202,7 @@ void ModelManager::addRuntime(OpenProject& p, int index)
     const ImageData& im = p.data.images[index];
     ImageRuntime r;
     r.mesh = new ProjectMesh(im.meshPath, im.texturePath, im.alphaPath);
+    if (!im.workingTexturePath.isEmpty()) r.mesh->setWorkingTexturePath(im.workingTexturePath);
     if (!im.label.isEmpty()) r.mesh->setMeshLabel(im.label);
     r.mesh->setMeshTextureVisible(im.textureVisible && !im.asleep);
     r.meshFound = QFileInfo(im.meshPath).isFile();
@@ -417,6 +418,7 @@ void ModelManager::markSaved(OpenProject& p)
     p.savedDigest = changeDigest(p.data);
     p.changed = false;
     p.differs = false;
+    for (ImageRuntime& r : p.rt) r.textureEdited = false;
 }
 
 bool ModelManager::isModified()
@@ -429,7 +431,10 @@ bool ModelManager::isModified()
         p.differs = changeDigest(p.data) != p.savedDigest;
         p.changed = false;
     }
-    return p.differs;
+    if (p.differs) return true;
+    for (const ImageRuntime& r : qAsConst(p.rt))
+        if (r.textureEdited) return true;
+    return false;
 }
 
 int ModelManager::setModified(bool modified)
@@ -595,6 +600,46 @@ int ModelManager::setImageCamera(int index, const ZimPhotoCamera* camera)
     return 0;
 }
 
+int ModelManager::notifyTextureEdited(int index)
+{
+    if (!validIndex(m_project.get(), index)) return fail(tr("no image %1 in the project").arg(index));
+    ImageRuntime& r = m_project->rt[index];
+    const ref_ptr<IZimImage> image = r.mesh->meshTexture();
+    if (!image) return fail(tr("mesh %1 has no texture").arg(index));
+    // Held in memory from now on, so that the edit survives the mesh going to sleep; this also
+    // drops the GL texture made from the old pixels.
+    r.mesh->setMeshTextureImage(image);
+    r.textureEdited = true;
+    return 0;
+}
+
+bool ModelManager::isTextureEdited(int index)
+{
+    return validIndex(m_project.get(), index) && m_project->rt[index].textureEdited;
+}
+
+int ModelManager::setWorkingTexture(int index, const QString& path)
+{
+    if (!validIndex(m_project.get(), index)) return fail(tr("no image %1 in the project").arg(index));
+    QString absolute;
+    if (!path.isEmpty()) {
+        const QFileInfo info(path);
+        if (!info.isFile()) return fail(tr("the working texture %1 is not a file").arg(native(path)));
+        absolute = info.absoluteFilePath();
+    }
+    ImageData& im = m_project->data.images[index];
+    if (im.workingTexturePath == absolute) return 0;
+    im.workingTexturePath = absolute;
+    m_project->rt[index].mesh->setWorkingTexturePath(absolute);
+    m_project->changed = true;
+    return 0;
+}
+
+QString ModelManager::workingTexture(int index)
+{
+    return validIndex(m_project.get(), index) ? m_project->data.images[index].workingTexturePath : QString();
+}
+
 bool ModelManager::isImageMapped(int index)
 {
     return validIndex(m_project.get(), index) && m_project->data.images[index].mapped;
@@ -676,8 +721,8 @@ ref_ptr<IZimImage> ModelManager::texture(OpenProject& p, int index, bool* cached
     if (mesh.isLoaded() || mesh.textureInMemory()) return mesh.meshTexture();
     // A sleeping mesh stays asleep: its texture is read for the caller alone.
     *cached = false;
-    if (mesh.meshTexturePath().isEmpty()) return nullptr;
-    return loadZimTexture(mesh.meshTexturePath());
+    if (mesh.textureReadPath().isEmpty()) return nullptr;
+    return loadZimTexture(mesh.textureReadPath());
 }
 
 ref_ptr<IZimImage> ModelManager::storeImage(OpenProject& p, int index, int kind)

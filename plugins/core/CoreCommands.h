@@ -43,6 +43,10 @@ inline const QString WakeAllMeshes = QStringLiteral("MeshWakeAll");
 inline const QString SleepAllMeshes = QStringLiteral("MeshSleepAll");
 inline const QString GenerateBackup = QStringLiteral("MeshGenerateBackup");
 inline const QString ProjectSummary = QStringLiteral("MeshProjectSummary");
+inline const QString PaintPhoto = QStringLiteral("MeshPaintPhoto");
+inline const QString ApplyEditedBackup = QStringLiteral("MeshApplyEditedBackup");
+inline const QString RestorePaint = QStringLiteral("MeshRestorePaint");
+inline const QString ExportTextures = QStringLiteral("FileExportTextures");
 inline const QString Undo = QStringLiteral("EditUndo");
 inline const QString Redo = QStringLiteral("EditRedo");
 // Checkable: the marks tool is current while it is checked.
