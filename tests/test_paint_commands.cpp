@@ -441,3 +441,85 @@ TEST_F(PaintCommandsTest, ExportWritesTheTexturesAndRefusesExistingFiles)
     EXPECT_EQ(fileDigest(written.first()), first);
     expectUserTexturesUntouched();
 }
+
+TEST_F(PaintCommandsTest, AFailedSaveOfTheKeptTilesUndoesThePaint)
+{
+    const QVector<Pixels> before = allPixels();
+    const orvpaint::ProjectData data(projectPath);
+    qputenv("ORV_PAINT_STORE_FAULT", "commit");
+    PaintRequest request;
+    request.photo = 0;
+    const TextureOutcome outcome = paintPhotoUndoable(mm.get(), vm.get(), viewer, request, nullptr, recorder());
+    qunsetenv("ORV_PAINT_STORE_FAULT");
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_TRUE(outcome.error.contains("fault injected")) << outcome.error.toStdString();
+    EXPECT_EQ(allPixels(), before);
+    EXPECT_FALSE(vm->canUndo());
+    EXPECT_TRUE(QDir(data.paintsPath()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
+    QString warning;
+    EXPECT_TRUE(keptPaints(mm.get(), &warning).isEmpty());
+}
+
+TEST_F(PaintCommandsTest, ColourMatchingBringsThePhotoToTheTextures)
+{
+    // The sample's photos carry exposure and white balance of their own; matched to the
+    // textures, the painted texels stay closer to what the textures held.
+    const QVector<Pixels> before = allPixels();
+    const auto meanChange = [&]() {
+        double sum = 0;
+        qint64 n = 0;
+        for (int i = 0; i < kTiles; ++i) {
+            const Pixels now = pixels(i);
+            for (int k = 0; k < now.bytes.size(); ++k) {
+                const int d = std::abs(int(uchar(now.bytes[k])) - int(uchar(before[i].bytes[k])));
+                sum += d;
+                n += d > 0 ? 1 : 0;
+            }
+        }
+        return n > 0 ? sum / double(n) : 0.0;
+    };
+    PaintRequest plain;
+    plain.photo = 0;
+    plain.colourMatch = false;
+    TextureOutcome outcome = paintPhotoUndoable(mm.get(), vm.get(), viewer, plain, nullptr, recorder());
+    ASSERT_TRUE(outcome.ok) << outcome.error.toStdString();
+    const double unmatched = meanChange();
+    ASSERT_EQ(vm->undo(), 0);
+    PaintRequest matched = plain;
+    matched.colourMatch = true;
+    outcome = paintPhotoUndoable(mm.get(), vm.get(), viewer, matched, nullptr, recorder());
+    ASSERT_TRUE(outcome.ok) << outcome.error.toStdString();
+    EXPECT_TRUE(outcome.warnings.isEmpty()) << outcome.warnings.join('\n').toStdString();
+    EXPECT_LT(meanChange(), unmatched);
+}
+
+TEST_F(PaintCommandsTest, StepsAndRestoresRefuseWhatNoLongerFits)
+{
+    PaintRequest request;
+    request.photo = 0;
+    const TextureOutcome outcome = paintPhotoUndoable(mm.get(), vm.get(), viewer, request, nullptr, recorder());
+    ASSERT_TRUE(outcome.ok) << outcome.error.toStdString();
+
+    // A texture replaced by one of another size: the kept paint cannot be put back on it.
+    ref_ptr<IZimMesh> mesh;
+    ASSERT_EQ(mm->getMeshAt(mesh, 0), 0);
+    ref_ptr<IZimImage> other = mesh->meshTexture()->imageClone();
+    ASSERT_EQ(other->imageResize(128, 128, ZimImageResizeFast, 0), 0);
+    mesh->setMeshTextureImage(other);
+    const Pixels resized = pixels(0);
+    const TextureOutcome restored = restorePaintUndoable(mm.get(), vm.get(), outcome.name, recorder());
+    EXPECT_FALSE(restored.ok);
+    EXPECT_FALSE(restored.error.isEmpty());
+    EXPECT_EQ(pixels(0), resized);
+
+    // Once its project is closed the paint's step refuses, also when the same file is opened
+    // again: redone there, it would write into textures it never saw.
+    mesh->releaseMeshTexture();
+    ASSERT_EQ(vm->undo(), 0);
+    mm->closeProject();
+    ASSERT_EQ(mm->openProject(projectPath, nullptr), 0) << mm->lastError().toStdString();
+    const QVector<Pixels> reopened = allPixels();
+    ASSERT_TRUE(vm->canRedo());
+    vm->redo();
+    EXPECT_EQ(allPixels(), reopened);
+}
