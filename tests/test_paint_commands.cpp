@@ -206,7 +206,9 @@ TEST_F(PaintCommandsTest, PaintUndoRedoSaveReopenAndRestore)
     EXPECT_EQ(outcome.texels, texels);
     EXPECT_EQ(outcome.meshes, changed.size());
     EXPECT_EQ(refreshed, changed);
-    EXPECT_TRUE(paintDoneText(outcome).contains(QString::number(texels)));
+    EXPECT_EQ(paintDoneText(outcome), QString("Painted photo tile_000.jpg onto %1 textures: %2 texels changed")
+                                          .arg(changed.size())
+                                          .arg(texels));
 
     // The paint's files: its backup with the records beside it, and both kept states, whose
     // tiles hold every texel that changed (the painter's tile rows are the store's).
@@ -374,6 +376,7 @@ TEST_F(PaintCommandsTest, EditedBackupRoundTrip)
     TextureOutcome outcome = applyEditedBackupUndoable(mm.get(), vm.get(), copy, original, recorder());
     ASSERT_TRUE(outcome.ok) << outcome.error.toStdString();
     EXPECT_EQ(outcome.texels, 0);
+    EXPECT_FALSE(applyDoneText(outcome).isEmpty());
     EXPECT_FALSE(vm->canUndo());
     EXPECT_EQ(allPixels(), before);
 
@@ -407,6 +410,21 @@ TEST_F(PaintCommandsTest, EditedBackupRoundTrip)
     EXPECT_EQ(allPixels(), before);
     ASSERT_EQ(vm->redo(), 0);
     EXPECT_EQ(allPixels(), after);
+
+    // The same picture brought to another project (a copy of this one at another path) is
+    // refused there.
+    mm->closeProject();
+    const QString otherPath = QDir(tmp.path()).filePath("other/site.orvproj");
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(otherPath).path()));
+    ASSERT_TRUE(QFile::copy(projectPath, otherPath));
+    ASSERT_EQ(mm->openProject(otherPath, nullptr), 0) << mm->lastError().toStdString();
+    vm->clearUndo();
+    const QVector<Pixels> other = allPixels();
+    outcome = applyEditedBackupUndoable(mm.get(), vm.get(), editedPath, original, recorder());
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_FALSE(outcome.error.isEmpty());
+    EXPECT_EQ(allPixels(), other);
+    EXPECT_FALSE(vm->canUndo());
 }
 
 TEST_F(PaintCommandsTest, ExportWritesTheTexturesAndRefusesExistingFiles)

@@ -530,6 +530,7 @@ TextureOutcome paintPhotoUndoable(IZimMM* mm, orvUI::IOrvViewerMan* vm, orvUI::I
 
     outcome.ok = true;
     outcome.name = paintName;
+    outcome.photoName = name;
     outcome.backupPicture = backupPath;
     outcome.meshes = changed.size();
     pushStep(mm, vm, std::move(undo), std::move(redo), refresh);
@@ -768,7 +769,10 @@ bool exportTextures(IZimMM* mm, const QString& folder, QStringList* written, QSt
 QString paintDoneText(const TextureOutcome& outcome)
 {
     if (!outcome.ok) return outcome.error;
-    return tr("Painted the photograph onto %1 textures: %2 texels changed").arg(outcome.meshes).arg(outcome.texels);
+    return tr("Painted photo %1 onto %2 textures: %3 texels changed")
+        .arg(outcome.photoName)
+        .arg(outcome.meshes)
+        .arg(outcome.texels);
 }
 
 QString applyDoneText(const TextureOutcome& outcome)
