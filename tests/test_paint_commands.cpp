@@ -75,6 +75,7 @@ protected:
         s_textureFiles.clear();
         for (const QString& f : made.otherFiles)
             if (!f.endsWith(QLatin1String(".mtl"))) s_textureFiles << f;
+        ASSERT_EQ(s_textureFiles.size(), kTiles) << made.otherFiles.join(' ').toStdString();
     }
     static void TearDownTestSuite()
     {
@@ -457,6 +458,11 @@ TEST_F(PaintCommandsTest, ExportWritesTheTexturesAndRefusesExistingFiles)
     EXPECT_FALSE(error.isEmpty());
     EXPECT_TRUE(again.isEmpty());
     EXPECT_EQ(fileDigest(written.first()), first);
+    // Nor beside the user's own textures, over the files the project is made of.
+    for (const QString& texture : s_textureFiles) {
+        EXPECT_FALSE(exportTextures(mm.get(), QFileInfo(texture).path(), &again, &error));
+        EXPECT_TRUE(again.isEmpty());
+    }
     expectUserTexturesUntouched();
 }
 
@@ -476,6 +482,16 @@ TEST_F(PaintCommandsTest, AFailedSaveOfTheKeptTilesUndoesThePaint)
     EXPECT_TRUE(QDir(data.paintsPath()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
     QString warning;
     EXPECT_TRUE(keptPaints(mm.get(), &warning).isEmpty());
+
+    // Painted, the working textures cannot be saved while the data folder refuses writes: the
+    // caller is told, naming the file, and the project keeps pointing at the user's textures.
+    ASSERT_TRUE(paintPhotoUndoable(mm.get(), vm.get(), viewer, request, nullptr, recorder()).ok);
+    qputenv("ORV_PAINT_STORE_FAULT", "write");
+    QString error;
+    EXPECT_FALSE(saveWorkingTextures(mm.get(), &error));
+    qunsetenv("ORV_PAINT_STORE_FAULT");
+    EXPECT_TRUE(error.contains(".png")) << error.toStdString();
+    for (int i = 0; i < kTiles; ++i) EXPECT_TRUE(mm->workingTexture(i).isEmpty()) << i;
 }
 
 TEST_F(PaintCommandsTest, ColourMatchingBringsThePhotoToTheTextures)
