@@ -289,7 +289,13 @@ TEST_F(PaintCommandsTest, PaintUndoRedoSaveReopenAndRestore)
     // painted ones return.
     const TextureOutcome restored = restorePaintUndoable(mm.get(), vm.get(), outcome.name, recorder());
     ASSERT_TRUE(restored.ok) << restored.error.toStdString();
-    for (int i = 0; i < kTiles; ++i) EXPECT_EQ(texelsDiffering(pixels(i), before[i]), 0) << i;
+    qint64 restoredTexels = 0;
+    for (int i = 0; i < kTiles; ++i) {
+        const Pixels now = pixels(i);
+        EXPECT_EQ(texelsDiffering(now, before[i]), 0) << i;
+        restoredTexels += texelsDiffering(now, reopened[i]);
+    }
+    EXPECT_EQ(restored.texels, restoredTexels);
     ASSERT_EQ(vm->undo(), 0);
     EXPECT_EQ(allPixels(), reopened);
     EXPECT_FALSE(restorePaintUndoable(mm.get(), vm.get(), "paint-none", recorder()).ok);

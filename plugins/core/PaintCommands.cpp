@@ -24,6 +24,7 @@
 #include <QSet>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <opencv2/core.hpp>
 
 #include "CoreBackup.h"
@@ -335,6 +336,30 @@ bool fitColours(const orvpaint::PhotoPyramid& photo, const orvpaint::DepthView& 
             mask.ptr<uchar>(y)[x] = 255;
         }
     return match->fit(small, reference, mask);
+}
+
+// Texels whose bytes differ between two snapshots of the same tiles.
+qint64 texelsBetween(const orvpaint::TileSnapshot& a, const orvpaint::TileSnapshot& b)
+{
+    QHash<QString, const QByteArray*> bytesOf;
+    const auto id = [](const QString& key, int column, int row) {
+        return key + QLatin1Char('/') + QString::number(column) + QLatin1Char('/') + QString::number(row);
+    };
+    for (const orvpaint::TileSnapshot::Tile& t : a.tiles())
+        bytesOf.insert(id(a.textures()[t.texture].key, t.column, t.row), &t.bytes);
+    qint64 n = 0;
+    for (const orvpaint::TileSnapshot::Tile& t : b.tiles()) {
+        const orvpaint::TileSnapshot::Texture& texture = b.textures()[t.texture];
+        const QByteArray* other = bytesOf.value(id(texture.key, t.column, t.row));
+        const int channels = std::max(texture.channels, 1);
+        if (!other || other->size() != t.bytes.size()) {
+            n += t.bytes.size() / channels;
+            continue;
+        }
+        for (int k = 0; k + channels <= t.bytes.size(); k += channels)
+            if (std::memcmp(t.bytes.constData() + k, other->constData() + k, std::size_t(channels)) != 0) ++n;
+    }
+    return n;
 }
 
 }  // namespace
@@ -662,11 +687,7 @@ TextureOutcome restorePaintUndoable(IZimMM* mm, orvUI::IOrvViewerMan* vm, const 
     const QVector<int> changed = indicesOf(before.keys());
     for (int i : changed) mm->notifyTextureEdited(i);
     outcome.meshes = changed.size();
-    for (const orvpaint::TileSnapshot::Tile& tile : before.tiles()) {
-        const orvpaint::TileSnapshot::Texture& t = before.textures()[tile.texture];
-        const QRect r = orvpaint::TileSnapshot::tileRect(t.width, t.height, tile.column, tile.row);
-        outcome.texels += qint64(r.width()) * r.height();
-    }
+    outcome.texels = texelsBetween(now, before);
     if (!warning.isEmpty()) outcome.warnings << warning;
     pushStep(mm, vm, std::move(now), std::move(before), refresh);
     if (refresh) refresh(changed);
