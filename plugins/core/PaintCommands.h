@@ -43,6 +43,7 @@ struct TextureOutcome {
     QString backupPicture; // the paint's own backup picture (absolute path; paints only)
     int meshes = 0;        // meshes whose texture changed
     qint64 texels = 0;     // texels changed
+    QString photoName;     // the painted photo's file name (paints only)
 };
 
 // Paints photo request.photo onto the working texture of every awake mesh with a texture that can
@@ -86,7 +87,8 @@ bool saveWorkingTextures(IZimMM* mm, QString* error);
 // textures; refuses to write over any file the project is made of. *written lists the files.
 bool exportTextures(IZimMM* mm, const QString& folder, QStringList* written, QString* error);
 
-// One line for the status bar or the console: "Painted N texels in M meshes ..." and the like.
+// One line for the status bar or the console: "Painted photo P onto M textures: N texels changed"
+// and the like; the error of an outcome that is not ok.
 QString paintDoneText(const TextureOutcome& outcome);
 QString applyDoneText(const TextureOutcome& outcome);
 
