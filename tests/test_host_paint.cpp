@@ -254,6 +254,46 @@ TEST_F(HostPaint, UnmappedPhotoIsRefusedAndNothingIsSaved)
     expectUserTexturesUntouched();
 }
 
+TEST_F(HostPaint, TheMaskLimitsThePaint)
+{
+    const QRegularExpression line(QStringLiteral(R"(onto \d+ textures?: (\d+) texels changed)"));
+    auto texelsOf = [&](const ProcessRun& r) {
+        const QRegularExpressionMatch m = line.match(r.out);
+        return m.hasMatch() ? m.captured(1).toLongLong() : -1;
+    };
+    const QString p = QStringLiteral("--paint"), noMatch = QStringLiteral("--no-colour-match"),
+                  mask = QStringLiteral("--mask");
+    const ProcessRun whole = host({file, p, QStringLiteral("1"), noMatch});
+    ASSERT_EQ(whole.exitCode, 0) << whole.err.toStdString();
+    const qint64 all = texelsOf(whole);
+    ASSERT_GT(all, 0) << whole.out.toStdString();
+
+    // The left half of the photo only: some of the texels, not all.
+    QImage half(800, 600, QImage::Format_Grayscale8);
+    half.fill(0);
+    {
+        QPainter painter(&half);
+        painter.fillRect(QRect(0, 0, 400, 600), Qt::white);
+    }
+    ASSERT_TRUE(half.save(scratch("half.png")));
+    const ProcessRun left = host({file, p, QStringLiteral("1"), noMatch, mask, scratch("half.png")});
+    ASSERT_EQ(left.exitCode, 0) << left.err.toStdString();
+    EXPECT_GT(texelsOf(left), 0) << left.out.toStdString();
+    EXPECT_LT(texelsOf(left), all) << left.out.toStdString();
+
+    // A black mask paints nothing: refused, the project as it was.
+    const QByteArray before = orvtest::readFile(file);
+    QImage black(200, 150, QImage::Format_Grayscale8);
+    black.fill(0);
+    ASSERT_TRUE(black.save(scratch("black.png")));
+    const ProcessRun none =
+        host({file, p, QStringLiteral("1"), mask, scratch("black.png"), QStringLiteral("--save")});
+    EXPECT_EQ(none.exitCode, 4) << none.err.toStdString();
+    EXPECT_TRUE(none.err.contains(QStringLiteral("was not painted: "))) << none.err.toStdString();
+    EXPECT_EQ(orvtest::readFile(file), before);
+    expectUserTexturesUntouched();
+}
+
 TEST_F(HostPaint, MissingFilesBadIndicesAndBadCommandLinesHaveTheirCodes)
 {
     const QByteArray before = orvtest::readFile(file);
