@@ -6,6 +6,8 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QRegularExpression>
+#include <algorithm>
+#include <cmath>
 
 namespace orvHost {
 
@@ -53,6 +55,15 @@ bool parseViewSize(const QString& text, QSize* size)
     return true;
 }
 
+QSize paintViewSize(const QSize& photoSize)
+{
+    if (photoSize.width() <= 0 || photoSize.height() <= 0) return QSize();
+    const int longSide = std::max(photoSize.width(), photoSize.height());
+    const double scale = double(std::min(longSide, MaxPaintViewSide)) / longSide;
+    const auto side = [scale](int n) { return std::max(MinBackupSide, int(std::lround(n * scale))); };
+    return QSize(side(photoSize.width()), side(photoSize.height()));
+}
+
 QStringList expandListOptions(const QStringList& args, const QStringList& listOptions)
 {
     QStringList out;
@@ -89,17 +100,23 @@ QStringList expandListOptions(const QStringList& args, const QStringList& listOp
 
 bool wantsNoWindow(const QStringList& args)
 {
+    bool save = false;
+    bool paint = false;
     for (int i = 1; i < args.size(); ++i) {
         const QString& arg = args[i];
         if (arg == QLatin1String("--")) break;
         if (!isOption(arg)) continue;
         const QString name = optionName(arg);
-        if (name == QLatin1String("create") || name == QLatin1String("map") || name == QLatin1String("save") ||
-            name == QLatin1String("help") || name == QLatin1String("help-all") || name == QLatin1String("version") ||
-            arg == QLatin1String("-h") || arg == QLatin1String("-v") || arg == QLatin1String("-?"))
+        if (name == QLatin1String("create") || name == QLatin1String("map") ||
+            name == QLatin1String("apply-backup") || name == QLatin1String("help") ||
+            name == QLatin1String("help-all") || name == QLatin1String("version") || arg == QLatin1String("-h") ||
+            arg == QLatin1String("-v") || arg == QLatin1String("-?"))
             return true;
+        if (name == QLatin1String("save")) save = true;
+        if (name == QLatin1String("paint")) paint = true;
     }
-    return false;
+    // --save goes with the window-less runs, but a paint draws its backup in a window first.
+    return save && !paint;
 }
 
 bool parseHostOptions(const QStringList& args, HostOptions* out, QString* error)
@@ -111,7 +128,7 @@ bool parseHostOptions(const QStringList& args, HostOptions* out, QString* error)
     QCommandLineParser parser;
     parser.setApplicationDescription(
         tr("Shows a project of textured meshes and their photographs, or writes one (--create); --backup saves "
-           "the picture of the textures the 3D view shows."));
+           "the picture of the textures the 3D view shows; --paint paints a mapped photo onto the textures."));
     const QCommandLineOption helpOpt = parser.addHelpOption();
     const QCommandLineOption versionOpt = parser.addVersionOption();
     const QCommandLineOption screenshotOpt(QStringLiteral("screenshot"),
@@ -145,10 +162,37 @@ bool parseHostOptions(const QStringList& args, HostOptions* out, QString* error)
            "mapped, 3 when the project cannot be opened or has no photo N, 4 when a photo could not be mapped, "
            "5 when --save failed."),
         tr("N|all"));
-    const QCommandLineOption saveOpt(QStringLiteral("save"),
-                                     tr("With --map: save the project when a photo was mapped."));
-    parser.addOptions(
-        {screenshotOpt, backupOpt, viewOpt, sizeOpt, createOpt, meshesOpt, photosOpt, labelsOpt, mapOpt, saveOpt});
+    const QCommandLineOption paintOpt(
+        QStringLiteral("paint"),
+        tr("Open PROJECT, take the backup of the view through mapped photo N (its image index, from 0) and paint "
+           "the photo onto the textures of the meshes it sees, print what changed and exit: 0 when painted, "
+           "3 when the project, photo N or the mask is missing, 4 when nothing was painted (the photo is not "
+           "mapped, it sees no texture, ...), 5 when --save failed, 2 for a bad command line."),
+        tr("N"));
+    const QCommandLineOption noColourMatchOpt(
+        QStringLiteral("no-colour-match"),
+        tr("With --paint: paint the photo's colours as they are, without fitting them to the textures first."));
+    const QCommandLineOption maskOpt(
+        QStringLiteral("mask"),
+        tr("With --paint: a greyscale picture over the photo (scaled to it); only where it is light is painted."),
+        tr("M.png"));
+    const QCommandLineOption applyBackupOpt(
+        QStringLiteral("apply-backup"),
+        tr("Open PROJECT and map the change between the backup picture --backup-of and its edited copy EDITED "
+           "back onto the textures without a window, print what changed and exit: 0 when applied, 3 when the "
+           "project or a picture is missing, 4 when the picture is refused (its records are missing or belong "
+           "to another picture or project), 5 when --save failed, 2 for a bad command line."),
+        tr("EDITED.png"));
+    const QCommandLineOption backupOfOpt(
+        QStringLiteral("backup-of"),
+        tr("With --apply-backup: the backup picture as it was saved, with its records beside it."),
+        tr("ORIGINAL.png"));
+    const QCommandLineOption saveOpt(
+        QStringLiteral("save"),
+        tr("With --map, --paint or --apply-backup: save the project (and the changed textures into its data "
+           "folder) when something changed."));
+    parser.addOptions({screenshotOpt, backupOpt, viewOpt, sizeOpt, createOpt, meshesOpt, photosOpt, labelsOpt,
+                       mapOpt, paintOpt, noColourMatchOpt, maskOpt, applyBackupOpt, backupOfOpt, saveOpt});
     parser.addPositionalArgument(QStringLiteral("project"), tr("Project file to open (.orvproj)."), tr("[PROJECT]"));
 
     if (!parser.parse(expandListOptions(args, listOptionNames()))) return fail(parser.errorText());
@@ -184,6 +228,9 @@ bool parseHostOptions(const QStringList& args, HostOptions* out, QString* error)
         if (parser.isSet(screenshotOpt)) return fail(tr("--screenshot cannot be combined with --create"));
         if (parser.isSet(backupOpt)) return fail(tr("--backup cannot be combined with --create"));
         if (parser.isSet(mapOpt) || parser.isSet(saveOpt)) return fail(tr("--map cannot be combined with --create"));
+        for (const QCommandLineOption* other : {&paintOpt, &noColourMatchOpt, &maskOpt, &applyBackupOpt, &backupOfOpt})
+            if (parser.isSet(*other))
+                return fail(tr("--%1 cannot be combined with --create").arg(other->names().first()));
         if (o.meshes.isEmpty()) return fail(tr("--create needs at least one mesh after --meshes"));
         if (o.photos.size() != o.meshes.size())
             return fail(tr("--create pairs mesh i with photo i: %1 meshes but %2 photos")
@@ -199,10 +246,15 @@ bool parseHostOptions(const QStringList& args, HostOptions* out, QString* error)
     if (positional.size() > 1) return fail(tr("one project at a time: unexpected argument %1").arg(positional[1]));
     o.mode = HostMode::Window;
     if (!positional.isEmpty()) o.project = positional.first();
+    // The options that belong to one run only.
+    const bool paintOnly = parser.isSet(noColourMatchOpt) || parser.isSet(maskOpt);
+    if (paintOnly && !parser.isSet(paintOpt)) return fail(tr("--no-colour-match and --mask belong to --paint"));
+    if (parser.isSet(backupOfOpt) && !parser.isSet(applyBackupOpt))
+        return fail(tr("--backup-of belongs to --apply-backup"));
     if (parser.isSet(mapOpt)) {
         o.mode = HostMode::Map;
         if (parser.values(mapOpt).size() > 1) return fail(tr("--map is given more than once"));
-        for (const QCommandLineOption* other : {&screenshotOpt, &backupOpt, &viewOpt, &sizeOpt})
+        for (const QCommandLineOption* other : {&screenshotOpt, &backupOpt, &viewOpt, &sizeOpt, &paintOpt, &applyBackupOpt})
             if (parser.isSet(*other)) return fail(tr("--%1 cannot be combined with --map").arg(other->names().first()));
         if (o.project.isEmpty()) return fail(tr("--map needs a project file to open"));
         static const QRegularExpression index(QStringLiteral("^\\d{1,9}$"));
@@ -217,7 +269,48 @@ bool parseHostOptions(const QStringList& args, HostOptions* out, QString* error)
         *out = o;
         return true;
     }
-    if (parser.isSet(saveOpt)) return fail(tr("--save belongs to --map"));
+    if (parser.isSet(paintOpt)) {
+        o.mode = HostMode::Paint;
+        for (const QCommandLineOption* once : {&paintOpt, &maskOpt})
+            if (parser.values(*once).size() > 1)
+                return fail(tr("--%1 is given more than once").arg(once->names().first()));
+        for (const QCommandLineOption* other : {&screenshotOpt, &backupOpt, &viewOpt, &sizeOpt, &applyBackupOpt})
+            if (parser.isSet(*other))
+                return fail(tr("--%1 cannot be combined with --paint").arg(other->names().first()));
+        if (o.project.isEmpty()) return fail(tr("--paint needs a project file to open"));
+        static const QRegularExpression index(QStringLiteral("^\\d{1,9}$"));
+        const QString which = parser.value(paintOpt).trimmed();
+        if (!index.match(which).hasMatch())
+            return fail(tr("--paint takes a photo's index from 0, not \"%1\"").arg(parser.value(paintOpt)));
+        o.paintIndex = which.toInt();
+        o.colourMatch = !parser.isSet(noColourMatchOpt);
+        if (parser.isSet(maskOpt)) {
+            o.mask = parser.value(maskOpt);
+            if (o.mask.isEmpty()) return fail(tr("--mask needs a file name"));
+        }
+        o.save = parser.isSet(saveOpt);
+        *out = o;
+        return true;
+    }
+    if (parser.isSet(applyBackupOpt)) {
+        o.mode = HostMode::ApplyBackup;
+        for (const QCommandLineOption* once : {&applyBackupOpt, &backupOfOpt})
+            if (parser.values(*once).size() > 1)
+                return fail(tr("--%1 is given more than once").arg(once->names().first()));
+        for (const QCommandLineOption* other : {&screenshotOpt, &backupOpt, &viewOpt, &sizeOpt})
+            if (parser.isSet(*other))
+                return fail(tr("--%1 cannot be combined with --apply-backup").arg(other->names().first()));
+        if (o.project.isEmpty()) return fail(tr("--apply-backup needs a project file to open"));
+        o.editedBackup = parser.value(applyBackupOpt);
+        if (o.editedBackup.isEmpty()) return fail(tr("--apply-backup needs the edited picture's file name"));
+        if (!parser.isSet(backupOfOpt) || parser.value(backupOfOpt).isEmpty())
+            return fail(tr("--apply-backup needs --backup-of with the backup picture as it was saved"));
+        o.backupOf = parser.value(backupOfOpt);
+        o.save = parser.isSet(saveOpt);
+        *out = o;
+        return true;
+    }
+    if (parser.isSet(saveOpt)) return fail(tr("--save belongs to --map, --paint and --apply-backup"));
     if (parser.isSet(screenshotOpt)) {
         o.screenshot = parser.value(screenshotOpt);
         if (o.screenshot.isEmpty()) return fail(tr("--screenshot needs a file name"));

@@ -2,6 +2,8 @@
 //   orvhost [PROJECT.orvproj] [--screenshot FILE]
 //   orvhost PROJECT.orvproj --backup FILE.png [--view N] [--size WxH]
 //   orvhost PROJECT.orvproj --map N|all [--save]
+//   orvhost PROJECT.orvproj --paint N [--no-colour-match] [--mask M.png] [--save]
+//   orvhost PROJECT.orvproj --apply-backup EDITED.png --backup-of ORIGINAL.png [--save]
 //   orvhost --create PROJECT.orvproj --meshes A.obj B.obj ... --photos A.jpg B.jpg ... [--labels a b ...]
 // Read with QCommandLineParser; the list options take every following argument up to the next
 // option (or "--"), and may also be repeated ("--meshes A.obj --meshes B.obj") or given as
@@ -16,13 +18,21 @@ class QCommandLineParser;
 
 namespace orvHost {
 
-enum class HostMode { Window, Backup, Create, Help, Version, Map };
+enum class HostMode { Window, Backup, Create, Help, Version, Map, Paint, ApplyBackup };
 
 // The 3D viewer's size for --backup when --size is not given, and the sides --size accepts.
 constexpr int DefaultBackupWidth = 1280;
 constexpr int DefaultBackupHeight = 800;
 constexpr int MinBackupSide = 16;
 constexpr int MaxBackupSide = 8192;
+
+// The longest side of the 3D view a paint's backup is drawn in.
+constexpr int MaxPaintViewSide = 2048;
+
+// The 3D view's size for --paint with a photo of photoSize pixels: the photo's shape with its long
+// side the photo's own, at most MaxPaintViewSide; no side below MinBackupSide. Invalid for an
+// invalid photo size.
+QSize paintViewSize(const QSize& photoSize);
 
 struct HostOptions {
     HostMode mode = HostMode::Window;
@@ -39,15 +49,23 @@ struct HostOptions {
     // --map N|all: map photo N (an image index from 0), or every photo with enough marks
     int mapIndex = -1;
     bool mapAll = false;
-    bool save = false;  // --save: save the project when a photo was mapped
+    bool save = false;  // --save: save the project when a photo was mapped or textures changed
+    // --paint N: paint photo N (an image index from 0) onto the textures
+    int paintIndex = -1;
+    bool colourMatch = true;  // off with --no-colour-match
+    QString mask;             // --mask M.png: greyscale picture over the photo limiting the paint
+    // --apply-backup EDITED --backup-of ORIGINAL: map the edit of a backup picture onto the textures
+    QString editedBackup;
+    QString backupOf;
 };
 
 // Rewrites "--meshes A B" into "--meshes A --meshes B" for the options named (without dashes),
 // leaving everything after "--" as it is.
 QStringList expandListOptions(const QStringList& args, const QStringList& listOptions);
 
-// True when the arguments ask for a run without a window (--create, --map and its --save, --help,
-// --version): the host then needs no display. Only looks at the option names.
+// True when the arguments ask for a run without a window (--create, --map, --apply-backup and
+// their --save, --help, --version): the host then needs no display. --paint, --backup and
+// --screenshot draw in a window. Only looks at the option names.
 bool wantsNoWindow(const QStringList& args);
 
 // --view N: a standard view index 0..5. False (view untouched) for anything else.

@@ -325,6 +325,48 @@ bool HostWindow::prepareBackupView(const QSize& size, QString* error)
     m_frame->showStatusBar(false);
     view->setFixedSize(size);
     m_backupSize = size;
+    // Shown already: the window follows its view's new size.
+    if (auto* widget = dynamic_cast<QWidget*>(m_frame); widget && widget->isVisible()) widget->adjustSize();
+    return true;
+}
+
+orvUI::IOrv3DViewer* HostWindow::viewer3D() const { return m_frame ? m_frame->get3DViewer(Id3DViewer) : nullptr; }
+
+bool HostWindow::waitForBackupView(QString* error)
+{
+    orvUI::IOrv3DViewer* viewer = viewer3D();
+    if (!viewer || !m_backupSize.isValid()) {
+        if (error) *error = orvCore::backupProblemText(orvCore::BackupProblem::NoViewer, QString());
+        return false;
+    }
+    // The view is ready once it is on screen at its size and its context draws.
+    auto sizeReached = [&]() {
+        return viewer->viewWidth() == m_backupSize.width() && viewer->viewHeight() == m_backupSize.height();
+    };
+    QElapsedTimer clock;
+    clock.start();
+    bool drawn = false;
+    while (clock.elapsed() < 15000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        if (sizeReached() && viewer->drawScene(false) == 0) {
+            drawn = true;
+            break;
+        }
+        QThread::msleep(20);
+    }
+    if (!sizeReached()) {
+        if (error)
+            *error = tr("The 3D view could not be made %1x%2 pixels (it is %3x%4); nothing was written.")
+                         .arg(m_backupSize.width())
+                         .arg(m_backupSize.height())
+                         .arg(viewer->viewWidth())
+                         .arg(viewer->viewHeight());
+        return false;
+    }
+    if (!drawn) {
+        if (error) *error = orvCore::backupProblemText(orvCore::BackupProblem::ViewNotDrawn, QString());
+        return false;
+    }
     return true;
 }
 
@@ -346,31 +388,9 @@ int HostWindow::saveBackup(const QString& path, int view)
         return 1;
     }
 
-    // The view is ready once it is on screen at its size and its context draws.
-    auto sizeReached = [&]() {
-        return viewer->viewWidth() == m_backupSize.width() && viewer->viewHeight() == m_backupSize.height();
-    };
-    QElapsedTimer clock;
-    clock.start();
-    bool drawn = false;
-    while (clock.elapsed() < 15000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        if (sizeReached() && viewer->drawScene(false) == 0) {
-            drawn = true;
-            break;
-        }
-        QThread::msleep(20);
-    }
-    if (!sizeReached()) {
-        reporter()(tr("The 3D view could not be made %1x%2 pixels (it is %3x%4); nothing was written.")
-                       .arg(m_backupSize.width())
-                       .arg(m_backupSize.height())
-                       .arg(viewer->viewWidth())
-                       .arg(viewer->viewHeight()));
-        return 1;
-    }
-    if (!drawn) {
-        reporter()(orvCore::backupProblemText(orvCore::BackupProblem::ViewNotDrawn, path));
+    QString waitError;
+    if (!waitForBackupView(&waitError)) {
+        reporter()(waitError);
         return 1;
     }
 

@@ -14,6 +14,7 @@ class QTimer;
 
 namespace orvUI {
 class IOrvMainFrame;
+class IOrv3DViewer;
 }
 
 namespace orvHost {
@@ -64,9 +65,15 @@ public:
     // Saves a picture of the window as it is on screen: 0, or 1 (reported) when the file cannot
     // be written.
     int saveScreenshot(const QString& path);
-    // For --backup, before show(): the 3D viewer alone in the window, exactly `size` pixels
-    // (docks, image viewer and status bar hidden). False with *error without a 3D viewer.
+    // For --backup and --paint, before show() (or again after, to change the size): the 3D viewer
+    // alone in the window, exactly `size` pixels (docks, image viewer and status bar hidden).
+    // False with *error without a 3D viewer.
     bool prepareBackupView(const QSize& size, QString* error);
+    // Waits (up to 15 seconds, handling events) until the 3D viewer is on screen at the size
+    // prepareBackupView gave it and draws. False with *error (translated) when it does not.
+    bool waitForBackupView(QString* error);
+    // The 3D viewer of the window, null without one.
+    orvUI::IOrv3DViewer* viewer3D() const;
     // For --backup, once the project is open: waits until the 3D viewer draws at the size it was
     // given, fits all meshes (and turns to standard view `view` when it is 0..5), takes the
     // backup into path and prints one line about it. 0, or 1 (reported) on any failure, with no

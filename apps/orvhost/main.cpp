@@ -1,9 +1,13 @@
 // orvhost: the application a user starts. It shows a project of textured meshes and their
 // photographs in the UI library's main window; with --backup, saves the backup picture of a
 // project's textures as the 3D view shows them and exits; with --create, writes a project file
-// without any window; with --map, maps photos from their marks without any window. See HostOptions.h for the command
-// line.
+// without any window; with --map, maps photos from their marks without any window; with --paint,
+// paints a mapped photo onto the textures through a 3D view of the photo's shape; with
+// --apply-backup, maps an edited backup picture back onto the textures without any window. See
+// HostOptions.h for the command line.
 #include <CoreBackup.h>
+#include <IOrvViewerMan.h>
+#include <OrvUIElements64t.h>
 
 #include <QApplication>
 #include <QDir>
@@ -15,6 +19,7 @@
 #include "HostCreate.h"
 #include "HostMap.h"
 #include "HostOptions.h"
+#include "HostPaint.h"
 #include "HostWindow.h"
 #if defined(__SANITIZE_ADDRESS__)
 #include <dlfcn.h>
@@ -56,6 +61,86 @@ int runMap(QCoreApplication& app, const orvHost::HostOptions& options)
     for (const QString& line : result.out) printLine(stdout, line);
     for (const QString& line : result.err) printLine(stderr, QStringLiteral("orvhost: %1").arg(line));
     return result.exitCode;
+}
+
+void printRun(const orvHost::HostRunResult& result)
+{
+    for (const QString& line : result.out) printLine(stdout, line);
+    for (const QString& line : result.err) printLine(stderr, QStringLiteral("orvhost: %1").arg(line));
+}
+
+int runApplyBackup(QCoreApplication& app, const orvHost::HostOptions& options)
+{
+    app.setProperty("orvHeadless", true);
+    const orvHost::HostRunResult result =
+        orvHost::runApplyBackup({options.project, options.editedBackup, options.backupOf, options.save});
+    printRun(result);
+    return result.exitCode;
+}
+
+// Keeps leak-checked builds' libraries mapped to the end: Qt unloads the GL driver with the
+// application, after which a leak report could no longer name the driver's allocations and their
+// suppressions would not apply.
+void keepLibrariesForLeakReport()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void*) {
+            if (info->dlpi_name && info->dlpi_name[0]) dlopen(info->dlpi_name, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+            return 0;
+        },
+        nullptr);
+#endif
+}
+
+int runPaint(QApplication& app, const orvHost::HostOptions& options)
+{
+    // Nobody watches a scripted run: whatever would wait in a modal box goes to stderr.
+    app.setProperty("orvHeadless", true);
+    // A project or mask that is not there is said before any window is made.
+    if (!QFileInfo(options.project).isFile()) {
+        printLine(stderr, tr("orvhost: the project %1 does not exist").arg(QDir::toNativeSeparators(options.project)));
+        return orvHost::PaintMissing;
+    }
+    if (!options.mask.isEmpty() && !QFileInfo(options.mask).isFile()) {
+        printLine(stderr, tr("orvhost: the mask %1 does not exist").arg(QDir::toNativeSeparators(options.mask)));
+        return orvHost::PaintMissing;
+    }
+    orvHost::HostWindow window(true);
+    QString error;
+    // The view's final size is known once the project is open; it starts at the backup's default.
+    if (!window.create(&error) || !window.prepareBackupView(options.viewSize, &error)) {
+        printLine(stderr, QStringLiteral("orvhost: %1").arg(error));
+        return orvHost::PaintRefused;
+    }
+    window.show();
+    QTimer::singleShot(0, &app, [&window, &options, &app]() {
+        window.reportSetupProblems();
+        if (!window.openProject(options.project)) {
+            app.exit(orvHost::PaintMissing);
+            return;
+        }
+        ref_ptr<orvUI::IOrvViewerMan> vm = orvUI::getVM();
+        ref_ptr<IZimMM> mm = vm ? vm->getModelMan() : zim::getMM();
+        QSize size;
+        orvHost::HostRunResult result = orvHost::checkPaintRequest(mm.get(), options.paintIndex, options.mask, &size);
+        if (result.exitCode == 0) {
+            QString why;
+            if (!window.prepareBackupView(size, &why) || !window.waitForBackupView(&why)) {
+                result.err << why;
+                result.exitCode = orvHost::PaintRefused;
+            } else {
+                result = orvHost::paintAndSave(mm.get(), vm.get(), window.viewer3D(),
+                                               {options.paintIndex, options.colourMatch, options.mask, options.save});
+            }
+        }
+        printRun(result);
+        app.exit(result.exitCode);
+    });
+    const int rc = app.exec();
+    window.shutDown();
+    keepLibrariesForLeakReport();
+    return rc;
 }
 
 int runWindow(QApplication& app, const orvHost::HostOptions& options)
@@ -111,17 +196,7 @@ int runWindow(QApplication& app, const orvHost::HostOptions& options)
     });
     const int rc = app.exec();
     window.shutDown();
-#if defined(__SANITIZE_ADDRESS__)
-    // Leak-checked builds keep every library mapped to the end: Qt unloads the GL driver with
-    // the application, after which a leak report could no longer name the driver's allocations
-    // and their suppressions would not apply.
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, size_t, void*) {
-            if (info->dlpi_name && info->dlpi_name[0]) dlopen(info->dlpi_name, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
-            return 0;
-        },
-        nullptr);
-#endif
+    keepLibrariesForLeakReport();
     return rc;
 }
 
@@ -131,7 +206,7 @@ int main(int argc, char** argv)
 {
     QStringList rawArgs;
     for (int i = 0; i < argc; ++i) rawArgs << QString::fromLocal8Bit(argv[i]);
-    // --create, --map, --help and --version make no window: they run without a display.
+    // --create, --map, --apply-backup, --help and --version make no window: they run without a display.
     const bool noWindow = orvHost::wantsNoWindow(rawArgs);
     if (noWindow && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
 
@@ -161,6 +236,9 @@ int main(int argc, char** argv)
             return runCreate(options);
         case orvHost::HostMode::Map:
             return runMap(*app, options);
+        case orvHost::HostMode::ApplyBackup:
+            return runApplyBackup(*app, options);
+        case orvHost::HostMode::Paint:
         case orvHost::HostMode::Window:
         case orvHost::HostMode::Backup:
             break;
@@ -170,5 +248,6 @@ int main(int argc, char** argv)
         printLine(stderr, tr("orvhost: this command line needs a window; see 'orvhost --help'"));
         return 2;
     }
+    if (options.mode == orvHost::HostMode::Paint) return runPaint(*widgets, options);
     return runWindow(*widgets, options);
 }
