@@ -6,6 +6,7 @@
 #include <QUuid>
 
 #include "CoreCommands.h"
+#include "PaintCommands.h"
 
 namespace orvCore {
 
@@ -257,6 +258,44 @@ QString addReport(AddSource source, const PairingResult& pairing, const AddOutco
     if (outcome.skipped > 0)
         parts << count(outcome.skipped, "Cancelled: 1 pair was not added.", "Cancelled: %1 pairs were not added.");
     return parts.join(QStringLiteral("\n\n"));
+}
+
+// ---- saving --------------------------------------------------------------------------------
+
+int saveProjectWithTextures(IZimMM* mm, QString* error)
+{
+    QString why;
+    if (!mm || !mm->isProjectOpen()) {
+        why = tr("No project is open.");
+    } else if (!saveWorkingTextures(mm, &why)) {
+        if (why.isEmpty()) why = tr("The edited textures could not be written.");
+    } else if (mm->saveProject() != 0) {
+        why = mm->lastError();
+    } else {
+        return 0;
+    }
+    if (error) *error = why;
+    return -1;
+}
+
+int saveProjectAsWithTextures(IZimMM* mm, const QString& path, QString* error)
+{
+    if (!mm || !mm->isProjectOpen()) {
+        if (error) *error = tr("No project is open.");
+        return -1;
+    }
+    QVector<int> edited;
+    for (int i = 0; i < mm->imageCount(); ++i)
+        if (mm->isTextureEdited(i)) edited << i;
+    if (mm->saveProjectAs(path) != 0) {
+        if (error) *error = mm->lastError();
+        return -1;
+    }
+    if (edited.isEmpty()) return 0;
+    // Saving under the new name counted every edit as saved, but the textures are not written yet:
+    // they are edits again until they are.
+    for (int index : edited) mm->notifyTextureEdited(index);
+    return saveProjectWithTextures(mm, error);
 }
 
 }  // namespace orvCore
