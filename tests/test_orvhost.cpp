@@ -936,8 +936,13 @@ TEST_F(HostProject, SavingWritesEditedTexturesIntoTheDataFolderBesideTheProject)
     EXPECT_EQ(differingPixels(own, QImage(saved)), 1);
     EXPECT_EQ(orvtest::readFile(ownTexture), ownBytes);
 
-    // Another texel, then Save As: the edit lands in the data folder of the new file, although
-    // saving under the new name counts the project as saved before the texture is written.
+    // Another texel and a kept paint, then Save As: the edit lands in the data folder of the new
+    // file, although saving under the new name counts the project as saved before the texture is
+    // written, and the kept paint goes along.
+    const QByteArray keptLog = "{\"paints\": []}";
+    ASSERT_TRUE(orvtest::writeFile(data + QStringLiteral("/paints.json"), keptLog));
+    ASSERT_TRUE(QDir().mkpath(data + QStringLiteral("/paints/p1")));
+    ASSERT_TRUE(orvtest::writeFile(data + QStringLiteral("/paints/p1/undo.tiles"), "tiles"));
     ASSERT_TRUE(texture->imageGetPixel(was, 1, 0, false));
     ASSERT_TRUE(texture->imageSetPixel(1, 0, int(255 - was[0]) | (int(255 - was[1]) << 8), false));
     ASSERT_EQ(mm->notifyTextureEdited(0), 0);
@@ -950,6 +955,8 @@ TEST_F(HostProject, SavingWritesEditedTexturesIntoTheDataFolderBesideTheProject)
         << copied.toStdString();
     EXPECT_EQ(differingPixels(own, QImage(copied)), 2);
     EXPECT_EQ(orvtest::readFile(ownTexture), ownBytes);
+    EXPECT_EQ(orvtest::readFile(path(QStringLiteral("copy.orvdata/paints.json"))), keptLog);
+    EXPECT_EQ(orvtest::readFile(path(QStringLiteral("copy.orvdata/paints/p1/undo.tiles"))), QByteArray("tiles"));
 }
 
 TEST_F(HostProject, BackupNamesWhyTheProjectHasNothingToBackUp)

@@ -1243,9 +1243,10 @@ bool saveProjectAs(const Reporter& report)
                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
         return false;
     storeViewState();
-    QString error;
-    const bool ok = saveProjectAsWithTextures(mm.get(), path, &error) == 0;
+    QString error, warning;
+    const bool ok = saveProjectAsWithTextures(mm.get(), path, &error, &warning) == 0;
     if (!ok) report(tr("The project could not be saved as %1.\n%2").arg(native(path), error));
+    if (!warning.isEmpty()) report(warning);
     refreshFrameState();
     return ok;
 }
