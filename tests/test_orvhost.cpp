@@ -315,7 +315,7 @@ TEST(CoreMenus, FileMenuToolbarAndShortcuts)
     const QVector<MenuGroup> menus = coreMenus(0);
     const QStringList file = menuCommands({menus[MenuFile]});
     EXPECT_EQ(file, (QStringList{cmd::New, cmd::Open, cmd::OpenPhoto, cmd::AddPhotos, cmd::AddMeshes, cmd::Save,
-                                 cmd::SaveAs, cmd::Quit}));
+                                 cmd::SaveAs, cmd::ExportTextures, cmd::Quit}));
     // Plug-in sub-menus are inserted before the action named "FileSave".
     EXPECT_EQ(cmd::Save, QStringLiteral("FileSave"));
 
@@ -387,6 +387,31 @@ TEST(CoreMenus, EditAndPhotoMenusSitBetweenFileAndHelp)
     EXPECT_TRUE(controls.contains(QStringLiteral("Remove the chosen mark")));
     // File menu keys are left to the menu itself.
     EXPECT_FALSE(controls.contains(QStringLiteral("Save as")));
+}
+
+TEST(CoreMenus, PaintingEntriesFollowTheBackupInTheMeshMenu)
+{
+    const QVector<MenuGroup> menus = coreMenus(0);
+    EXPECT_EQ(menuCommands({menus[MenuMesh]}),
+              (QStringList{cmd::WakeAllMeshes, cmd::SleepAllMeshes, cmd::GenerateBackup, cmd::PaintPhoto,
+                           cmd::ApplyEditedBackup, cmd::RestorePaint, cmd::ProjectSummary}));
+    QHash<QString, _ActionItemInfo_> byCommand;
+    for (const MenuGroup& g : menus)
+        for (const _ActionItemInfo_& a : g.actions) {
+            QString command;
+            if (splitActionName(a.name, &command, nullptr)) byCommand.insert(command, a);
+        }
+    // Painting has its key; it is not the one that adds photos.
+    const QString paintKey = byCommand.value(cmd::PaintPhoto).shortcut;
+    EXPECT_FALSE(paintKey.isEmpty());
+    EXPECT_NE(paintKey, byCommand.value(cmd::AddPhotos).shortcut);
+    // The entries that ask for files or a choice say so with "...", painting asks nothing.
+    EXPECT_FALSE(byCommand.value(cmd::PaintPhoto).text.endsWith(QStringLiteral("...")));
+    for (const QString& asks : {cmd::ApplyEditedBackup, cmd::RestorePaint, cmd::ExportTextures})
+        EXPECT_TRUE(byCommand.value(asks).text.endsWith(QStringLiteral("..."))) << asks.toStdString();
+    // The Controls box lists the painting key with the other menu keys.
+    EXPECT_TRUE(
+        controlsText(menus).contains(QKeySequence(paintKey).toString(QKeySequence::NativeText).toHtmlEscaped()));
 }
 
 TEST(CoreMenus, StandardViewsAndOverlaySteps)
@@ -853,6 +878,85 @@ TEST_F(HostProject, ReplacingAProjectFileKeepsTheOldOneUntilTheNewOneExists)
 
     EXPECT_EQ(withProjectSuffix(QStringLiteral("/a/b")), QStringLiteral("/a/b.orvproj"));
     EXPECT_EQ(withProjectSuffix(QStringLiteral("/a/b.ORVPROJ")), QStringLiteral("/a/b.ORVPROJ"));
+}
+
+// The pixels in which two pictures of the same size differ.
+int differingPixels(const QImage& a, const QImage& b)
+{
+    if (a.size() != b.size()) return -1;
+    const QImage x = a.convertToFormat(QImage::Format_RGB32), y = b.convertToFormat(QImage::Format_RGB32);
+    int n = 0;
+    for (int row = 0; row < x.height(); ++row)
+        for (int col = 0; col < x.width(); ++col)
+            if (x.pixel(col, row) != y.pixel(col, row)) ++n;
+    return n;
+}
+
+TEST_F(HostProject, SavingWritesEditedTexturesIntoTheDataFolderBesideTheProject)
+{
+    const QString file = path(QStringLiteral("site.orvproj"));
+    ASSERT_EQ(mm->createProject(file), 0);
+    const PhotoMeshPair a = pair(QStringLiteral("m"), QStringLiteral("a"));
+    ASSERT_EQ(addPairs(mm.get(), {a}, nullptr).added.size(), 1);
+    QString error;
+    ASSERT_EQ(saveProjectWithTextures(mm.get(), &error), 0) << error.toStdString();
+    const QString ownTexture = path(QStringLiteral("m/a_tex.png"));
+    const QByteArray ownBytes = orvtest::readFile(ownTexture);
+    const QImage own(ownTexture);
+    ASSERT_FALSE(own.isNull());
+
+    // One texel changed in memory.
+    ref_ptr<IZimMesh> mesh;
+    ASSERT_EQ(mm->getMeshAt(mesh, 0), 0);
+    ref_ptr<IZimImage> texture = mesh->meshTexture();
+    ASSERT_TRUE(texture);
+    unsigned char was[4] = {};
+    ASSERT_TRUE(texture->imageGetPixel(was, 0, 0, false));
+    ASSERT_TRUE(texture->imageSetPixel(0, 0, int(255 - was[0]) | (int(255 - was[1]) << 8), false));
+    ASSERT_EQ(mm->notifyTextureEdited(0), 0);
+    EXPECT_TRUE(mm->isModified());
+
+    // A file where the data folder belongs: the texture cannot be written, so nothing is saved
+    // and the edit is still unsaved.
+    const QString data = path(QStringLiteral("site.orvdata"));
+    const QByteArray projectBytes = orvtest::readFile(file);
+    ASSERT_TRUE(orvtest::writeFile(data, "in the way"));
+    EXPECT_NE(saveProjectWithTextures(mm.get(), &error), 0);
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(orvtest::readFile(file), projectBytes);
+    EXPECT_TRUE(mm->isModified());
+    EXPECT_TRUE(mm->workingTexture(0).isEmpty());
+
+    // Out of the way: the texture goes into the data folder, the project refers to it.
+    ASSERT_TRUE(QFile::remove(data));
+    ASSERT_EQ(saveProjectWithTextures(mm.get(), &error), 0) << error.toStdString();
+    EXPECT_FALSE(mm->isModified());
+    const QString saved = mm->workingTexture(0);
+    EXPECT_TRUE(saved.startsWith(QDir(data).absolutePath() + QLatin1Char('/'))) << saved.toStdString();
+    EXPECT_EQ(differingPixels(own, QImage(saved)), 1);
+    EXPECT_EQ(orvtest::readFile(ownTexture), ownBytes);
+
+    // Another texel and a kept paint, then Save As: the edit lands in the data folder of the new
+    // file, although saving under the new name counts the project as saved before the texture is
+    // written, and the kept paint goes along.
+    const QByteArray keptLog = "{\"paints\": []}";
+    ASSERT_TRUE(orvtest::writeFile(data + QStringLiteral("/paints.json"), keptLog));
+    ASSERT_TRUE(QDir().mkpath(data + QStringLiteral("/paints/p1")));
+    ASSERT_TRUE(orvtest::writeFile(data + QStringLiteral("/paints/p1/undo.tiles"), "tiles"));
+    ASSERT_TRUE(texture->imageGetPixel(was, 1, 0, false));
+    ASSERT_TRUE(texture->imageSetPixel(1, 0, int(255 - was[0]) | (int(255 - was[1]) << 8), false));
+    ASSERT_EQ(mm->notifyTextureEdited(0), 0);
+    const QString other = path(QStringLiteral("copy.orvproj"));
+    ASSERT_EQ(saveProjectAsWithTextures(mm.get(), other, &error), 0) << error.toStdString();
+    EXPECT_EQ(mm->projectPath(), other);
+    EXPECT_FALSE(mm->isModified());
+    const QString copied = mm->workingTexture(0);
+    EXPECT_TRUE(copied.startsWith(QDir(path(QStringLiteral("copy.orvdata"))).absolutePath() + QLatin1Char('/')))
+        << copied.toStdString();
+    EXPECT_EQ(differingPixels(own, QImage(copied)), 2);
+    EXPECT_EQ(orvtest::readFile(ownTexture), ownBytes);
+    EXPECT_EQ(orvtest::readFile(path(QStringLiteral("copy.orvdata/paints.json"))), keptLog);
+    EXPECT_EQ(orvtest::readFile(path(QStringLiteral("copy.orvdata/paints/p1/undo.tiles"))), QByteArray("tiles"));
 }
 
 TEST_F(HostProject, BackupNamesWhyTheProjectHasNothingToBackUp)

@@ -125,6 +125,9 @@ QVector<MenuGroup> coreMenus(int pluginIndex)
                     QStringLiteral("Ctrl+S"), kMenuAndToolBar, p),
             command(tr("Save &as..."), QString(), cmd::SaveAs, tr("Save the project to another file"),
                     QStringLiteral("Ctrl+Shift+S"), kMenu, p),
+            command(tr("&Export textures..."), QString(), cmd::ExportTextures,
+                    tr("Write the textures as they are now into a folder of your choice"),
+                    QStringLiteral("Ctrl+Shift+E"), kMenu, p),
             separator(kMenu),
             command(tr("&Quit"), QString(), cmd::Quit, tr("Close the window"), QStringLiteral("Ctrl+Q"), kMenu, p),
         }));
@@ -183,6 +186,15 @@ QVector<MenuGroup> coreMenus(int pluginIndex)
                           tr("Save a picture of the textures the 3D view shows now, with the visible "
                              "triangles"),
                           QString(), kMenu, p),
+                  // Ctrl+Shift+P adds photos already.
+                  command(tr("&Paint photo onto textures"), QString(), cmd::PaintPhoto,
+                          tr("Paint the current mapped photograph onto the textures of the meshes it sees"),
+                          QStringLiteral("Ctrl+P"), kMenu, p),
+                  command(tr("&Apply edited backup..."), QString(), cmd::ApplyEditedBackup,
+                          tr("Bring the changes made to a backup picture in an image editor onto the textures"),
+                          QString(), kMenu, p),
+                  command(tr("&Restore textures of a paint..."), QString(), cmd::RestorePaint,
+                          tr("Put back the textures as they were before one of the kept paints"), QString(), kMenu, p),
                   separator(kMenu),
                   command(tr("Project s&ummary..."), QString(), cmd::ProjectSummary,
                           tr("Counts of the project's photographs and meshes"), QString(), kMenu, p),
@@ -360,7 +372,9 @@ QString controlsText(const QVector<MenuGroup>& menus)
     };
     QVector<Row> keys;
     for (const MenuGroup& g : menus) {
-        if (g.info.position != MenuEdit && g.info.position != MenuView && g.info.position != MenuPhoto) continue;
+        if (g.info.position != MenuEdit && g.info.position != MenuView && g.info.position != MenuMesh &&
+            g.info.position != MenuPhoto)
+            continue;
         for (const orvUI::_ActionItemInfo_& a : g.actions)
             if (!a.shortcut.isEmpty())
                 keys.append({QKeySequence(a.shortcut).toString(QKeySequence::NativeText),

@@ -112,7 +112,7 @@ QChar mnemonic(const QString& text);
 // The texts of one menu whose marked letters are used by an earlier text too.
 QStringList duplicateMnemonics(const QVector<orvUI::_ActionItemInfo_>& actions);
 
-// The mouse and key controls of both views and the shortcuts of the Edit, View and Photo menus,
+// The mouse and key controls of both views and the shortcuts of the Edit, View, Mesh and Photo menus,
 // as the Help menu's "Controls" box shows them (rich text).
 QString controlsText(const QVector<MenuGroup>& menus);
 

@@ -1,11 +1,15 @@
 #include "CoreProject.h"
 
+#include <ProjectData.h>
+
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QUuid>
 
 #include "CoreCommands.h"
+#include "PaintCommands.h"
 
 namespace orvCore {
 
@@ -257,6 +261,84 @@ QString addReport(AddSource source, const PairingResult& pairing, const AddOutco
     if (outcome.skipped > 0)
         parts << count(outcome.skipped, "Cancelled: 1 pair was not added.", "Cancelled: %1 pairs were not added.");
     return parts.join(QStringLiteral("\n\n"));
+}
+
+// ---- saving --------------------------------------------------------------------------------
+
+int saveProjectWithTextures(IZimMM* mm, QString* error)
+{
+    QString why;
+    if (!mm || !mm->isProjectOpen()) {
+        why = tr("No project is open.");
+    } else if (!saveWorkingTextures(mm, &why)) {
+        if (why.isEmpty()) why = tr("The edited textures could not be written.");
+    } else if (mm->saveProject() != 0) {
+        why = mm->lastError();
+    } else {
+        return 0;
+    }
+    if (error) *error = why;
+    return -1;
+}
+
+namespace {
+
+// Copies the kept paints (their log and folders) of one data folder into another that has none
+// yet, so that they can still be restored under the project's new name. False with *error
+// naming what could not be copied; what was copied stays.
+bool copyKeptPaints(const orvpaint::ProjectData& from, const orvpaint::ProjectData& to, QString* error)
+{
+    const QString log = QStringLiteral("paints.json");
+    if (!QFileInfo(QDir(from.rootPath()).filePath(log)).isFile()) return true;
+    if (QFileInfo::exists(to.rootPath())) return true;
+    QString why;
+    if (!to.ensureRoot(&why)) {
+        *error = why;
+        return false;
+    }
+    const QDir source(from.rootPath());
+    QStringList files{source.filePath(log)};
+    QDirIterator it(from.paintsPath(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) files << it.next();
+    for (const QString& file : files) {
+        const QString target = QDir(to.rootPath()).filePath(source.relativeFilePath(file));
+        if (!QDir().mkpath(QFileInfo(target).absolutePath()) || !QFile::copy(file, target)) {
+            *error = tr("%1 could not be copied to %2.").arg(native(file), native(target));
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int saveProjectAsWithTextures(IZimMM* mm, const QString& path, QString* error, QString* warning)
+{
+    if (!mm || !mm->isProjectOpen()) {
+        if (error) *error = tr("No project is open.");
+        return -1;
+    }
+    QVector<int> edited;
+    for (int i = 0; i < mm->imageCount(); ++i)
+        if (mm->isTextureEdited(i)) edited << i;
+    const QString before = mm->projectPath();
+    if (mm->saveProjectAs(path) != 0) {
+        if (error) *error = mm->lastError();
+        return -1;
+    }
+    if (!before.isEmpty()) {
+        const orvpaint::ProjectData from(before), to(mm->projectPath());
+        QString why;
+        if (from.rootPath() != to.rootPath() && !copyKeptPaints(from, to, &why) && warning)
+            *warning = tr("The kept paints were not all copied beside the new project file, so some of them cannot "
+                          "be restored under its name.\n%1")
+                           .arg(why);
+    }
+    if (edited.isEmpty()) return 0;
+    // Saving under the new name counted every edit as saved, but the textures are not written yet:
+    // they are edits again until they are.
+    for (int index : edited) mm->notifyTextureEdited(index);
+    return saveProjectWithTextures(mm, error);
 }
 
 }  // namespace orvCore

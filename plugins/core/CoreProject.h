@@ -89,6 +89,17 @@ int createProjectReplacing(IZimMM* mm, const QString& path, QString* error);
 QVector<int> wakeAllMeshes(IZimMM* mm, IZimProgress* progress, QStringList* failed);
 QVector<int> sleepAllMeshes(IZimMM* mm, IZimProgress* progress, QStringList* failed);
 
+// Saves the open project: the textures edited since the last save are written into the project's
+// data folder first and the project refers to them; when one cannot be written nothing is saved.
+// 0, or -1 with *error set (translated).
+int saveProjectWithTextures(IZimMM* mm, QString* error);
+// The same under a new name. The project is saved there first, so that its data folder is the one
+// beside the new file; then the textures that were edited are written into that folder and the
+// project is saved again. When they cannot be written the project stays modified, so the edits
+// are not lost by closing. The kept paints are copied into the new data folder when it does not
+// exist yet; *warning (when given) says when they could not all be copied.
+int saveProjectAsWithTextures(IZimMM* mm, const QString& path, QString* error, QString* warning = nullptr);
+
 // What the user is told after adding files: the files without a partner (how the partner is
 // looked for depends on where the files came from), the pairs the kernel refused with its
 // reasons, and the pairs left out after a cancel. Empty when everything was added.

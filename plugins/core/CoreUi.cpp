@@ -16,6 +16,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHash>
+#include <QInputDialog>
+#include <QLocale>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMessageBox>
@@ -34,6 +36,7 @@
 #include "CoreCommands.h"
 #include "CoreMarksTool.h"
 #include "CorePhotoView.h"
+#include "PaintCommands.h"
 #include "PhotoCommands.h"
 
 namespace orvCore {
@@ -614,6 +617,178 @@ int commandLookThrough(const QString& objectName, bool)
     return done ? 0 : -1;
 }
 
+// ---- painting --------------------------------------------------------------------------------
+
+// After a paint, an applied backup, a restore or the undo or redo of one: the textures changed in
+// memory, so the 3D view draws them again and the title shows the project modified.
+void refreshPaintedTextures(const QVector<int>&)
+{
+    ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
+    if (!vm) return;
+    vm->update3DViewer();
+    refreshModifiedMark();
+}
+
+QString photoFileName(IZimMM* mm, int index)
+{
+    ref_ptr<IZimImageEntry> entry;
+    if (mm->getImageEntry(entry, index) == 0 && entry) {
+        const QString file = QFileInfo(entry->photoPath()).fileName();
+        if (!file.isEmpty()) return file;
+    }
+    return QString::number(index + 1);
+}
+
+// The View menu's overlay entry follows the 3D view.
+void followOverlayEntry(const QString& objectName)
+{
+    QString command;
+    int plugin = 0;
+    IOrvMainFrame* frame = mainFrame();
+    orvUI::IOrv3DViewer* viewer = viewer3D();
+    if (frame && viewer && splitActionName(objectName, &command, &plugin))
+        frame->setActionCheckedByName(actionName(cmd::ShowOverlay, plugin), viewer->isShowImageOverlay());
+}
+
+int commandPaintPhoto(const QString& objectName, bool)
+{
+    const Reporter report = warningBoxes();
+    const int index = currentPhoto(report);
+    if (index < 0) return -1;
+    ref_ptr<IZimMM> mm = model();
+    if (!mm->isImageMapped(index)) {
+        report(tr("The photograph %1 is not mapped yet. Place marks on it and map it first.")
+                   .arg(photoFileName(mm.get(), index)));
+        return -1;
+    }
+    orvUI::IOrv3DViewer* viewer = viewer3D();
+    if (!viewer) {
+        report(backupProblemText(BackupProblem::NoViewer, QString()));
+        return -1;
+    }
+    // The paint takes its backup from the 3D view: a hidden view draws nothing to read back.
+    IOrvMainFrame* frame = mainFrame();
+    if (frame && !frame->is3DViewerVisible(0)) {
+        report(backupProblemText(BackupProblem::ViewNotDrawn, QString()));
+        return -1;
+    }
+    ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
+    PaintRequest request;
+    request.photo = index;
+    TextureOutcome outcome;
+    {
+        ProgressPtr progress = frameProgress();
+        outcome = paintPhotoUndoable(mm.get(), vm.get(), viewer, request, progress.get(), &refreshPaintedTextures);
+    }
+    // The user sees the paint from where the photograph was taken, with nothing laid over it.
+    ZimPhotoCamera camera;
+    if (mm->getImageCamera(index, camera) == 0 && camera.isValid() && viewer->lookThroughCamera(camera) == 0)
+        viewer->setShowImageOverlay(false);
+    followOverlayEntry(objectName);
+    if (vm) vm->update3DViewer();
+    refreshEditActions();
+    if (!outcome.ok) {
+        report(tr("The photograph could not be painted onto the textures.\n%1").arg(outcome.error));
+        return -1;
+    }
+    const QString line = paintDoneText(outcome);
+    showStatusMessage(line);
+    if (!outcome.warnings.isEmpty()) report(line + QLatin1Char('\n') + outcome.warnings.join(QLatin1Char('\n')));
+    return 0;
+}
+
+QString pictureFilter() { return tr("Pictures (*.png *.jpg *.jpeg *.bmp *.tif *.tiff);;All files (*)"); }
+
+int commandApplyEditedBackup(const QString&, bool)
+{
+    const Reporter report = warningBoxes();
+    if (!requireProject(report)) return -1;
+    QWidget* parent = frameWidget();
+    const QString original = QFileDialog::getOpenFileName(parent, tr("Choose the backup picture as it was saved"),
+                                                          startFolder(), pictureFilter());
+    if (original.isEmpty()) return 0;
+    rememberFolder(original);
+    const QString edited =
+        QFileDialog::getOpenFileName(parent, tr("Choose the edited picture"), startFolder(), pictureFilter());
+    if (edited.isEmpty()) return 0;
+    rememberFolder(edited);
+    ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
+    const TextureOutcome outcome =
+        applyEditedBackupUndoable(model().get(), vm.get(), edited, original, &refreshPaintedTextures);
+    if (vm) vm->update3DViewer();
+    refreshEditActions();
+    if (!outcome.ok) {
+        report(tr("The edited backup was not applied.\n%1").arg(outcome.error));
+        return -1;
+    }
+    const QString line = applyDoneText(outcome);
+    showStatusMessage(line);
+    if (!outcome.warnings.isEmpty()) report(line + QLatin1Char('\n') + outcome.warnings.join(QLatin1Char('\n')));
+    return 0;
+}
+
+int commandRestorePaint(const QString&, bool)
+{
+    const Reporter report = warningBoxes();
+    if (!requireProject(report)) return -1;
+    ref_ptr<IZimMM> mm = model();
+    QString warning;
+    const QVector<KeptPaint> paints = keptPaints(mm.get(), &warning);
+    if (!warning.isEmpty()) report(warning);
+    if (paints.isEmpty()) {
+        report(tr("No paint of this project is kept, so there are no textures to restore."));
+        return 0;
+    }
+    // Newest first.
+    QStringList items;
+    QStringList names;
+    for (int i = paints.size() - 1; i >= 0; --i) {
+        const KeptPaint& p = paints[i];
+        items << tr("%1 \u2014 %2 \u2014 %3")
+                     .arg(p.name, p.photoName, QLocale().toString(p.time.toLocalTime(), QLocale::ShortFormat));
+        names << p.name;
+    }
+    bool chosen = false;
+    const QString item = QInputDialog::getItem(frameWidget(), tr("Restore textures of a paint"),
+                                               tr("The paint whose textures are put back as they were before it:"),
+                                               items, 0, false, &chosen);
+    const int at = items.indexOf(item);
+    if (!chosen || at < 0) return 0;
+    const QString name = names[at];
+    ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
+    const TextureOutcome outcome = restorePaintUndoable(mm.get(), vm.get(), name, &refreshPaintedTextures);
+    if (vm) vm->update3DViewer();
+    refreshEditActions();
+    if (!outcome.ok) {
+        report(tr("The textures of the paint %1 could not be restored.\n%2").arg(name, outcome.error));
+        return -1;
+    }
+    const QString line = tr("Restored %1 texels in %2 meshes as they were before the paint %3")
+                             .arg(outcome.texels)
+                             .arg(outcome.meshes)
+                             .arg(name);
+    showStatusMessage(line);
+    if (!outcome.warnings.isEmpty()) report(line + QLatin1Char('\n') + outcome.warnings.join(QLatin1Char('\n')));
+    return 0;
+}
+
+int commandExportTextures(const QString&, bool)
+{
+    const Reporter report = warningBoxes();
+    if (!requireProject(report)) return -1;
+    const QString folder = QFileDialog::getExistingDirectory(frameWidget(), tr("Export Textures"), startFolder());
+    if (folder.isEmpty()) return 0;
+    lastFolder() = folder;
+    QStringList written;
+    QString error;
+    if (!exportTextures(model().get(), folder, &written, &error)) {
+        report(tr("The textures could not be exported.\n%1").arg(error));
+        return -1;
+    }
+    showStatusMessage(tr("Exported %1 textures to %2").arg(written.size()).arg(native(folder)));
+    return 0;
+}
+
 using CommandFn = int (*)(const QString& objectName, bool checked);
 
 const QHash<QString, CommandFn>& commandTable()
@@ -648,6 +823,10 @@ const QHash<QString, CommandFn>& commandTable()
         {cmd::SleepAllMeshes, &commandSleepAll},
         {cmd::GenerateBackup, &commandGenerateBackup},
         {cmd::ProjectSummary, &commandProjectSummary},
+        {cmd::PaintPhoto, &commandPaintPhoto},
+        {cmd::ApplyEditedBackup, &commandApplyEditedBackup},
+        {cmd::RestorePaint, &commandRestorePaint},
+        {cmd::ExportTextures, &commandExportTextures},
         {cmd::Undo, &commandUndo},
         {cmd::Redo, &commandRedo},
         {cmd::EditMarks, &commandEditMarks},
@@ -1038,8 +1217,9 @@ bool saveProject(const Reporter& report)
     if (mm->projectPath().isEmpty()) return saveProjectAs(report);
     // The folders and the camera are written with the rest.
     storeViewState();
-    const bool ok = mm->saveProject() == 0;
-    if (!ok) report(tr("The project could not be saved.\n%1").arg(mm->lastError()));
+    QString error;
+    const bool ok = saveProjectWithTextures(mm.get(), &error) == 0;
+    if (!ok) report(tr("The project could not be saved.\n%1").arg(error));
     refreshFrameState();
     return ok;
 }
@@ -1063,8 +1243,10 @@ bool saveProjectAs(const Reporter& report)
                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
         return false;
     storeViewState();
-    const bool ok = mm->saveProjectAs(path) == 0;
-    if (!ok) report(tr("The project could not be saved as %1.\n%2").arg(native(path), mm->lastError()));
+    QString error, warning;
+    const bool ok = saveProjectAsWithTextures(mm.get(), path, &error, &warning) == 0;
+    if (!ok) report(tr("The project could not be saved as %1.\n%2").arg(native(path), error));
+    if (!warning.isEmpty()) report(warning);
     refreshFrameState();
     return ok;
 }
