@@ -58,13 +58,12 @@ void fillBackupGray(IZimImage* image)
     PixelPlane plane;
     if (!plane.attach(image)) return;
     const int w = plane.width, h = plane.height;
+    // Row by row, as the picture lies in memory.
 #pragma omp parallel for schedule(static)
-    for (int x = 0; x < w; ++x)
-        for (int y = 0; y < h; ++y) {
-            unsigned char* p = plane.at(x, y);
-            p[0] = p[1] = p[2] = 128;
-            plane.mark(x, y) = 0;
-        }
+    for (int y = 0; y < h; ++y) {
+        std::memset(plane.at(0, y), 128, std::size_t(w) * 3);
+        std::memset(&plane.mark(0, y), 0, std::size_t(w));
+    }
 }
 
 void fillImageGaps(IZimImage* image, int passes)
