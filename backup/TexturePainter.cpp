@@ -58,13 +58,12 @@ void fillBackupGray(IZimImage* image)
     PixelPlane plane;
     if (!plane.attach(image)) return;
     const int w = plane.width, h = plane.height;
+    // Row by row, as the picture lies in memory.
 #pragma omp parallel for schedule(static)
-    for (int x = 0; x < w; ++x)
-        for (int y = 0; y < h; ++y) {
-            unsigned char* p = plane.at(x, y);
-            p[0] = p[1] = p[2] = 128;
-            plane.mark(x, y) = 0;
-        }
+    for (int y = 0; y < h; ++y) {
+        std::memset(plane.at(0, y), 128, std::size_t(w) * 3);
+        std::memset(&plane.mark(0, y), 0, std::size_t(w));
+    }
 }
 
 void fillImageGaps(IZimImage* image, int passes)
@@ -79,10 +78,19 @@ void fillImageGaps(IZimImage* image, int passes)
         {
             std::vector<_PixelRowCol_>& mine = found[std::size_t(omp_get_thread_num()) % found.size()];
             mine.clear();
+            // Per row: the marks of the row and the rows above and below, or-ed together, so
+            // that a pixel without a marked neighbour is passed over at a glance.
+            std::vector<unsigned char> near(std::size_t(w) + 2, 0);
 #pragma omp for schedule(static)
             for (int y = 0; y < h; ++y) {
+                const unsigned char* row = &plane.mark(0, y);
+                if (!std::memchr(row, 0, std::size_t(w))) continue;
+                const unsigned char* above = y + 1 < h ? &plane.mark(0, y + 1) : row;
+                const unsigned char* below = y > 0 ? &plane.mark(0, y - 1) : row;
+                for (int x = 0; x < w; ++x) near[std::size_t(x) + 1] = row[x] | above[x] | below[x];
                 for (int x = 0; x < w; ++x) {
-                    if (plane.mark(x, y)) continue;
+                    if (row[x]) continue;
+                    if (!(near[std::size_t(x)] | near[std::size_t(x) + 1] | near[std::size_t(x) + 2])) continue;
                     unsigned sum[3] = {0, 0, 0};
                     unsigned count = 0;
                     for (int ny = std::max(0, y - 1); ny <= std::min(h - 1, y + 1); ++ny)

@@ -53,6 +53,29 @@ PaintWeights::PaintWeights(const DepthView& depth, const WeightOptions& options,
             out[x] = float(w);
         }
     }
+
+    // Blocks of full weight, so that the painter's look-ups there need no interpolation.
+    m_fullColumns = std::size_t((W + kFullBlock - 1) / kFullBlock);
+    m_fullRows = std::size_t((H + kFullBlock - 1) / kFullBlock);
+    m_full.assign(m_fullColumns * m_fullRows, 0);
+    const int fullRows = int(m_fullRows);
+#pragma omp parallel for schedule(static)
+    for (int by = 0; by < fullRows; ++by) {
+        const int y0 = by * kFullBlock, y1 = std::min(H - 1, y0 + kFullBlock);
+        for (std::size_t bx = 0; bx < m_fullColumns; ++bx) {
+            const int x0 = int(bx) * kFullBlock, x1 = std::min(W - 1, x0 + kFullBlock);
+            bool full = true;
+            for (int y = y0; y <= y1 && full; ++y) {
+                const float* row = m_map.ptr<float>(y);
+                for (int x = x0; x <= x1; ++x)
+                    if (!(row[x] >= 1.0f)) {
+                        full = false;
+                        break;
+                    }
+            }
+            m_full[std::size_t(by) * m_fullColumns + bx] = full ? 1 : 0;
+        }
+    }
 }
 
 }  // namespace orvpaint

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <opencv2/core.hpp>
+#include <vector>
 
 #include "DepthView.h"
 
@@ -57,12 +58,30 @@ public:
     }
     // The feather times mask per depth-view pixel (CV_32F, 0..1).
     const cv::Mat& map() const { return m_map; }
+    // Map pixels per photo pixel (the depth view's scale it was made from).
+    double scale() const { return m_scale; }
+    // The smallest |cos| of the viewing angle that still takes full weight.
+    double fullWeightCos() const { return m_cosStart; }
+    // True when every map pixel a bilinear look-up at map position (x, y) >= 0 may read (those of
+    // its block of kFullBlock pixels a side, and the next row and column) has full weight.
+    bool isFullAt(int x, int y) const
+    {
+        const std::size_t bx = std::size_t(x / kFullBlock), by = std::size_t(y / kFullBlock);
+        return bx < m_fullColumns && by < m_fullRows && m_full[by * m_fullColumns + bx];
+    }
+    static constexpr int kFullBlock = 8;
+    // The flags isFullAt() reads: one byte per block, fullBlockColumns() a row.
+    const unsigned char* fullBlocks() const { return m_full.data(); }
+    int fullBlockColumns() const { return int(m_fullColumns); }
+    int fullBlockRows() const { return int(m_fullRows); }
 
 private:
     WeightOptions m_options;
     double m_scale = 1;
     double m_cosStart = 0.5, m_cosEnd = 0.17;
     cv::Mat m_map;
+    std::vector<unsigned char> m_full;
+    std::size_t m_fullColumns = 0, m_fullRows = 0;
 };
 
 }  // namespace orvpaint

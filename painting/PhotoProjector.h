@@ -49,6 +49,10 @@ public:
     int height() const { return m_height; }
     double fx() const { return m_fx; }
     double fy() const { return m_fy; }
+    double cx() const { return m_cx; }
+    double cy() const { return m_cy; }
+    double k1() const { return m_k1; }
+    double k2() const { return m_k2; }
     // Largest r^2 the lens maps one to one (beyond it distortion folds the picture back).
     double maxRadius2() const { return m_maxR2; }
 

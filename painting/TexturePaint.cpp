@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 namespace orvpaint {
 
@@ -64,10 +65,99 @@ bool prepare(const MeshView& mesh, int t, int W, int H, bool bottomUp, const Pho
 
 inline unsigned char toByte(float v)
 {
-    if (!(v > 0)) return 0;
-    if (v >= 255) return 255;
-    return static_cast<unsigned char>(v + 0.5f);
+    // NaN and anything below 0 give 0.
+    v = v > 0 ? v : 0.0f;
+    v = v < 255 ? v : 255.0f;
+    return static_cast<unsigned char>(int(v + 0.5f));
 }
+
+// The photo's camera from camera space on: perspective division, radial distortion and the
+// intrinsics, in single precision.
+struct FloatLens {
+    float fx, fy, cx, cy, k1, k2, maxR2;
+    explicit FloatLens(const PhotoProjector& p)
+        : fx(float(p.fx())), fy(float(p.fy())), cx(float(p.cx())), cy(float(p.cy())), k1(float(p.k1())),
+          k2(float(p.k2())), maxR2(float(p.maxRadius2()))
+    {
+    }
+    // Photo position, 1 / depth and the distortion factor; false behind the camera or beyond the
+    // radius the lens maps one to one.
+    bool toPixel(float x, float y, float z, float& px, float& py, float& iz, float& d) const
+    {
+        if (!(z > float(PhotoProjector::kNear))) return false;
+        iz = 1.0f / z;
+        const float nx = x * iz, ny = y * iz, r2 = nx * nx + ny * ny;
+        if (!(r2 < maxR2)) return false;
+        d = 1 + r2 * (k1 + k2 * r2);
+        px = fx * nx * d + cx;
+        py = fy * ny * d + cy;
+        return true;
+    }
+};
+
+// Bilinear look-up of the feather map at a depth-view position (pixel centres at +0.5), zero
+// beyond the map; `toMap` takes depth-view positions to the map's (1 when both share a size).
+// Blocks of full weight answer without interpolation.
+struct FeatherMap {
+    const unsigned char* data;
+    std::size_t step;
+    int cols, rows;
+    float toMap, maxX, maxY;
+    const unsigned char* full;
+    int fullColumns, fullRows;
+    FeatherMap(const PaintWeights& w, float scale)
+        : data(w.map().data), step(w.map().step[0]), cols(w.map().cols), rows(w.map().rows), toMap(scale),
+          maxX(float(w.map().cols - 1)), maxY(float(w.map().rows - 1)), full(w.fullBlocks()),
+          fullColumns(w.fullBlockColumns()), fullRows(w.fullBlockRows())
+    {
+    }
+    float operator()(float sx, float sy) const
+    {
+        const float fx = sx * toMap - 0.5f, fy = sy * toMap - 0.5f;
+        if (!data || !(fx > -1) || !(fy > -1) || !(fx < float(cols)) || !(fy < float(rows))) return 0;
+        const float x = std::clamp(fx, 0.0f, maxX), y = std::clamp(fy, 0.0f, maxY);
+        const int x0 = std::min(int(x), cols - 1), y0 = std::min(int(y), rows - 1);
+        const int bx = x0 / PaintWeights::kFullBlock, by = y0 / PaintWeights::kFullBlock;
+        if (bx < fullColumns && by < fullRows && full[std::size_t(by) * std::size_t(fullColumns) + std::size_t(bx)])
+            return 1;
+        const int x1 = std::min(x0 + 1, cols - 1), y1 = std::min(y0 + 1, rows - 1);
+        const float ax = x - float(x0), ay = y - float(y0);
+        const float* r0 = reinterpret_cast<const float*>(data + std::size_t(y0) * step);
+        const float* r1 = reinterpret_cast<const float*>(data + std::size_t(y1) * step);
+        const float top = r0[x0] + ax * (r0[x1] - r0[x0]);
+        const float bottom = r1[x0] + ax * (r1[x1] - r1[x0]);
+        return top + ay * (bottom - top);
+    }
+};
+
+// Bilinear colour from the photo's full-size level at a photo position, clamped to its edge
+// pixels.
+struct BaseSampler {
+    const unsigned char* data;
+    std::size_t step;
+    int cols, rows;
+    float maxX, maxY;
+    explicit BaseSampler(const cv::Mat& m)
+        : data(m.data), step(m.step[0]), cols(m.cols), rows(m.rows), maxX(float(m.cols - 1)), maxY(float(m.rows - 1))
+    {
+    }
+    void operator()(float px, float py, float out[3]) const
+    {
+        float x = px - 0.5f, y = py - 0.5f;
+        x = x < 0 ? 0 : (x > maxX ? maxX : x);
+        y = y < 0 ? 0 : (y > maxY ? maxY : y);
+        const int x0 = int(x), y0 = int(y);
+        const int x1 = x0 + 1 < cols ? x0 + 1 : x0, y1 = y0 + 1 < rows ? y0 + 1 : y0;
+        const float ax = x - float(x0), ay = y - float(y0);
+        const unsigned char* r0 = data + std::size_t(y0) * step;
+        const unsigned char* r1 = data + std::size_t(y1) * step;
+        for (int c = 0; c < 3; ++c) {
+            const float top = r0[3 * x0 + c] + ax * (float(r0[3 * x1 + c]) - r0[3 * x0 + c]);
+            const float bottom = r1[3 * x0 + c] + ax * (float(r1[3 * x1 + c]) - r1[3 * x0 + c]);
+            out[c] = top + ay * (bottom - top);
+        }
+    }
+};
 
 }  // namespace
 
@@ -104,13 +194,31 @@ PaintStats TexturePaint::paint(const MeshView& mesh, const ImageRows& texture, c
     const double tolerance = weights.options().depthTolerance;
     const ColourMatch* match = options.colourMatch && !options.colourMatch->isIdentity() ? options.colourMatch : nullptr;
 
-    // The painted texture is built in a copy; the caller sees the tiles before they change.
+    // The painted texels are built in a buffer of the texture's layout (only painted and bled
+    // texels are ever written or read there); the caller sees the tiles before they change.
     const std::size_t bytes = std::size_t(H) * std::size_t(texture.rowBytes);
-    std::vector<unsigned char> work(texture.data, texture.data + bytes);
+    const std::unique_ptr<unsigned char[]> work(new unsigned char[bytes]);
     std::vector<unsigned char> state(std::size_t(W) * std::size_t(H), kOutside);
     std::vector<float> weightMap;
     if (options.weightOut) weightMap.assign(std::size_t(W) * std::size_t(H), 0.0f);
-    auto at = [&](int x, int y) { return work.data() + std::size_t(y) * texture.rowBytes + std::size_t(x) * ch; };
+    auto at = [&](int x, int y) { return work.get() + std::size_t(y) * texture.rowBytes + std::size_t(x) * ch; };
+    // Tiles whose bytes change, marked as the texels are written.
+    const int ts = std::max(1, options.tileSize);
+    const int tilesX = (W + ts - 1) / ts, tilesY = (H + ts - 1) / ts;
+    std::vector<unsigned char> touched(std::size_t(tilesX) * tilesY, 0);
+    std::vector<int> tileColumn(static_cast<std::size_t>(W));
+    for (int x = 0; x < W; ++x) tileColumn[std::size_t(x)] = x / ts;
+    // Writes a texel's new colour, and marks its tile when that changes its bytes.
+    auto put = [&](int x, int y, unsigned char* p, const unsigned char* old, const float colour[3]) -> bool {
+        const unsigned char b = toByte(colour[0]), g = toByte(colour[1]), r = toByte(colour[2]);
+        p[0] = b, p[1] = g, p[2] = r;
+        if (b == old[0] && g == old[1] && r == old[2]) return false;
+        // Several rows of one tile may mark it at once; they all store the same value.
+        unsigned char& flag = touched[std::size_t(y / ts) * tilesX + std::size_t(tileColumn[std::size_t(x)])];
+#pragma omp atomic write
+        flag = 1;
+        return true;
+    };
 
     // Triangles by the bands of texture rows they reach.
     const int bands = (H + kBandRows - 1) / kBandRows;
@@ -138,10 +246,30 @@ PaintStats TexturePaint::paint(const MeshView& mesh, const ImageRows& texture, c
         }
     }
 
-    long long inTriangles = 0, painted = 0;
-#pragma omp parallel for schedule(dynamic, 1) reduction(+ : inTriangles, painted)
+    // What the per-texel loop reads, in single precision and without calls: the lens, the depth
+    // buffer, the feather map and the photo's full-size level.
+    const FloatLens lensShared(projector);
+    const float fWp = float(Wp), fHp = float(Hp), ffx = float(fx), ffy = float(fy);
+    const float strengthF = float(strength);
+    const cv::Mat& depthMat = depth.depth();
+    const float* depthRows = depthMat.ptr<float>(0);
+    const std::size_t depthStride = depthMat.step1();
+    const int depthW = depthMat.cols, depthH = depthMat.rows;
+    const float depthScale = float(depth.scale());
+    const float depthSlack = float(1 + tolerance);
+    const FeatherMap featherShared(weights, float(weights.scale() / depth.scale()));
+    const float cosFull2 = float(weights.fullWeightCos() * weights.fullWeightCos());
+    const cv::Mat& base = photo.level(0);
+    const BaseSampler samplerShared(base);
+
+    long long inTriangles = 0, painted = 0, changed = 0;
+#pragma omp parallel for schedule(dynamic, 1) reduction(+ : inTriangles, painted, changed)
     for (int band = 0; band < bands; ++band) {
         const int rowLo = band * kBandRows, rowHi = std::min(H, rowLo + kBandRows) - 1;
+        // Copies of its own, which the texel writes cannot alias.
+        const FloatLens lens = lensShared;
+        const FeatherMap featherAt = featherShared;
+        const BaseSampler sampleBase = samplerShared;
         for (int t : bins[std::size_t(band)]) {
             PaintTriangle tri;
             if (!prepare(mesh, t, W, H, texture.bottomUp, projector, tri)) continue;
@@ -149,6 +277,11 @@ PaintStats TexturePaint::paint(const MeshView& mesh, const ImageRows& texture, c
             const double minV = std::min({tri.v[0], tri.v[1], tri.v[2]}), maxV = std::max({tri.v[0], tri.v[1], tri.v[2]});
             const int j0 = std::max(rowLo, int(std::ceil(minV - 1e-7))), j1 = std::min(rowHi, int(std::floor(maxV + 1e-7)));
             const int i0 = std::max(0, int(std::ceil(minU - 1e-7))), i1 = std::min(W - 1, int(std::floor(maxU + 1e-7)));
+            // Per-texel work in single precision: the camera-space point of a texel is taken
+            // afresh from the row's start (no running sum), so it stays well within a texel.
+            const float dix = float(tri.di.x), diy = float(tri.di.y), diz = float(tri.di.z);
+            const float djx = float(tri.dj.x), djy = float(tri.dj.y), djz = float(tri.dj.z);
+            const float nx = float(tri.normal.x), ny = float(tri.normal.y), nz = float(tri.normal.z);
             for (int j = j0; j <= j1; ++j) {
                 // The texels of this row inside the triangle: each barycentric weight is linear
                 // in i, so the span follows from three inequalities.
@@ -170,37 +303,53 @@ PaintStats TexturePaint::paint(const MeshView& mesh, const ImageRows& texture, c
                 if (empty || lo > hi) continue;
                 const int iLo = int(lo), iHi = int(hi);
                 unsigned char* st = state.data() + std::size_t(j) * W;
-                Vec3 c = tri.origin + tri.di * iLo + tri.dj * j;
-                for (int i = iLo; i <= iHi; ++i, c = c + tri.di) {
+                unsigned char* rowBytes = work.get() + std::size_t(j) * texture.rowBytes;
+                const unsigned char* oldRow = texture.row(j);
+                const Vec3 c0 = tri.origin + tri.di * iLo + tri.dj * j;
+                const float ox = float(c0.x), oy = float(c0.y), oz = float(c0.z);
+                for (int i = iLo; i <= iHi; ++i) {
                     if (st[i] != kOutside) continue;
                     ++inTriangles;
                     st[i] = kKept;
-                    double px = 0, py = 0, d = 1;
-                    if (!projector.cameraToPixel(c, px, py, &d)) continue;
-                    if (!(px >= 0 && py >= 0 && px < Wp && py < Hp)) continue;
-                    if (!depth.isNearest(px, py, c.z, tolerance)) continue;
-                    const double feather = weights.featherAt(px, py);
+                    const float n = float(i - iLo);
+                    const float cx = ox + n * dix, cy = oy + n * diy, cz = oz + n * diz;
+                    float px = 0, py = 0, iz = 0, d = 1;
+                    if (!lens.toPixel(cx, cy, cz, px, py, iz, d)) continue;
+                    if (!(px >= 0 && py >= 0 && px < fWp && py < fHp)) continue;
+                    const float sx = px * depthScale, sy = py * depthScale;
+                    const int dxi = std::min(int(sx), depthW - 1), dyi = std::min(int(sy), depthH - 1);
+                    const float nearest = depthRows[std::size_t(dyi) * depthStride + std::size_t(dxi)];
+                    if (!(nearest < DepthView::kEmpty) || !(cz <= nearest * depthSlack)) continue;
+                    const float feather = featherAt(sx, sy);
                     if (!(feather > 0)) continue;
-                    const double len = std::sqrt(c.dot(c));
-                    const double w = strength * feather * weights.grazing(tri.normal.dot(c) / len);
+                    // Full weight within the fade's start angle, tested without a root.
+                    const float len2 = cx * cx + cy * cy + cz * cz, nc = nx * cx + ny * cy + nz * cz;
+                    const float fade =
+                        nc * nc >= cosFull2 * len2 ? 1.0f : float(weights.grazing(std::fabs(nc) / std::sqrt(len2)));
+                    const float w = strengthF * feather * fade;
                     if (!(w > 0)) continue;
                     // Photo pixels one texel step spans, along either texture axis (squared).
-                    const double iz = 1 / c.z, x = c.x * iz, y = c.y * iz;
-                    const double ax = fx * (tri.di.x - x * tri.di.z), ay = fy * (tri.di.y - y * tri.di.z);
-                    const double bx = fx * (tri.dj.x - x * tri.dj.z), by = fy * (tri.dj.y - y * tri.dj.z);
-                    const double span2 = std::max(ax * ax + ay * ay, bx * bx + by * by) * (d * iz) * (d * iz);
+                    const float x = cx * iz, y = cy * iz;
+                    const float ax = ffx * (dix - x * diz), ay = ffy * (diy - y * diz);
+                    const float bx = ffx * (djx - x * djz), by = ffy * (djy - y * djz);
+                    const float scale = d * iz;
+                    const float span2 = std::max(ax * ax + ay * ay, bx * bx + by * by) * scale * scale;
                     // The level whose pixels are half a texel: its Gaussian reduction already
                     // removes what the texel grid cannot hold, a coarser one would blur.
                     // log2(0.5 * span) = 0.5 * log2(span^2) - 1.
                     float colour[3];
-                    photo.sample(px, py, span2 > 4 ? 0.5 * std::log2(span2) - 1 : 0.0, colour);
+                    if (span2 > 4)
+                        photo.sample(px, py, 0.5 * double(std::log2(span2)) - 1, colour);
+                    else
+                        sampleBase(px, py, colour);
                     if (match) match->apply(colour);
-                    unsigned char* p = at(i, j);
-                    const float fw = float(w);
-                    for (int k = 0; k < 3; ++k) p[k] = toByte(p[k] + fw * (colour[k] - p[k]));
+                    const unsigned char* old = oldRow + std::size_t(i) * ch;
+                    if (w < 1)
+                        for (int k = 0; k < 3; ++k) colour[k] = old[k] + w * (colour[k] - old[k]);
+                    changed += put(i, j, rowBytes + std::size_t(i) * ch, old, colour);
                     st[i] = kPainted;
                     ++painted;
-                    if (options.weightOut) weightMap[std::size_t(j) * W + i] = fw;
+                    if (options.weightOut) weightMap[std::size_t(j) * W + i] = w;
                 }
             }
         }
@@ -214,7 +363,7 @@ PaintStats TexturePaint::paint(const MeshView& mesh, const ImageRows& texture, c
     for (int pass = 0; pass < std::max(0, options.bleedTexels) && painted > 0; ++pass) {
         std::vector<unsigned char> next(state);
         long long passBled = 0;
-#pragma omp parallel for schedule(static) reduction(+ : passBled)
+#pragma omp parallel for schedule(static) reduction(+ : passBled, changed)
         for (int y = 0; y < H; ++y) {
             for (int x = 0; x < W; ++x) {
                 if (state[std::size_t(y) * W + x] != kOutside) continue;
@@ -235,8 +384,8 @@ PaintStats TexturePaint::paint(const MeshView& mesh, const ImageRows& texture, c
                     }
                 }
                 if (n == 0) continue;
-                unsigned char* p = at(x, y);
-                for (int k = 0; k < 3; ++k) p[k] = toByte(sum[k] / n);
+                for (int k = 0; k < 3; ++k) sum[k] /= float(n);
+                changed += put(x, y, at(x, y), texture.row(y) + std::size_t(x) * ch, sum);
                 next[std::size_t(y) * W + x] = kBled;
                 if (options.weightOut) weightMap[std::size_t(y) * W + x] = wsum / n;
                 ++passBled;
@@ -248,36 +397,27 @@ PaintStats TexturePaint::paint(const MeshView& mesh, const ImageRows& texture, c
     }
     stats.texelsBled = bled;
 
-    // The tiles whose bytes change, and how many texels do.
-    const int ts = std::max(1, options.tileSize);
-    const int tilesX = (W + ts - 1) / ts, tilesY = (H + ts - 1) / ts;
-    std::vector<unsigned char> touched(std::size_t(tilesX) * tilesY, 0);
-    long long changed = 0;
-#pragma omp parallel for schedule(static) reduction(+ : changed)
-    for (int y = 0; y < H; ++y) {
-        const unsigned char* a = texture.row(y);
-        const unsigned char* b = work.data() + std::size_t(y) * texture.rowBytes;
-        for (int x = 0; x < W; ++x) {
-            const std::size_t o = std::size_t(x) * ch;
-            if (a[o] == b[o] && a[o + 1] == b[o + 1] && a[o + 2] == b[o + 2]) continue;
-            ++changed;
-            // Several rows of one tile may mark it at once; they all store the same value.
-            unsigned char& flag = touched[std::size_t(y / ts) * tilesX + x / ts];
-#pragma omp atomic write
-            flag = 1;
-        }
-    }
     stats.texelsChanged = changed;
     for (int ty = 0; ty < tilesY; ++ty)
         for (int tx = 0; tx < tilesX; ++tx)
             if (touched[std::size_t(ty) * tilesX + tx]) stats.touchedTiles.push_back({tx, ty});
 
     if (options.beforeWrite && !stats.touchedTiles.empty()) options.beforeWrite(stats.touchedTiles);
-    for (const TileKey& tile : stats.touchedTiles) {
+    // Only painted and bled texels hold new bytes (an alpha channel is left as it was).
+    const int tileCount = int(stats.touchedTiles.size());
+#pragma omp parallel for schedule(static)
+    for (int k = 0; k < tileCount; ++k) {
+        const TileKey& tile = stats.touchedTiles[std::size_t(k)];
         const int x0 = tile.x * ts, x1 = std::min(W, x0 + ts);
-        for (int y = tile.y * ts; y < std::min(H, (tile.y + 1) * ts); ++y)
-            std::memcpy(texture.row(y) + std::size_t(x0) * ch, work.data() + std::size_t(y) * texture.rowBytes + std::size_t(x0) * ch,
-                        std::size_t(x1 - x0) * ch);
+        for (int y = tile.y * ts; y < std::min(H, (tile.y + 1) * ts); ++y) {
+            const unsigned char* st = state.data() + std::size_t(y) * W;
+            for (int x = x0; x < x1; ++x) {
+                if (st[x] != kPainted && st[x] != kBled) continue;
+                unsigned char* out = texture.row(y) + std::size_t(x) * ch;
+                const unsigned char* in = at(x, y);
+                out[0] = in[0], out[1] = in[1], out[2] = in[2];
+            }
+        }
     }
     if (options.weightOut) options.weightOut->swap(weightMap);
     stats.ok = true;

@@ -320,6 +320,42 @@ TEST(PaintWeights, GrazingFacesFadeToNothingAndTheMaskLimitsThePaint)
     EXPECT_EQ(rightPainted, 23 * 56);
 }
 
+TEST(PaintWeights, BlocksTakenAsFullWeightReadNothingBelowIt)
+{
+    // A ground square with a roof above its middle, seen from above: the feather ramps down at the
+    // ground's border and around the roof's occluding edge, and is full in between.
+    const PinholeCamera cam = lookAt(Vec3(0, 0, 60), Vec3(0, 0, 0), 400, 400, 500);
+    const Quad ground = groundSquare(40);
+    const Vec3 roofCorners[4] = {{-5, -5, 8}, {5, -5, 8}, {5, 5, 8}, {-5, 5, 8}};
+    const float st[8] = {0, 0, 1, 0, 1, 1, 0, 1};
+    const Quad roof(roofCorners, st);
+    const cv::Mat photo(400, 400, CV_8UC3, cv::Scalar(90, 90, 90));
+    const Painter p(cam, photo, {ground.view(), roof.view()});
+    const PaintWeights& weights = *p.weights;
+    const int block = PaintWeights::kFullBlock;
+    int full = 0, partial = 0, wrong = 0;
+    for (int by = 0; by * block < weights.map().rows; ++by)
+        for (int bx = 0; bx * block < weights.map().cols; ++bx) {
+            if (!weights.isFullAt(bx * block, by * block)) {
+                ++partial;
+                continue;
+            }
+            ++full;
+            // Every look-up that starts in the block, up to the next block's first pixels.
+            for (double my = by * block; my < (by + 1) * block; my += 0.25)
+                for (double mx = bx * block; mx < (bx + 1) * block; mx += 0.25)
+                    wrong += weights.featherAt(mx + 0.5, my + 0.5) != 1.0f;
+        }
+    EXPECT_GT(full, 100);
+    EXPECT_GT(partial, 100);
+    EXPECT_EQ(wrong, 0);
+    // Blocks touching the roof's edge are not full.
+    double px = 0, py = 0;
+    ASSERT_TRUE(p.projector.project(Vec3(5.0 * 60 / 52, 0, 0), px, py));
+    EXPECT_FALSE(weights.isFullAt(int(px), int(py)));
+    EXPECT_LT(weights.featherAt(px, py), 1.0f);
+}
+
 TEST(TexturePaint, ATexelCoveringManyPhotoPixelsTakesTheirAverage)
 {
     // A 1-pixel checkerboard photographed on a ground square whose 32 x 32 texels each span about

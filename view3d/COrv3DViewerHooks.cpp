@@ -20,7 +20,9 @@ BackupView COrv3DViewer::backupView()
     view.height = height();
     view.prepareDepth = [this]() { return prepareBackupDepth(); };
     view.releaseDepth = [this]() { releaseBackupDepth(); };
-    view.redraw = [this]() { drawScene(false); };
+    // The selection renders into a framebuffer of its own and leaves the window's picture as it
+    // was: a repaint is only scheduled, for whatever changed meanwhile, instead of drawn now.
+    view.redraw = [this]() { update(); };
     view.timings = backupTimings;
     view.paintThreads = backupPaintThreads;
     return view;
