@@ -4,11 +4,15 @@
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+#include <QImage>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFramebufferObject>
 #include <QOpenGLFunctions>
 #include <QSurfaceFormat>
+#include <QTemporaryDir>
 #include <array>
 #include <cmath>
 #include <functional>
@@ -247,6 +251,54 @@ TEST_F(KernelGl, AsleepMeshDrawsNothingAndGivesUpItsGpuCopy)
     state.asleep = false;
     ASSERT_EQ(item->drawSceneItem(1, nullptr), 0);
     expectQuadrants(kGreen, kGreen, kGreen, kGreen);  // uploaded again after the sleep
+}
+
+TEST_F(KernelGl, ProjectTextureEditedInPlaceShowsInTheNextFrameOnceNotified)
+{
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    const QDir dir(tmp.path());
+    QImage red(4, 4, QImage::Format_RGB32);
+    red.fill(qRgb(255, 0, 0));
+    ASSERT_TRUE(red.save(dir.filePath(QStringLiteral("quad.png"))));
+    QImage photo(32, 24, QImage::Format_RGB32);
+    photo.fill(qRgb(90, 90, 90));
+    ASSERT_TRUE(photo.save(dir.filePath(QStringLiteral("photo.png"))));
+    const QByteArray mtl("newmtl m\nKd 1 1 1\nmap_Kd quad.png\n");
+    const QByteArray obj(
+        "mtllib quad.mtl\nusemtl m\nv 20 15 0\nv 180 15 0\nv 180 135 0\nv 20 135 0\n"
+        "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nf 1/1 2/2 3/3\nf 1/1 3/3 4/4\n");
+    for (const auto& file :
+         {std::make_pair(QStringLiteral("quad.mtl"), mtl), std::make_pair(QStringLiteral("quad.obj"), obj)}) {
+        QFile f(dir.filePath(file.first));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_EQ(f.write(file.second), file.second.size());
+    }
+    ref_ptr<IZimMM> mm = zim::getMM();
+    ASSERT_EQ(mm->createProject(dir.filePath(QStringLiteral("p.orvproj"))), 0) << qPrintable(mm->lastError());
+    ASSERT_EQ(
+        mm->addImage(dir.filePath(QStringLiteral("photo.png")), dir.filePath(QStringLiteral("quad.obj")), QString()), 0)
+        << qPrintable(mm->lastError());
+    ref_ptr<IZimSceneItem> item = mm->sceneItemAt(0);
+    ref_ptr<IZimMesh> mesh;
+    ASSERT_EQ(mm->getMeshAt(mesh, 0), 0);
+    ASSERT_TRUE(item);
+    ASSERT_EQ(item->drawSceneItem(1, nullptr), 0);
+    expectPixel(100, 75, kRed);
+
+    // Painted in place: the frame keeps the uploaded copy until the edit is announced.
+    ASSERT_TRUE(mesh->meshTexture());
+    mesh->meshTexture()->imageFill(colourOf(0, 255, 0), 0);
+    clear();
+    ASSERT_EQ(item->drawSceneItem(1, nullptr), 0);
+    expectPixel(100, 75, kRed);
+    ASSERT_EQ(mm->notifyTextureEdited(0), 0) << qPrintable(mm->lastError());
+    clear();
+    ASSERT_EQ(item->drawSceneItem(1, nullptr), 0);
+    expectPixel(100, 75, kGreen);
+    item.reset();
+    mesh.reset();
+    mm->closeProject();
 }
 
 TEST_F(KernelGl, SeparateTextureIndicesChooseTheCornersTexture)

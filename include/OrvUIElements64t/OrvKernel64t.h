@@ -552,14 +552,19 @@ public:
     // (meshTexturePath(), named by its material) is never written.
     // The texture of mesh `index` was changed in place: the GL data made from it is dropped so
     // the next frame shows the new pixels, the image is kept in memory while the mesh sleeps, and
-    // isModified() is true until the next save. -1 for an unknown index or no project.
+    // isModified() is true until the next save. -1 for an unknown index, no project, or a mesh
+    // whose texture cannot be had (none, unreadable, or asleep without one held in memory).
     virtual int notifyTextureEdited(int index) = 0;
     // True when the texture of mesh `index` was edited since the project was opened or saved.
     virtual bool isTextureEdited(int index) = 0;
-    // The saved working copy of a mesh's texture (absolute path), stored with the project: when
-    // set, the mesh reads its texture from this file instead of its material's. Empty clears it.
-    // An in-memory texture already there is kept (it is what was saved). -1 for an unknown index,
-    // no project, or a path that is not an existing regular file. Marks the project modified.
+    // The saved working copy of a mesh's texture (absolute path), stored with the project (its
+    // path relative to the project file's folder): when set, the mesh reads its texture from this
+    // file instead of its material's, also after the project is reopened. An in-memory texture
+    // already there is kept (it is what was saved). Empty clears it: the mesh shows its
+    // material's texture again, unless its pixels hold edits not saved yet (those stay in memory).
+    // -1 for an unknown index, no project, or a path that is not an existing regular file.
+    // Marks the project modified. A working copy whose file is gone when the project is opened
+    // is left out with a line in openNotice(), and the mesh shows its own texture.
     virtual int setWorkingTexture(int index, const QString& path) = 0;
     // The working copy set for a mesh; empty when it has none.
     virtual QString workingTexture(int index) = 0;

@@ -26,8 +26,9 @@ void ProjectMesh::setMeshTexturePath(const QString& path)
     m_textureName = path.isEmpty() ? QString() : QFileInfo(path).completeBaseName();
     m_textureOverridden = true;
     m_textureInMemory = false;
-    // A sleeping mesh reads no texture; the path is used when it wakes.
-    m_inner->setMeshTexturePath(m_loaded ? path : QString());
+    // A sleeping mesh reads no texture; the path is used when it wakes. A working copy, when
+    // there is one, stays what is read, awake or woken.
+    m_inner->setMeshTexturePath(m_loaded ? textureReadPath() : QString());
     releaseMeshGpuData(this);
 }
 
@@ -37,6 +38,14 @@ void ProjectMesh::setWorkingTexturePath(const QString& path)
     m_workingPath = path;
     if (m_textureInMemory || !m_loaded) return;
     m_inner->setMeshTexturePath(textureReadPath());
+    releaseMeshGpuData(this);
+}
+
+void ProjectMesh::dropTextureInMemory()
+{
+    if (!m_textureInMemory) return;
+    m_textureInMemory = false;
+    m_inner->setMeshTexturePath(m_loaded ? textureReadPath() : QString());
     releaseMeshGpuData(this);
 }
 

@@ -80,6 +80,8 @@ public:
     // The saved working copy of the texture (empty for none): read instead of the material's
     // texture whenever the texture is read from a file. A texture held in memory is kept.
     void setWorkingTexturePath(const QString& path);
+    // Forgets a texture held in memory: the next read is from textureReadPath().
+    void dropTextureInMemory();
     QString workingTexturePath() const { return m_workingPath; }
     // The file the texture is read from: the working copy when there is one, else the material's.
     QString textureReadPath() const { return m_workingPath.isEmpty() ? m_texturePath : m_workingPath; }

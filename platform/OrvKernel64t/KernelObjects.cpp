@@ -70,7 +70,7 @@ public:
         if (!mm()->validIndex(p, index)) return false;
         const ProjectMesh& mesh = *p->rt[index].mesh;
         if (mesh.textureInMemory()) return true;
-        return !mesh.meshTexturePath().isEmpty() && QFileInfo(mesh.meshTexturePath()).isFile();
+        return !mesh.textureReadPath().isEmpty() && QFileInfo(mesh.textureReadPath()).isFile();
     }
     bool hasReadyImage(int index) override
     {
@@ -183,8 +183,8 @@ public:
                 const ref_ptr<IZimImage> t = const_cast<ProjectMesh&>(mesh).meshTexture();
                 return t ? QSize(t->imageWidth(), t->imageHeight()) : QSize();
             }
-            if (mesh.meshTexturePath().isEmpty()) return {};
-            return readHeaderSize(mesh.meshTexturePath());
+            if (mesh.textureReadPath().isEmpty()) return {};
+            return readHeaderSize(mesh.textureReadPath());
         }
         const QSize full = mm()->photoSize(*p, m_index);
         if (level == 2 || !full.isValid()) return level == 2 ? full : QSize();

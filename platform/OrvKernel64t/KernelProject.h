@@ -32,6 +32,14 @@
 //                                                     double pixels, all little-endian.
 //                                                     Files written before the table existed
 //                                                     have no cameras and open without a notice.
+//   working_textures(image INTEGER PRIMARY KEY,       the saved working copy of a mesh's texture,
+//                    path TEXT)                       read instead of its material's texture; one
+//                                                     row per image that has one. A row whose file
+//                                                     is missing or not a regular file, or whose
+//                                                     image does not exist, is left out with a
+//                                                     notice (the mesh shows its own texture).
+//                                                     Files written before the table existed have
+//                                                     no working copies and open without a notice.
 //   digests(part TEXT, grp TEXT, key TEXT, sha1 TEXT)  SHA-1 of each table as stored ('' grp and
 //                                                     key; the settings without "checksum") and
 //                                                     of each blob (part 'blob'), so that a value
@@ -95,7 +103,7 @@ QByteArray changeDigest(const ProjectData& data);
 // damaged (SQLite's own check fails). A file edited outside the program still opens: rows that
 // do not fit together are left out or put right, and *warning (when given) names the tables
 // and blobs whose checksum differs and what was left out or reset; it is empty for a file as
-// the program wrote it.
+// the program wrote it. A working texture whose file is gone is left out the same way.
 bool readProjectFile(const QString& path, ProjectData* out, QString* error, QString* warning = nullptr);
 
 // Writes the whole project to path: into a temporary file in the same folder, in one

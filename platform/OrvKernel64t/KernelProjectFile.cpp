@@ -181,13 +181,20 @@ const TableSql kTables[] = {
      "(image INTEGER PRIMARY KEY REFERENCES images(idx), width INTEGER NOT NULL, height INTEGER NOT NULL,"
      " fx REAL, fy REAL, cx REAL, cy REAL, k1 REAL, k2 REAL, rms REAL,"
      " rotation BLOB NOT NULL, translation BLOB NOT NULL, residuals BLOB NOT NULL)"},
+    {"working_textures", "(image INTEGER PRIMARY KEY REFERENCES images(idx), path TEXT NOT NULL)"},
     {"digests",
      "(part TEXT NOT NULL, grp TEXT NOT NULL, key TEXT NOT NULL, sha1 TEXT NOT NULL,"
      " PRIMARY KEY(part, grp, key)) WITHOUT ROWID"},
 };
 const char* const kDigestTable = "digests";
-// Files written before cameras were stored have no such table; they open without a notice.
+// Tables added after the first files were written: a file without one (and without its digest)
+// is a file of an older version and opens without a notice.
 const char* const kCameraTable = "cameras";
+const char* const kWorkingTextureTable = "working_textures";
+bool isLaterTable(const char* name)
+{
+    return qstrcmp(name, kCameraTable) == 0 || qstrcmp(name, kWorkingTextureTable) == 0;
+}
 
 bool createTable(Db& db, const TableSql& t, bool temporary)
 {
@@ -225,6 +232,7 @@ const TablePart kTableParts[] = {
     {"cameras",
      "SELECT image, width, height, fx, fy, cx, cy, k1, k2, rms, rotation, translation, residuals FROM cameras"
      " ORDER BY image"},
+    {"working_textures", "SELECT image, path FROM working_textures ORDER BY image"},
 };
 const char* const kBlobPart = "blob";
 
@@ -302,11 +310,11 @@ QString saveFault() { return qEnvironmentVariable("ORV_KERNEL_SAVE_FAULT"); }
 
 // A digest of the project's values. With `base`, paths enter relative to it, as the file stores
 // them; without, as they are held (absolute). The current image enters only when asked for, the
-// cameras too (the whole-file checksum leaves them out, so older versions that know no cameras
-// still find it right).
+// tables added later (cameras, working textures) too: the whole-file checksum leaves them out,
+// so older versions that know none of them still find it right.
 // Numbers that SQLite cannot keep as they are (NaN and the infinities become NULL, -0 becomes 0)
 // enter in the form they come back in.
-QByteArray projectDigest(const ProjectData& d, const QDir* base, bool withCurrentImage, bool withCameras)
+QByteArray projectDigest(const ProjectData& d, const QDir* base, bool withCurrentImage, bool withLaterTables)
 {
     QCryptographicHash hash(QCryptographicHash::Sha1);
     const auto stored = [base](const QString& path) { return base ? relativePath(*base, path) : path; };
@@ -372,7 +380,7 @@ QByteArray projectDigest(const ProjectData& d, const QDir* base, bool withCurren
         addText(it.key().second);
         addBytes(it.value());
     }
-    if (withCameras) {
+    if (withLaterTables) {
         for (int i = 0; i < d.images.size(); ++i) {
             const ImageData& im = d.images[i];
             if (!im.hasCamera) continue;
@@ -389,6 +397,13 @@ QByteArray projectDigest(const ProjectData& d, const QDir* base, bool withCurren
                 addInt(r.used);
                 addReal(r.pixels);
             }
+        }
+        hash.addData("W", 1);
+        for (int i = 0; i < d.images.size(); ++i) {
+            const QString& working = d.images[i].workingTexturePath;
+            if (working.isEmpty()) continue;
+            addInt(i);
+            addText(stored(working));
         }
     }
     return hash.result();
@@ -528,6 +543,17 @@ bool writeRows(Db& db, const ProjectData& data, const QDir& base, QString* why)
             if (!s.run()) return false;
         }
     }
+    {
+        Stmt s(db, "INSERT INTO working_textures(image, path) VALUES(?, ?)");
+        if (!s.ok()) return false;
+        for (int i = 0; i < data.images.size(); ++i) {
+            const QString& working = data.images[i].workingTexturePath;
+            if (working.isEmpty()) continue;
+            s.bind(1, qint64(i));
+            s.bind(2, relativePath(base, working));
+            if (!s.run()) return false;
+        }
+    }
     return true;
 }
 
@@ -634,7 +660,7 @@ QString partName(const PartKey& key)
 // file has one checksum of everything: then only the whole can be said to differ. *ok is false
 // on a database error.
 QStringList changedParts(Db& db, const QString& wholeChecksum, const ProjectData& d, const QDir& base,
-                         bool hasCameraTable, bool* ok)
+                         const QStringList& absentLaterTables, bool* ok)
 {
     *ok = true;
     const bool hasDigests = hasTable(db, kDigestTable, ok);
@@ -656,9 +682,11 @@ QStringList changedParts(Db& db, const QString& wholeChecksum, const ProjectData
         *ok = false;
         return {};
     }
-    // A file of a version without cameras has no digest of them either.
-    const PartKey cameraPart(QString::fromLatin1(kCameraTable), QString(), QString());
-    if (!hasCameraTable && !stored.contains(cameraPart)) actual.remove(cameraPart);
+    // A file of a version without a later table has no digest of it either.
+    for (const QString& table : absentLaterTables) {
+        const PartKey part(table, QString(), QString());
+        if (!stored.contains(part)) actual.remove(part);
+    }
     QStringList out;
     for (auto it = actual.constBegin(); it != actual.constEnd(); ++it) {
         const auto known = stored.constFind(it.key());
@@ -856,6 +884,39 @@ bool readRows(Db& db, const QDir& base, ProjectData* out, QString* wholeChecksum
         }
         if (rc < 0) return false;
     }
+    {
+        Stmt s(db, "SELECT image, path FROM working_textures ORDER BY image");
+        if (!s.ok()) return false;
+        int rc;
+        while ((rc = s.next()) == 1) {
+            const auto image = indexOf.constFind(s.integer(0));
+            if (image == indexOf.constEnd()) {
+                *notes << tr("the working texture of image %1, which does not exist, is left out").arg(s.integer(0));
+                continue;
+            }
+            ImageData& im = d.images[image.value()];
+            const QString mesh = QFileInfo(im.meshPath).completeBaseName();
+            const QString working = s.type(1) == SQLITE_TEXT ? absolutePath(base, s.text(1)) : QString();
+            if (working.isEmpty()) {
+                *notes << tr("the working texture of mesh %1 is damaged and is left out; the mesh shows its own "
+                             "texture")
+                              .arg(mesh);
+                continue;
+            }
+            // Never opened here: a FIFO or device would block whoever reads it.
+            const QFileInfo file(working);
+            if (!file.isFile()) {
+                *notes << (file.exists() ? tr("the working texture %1 of mesh %2 is not a regular file and is left "
+                                              "out; the mesh shows its own texture")
+                                         : tr("the working texture %1 of mesh %2 does not exist and is left out; the "
+                                              "mesh shows its own texture"))
+                              .arg(QDir::toNativeSeparators(working), mesh);
+                continue;
+            }
+            im.workingTexturePath = working;
+        }
+        if (rc < 0) return false;
+    }
     if (d.currentImage >= n) d.currentImage = -1;
     *out = std::move(d);
     return true;
@@ -933,14 +994,14 @@ bool readProjectFile(const QString& path, ProjectData* out, QString* error, QStr
     if (!db.exec("BEGIN")) return fail(tr("the file is damaged (%1)").arg(db.error()));
     QString wholeChecksum;
     QStringList notes;
-    bool noCameraTable = false;
+    QStringList absentLaterTables;
     // A table removed by hand reads as an empty one.
     for (const TableSql& t : kTables) {
         bool known = false;
         if (!hasTable(db, t.name, &known) && known && qstrcmp(t.name, kDigestTable) != 0) {
             if (!createTable(db, t, true)) return fail(tr("the file is damaged (%1)").arg(db.error()));
-            if (qstrcmp(t.name, kCameraTable) == 0)
-                noCameraTable = true;
+            if (isLaterTable(t.name))
+                absentLaterTables << QString::fromLatin1(t.name);
             else
                 notes << tr("the table %1 is missing and is read as empty").arg(QString::fromLatin1(t.name));
         }
@@ -949,7 +1010,7 @@ bool readProjectFile(const QString& path, ProjectData* out, QString* error, QStr
     ProjectData data;
     bool ok = readRows(db, info.absoluteDir(), &data, &wholeChecksum, &notes);
     QStringList changed;
-    if (ok) changed = changedParts(db, wholeChecksum, data, info.absoluteDir(), !noCameraTable, &ok);
+    if (ok) changed = changedParts(db, wholeChecksum, data, info.absoluteDir(), absentLaterTables, &ok);
     db.exec("COMMIT");
     if (!ok) return fail(tr("the file is damaged (%1)").arg(db.error()));
     if (warning) *warning = changeWarning(shown, changed, notes);

@@ -609,6 +609,8 @@ int ModelManager::notifyTextureEdited(int index)
     // Held in memory from now on, so that the edit survives the mesh going to sleep; this also
     // drops the GL texture made from the old pixels.
     r.mesh->setMeshTextureImage(image);
+    // The transparency made from the old pixels is made again from the new ones.
+    forgetAlpha(r);
     r.textureEdited = true;
     return 0;
 }
@@ -625,12 +627,20 @@ int ModelManager::setWorkingTexture(int index, const QString& path)
     if (!path.isEmpty()) {
         const QFileInfo info(path);
         if (!info.isFile()) return fail(tr("the working texture %1 is not a file").arg(native(path)));
-        absolute = info.absoluteFilePath();
+        // Held as it reads back from the project file, so that a save and reopen is no change.
+        absolute = QDir::cleanPath(info.absoluteFilePath());
     }
     ImageData& im = m_project->data.images[index];
     if (im.workingTexturePath == absolute) return 0;
     im.workingTexturePath = absolute;
-    m_project->rt[index].mesh->setWorkingTexturePath(absolute);
+    ImageRuntime& r = m_project->rt[index];
+    r.mesh->setWorkingTexturePath(absolute);
+    // Without a working copy the mesh shows its material's texture again; pixels held in memory
+    // are dropped unless they carry edits not saved yet, which are never thrown away here.
+    if (absolute.isEmpty() && r.mesh->textureInMemory() && !r.textureEdited) {
+        r.mesh->dropTextureInMemory();
+        forgetAlpha(r);
+    }
     m_project->changed = true;
     return 0;
 }
@@ -823,7 +833,7 @@ int ModelManager::awakeMeshes(ref_ptr<MeshArray>& out, bool textured)
     for (int index : qAsConst(m_project->data.order)) {
         const ImageRuntime& r = m_project->rt[index];
         if (m_project->data.images[index].asleep || !r.mesh->isLoaded()) continue;
-        const bool hasTexture = !r.mesh->meshTexturePath().isEmpty() || r.mesh->textureInMemory();
+        const bool hasTexture = !r.mesh->textureReadPath().isEmpty() || r.mesh->textureInMemory();
         if (hasTexture == textured) out->appendMesh(r.mesh);
     }
     return 0;
