@@ -12,7 +12,8 @@ namespace {
 constexpr double kKeep = 0.8;
 constexpr int kRounds = 4;
 
-bool leastSquares(const std::vector<float>& x, const std::vector<float>& y, const std::vector<int>& use, ChannelFit& out)
+bool leastSquares(const std::vector<float>& x, const std::vector<float>& y, const std::vector<int>& use,
+                  ChannelFit& out)
 {
     if (use.size() < 2) return false;
     double sx = 0, sy = 0;

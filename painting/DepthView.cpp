@@ -140,7 +140,8 @@ void DepthView::render()
             const double inv = 1.0 / area;
             const double minY = std::min({a.y, b.y, c.y}), maxY = std::max({a.y, b.y, c.y});
             const double minX = std::min({a.x, b.x, c.x}), maxX = std::max({a.x, b.x, c.x});
-            const int y0 = std::max(rowLo, int(std::ceil(minY - 0.5))), y1 = std::min(rowHi, int(std::floor(maxY - 0.5)));
+            const int y0 = std::max(rowLo, int(std::ceil(minY - 0.5))),
+                      y1 = std::min(rowHi, int(std::floor(maxY - 0.5)));
             const int x0 = std::max(0, int(std::ceil(minX - 0.5))), x1 = std::min(W - 1, int(std::floor(maxX - 0.5)));
             for (int y = y0; y <= y1; ++y) {
                 float* row = m_depth.ptr<float>(y);

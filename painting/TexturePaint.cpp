@@ -23,8 +23,8 @@ enum TexelState : unsigned char {
 // affine function of the texel position (i, j), whose centre sits at integer coordinates.
 struct PaintTriangle {
     double u[3], v[3];
-    Vec3 origin, di, dj;  // camera-space point = origin + i * di + j * dj
-    Vec3 normal;          // unit, camera space; zero for a triangle without area in 3D
+    Vec3 origin, di, dj;                  // camera-space point = origin + i * di + j * dj
+    Vec3 normal;                          // unit, camera space; zero for a triangle without area in 3D
     double b1i, b1j, b1c, b2i, b2j, b2c;  // barycentric weights of corners 1 and 2
 };
 
@@ -76,8 +76,13 @@ inline unsigned char toByte(float v)
 struct FloatLens {
     float fx, fy, cx, cy, k1, k2, maxR2;
     explicit FloatLens(const PhotoProjector& p)
-        : fx(float(p.fx())), fy(float(p.fy())), cx(float(p.cx())), cy(float(p.cy())), k1(float(p.k1())),
-          k2(float(p.k2())), maxR2(float(p.maxRadius2()))
+        : fx(float(p.fx())),
+          fy(float(p.fy())),
+          cx(float(p.cx())),
+          cy(float(p.cy())),
+          k1(float(p.k1())),
+          k2(float(p.k2())),
+          maxR2(float(p.maxRadius2()))
     {
     }
     // Photo position, 1 / depth and the distortion factor; false behind the camera or beyond the
@@ -106,9 +111,16 @@ struct FeatherMap {
     const unsigned char* full;
     int fullColumns, fullRows;
     FeatherMap(const PaintWeights& w, float scale)
-        : data(w.map().data), step(w.map().step[0]), cols(w.map().cols), rows(w.map().rows), toMap(scale),
-          maxX(float(w.map().cols - 1)), maxY(float(w.map().rows - 1)), full(w.fullBlocks()),
-          fullColumns(w.fullBlockColumns()), fullRows(w.fullBlockRows())
+        : data(w.map().data),
+          step(w.map().step[0]),
+          cols(w.map().cols),
+          rows(w.map().rows),
+          toMap(scale),
+          maxX(float(w.map().cols - 1)),
+          maxY(float(w.map().rows - 1)),
+          full(w.fullBlocks()),
+          fullColumns(w.fullBlockColumns()),
+          fullRows(w.fullBlockRows())
     {
     }
     float operator()(float sx, float sy) const
@@ -192,7 +204,8 @@ PaintStats TexturePaint::paint(const MeshView& mesh, const ImageRows& texture, c
     const double fx = projector.fx(), fy = projector.fy();
     const double strength = std::clamp(options.strength, 0.0, 1.0);
     const double tolerance = weights.options().depthTolerance;
-    const ColourMatch* match = options.colourMatch && !options.colourMatch->isIdentity() ? options.colourMatch : nullptr;
+    const ColourMatch* match =
+        options.colourMatch && !options.colourMatch->isIdentity() ? options.colourMatch : nullptr;
 
     // The painted texels are built in a buffer of the texture's layout (only painted and bled
     // texels are ever written or read there); the caller sees the tiles before they change.
@@ -273,9 +286,12 @@ PaintStats TexturePaint::paint(const MeshView& mesh, const ImageRows& texture, c
         for (int t : bins[std::size_t(band)]) {
             PaintTriangle tri;
             if (!prepare(mesh, t, W, H, texture.bottomUp, projector, tri)) continue;
-            const double minU = std::min({tri.u[0], tri.u[1], tri.u[2]}), maxU = std::max({tri.u[0], tri.u[1], tri.u[2]});
-            const double minV = std::min({tri.v[0], tri.v[1], tri.v[2]}), maxV = std::max({tri.v[0], tri.v[1], tri.v[2]});
-            const int j0 = std::max(rowLo, int(std::ceil(minV - 1e-7))), j1 = std::min(rowHi, int(std::floor(maxV + 1e-7)));
+            const double minU = std::min({tri.u[0], tri.u[1], tri.u[2]}),
+                         maxU = std::max({tri.u[0], tri.u[1], tri.u[2]});
+            const double minV = std::min({tri.v[0], tri.v[1], tri.v[2]}),
+                         maxV = std::max({tri.v[0], tri.v[1], tri.v[2]});
+            const int j0 = std::max(rowLo, int(std::ceil(minV - 1e-7))),
+                      j1 = std::min(rowHi, int(std::floor(maxV + 1e-7)));
             const int i0 = std::max(0, int(std::ceil(minU - 1e-7))), i1 = std::min(W - 1, int(std::floor(maxU + 1e-7)));
             // Per-texel work in single precision: the camera-space point of a texel is taken
             // afresh from the row's start (no running sum), so it stays well within a texel.

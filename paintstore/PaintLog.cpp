@@ -77,9 +77,8 @@ QJsonObject cameraToJson(const ZimPhotoCamera& c)
     out.insert(QStringLiteral("rms"), c.rms);
     QJsonArray residuals;
     for (const ZimMarkResidual& r : c.residuals)
-        residuals.append(QJsonObject{{QStringLiteral("id"), int(r.id)},
-                                     {QStringLiteral("pixels"), r.pixels},
-                                     {QStringLiteral("used"), r.used}});
+        residuals.append(QJsonObject{
+            {QStringLiteral("id"), int(r.id)}, {QStringLiteral("pixels"), r.pixels}, {QStringLiteral("used"), r.used}});
     out.insert(QStringLiteral("residuals"), residuals);
     return out;
 }
@@ -224,8 +223,9 @@ bool PaintLog::load(QString* warning)
         return false;
     }
     if (version > kVersion) {
-        setText(warning, tr("The paint log %1 was written by a newer version of the program, so no paint is listed.")
-                             .arg(shown));
+        setText(
+            warning,
+            tr("The paint log %1 was written by a newer version of the program, so no paint is listed.").arg(shown));
         return false;
     }
 
@@ -252,12 +252,14 @@ bool PaintLog::load(QString* warning)
         paints.append(r);
     }
     if (paints.size() > kMaxPaints) {
-        problems.append(tr("%1 older paints beyond the last %2 were left out").arg(paints.size() - kMaxPaints).arg(kMaxPaints));
+        problems.append(
+            tr("%1 older paints beyond the last %2 were left out").arg(paints.size() - kMaxPaints).arg(kMaxPaints));
         paints.erase(paints.begin(), paints.end() - kMaxPaints);
     }
     paints_ = paints;
     if (!problems.isEmpty())
-        setText(warning, tr("The paint log %1 was edited or damaged: %2.").arg(shown, problems.join(QStringLiteral("; "))));
+        setText(warning,
+                tr("The paint log %1 was edited or damaged: %2.").arg(shown, problems.join(QStringLiteral("; "))));
     return true;
 }
 

@@ -18,8 +18,8 @@
 namespace orvpaint {
 
 struct PaintRecord {
-    QString name;     // the paint's folder under paints/ (ProjectData::isValidName)
-    QDateTime time;   // when it was made (UTC, milliseconds)
+    QString name;    // the paint's folder under paints/ (ProjectData::isValidName)
+    QDateTime time;  // when it was made (UTC, milliseconds)
     int photoIndex = -1;
     ZimPhotoCamera camera;
     QStringList textureKeys;  // the textures it wrote, as the kept tiles name them

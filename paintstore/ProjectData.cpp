@@ -19,7 +19,8 @@ bool makeFolder(const QString& path, QString* error)
     if (info.isDir()) return true;
     if (info.exists() || info.isSymLink()) {
         if (error)
-            *error = tr("Cannot create the folder %1: a file of that name is in the way.").arg(QDir::toNativeSeparators(path));
+            *error = tr("Cannot create the folder %1: a file of that name is in the way.")
+                         .arg(QDir::toNativeSeparators(path));
         return false;
     }
     if (!QDir().mkpath(path)) {
@@ -37,8 +38,8 @@ ProjectData::ProjectData(const QString& projectFile)
     const QFileInfo info(projectFile);
     if (info.completeBaseName().isEmpty()) return;
     projectFile_ = info.absoluteFilePath();
-    root_ = QDir::cleanPath(info.absolutePath() + QLatin1Char('/') + info.completeBaseName() +
-                            QLatin1String(".orvdata"));
+    root_ =
+        QDir::cleanPath(info.absolutePath() + QLatin1Char('/') + info.completeBaseName() + QLatin1String(".orvdata"));
 }
 
 QString ProjectData::paintsPath() const { return isValid() ? root_ + QLatin1String("/paints") : QString(); }
@@ -72,7 +73,10 @@ bool ProjectData::ensureRoot(QString* error) const
     return makeFolder(root_, error);
 }
 
-bool ProjectData::ensureTextures(QString* error) const { return ensureRoot(error) && makeFolder(texturesPath(), error); }
+bool ProjectData::ensureTextures(QString* error) const
+{
+    return ensureRoot(error) && makeFolder(texturesPath(), error);
+}
 
 bool ProjectData::ensurePaint(const QString& name, QString* error) const
 {

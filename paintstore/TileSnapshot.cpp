@@ -129,7 +129,10 @@ void TouchedTiles::addRect(const QRect& texels)
             touched_[row * columns_ + column] = true;
 }
 
-bool TouchedTiles::isEmpty() const { return std::none_of(touched_.begin(), touched_.end(), [](bool t) { return t; }); }
+bool TouchedTiles::isEmpty() const
+{
+    return std::none_of(touched_.begin(), touched_.end(), [](bool t) { return t; });
+}
 
 QVector<QPoint> TouchedTiles::tiles() const
 {
@@ -171,8 +174,7 @@ bool TileSnapshot::checkView(const QString& key, const TextureView& view, QStrin
     return true;
 }
 
-bool TileSnapshot::capture(const QString& key, const TextureView& texture, const QVector<QPoint>& tiles,
-                           QString* error)
+bool TileSnapshot::capture(const QString& key, const TextureView& texture, const QVector<QPoint>& tiles, QString* error)
 {
     if (key.isEmpty()) {
         setError(error, tr("A texture without a key cannot be kept."));
@@ -403,7 +405,8 @@ bool TileSnapshot::save(const QString& path, QString* error) const
 {
     const qint64 bodyBytes = byteCount() + 12 * qint64(tiles_.size()) + (16 + kMaxKeyBytes) * qint64(textures_.size());
     if (bodyBytes > kMaxBody) {
-        setError(error, tr("Cannot write %1: the kept tiles are too large for one file.").arg(QDir::toNativeSeparators(path)));
+        setError(error,
+                 tr("Cannot write %1: the kept tiles are too large for one file.").arg(QDir::toNativeSeparators(path)));
         return false;
     }
     return writeFileAtomically(path, toBytes(), error);

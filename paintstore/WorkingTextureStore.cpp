@@ -88,8 +88,9 @@ bool WorkingTextureStore::load(QString* warning)
     const QJsonObject root = doc.object();
     if (parseError.error != QJsonParseError::NoError || !doc.isObject() ||
         root.value(QStringLiteral("format")).toString() != QLatin1String(kFormat)) {
-        setText(warning, tr("The list of saved working textures %1 is damaged, so the textures' own files are used.")
-                             .arg(shown));
+        setText(
+            warning,
+            tr("The list of saved working textures %1 is damaged, so the textures' own files are used.").arg(shown));
         return false;
     }
     if (root.value(QStringLiteral("version")).toInt(0) > kVersion) {
@@ -148,16 +149,17 @@ bool WorkingTextureStore::save(const QString& key, const QString& textureName, c
     if (!data_.ensureTextures(error)) return false;
 
     const bool known = files_.contains(key);
-    const QString path = known ? data_.fromStored(files_.value(key))
-                               : uniqueFile(textureName.isEmpty() ? key : textureName);
+    const QString path =
+        known ? data_.fromStored(files_.value(key)) : uniqueFile(textureName.isEmpty() ? key : textureName);
     QByteArray png;
     {
         QBuffer buffer(&png);
         buffer.open(QIODevice::WriteOnly);
         QImageWriter writer(&buffer, "png");
         if (!writer.write(image)) {
-            setText(error, tr("The working texture \"%1\" cannot be made into a PNG picture: %2")
-                               .arg(key, writer.errorString()));
+            setText(
+                error,
+                tr("The working texture \"%1\" cannot be made into a PNG picture: %2").arg(key, writer.errorString()));
             return false;
         }
     }

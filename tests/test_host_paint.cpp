@@ -81,8 +81,8 @@ TEST(HostPaintOptions, PaintAndApplyBackupReadTheirOptions)
         {{p, QStringLiteral("--map"), QStringLiteral("1"), QStringLiteral("--paint"), QStringLiteral("1")},
          "--paint cannot be combined with --map"},
         {{p, QStringLiteral("--save")}, "--save belongs to"},
-        {{QStringLiteral("--create"), p, QStringLiteral("--meshes"), QStringLiteral("a.obj"), QStringLiteral("--photos"),
-          QStringLiteral("a.jpg"), QStringLiteral("--paint"), QStringLiteral("0")},
+        {{QStringLiteral("--create"), p, QStringLiteral("--meshes"), QStringLiteral("a.obj"),
+          QStringLiteral("--photos"), QStringLiteral("a.jpg"), QStringLiteral("--paint"), QStringLiteral("0")},
          "--paint cannot be combined with --create"},
     };
     for (const auto& k : bad) {
@@ -101,7 +101,8 @@ TEST(HostPaintOptions, OnlyThePaintNeedsAWindow)
         orvHost::wantsNoWindow({prog, p, QStringLiteral("--save"), QStringLiteral("--paint"), QStringLiteral("1")}));
     EXPECT_TRUE(orvHost::wantsNoWindow({prog, p, QStringLiteral("--apply-backup"), QStringLiteral("e.png"),
                                         QStringLiteral("--backup-of"), QStringLiteral("b.png")}));
-    EXPECT_TRUE(orvHost::wantsNoWindow({prog, p, QStringLiteral("--map"), QStringLiteral("0"), QStringLiteral("--save")}));
+    EXPECT_TRUE(
+        orvHost::wantsNoWindow({prog, p, QStringLiteral("--map"), QStringLiteral("0"), QStringLiteral("--save")}));
 }
 
 TEST(HostPaintOptions, ThePaintsViewHasThePhotosShapeUpTo2048)
@@ -243,8 +244,8 @@ TEST_F(HostPaint, MappedPhotoIsPaintedAndSavedBesideTheUsersTextures)
 TEST_F(HostPaint, UnmappedPhotoIsRefusedAndNothingIsSaved)
 {
     const QByteArray before = orvtest::readFile(file);
-    const ProcessRun r = host(
-        {file, QStringLiteral("--paint"), QString::number(UnmappedPhoto), QStringLiteral("--save")});
+    const ProcessRun r =
+        host({file, QStringLiteral("--paint"), QString::number(UnmappedPhoto), QStringLiteral("--save")});
     ASSERT_TRUE(r.finished);
     EXPECT_EQ(r.exitCode, 4) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("is not mapped"))) << r.err.toStdString();
@@ -286,8 +287,7 @@ TEST_F(HostPaint, TheMaskLimitsThePaint)
     QImage black(200, 150, QImage::Format_Grayscale8);
     black.fill(0);
     ASSERT_TRUE(black.save(scratch("black.png")));
-    const ProcessRun none =
-        host({file, p, QStringLiteral("1"), mask, scratch("black.png"), QStringLiteral("--save")});
+    const ProcessRun none = host({file, p, QStringLiteral("1"), mask, scratch("black.png"), QStringLiteral("--save")});
     EXPECT_EQ(none.exitCode, 4) << none.err.toStdString();
     EXPECT_TRUE(none.err.contains(QStringLiteral("was not painted: "))) << none.err.toStdString();
     EXPECT_EQ(orvtest::readFile(file), before);

@@ -207,9 +207,9 @@ TEST_F(PaintCommandsTest, PaintUndoRedoSaveReopenAndRestore)
     EXPECT_EQ(outcome.texels, texels);
     EXPECT_EQ(outcome.meshes, changed.size());
     EXPECT_EQ(refreshed, changed);
-    EXPECT_EQ(paintDoneText(outcome), QString("Painted photo tile_000.jpg onto %1 textures: %2 texels changed")
-                                          .arg(changed.size())
-                                          .arg(texels));
+    EXPECT_EQ(
+        paintDoneText(outcome),
+        QString("Painted photo tile_000.jpg onto %1 textures: %2 texels changed").arg(changed.size()).arg(texels));
 
     // The paint's files: its backup with the records beside it, and both kept states, whose
     // tiles hold every texel that changed (the painter's tile rows are the store's).

@@ -57,7 +57,8 @@ void paintTiles(Texture& t, const QVector<QPoint>& tiles, unsigned seed)
         const QRect r = TileSnapshot::tileRect(t.width, t.height, p.x(), p.y());
         for (int y = r.top(); y <= r.bottom(); ++y)
             for (int x = r.left(); x <= r.right(); ++x)
-                for (int c = 0; c < t.channels; ++c) t.texel(x, y)[c] = static_cast<unsigned char>(rng() | 1u) ^ t.texel(x, y)[c];
+                for (int c = 0; c < t.channels; ++c)
+                    t.texel(x, y)[c] = static_cast<unsigned char>(rng() | 1u) ^ t.texel(x, y)[c];
     }
 }
 
@@ -130,11 +131,11 @@ TEST(PaintTiles, TouchedTilesFollowTexelsAndClipRectangles)
     EXPECT_EQ(touched.columns(), 3);
     EXPECT_EQ(touched.rows(), 2);
     EXPECT_TRUE(touched.isEmpty());
-    touched.addTexel(130, 0);   // outside
-    touched.addTexel(-1, 5);    // outside
+    touched.addTexel(130, 0);  // outside
+    touched.addTexel(-1, 5);   // outside
     touched.addRect(QRect(200, 200, 5, 5));
     EXPECT_TRUE(touched.isEmpty());
-    touched.addTexel(129, 69);  // the last texel
+    touched.addTexel(129, 69);               // the last texel
     touched.addRect(QRect(60, 60, 10, 10));  // across the corner of four tiles
     EXPECT_EQ(touched.tiles(), (QVector<QPoint>{QPoint(0, 0), QPoint(1, 0), QPoint(0, 1), QPoint(1, 1), QPoint(2, 1)}));
 
@@ -149,8 +150,11 @@ TEST(PaintTiles, RestoreIsByteIdenticalAndRedoGivesThePaintedBytes)
         qint64 rowBytes;
     };
     // Odd sizes (partial tiles at the right and last edges), padded and tight rows, 1 to 4 channels.
-    const Case cases[] = {{131, 67, 3, (131 * 3 + 3) / 4 * 4}, {64, 64, 4, 64 * 4}, {1, 200, 1, 4},
-                          {257, 129, 3, 257 * 3}, {65, 1, 2, 140}};
+    const Case cases[] = {{131, 67, 3, (131 * 3 + 3) / 4 * 4},
+                          {64, 64, 4, 64 * 4},
+                          {1, 200, 1, 4},
+                          {257, 129, 3, 257 * 3},
+                          {65, 1, 2, 140}};
     unsigned seed = 1;
     for (const Case& c : cases) {
         SCOPED_TRACE(QStringLiteral("%1 x %2 x %3").arg(c.width).arg(c.height).arg(c.channels).toStdString());
@@ -460,7 +464,8 @@ TEST(PaintData, FailedWritesLeaveThePreviousFiles)
     PaintLog log(data);
     ASSERT_TRUE(log.append(sampleRecord(data, 0), &error));
     const QByteArray logBefore = orvtest::readFile(log.path());
-    const QStringList rootBefore = QDir(data.rootPath()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    const QStringList rootBefore =
+        QDir(data.rootPath()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     for (const char* stage : {"write", "commit"}) {
         FaultGuard fault(stage);
         error.clear();
@@ -501,7 +506,8 @@ TEST(PaintData, FailedWritesLeaveThePreviousFiles)
     EXPECT_EQ(orvtest::readFile(store.savedPath("wall")), pngBefore);
     EXPECT_EQ(orvtest::readFile(store.indexPath()), indexBefore);
     EXPECT_TRUE(store.savedPath("roof").isEmpty());
-    EXPECT_EQ(QDir(data.texturesPath()).entryList(QDir::Files | QDir::Hidden), (QStringList{"wall.png", "working.json"}));
+    EXPECT_EQ(QDir(data.texturesPath()).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{"wall.png", "working.json"}));
 }
 
 TEST(PaintData, WorkingTexturesGetUniqueNamesAndTheMapPersists)
@@ -605,7 +611,7 @@ TEST(PaintData, NothingIsWrittenBesideTheProjectOutsideItsDataFolder)
 
     EXPECT_EQ(filesUnder(dir.path(), dataRoot + "/"), before);
     const QMap<QString, QByteArray> inside = filesUnder(dataRoot);
-    EXPECT_EQ(inside.keys(), (QStringList{"paints.json", "paints/" + name + "/redo.tiles",
-                                          "paints/" + name + "/undo.tiles", "textures/wall.png",
-                                          "textures/working.json"}));
+    EXPECT_EQ(inside.keys(),
+              (QStringList{"paints.json", "paints/" + name + "/redo.tiles", "paints/" + name + "/undo.tiles",
+                           "textures/wall.png", "textures/working.json"}));
 }

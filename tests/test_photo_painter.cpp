@@ -11,11 +11,10 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <opencv2/imgproc.hpp>
 #include <random>
 #include <set>
 #include <vector>
-
-#include <opencv2/imgproc.hpp>
 
 #include "ColourMatch.h"
 #include "DepthView.h"
@@ -362,7 +361,8 @@ TEST(TexturePaint, ATexelCoveringManyPhotoPixelsTakesTheirAverage)
     // 9 photo pixels: without reduced levels every texel would come out black or white.
     cv::Mat photo(600, 800, CV_8UC3);
     for (int y = 0; y < photo.rows; ++y)
-        for (int x = 0; x < photo.cols; ++x) photo.at<cv::Vec3b>(y, x) = (x + y) % 2 ? cv::Vec3b(255, 255, 255) : cv::Vec3b(0, 0, 0);
+        for (int x = 0; x < photo.cols; ++x)
+            photo.at<cv::Vec3b>(y, x) = (x + y) % 2 ? cv::Vec3b(255, 255, 255) : cv::Vec3b(0, 0, 0);
     const Quad ground = groundSquare(40);
     const PinholeCamera cam = lookAt(Vec3(0, 0, 60), Vec3(0, 0, 0), 800, 600, 400);
     for (int levels : {16, 1}) {

@@ -107,10 +107,9 @@ bool wantsNoWindow(const QStringList& args)
         if (arg == QLatin1String("--")) break;
         if (!isOption(arg)) continue;
         const QString name = optionName(arg);
-        if (name == QLatin1String("create") || name == QLatin1String("map") ||
-            name == QLatin1String("apply-backup") || name == QLatin1String("help") ||
-            name == QLatin1String("help-all") || name == QLatin1String("version") || arg == QLatin1String("-h") ||
-            arg == QLatin1String("-v") || arg == QLatin1String("-?"))
+        if (name == QLatin1String("create") || name == QLatin1String("map") || name == QLatin1String("apply-backup") ||
+            name == QLatin1String("help") || name == QLatin1String("help-all") || name == QLatin1String("version") ||
+            arg == QLatin1String("-h") || arg == QLatin1String("-v") || arg == QLatin1String("-?"))
             return true;
         if (name == QLatin1String("save")) save = true;
         if (name == QLatin1String("paint")) paint = true;
@@ -185,14 +184,13 @@ bool parseHostOptions(const QStringList& args, HostOptions* out, QString* error)
         tr("EDITED.png"));
     const QCommandLineOption backupOfOpt(
         QStringLiteral("backup-of"),
-        tr("With --apply-backup: the backup picture as it was saved, with its records beside it."),
-        tr("ORIGINAL.png"));
+        tr("With --apply-backup: the backup picture as it was saved, with its records beside it."), tr("ORIGINAL.png"));
     const QCommandLineOption saveOpt(
         QStringLiteral("save"),
         tr("With --map, --paint or --apply-backup: save the project (and the changed textures into its data "
            "folder) when something changed."));
-    parser.addOptions({screenshotOpt, backupOpt, viewOpt, sizeOpt, createOpt, meshesOpt, photosOpt, labelsOpt,
-                       mapOpt, paintOpt, noColourMatchOpt, maskOpt, applyBackupOpt, backupOfOpt, saveOpt});
+    parser.addOptions({screenshotOpt, backupOpt, viewOpt, sizeOpt, createOpt, meshesOpt, photosOpt, labelsOpt, mapOpt,
+                       paintOpt, noColourMatchOpt, maskOpt, applyBackupOpt, backupOfOpt, saveOpt});
     parser.addPositionalArgument(QStringLiteral("project"), tr("Project file to open (.orvproj)."), tr("[PROJECT]"));
 
     if (!parser.parse(expandListOptions(args, listOptionNames()))) return fail(parser.errorText());
@@ -254,7 +252,8 @@ bool parseHostOptions(const QStringList& args, HostOptions* out, QString* error)
     if (parser.isSet(mapOpt)) {
         o.mode = HostMode::Map;
         if (parser.values(mapOpt).size() > 1) return fail(tr("--map is given more than once"));
-        for (const QCommandLineOption* other : {&screenshotOpt, &backupOpt, &viewOpt, &sizeOpt, &paintOpt, &applyBackupOpt})
+        for (const QCommandLineOption* other :
+             {&screenshotOpt, &backupOpt, &viewOpt, &sizeOpt, &paintOpt, &applyBackupOpt})
             if (parser.isSet(*other)) return fail(tr("--%1 cannot be combined with --map").arg(other->names().first()));
         if (o.project.isEmpty()) return fail(tr("--map needs a project file to open"));
         static const QRegularExpression index(QStringLiteral("^\\d{1,9}$"));

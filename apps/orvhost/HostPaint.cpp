@@ -1,13 +1,13 @@
 #include "HostPaint.h"
 
-#include "HostOptions.h"
-
 #include <PaintCommands.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
+
+#include "HostOptions.h"
 
 namespace orvHost {
 
@@ -107,8 +107,7 @@ HostRunResult paintAndSave(IZimMM* mm, orvUI::IOrvViewerMan* vm, orvUI::IOrv3DVi
     request.photo = run.index;
     request.colourMatch = run.colourMatch;
     request.maskPath = run.mask.isEmpty() ? QString() : QFileInfo(run.mask).absoluteFilePath();
-    const orvCore::TextureOutcome outcome =
-        orvCore::paintPhotoUndoable(mm, vm, viewer, request, nullptr, &noRefresh);
+    const orvCore::TextureOutcome outcome = orvCore::paintPhotoUndoable(mm, vm, viewer, request, nullptr, &noRefresh);
     for (const QString& w : outcome.warnings) result.err << tr("warning: %1").arg(w);
     const QString name = QFileInfo(photoPathOf(mm, run.index)).fileName();
     if (!outcome.ok) {
@@ -116,8 +115,7 @@ HostRunResult paintAndSave(IZimMM* mm, orvUI::IOrvViewerMan* vm, orvUI::IOrv3DVi
         result.exitCode = PaintRefused;
         return result;
     }
-    const QString textures =
-        outcome.meshes == 1 ? tr("1 texture") : tr("%1 textures").arg(outcome.meshes);
+    const QString textures = outcome.meshes == 1 ? tr("1 texture") : tr("%1 textures").arg(outcome.meshes);
     result.out << tr("orvhost: painted photo %1 (%2) onto %3: %4 texels changed, paint %5")
                       .arg(run.index)
                       .arg(name, textures)
@@ -131,8 +129,8 @@ HostRunResult runApplyBackup(const ApplyRun& run)
 {
     HostRunResult result;
     // The pictures are checked before the project is opened: a typo costs nothing.
-    for (const auto& [path, what] : {std::make_pair(run.edited, tr("edited picture")),
-                                     std::make_pair(run.original, tr("backup picture"))}) {
+    for (const auto& [path, what] :
+         {std::make_pair(run.edited, tr("edited picture")), std::make_pair(run.original, tr("backup picture"))}) {
         const QString problem = pictureProblem(path, what);
         if (!problem.isEmpty()) {
             result.err << problem;

@@ -4,11 +4,11 @@
 // the project. The window part of --paint (a 3D view of the photo's shape) is the host window's.
 #pragma once
 
+#include <OrvKernel64t.h>
+
 #include <QSize>
 #include <QString>
 #include <QStringList>
-
-#include <OrvKernel64t.h>
 
 namespace orvUI {
 class IOrvViewerMan;
@@ -19,12 +19,12 @@ namespace orvHost {
 
 // Exit codes of --paint and --apply-backup (2, a bad command line, is the host's own).
 enum PaintExit {
-    PaintChanged = 0,      // painted or applied (and saved with --save)
-    PaintMissing = 3,      // the project, the photo, the mask or a picture is missing or unreadable
-    PaintRefused = 4,      // nothing was changed: the photo is not mapped or sees no texture, the
-                           // 3D view could not be drawn, the picture's records are missing or
-                           // belong to another picture or project
-    PaintSaveFailed = 5,   // --save could not write the textures or the project
+    PaintChanged = 0,     // painted or applied (and saved with --save)
+    PaintMissing = 3,     // the project, the photo, the mask or a picture is missing or unreadable
+    PaintRefused = 4,     // nothing was changed: the photo is not mapped or sees no texture, the
+                          // 3D view could not be drawn, the picture's records are missing or
+                          // belong to another picture or project
+    PaintSaveFailed = 5,  // --save could not write the textures or the project
 };
 
 struct HostRunResult {

@@ -15,7 +15,7 @@ class QTimer;
 namespace orvUI {
 class IOrvMainFrame;
 class IOrv3DViewer;
-}
+}  // namespace orvUI
 
 namespace orvHost {
 

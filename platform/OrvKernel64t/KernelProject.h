@@ -70,8 +70,8 @@ struct ImageData {
     bool mapped = false;
     bool textureVisible = true;
     bool asleep = false;
-    QString texturePath;  // absolute, empty for none
-    QString alphaPath;    // absolute, empty for none
+    QString texturePath;         // absolute, empty for none
+    QString alphaPath;           // absolute, empty for none
     QString workingTexturePath;  // the saved working copy of the texture (absolute), empty for none
     QVector<MarkRecord> marks[kMarkKinds];
     bool hasCamera = false;

@@ -448,8 +448,8 @@ TextureOutcome paintPhotoUndoable(IZimMM* mm, orvUI::IOrvViewerMan* vm, orvUI::I
     const BackupResult backup = takeBackup(mm, viewer, backupPath);
     if (!backup.ok) {
         dropPaint();
-        return refusal(tr("The backup before painting could not be taken: %1")
-                           .arg(backupFailureText(backup, backupPath)));
+        return refusal(
+            tr("The backup before painting could not be taken: %1").arg(backupFailureText(backup, backupPath)));
     }
 
     orvpaint::ColourMatch colours;
@@ -458,8 +458,9 @@ TextureOutcome paintPhotoUndoable(IZimMM* mm, orvUI::IOrvViewerMan* vm, orvUI::I
         const QImage picture = reader.read();
         if (!fitColours(photo, depth, camera, picture, &colours)) {
             colours = orvpaint::ColourMatch();
-            outcome.warnings << tr("The photograph's colours could not be matched to the textures; it was painted "
-                                   "with its own colours.");
+            outcome.warnings << tr(
+                "The photograph's colours could not be matched to the textures; it was painted "
+                "with its own colours.");
         }
     }
 
@@ -519,8 +520,8 @@ TextureOutcome paintPhotoUndoable(IZimMM* mm, orvUI::IOrvViewerMan* vm, orvUI::I
     }
     if (changed.isEmpty()) {
         undoAll();
-        return refusal(tr("The photograph %1 sees none of the textures that can be painted; nothing was changed.")
-                           .arg(name));
+        return refusal(
+            tr("The photograph %1 sees none of the textures that can be painted; nothing was changed.").arg(name));
     }
 
     // Keep both states with the project, then log the paint.
@@ -547,8 +548,7 @@ TextureOutcome paintPhotoUndoable(IZimMM* mm, orvUI::IOrvViewerMan* vm, orvUI::I
         undoAll();
         return refusal(tr("The photograph %1 could not be painted: %2").arg(name, error));
     }
-    const QByteArray stored =
-        QFileInfo(mm->projectPath()).absoluteDir().relativeFilePath(log.path()).toUtf8();
+    const QByteArray stored = QFileInfo(mm->projectPath()).absoluteDir().relativeFilePath(log.path()).toUtf8();
     mm->writeProjectData(QStringLiteral("paint"), QStringLiteral("log"), stored.constData(), stored.size());
     if (!logWarning.isEmpty()) outcome.warnings << logWarning;
     if (!appendWarning.isEmpty()) outcome.warnings << appendWarning;
@@ -570,12 +570,13 @@ TextureOutcome applyEditedBackupUndoable(IZimMM* mm, orvUI::IOrvViewerMan* vm, c
     QImageReader editedReader(editedPath);
     const QImage edited = editedReader.read();
     if (edited.isNull())
-        return refusal(tr("The edited picture %1 cannot be read: %2").arg(native(editedPath), editedReader.errorString()));
+        return refusal(
+            tr("The edited picture %1 cannot be read: %2").arg(native(editedPath), editedReader.errorString()));
     QImageReader originalReader(originalPath);
     const QImage original = originalReader.read();
     if (original.isNull())
-        return refusal(tr("The backup picture %1 cannot be read: %2")
-                           .arg(native(originalPath), originalReader.errorString()));
+        return refusal(
+            tr("The backup picture %1 cannot be read: %2").arg(native(originalPath), originalReader.errorString()));
     orvUI::BackupRecords records;
     QString error;
     if (!records.read(orvUI::BackupRecords::pathFor(originalPath), &error)) return refusal(error);
@@ -715,7 +716,9 @@ bool saveWorkingTextures(IZimMM* mm, QString* error)
         if (textureName.isEmpty() && mesh) textureName = QFileInfo(mesh->meshTexturePath()).completeBaseName();
         if (textureName.isEmpty()) textureName = QStringLiteral("texture-%1").arg(i);
         if (image.isNull()) {
-            if (error) *error = tr("The changed texture of %1 is no longer in memory; it cannot be saved.").arg(meshName(mm, i));
+            if (error)
+                *error =
+                    tr("The changed texture of %1 is no longer in memory; it cannot be saved.").arg(meshName(mm, i));
             return false;
         }
         if (!data.ensureTextures(&why) || !store.save(textureKey(i), textureName, image, &why)) {
@@ -760,8 +763,7 @@ bool exportTextures(IZimMM* mm, const QString& folder, QStringList* written, QSt
         if (names.contains(path)) continue;
         if (isProjectOwnFile(mm, path))
             return fail(tr("%1 is one of the project's own files; nothing was exported.").arg(native(path)));
-        if (QFileInfo::exists(path))
-            return fail(tr("%1 exists already; nothing was exported.").arg(native(path)));
+        if (QFileInfo::exists(path)) return fail(tr("%1 exists already; nothing was exported.").arg(native(path)));
         names.insert(path);
         targets.append({i, path});
     }

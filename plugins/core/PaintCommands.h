@@ -29,21 +29,21 @@ namespace orvCore {
 using TextureRefresh = std::function<void(const QVector<int>& meshes)>;
 
 struct PaintRequest {
-    int photo = -1;            // image index of a mapped photo with a registered camera
-    bool colourMatch = true;   // fit the photo's colours to the current textures first
-    QString maskPath;          // greyscale picture over the photo (scaled to it); empty for none
+    int photo = -1;           // image index of a mapped photo with a registered camera
+    bool colourMatch = true;  // fit the photo's colours to the current textures first
+    QString maskPath;         // greyscale picture over the photo (scaled to it); empty for none
 };
 
 // What a command did to the textures, or why it did nothing.
 struct TextureOutcome {
     bool ok = false;
-    QString error;         // translated; why nothing was changed
-    QStringList warnings;  // translated; meshes left out and why, a colour match not fitted, ...
-    QString name;          // the paint's name in the data folder (paints only)
-    QString backupPicture; // the paint's own backup picture (absolute path; paints only)
-    int meshes = 0;        // meshes whose texture changed
-    qint64 texels = 0;     // texels changed
-    QString photoName;     // the painted photo's file name (paints only)
+    QString error;          // translated; why nothing was changed
+    QStringList warnings;   // translated; meshes left out and why, a colour match not fitted, ...
+    QString name;           // the paint's name in the data folder (paints only)
+    QString backupPicture;  // the paint's own backup picture (absolute path; paints only)
+    int meshes = 0;         // meshes whose texture changed
+    qint64 texels = 0;      // texels changed
+    QString photoName;      // the painted photo's file name (paints only)
 };
 
 // Paints photo request.photo onto the working texture of every awake mesh with a texture that can
