@@ -273,6 +273,23 @@ orvUI::IOrv3DViewer* viewer3D()
     return vm ? vm->get3DViewer() : nullptr;
 }
 
+// The 3D view when it is there and shown; a backup (also the one a paint takes first) reads back
+// what it draws, and a hidden view draws nothing. Otherwise null, with the reason reported.
+orvUI::IOrv3DViewer* drawingViewer3D(const Reporter& report)
+{
+    orvUI::IOrv3DViewer* viewer = viewer3D();
+    if (!viewer) {
+        report(backupProblemText(BackupProblem::NoViewer, QString()));
+        return nullptr;
+    }
+    IOrvMainFrame* frame = mainFrame();
+    if (frame && !frame->is3DViewerVisible(0)) {
+        report(backupProblemText(BackupProblem::ViewNotDrawn, QString()));
+        return nullptr;
+    }
+    return viewer;
+}
+
 int commandFitAll(const QString&, bool)
 {
     orvUI::IOrv3DViewer* viewer = viewer3D();
@@ -437,17 +454,8 @@ int commandGenerateBackup(const QString&, bool)
         report(backupProblemText(meshes, QString()));
         return -1;
     }
-    orvUI::IOrv3DViewer* viewer = viewer3D();
-    if (!viewer) {
-        report(backupProblemText(BackupProblem::NoViewer, QString()));
-        return -1;
-    }
-    // A hidden view has no depth of its own to read.
-    IOrvMainFrame* frame = mainFrame();
-    if (frame && !frame->is3DViewerVisible(0)) {
-        report(backupProblemText(BackupProblem::ViewNotDrawn, QString()));
-        return -1;
-    }
+    orvUI::IOrv3DViewer* viewer = drawingViewer3D(report);
+    if (!viewer) return -1;
 
     QStringList filters;
     for (const PictureFilter& f : kPictureFilters) filters << tr(f.text);
@@ -661,17 +669,8 @@ int commandPaintPhoto(const QString& objectName, bool)
                    .arg(photoFileName(mm.get(), index)));
         return -1;
     }
-    orvUI::IOrv3DViewer* viewer = viewer3D();
-    if (!viewer) {
-        report(backupProblemText(BackupProblem::NoViewer, QString()));
-        return -1;
-    }
-    // The paint takes its backup from the 3D view: a hidden view draws nothing to read back.
-    IOrvMainFrame* frame = mainFrame();
-    if (frame && !frame->is3DViewerVisible(0)) {
-        report(backupProblemText(BackupProblem::ViewNotDrawn, QString()));
-        return -1;
-    }
+    orvUI::IOrv3DViewer* viewer = drawingViewer3D(report);
+    if (!viewer) return -1;
     ref_ptr<orvUI::IOrvViewerMan> vm = viewerMan();
     PaintRequest request;
     request.photo = index;
